@@ -1,0 +1,24 @@
+# Flags shared by every target of the project.
+#
+# -ffp-contract=off keeps a * b + c from being fused: float results must be
+# the same on every machine and in every build type. -ffast-math is never used.
+add_library(kiv_flags INTERFACE)
+target_compile_options(kiv_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+  -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2
+  -ffp-contract=off)
+if(KIV_WERROR)
+  target_compile_options(kiv_flags INTERFACE -Werror)
+endif()
+if(KIV_SANITIZE)
+  target_compile_options(kiv_flags INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
+  target_link_options(kiv_flags INTERFACE -fsanitize=address,undefined)
+  target_compile_definitions(kiv_flags INTERFACE KIV_SANITIZED=1)
+endif()
+if(CMAKE_BUILD_TYPE STREQUAL "Debug" OR KIV_SANITIZE)
+  # Debug checks of the runtime's own invariants (no-allocation scopes,
+  # rooted-value order, ...).
+  target_compile_definitions(kiv_flags INTERFACE KIV_DEBUG_CHECKS=1)
+endif()

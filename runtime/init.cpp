@@ -1,0 +1,108 @@
+#include "runtime/init.h"
+
+#include <cfenv>
+#include <new>
+#include <pthread.h>
+
+#include "runtime/callbacks.h"
+#include "runtime/exits.h"
+#include "runtime/platform.h"
+#include "runtime/runtime_error.h"
+#include "runtime/state.h"
+#include "runtime/tracked_memory.h"
+
+namespace kiv::runtime {
+namespace {
+
+// Machine stack of the thread that runs Kiv code. Pages are committed only
+// when touched, so the size costs address space, not memory.
+constexpr size_t kiv_thread_stack = size_t{256} << 20;
+
+struct StartArguments {
+  int argc;
+  const char* const* argv;
+};
+
+void* kiv_thread(void* raw) {
+  const auto* arguments = static_cast<StartArguments*>(raw);
+  top_level_body(arguments->argc, arguments->argv);
+}
+
+}  // namespace
+
+void init() {
+  state.boot_flag = true;                 // 1. boot flag
+  callbacks::init();                      // 2. output-hook lists
+  platform_init();                        // 3. platform: output layer
+  // 4. random generator
+  // 5. memory manager: node directory, frames
+  // 6. external handle table
+  // 7. type table and action table
+  // 8. datatype registrations, parents first
+  // 9. generic action entry points
+  // 10. first node frame and series frame
+  // 11. root block; argument stack, call stack and symbol table stores
+  // 12. global context
+  // 13. case-mapping tables
+  // 14. symbol hash index
+  // 15. datatype names interned in type-id order
+  // 16. runtime keyword words
+  // 17. natives table
+  // 18. parse engine work blocks
+  // 19. ownership table
+  // 20. checksum method words
+  // 21. compression method words
+  // 22. OS services
+  // 23. evaluation stacks
+  // 24. lexer tables
+  // 25. boot data (the library is embedded as source: nothing to decode)
+  // 26. interpreter
+  // 27. value slot table
+  // 28. collector state
+}
+
+void shutdown() {
+  // The memory manager's frames are released here once it exists.
+  memory::free_all();
+}
+
+void top_level_body(int argc, const char* const* argv) {
+  // Processor and state: default floating-point environment (round to
+  // nearest, every exception masked), an empty tracked list.
+  std::fesetenv(FE_DFL_ENV);
+  state = State{};
+  memory::tracked_list();
+
+  platform_start(argc, argv);
+  try {
+    init();
+    // Words of the library interned, then the collector switched on.
+    state.collector_on = true;
+    state.boot_flag = false;
+    // The library, the system object and the console run here.
+  } catch (const Unwind& unwind) {
+    state.pending = unwind.code;
+    top_handler();
+  } catch (const std::bad_alloc&) {
+    error(error_out_of_memory, reinterpret_cast<uintptr_t>(&top_level_body));
+  }
+  error(error_quiet, 0);  // the normal end: tracked blocks freed, status 0
+}
+
+void start(int argc, const char* const* argv) {
+  StartArguments arguments{argc, argv};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kiv_thread_stack);
+  pthread_t thread;
+  if (pthread_create(&thread, &attributes, kiv_thread, &arguments) != 0) {
+    // No big stack to be had: run on this one, with less room to recurse.
+    top_level_body(argc, argv);
+  }
+  pthread_attr_destroy(&attributes);
+  // The Kiv thread ends the process itself; this thread only waits.
+  pthread_join(thread, nullptr);
+  error(error_quiet, 0);
+}
+
+}  // namespace kiv::runtime

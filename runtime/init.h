@@ -1,0 +1,22 @@
+// Runtime start-up and shutdown.
+#pragma once
+
+namespace kiv::runtime {
+
+// Brings every runtime module up, once, in a fixed order: each step relies
+// on the ones before it.
+void init();
+
+// Releases the memory manager's frames and every tracked block.
+void shutdown();
+
+// The whole life of the process: platform start, `init`, the library and
+// the console, then the normal end (status 0). Never returns.
+[[noreturn]] void top_level_body(int argc, const char* const* argv);
+
+// Runs `top_level_body` on a thread with a large machine stack, so that
+// deep recursion in Kiv code ends in a catchable error long before the
+// stack runs out. Never returns.
+[[noreturn]] void start(int argc, const char* const* argv);
+
+}  // namespace kiv::runtime

@@ -1,0 +1,100 @@
+#include "runtime/os.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "runtime/exits.h"
+
+#ifndef KIV_BUILD_DATE
+#define KIV_BUILD_DATE "1-Jan-2026/00:00:00"
+#endif
+
+namespace kiv::os {
+
+void* alloc_pages(size_t size) {
+  void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) runtime::raise_exit(exit_code::os_alloc_failed);
+  return pages;
+}
+
+void free_pages(void* address, size_t size) {
+  if (::munmap(address, size) != 0) runtime::raise_exit(exit_code::os_free_failed);
+}
+
+std::string current_dir() {
+  std::string path(256, '\0');
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::char_traits<char>::length(path.c_str()));
+  return path;
+}
+
+bool set_current_dir(const char* path) { return ::chdir(path) == 0; }
+
+bool set_env(const char* name, const char* value) {
+  if (!value) return ::unsetenv(name) == 0;
+  return ::setenv(name, value, 1) == 0;
+}
+
+std::optional<std::string> get_env(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+int64_t sleep_millis(double seconds) {
+  const double millis = seconds * 1000.0;
+  if (!(millis >= 1.0)) return 1;
+  if (millis >= 9.0e15) return static_cast<int64_t>(9.0e15);
+  return static_cast<int64_t>(millis);
+}
+
+void sleep(double seconds) {
+  const int64_t millis = sleep_millis(seconds);
+  timespec wait{static_cast<time_t>(millis / 1000), static_cast<long>(millis % 1000) * 1000000L};
+  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+double now_seconds(bool precise) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  double seconds = static_cast<double>(now.tv_sec % 86400);
+  if (precise) seconds += static_cast<double>(now.tv_nsec) / 1e9;
+  return seconds;
+}
+
+uint32_t zone_code(int offset_minutes) {
+  const int magnitude = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+  uint32_t hours = static_cast<uint32_t>(magnitude / 60) & 0x0F;
+  if (offset_minutes < 0) hours |= 0x10;
+  // Quarters count from the magnitude, so that -3:45 stays -3:45.
+  const uint32_t quarters = static_cast<uint32_t>((magnitude % 60) / 15) & 0x3;
+  return (hours << 2) | quarters;
+}
+
+uint32_t pack_date(int year, int month, int day, uint32_t zone) {
+  return (static_cast<uint32_t>(year) << 17) | (static_cast<uint32_t>(month) << 12) |
+         (static_cast<uint32_t>(day) << 7) | (zone & 0x7F);
+}
+
+uint32_t now_date(bool utc) {
+  const time_t now = ::time(nullptr);
+  tm fields{};
+  if (utc) {
+    ::gmtime_r(&now, &fields);
+    return pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, 0);
+  }
+  ::localtime_r(&now, &fields);
+  const int offset_minutes = static_cast<int>(fields.tm_gmtoff / 60);
+  return pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, zone_code(offset_minutes));
+}
+
+const char* build_date() { return KIV_BUILD_DATE; }
+
+}  // namespace kiv::os

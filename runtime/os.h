@@ -1,0 +1,47 @@
+// The thin layer between the runtime and the operating system: page memory,
+// current directory, environment, sleeping, and the clock.
+//
+// Paths and environment strings are UTF-8 (bytes as the system keeps them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kiv::os {
+
+// Fresh zeroed read-write pages. Failure raises the exit code
+// `exit_code::os_alloc_failed`, which the memory manager catches.
+void* alloc_pages(size_t size);
+// Gives pages back. Failure raises `exit_code::os_free_failed`.
+void free_pages(void* address, size_t size);
+
+std::string current_dir();
+bool set_current_dir(const char* path);
+
+// Sets a variable; a null value removes it.
+bool set_env(const char* name, const char* value);
+std::optional<std::string> get_env(const char* name);
+
+// Milliseconds slept for a wait of `seconds`: at least 1, truncated.
+int64_t sleep_millis(double seconds);
+void sleep(double seconds);
+
+// Seconds since midnight UTC; with `precise`, with the fraction of the
+// current second.
+double now_seconds(bool precise);
+
+// Today's date as a packed date word: year << 17 | month << 12 | day << 7 |
+// zone. With `utc` the zone is 0; otherwise the local date and zone.
+uint32_t now_date(bool utc);
+
+// The 7-bit zone code of an offset from UTC in minutes: hours (magnitude in
+// bits 2-5, sign in bit 6) and quarter hours in bits 0-1.
+uint32_t zone_code(int offset_minutes);
+uint32_t pack_date(int year, int month, int day, uint32_t zone);
+
+// When this executable was built, as "d-Mon-yyyy/hh:mm:ss".
+const char* build_date();
+
+}  // namespace kiv::os

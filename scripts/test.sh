@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Kiv and runs every test: the normal build, then the build with
+# AddressSanitizer and UBSan. Ends non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+jobs=$(nproc)
+
+status=0
+for flavour in normal asan; do
+  dir=build
+  [ "$flavour" = asan ] && dir=build-asan
+  echo "== $flavour build =="
+  scripts/build.sh "$flavour"
+  echo "== $flavour tests =="
+  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600; then
+    status=1
+  fi
+done
+exit $status
