@@ -5,6 +5,11 @@
 #include <pthread.h>
 
 #include "runtime/callbacks.h"
+#include "runtime/datatypes/all_types.h"
+#include "runtime/eval/random.h"
+#include "runtime/eval/stack.h"
+#include "runtime/memory.h"
+#include "runtime/slot_table.h"
 #include "runtime/exits.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
@@ -34,14 +39,15 @@ void init() {
   state.boot_flag = true;                 // 1. boot flag
   callbacks::init();                      // 2. output-hook lists
   platform_init();                        // 3. platform: output layer
-  // 4. random generator
-  // 5. memory manager: node directory, frames
+  random::init();                         // 4. random generator
+  memory::init();                         // 5. memory manager
   // 6. external handle table
-  // 7. type table and action table
-  // 8. datatype registrations, parents first
+  // 7. type table and action table: emptied by the registrations below
+  datatypes::register_all();              // 8. datatypes, parents first
   // 9. generic action entry points
-  // 10. first node frame and series frame
-  // 11. root block; argument stack, call stack and symbol table stores
+  memory::add_first_frames();             // 10. first node and series frames
+  stack::init();                          // 11. argument stack
+  //     root block; call stack and symbol table stores
   // 12. global context
   // 13. case-mapping tables
   // 14. symbol hash index
@@ -57,12 +63,12 @@ void init() {
   // 24. lexer tables
   // 25. boot data (the library is embedded as source: nothing to decode)
   // 26. interpreter
-  // 27. value slot table
+  slot_table::init();                     // 27. value slot table
   // 28. collector state
 }
 
 void shutdown() {
-  // The memory manager's frames are released here once it exists.
+  memory::release_all();
   memory::free_all();
 }
 

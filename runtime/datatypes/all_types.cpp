@@ -1,0 +1,27 @@
+#include "runtime/datatypes/all_types.h"
+
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
+
+namespace kiv::datatypes {
+
+// The order is fixed: a child copies its parent's slots when it registers.
+// Types join this list as they are built.
+void register_all() {
+  datatype::reset_registry();
+  datatype::init();
+  unset::init();
+  none::init();
+  logic::init();
+  // series!, block!, string!, binary!, integer!, symbol!, context!, word!,
+  // lit-word!, set-word!, get-word!, refinement!, char!, native!, action!,
+  // op!, path!, lit-path!, set-path!, get-path!, function!, routine!,
+  // paren!, issue!, url!, file!, object!, bitset!, triple!, float!,
+  // typeset!, error!, vector!, map!, hash!, pair!, percent!, tuple!, time!,
+  // tag!, email!, handle!, date!, port!, money!, ref!, point2D!, point3D!,
+  // the imaging layer, then image!.
+}
+
+}  // namespace kiv::datatypes

@@ -1,0 +1,11 @@
+// none!: the absence of a value. No payload.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv::none {
+
+inline Cell make() { return Cell{cell::header(TypeId::none), 0, 0, 0}; }
+void init();
+
+}  // namespace kiv::none

@@ -1,0 +1,31 @@
+// string!: text in units of 1, 2 or 4 bytes (Latin-1, UCS-2, UCS-4).
+//
+// Payload: w1 head index, w2 node, w3 0. The buffer's unit size is the
+// widest code point ever stored in it.
+//
+// This is the text layer that every form and mold writes through.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/cell.h"
+#include "runtime/gc_safety.h"
+
+namespace kiv::string {
+
+// A new empty string with room for `capacity` characters. May collect.
+Cell make_new(uint32_t capacity);
+Val push_new(uint32_t capacity);
+
+// Appends Latin-1 text (each byte one character). May collect.
+void append_latin1(Val out, std::string_view text);
+
+// Characters from the value's index to the tail.
+uint32_t length(const Cell& value);
+
+// The text from the value's index as UTF-8.
+std::string to_utf8(const Cell& value);
+
+}  // namespace kiv::string

@@ -1,0 +1,11 @@
+// unset!: the value of nothing. No payload.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv::unset {
+
+inline Cell make() { return Cell{cell::header(TypeId::unset), 0, 0, 0}; }
+void init();
+
+}  // namespace kiv::unset

@@ -1,0 +1,185 @@
+// The memory manager: nodes, series buffers and the frames that hold them.
+//
+// Every value that owns variable-length data (a block's cells, a string's
+// characters, ...) keeps it in a series buffer, and refers to the buffer
+// only through a node: a slot that holds the buffer's current address.
+// Buffers move (growth replaces a buffer, the collector compacts frames),
+// and every value sharing the node sees the move. A node is named by a
+// 32-bit `NodeId`, which is what cells hold; node ids never change.
+//
+// Layout:
+// - Node frames of 10,000 nodes. Node id = frame index << 14 | (slot + 1),
+//   so finding a buffer is two loads through the node directory. A node in
+//   use holds its buffer's address; a free node holds the id of the next
+//   free node of its frame, tagged with bit 0.
+// - Series frames: large page blocks holding buffers back to back, the
+//   first of 1 MB, the later ones of 2 MB, kept in a list sorted by address.
+//   Allocation bumps the current frame's heap.
+// - Big frames: a page block of its own for each buffer of 2 MB or more.
+// - External buffers, from the tracked C heap: never moved, never swept.
+//
+// A buffer: a 32-byte header (flags, node, capacity, head and tail as byte
+// offsets from the data, so a move needs no fix-up), the data (capacity
+// bytes, a multiple of 16), and 16 spare bytes.
+//
+// Any allocation may run the collector once it is switched on: raw pointers
+// into buffers are valid only until the next allocating call (gc_safety.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kiv {
+
+using NodeId = uint32_t;
+inline constexpr NodeId no_node = 0;
+
+// Flag bits of a buffer's flags word. Bits not named here belong to the
+// datatypes.
+namespace series_flag {
+inline constexpr uint32_t unit_mask = 0x1F;  // unit size: 1, 2, 4 or 16 bytes
+inline constexpr uint32_t in_use = 0x80000000;
+inline constexpr uint32_t fresh = 0x20000000;  // set on every new buffer
+inline constexpr uint32_t mark = 0x08000000;   // the collector's mark
+inline constexpr uint32_t big = 0x01000000;    // alone in a big frame
+inline constexpr uint32_t external = 0x00100000;  // from the C heap
+inline constexpr uint32_t owned = 0x00020000;     // owned by an object
+}  // namespace series_flag
+
+struct SeriesBuf {
+  uint32_t flags;
+  NodeId node;        // the node that points here; 0 once the series left it
+  uint32_t capacity;  // bytes of data, a multiple of 16
+  uint32_t head;      // byte offset of the first unit
+  uint32_t tail;      // byte offset one past the last unit
+  uint32_t gc_flags;  // private to the collector
+  uint32_t reserved[2];
+
+  uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
+  const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+  uint32_t unit() const { return flags & series_flag::unit_mask; }
+  uint8_t* head_ptr() { return data() + head; }
+  const uint8_t* head_ptr() const { return data() + head; }
+  uint8_t* tail_ptr() { return data() + tail; }
+  uint32_t used_bytes() const { return tail - head; }
+  // Units between head and tail.
+  uint32_t length() const { return (tail - head) / unit(); }
+};
+static_assert(sizeof(SeriesBuf) == 32);
+
+namespace memory {
+
+inline constexpr uint32_t nodes_per_frame = 10000;
+inline constexpr uint32_t node_slot_bits = 14;  // ids per node frame: 16,384
+inline constexpr size_t first_series_frame_size = 0x100000;
+inline constexpr size_t max_series_frame_size = 0x200000;  // also the big-buffer limit
+// A frame with less free room than this is not reused after a collection.
+inline constexpr size_t min_reusable_room = 0xCCCC;
+inline constexpr uint32_t buffer_spare = 16;
+// Bytes a buffer of capacity C takes in its frame: C + buffer_overhead.
+inline constexpr uint32_t buffer_overhead = sizeof(SeriesBuf) + buffer_spare;
+// Largest capacity of a buffer in bytes; larger requests raise
+// internal/no-memory.
+inline constexpr uint64_t max_capacity = 0x7FFFFFF0;
+
+namespace detail {
+inline constexpr uint32_t node_slot_mask = (1u << node_slot_bits) - 1;
+inline constexpr size_t node_directory_size = size_t{1} << (32 - node_slot_bits);
+
+struct NodeFrame {
+  NodeFrame* next;
+  NodeFrame* prev;
+  uint32_t index;          // in the node directory
+  uint32_t node_count;
+  NodeId free_head;        // first free node, 0 when full
+  uint32_t used;
+  uint32_t created_cycle;  // collector cycle when made
+  uint32_t used_at_last_cycle;
+  uint32_t stability;      // a bit per collection: 1 when `used` did not change
+  uint32_t reserved;
+  uintptr_t slots[nodes_per_frame];  // buffer address, or next free id << 1 | 1
+};
+
+extern NodeFrame* node_directory[node_directory_size];
+
+inline uintptr_t& node_slot(NodeId id) {
+  return node_directory[id >> node_slot_bits]->slots[(id & node_slot_mask) - 1];
+}
+}  // namespace detail
+
+// The buffer of node `id`. Valid until the next allocating call.
+inline SeriesBuf* buffer(NodeId id) { return reinterpret_cast<SeriesBuf*>(detail::node_slot(id)); }
+
+// Sets up the memory manager's records; makes no frame.
+void init();
+// The first node frame and series frame, made once the types exist.
+void add_first_frames();
+// Gives every frame back to the system (the runtime's shutdown).
+void release_all();
+
+// New series of `count` units of `unit` bytes, head and tail at `head_offset`
+// bytes. May collect.
+NodeId new_series(uint32_t count, uint32_t unit, uint32_t head_offset = 0);
+NodeId new_cell_series(uint32_t count);
+// A cell series whose whole capacity is unset! cells; tail stays at head.
+NodeId new_unset_cells(uint32_t count);
+// Count 0 gives room for 16 bytes.
+NodeId new_byte_series(uint32_t count);
+// Count 0 gives room for 16 bytes' worth of units.
+NodeId new_unit_series(uint32_t count, uint32_t unit);
+// Whole capacity filled with `byte`; tail stays at head.
+NodeId new_filled_bytes(uint32_t count, uint8_t byte);
+// A series in the tracked C heap: never moved by the collector, never swept.
+NodeId new_external_series(uint32_t count, uint32_t unit, uint32_t head_offset = 0);
+
+// Gives the series of `node` a new buffer of `new_size` bytes (0: twice the
+// capacity); head and tail keep their offsets. The contents are not copied.
+// Raises internal/no-memory when the size is not above 0 or too large.
+void expand_series(NodeId node, uint32_t new_size);
+// Same, copying the old contents (as much as fits).
+void expand_copy_series(NodeId node, uint32_t new_size);
+// Same, filling the new room past the old capacity with `byte`.
+void expand_fill_series(NodeId node, uint32_t new_size, uint8_t byte);
+// A new series with a copy of the buffer: same capacity, unit, head and tail.
+NodeId copy_series(NodeId node);
+
+// Takes a free node (its slot set to 0) and frees one. The collector and
+// `new_series` use these.
+NodeId take_node();
+void free_node(NodeId node);
+bool is_live_node(NodeId node);
+
+// The collector calls this when the memory manager needs room and the
+// collector is switched on. Null until the collector exists.
+using CollectFn = void (*)();
+void set_collector(CollectFn collect);
+
+// How much memory the manager holds; read by `stats`.
+struct NodeFrameUse {
+  uint32_t free_nodes, used_nodes, node_count;
+};
+struct SeriesFrameUse {
+  size_t free_bytes, used_bytes, total_bytes;
+};
+struct Usage {
+  std::vector<NodeFrameUse> node_frames;
+  std::vector<SeriesFrameUse> series_frames;  // in address order
+  std::vector<size_t> big_buffers;            // bytes of each big frame
+  size_t in_use_bytes;                        // nodes + series data + big buffers
+  size_t system_bytes;                        // everything taken from the system
+  size_t c_heap_bytes;                        // tracked C-heap blocks
+};
+Usage usage();
+
+// Frames as the collector walks them (address order for series frames).
+struct SeriesFrameView {
+  uint8_t* first;  // first buffer
+  uint8_t* heap;   // first free byte
+  uint8_t* end;
+};
+std::vector<SeriesFrameView> series_frames();
+size_t node_frame_count();
+
+}  // namespace memory
+}  // namespace kiv

@@ -1,0 +1,28 @@
+#include "runtime/mold.h"
+
+#include "runtime/cycle.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/series.h"
+
+namespace kiv::mold {
+
+int32_t emit(Val out, std::string_view text, int32_t part) {
+  string::append_latin1(out, text);
+  return part - static_cast<int32_t>(text.size());
+}
+
+void indent(Val out, int32_t levels) {
+  for (int32_t i = 0; i < levels; ++i) string::append_latin1(out, "    ");
+}
+
+bool cycle_check(const Cell& value, Val out, int32_t& part, bool molding) {
+  // An object's series is its context; every other series type names its
+  // node in w2.
+  const NodeId node = cell::is(value, TypeId::object) ? value.w1 : series::node_of(value);
+  if (!cycle::find(node)) return false;
+  const TypeId type = cell::type_of(value);  // read before appending: may allocate
+  part = emit(out, cycle::elision(type, molding), part);
+  return true;
+}
+
+}  // namespace kiv::mold

@@ -1,0 +1,72 @@
+// A fresh runtime for each test: memory manager, datatypes, argument stack.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime/cycle.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/all_types.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/random.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+#include "runtime/state.h"
+
+namespace kiv::testing {
+
+class RuntimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runtime::state.pending = 0;
+    runtime::state.collector_on = false;
+    random::init();
+    memory::init();
+    datatypes::register_all();
+    memory::add_first_frames();
+    stack::init();
+    cycle::reset();
+    error::clear_pending();
+  }
+  void TearDown() override { memory::release_all(); }
+};
+
+// Form or mold of `value` through its datatype's action, and the budget
+// left from `part`.
+struct Text {
+  std::string text;
+  int32_t budget;
+};
+
+inline Text form_of(const Cell& value, int32_t part = 1000) {
+  Val v = stack::push(value);
+  Val out = string::push_new(16);
+  const int32_t budget = datatype::actions(cell::type_of(value)).form(v, out, part);
+  return {string::to_utf8(*out), budget};
+}
+
+inline Text mold_of(const Cell& value, MoldOptions options = {}, int32_t part = 1000) {
+  Val v = stack::push(value);
+  Val out = string::push_new(16);
+  const int32_t budget = datatype::actions(cell::type_of(value)).mold(v, out, options, part);
+  return {string::to_utf8(*out), budget};
+}
+
+// Runs `body` and returns the code of the script error it raises, or 0.
+template <class Body>
+uint16_t raised_error(Body&& body) {
+  try {
+    body();
+  } catch (const Unwind& unwind) {
+    runtime::state.pending = 0;
+    if (unwind.code != exit_code::error) return 0;
+    return error::pending().code.value;
+  }
+  return 0;
+}
+
+}  // namespace kiv::testing
