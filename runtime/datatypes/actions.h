@@ -39,6 +39,30 @@ enum class CmpOp : uint8_t {
   lookup = 12,          // key search: same datatype for numbers, words folded
 };
 
+// The ops under which values with no order among them still compare:
+// equality tests and the sort orders.
+constexpr bool compares_unordered(CmpOp op) {
+  switch (op) {
+    case CmpOp::equal:
+    case CmpOp::not_equal:
+    case CmpOp::strict_equal:
+    case CmpOp::sort:
+    case CmpOp::case_sort:
+    case CmpOp::same:
+    case CmpOp::lookup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Compare of a type with a single value (unset!, none!): equal to itself
+// under `compares_unordered`, not comparable otherwise.
+inline int compare_single_valued(const Cell& other, TypeId type, CmpOp op) {
+  if (cell::type_of(other) != type || !compares_unordered(op)) return -2;
+  return 0;
+}
+
 // Arithmetic op codes shared by the number types.
 enum class MathOp : uint8_t {
   add = 0,

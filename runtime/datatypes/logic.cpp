@@ -55,19 +55,8 @@ int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part)
 }
 
 int compare(const Cell& a, const Cell& b, CmpOp op) {
-  if (!cell::is(b, TypeId::logic)) return -2;
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::sort:
-    case CmpOp::case_sort:
-    case CmpOp::same:
-    case CmpOp::lookup:
-      return static_cast<int>(a.w1) - static_cast<int>(b.w1);
-    default:
-      return -2;
-  }
+  if (!cell::is(b, TypeId::logic) || !compares_unordered(op)) return -2;
+  return static_cast<int>(a.w1) - static_cast<int>(b.w1);  // false sorts first
 }
 
 void complement(Val value) { value->w1 ^= 1; }

@@ -14,21 +14,7 @@ int32_t mold_value(Val, Val out, const MoldOptions& options, int32_t part) {
   return mold::emit(out, options.all ? "#(none)" : "none", part);
 }
 
-int compare(const Cell&, const Cell& other, CmpOp op) {
-  if (!cell::is(other, TypeId::none)) return -2;
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::sort:
-    case CmpOp::case_sort:
-    case CmpOp::same:
-    case CmpOp::lookup:
-      return 0;
-    default:
-      return -2;
-  }
-}
+int compare(const Cell&, const Cell& other, CmpOp op) { return compare_single_valued(other, TypeId::none, op); }
 
 // Series actions on none answer none: `find none x`, `take none`, ...
 void answer_none(Val series) { *series = make(); }
