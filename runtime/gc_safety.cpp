@@ -6,16 +6,21 @@ namespace kiv {
 namespace roots {
 namespace {
 RootLink* g_newest = nullptr;
-std::vector<Cell*> g_permanent;
-}
+std::vector<Cell*> g_permanent_cells;
+std::vector<NodeId*> g_permanent_nodes;
 
-void add_permanent(Cell* cell) {
-  for (Cell* known : g_permanent)
-    if (known == cell) return;
-  g_permanent.push_back(cell);
+template <class T>
+void add_once(std::vector<T*>& list, T* item) {
+  for (T* known : list)
+    if (known == item) return;
+  list.push_back(item);
 }
+}  // namespace
 
-const std::vector<Cell*>& permanent() { return g_permanent; }
+void add_permanent(Cell* cell) { add_once(g_permanent_cells, cell); }
+void add_permanent(NodeId* node) { add_once(g_permanent_nodes, node); }
+const std::vector<Cell*>& permanent_cells() { return g_permanent_cells; }
+const std::vector<NodeId*>& permanent_nodes() { return g_permanent_nodes; }
 
 RootLink* newest() { return g_newest; }
 

@@ -73,10 +73,13 @@ RootLink* newest();
 void push(RootLink* link);
 void pop(RootLink* link);
 
-// Cells that live as long as the runtime (module state such as the value
-// slot table's block): registered once, marked by every collection.
+// Cells and node ids that live as long as the runtime (module state such as
+// the value slot table's block): registered once, marked by every
+// collection.
 void add_permanent(Cell* cell);
-const std::vector<Cell*>& permanent();
+void add_permanent(NodeId* node);
+const std::vector<Cell*>& permanent_cells();
+const std::vector<NodeId*>& permanent_nodes();
 
 }  // namespace roots
 
@@ -141,7 +144,8 @@ class NoGcScope {
   NoGcScope() { ++gc::no_gc_depth; }
   ~NoGcScope() { --gc::no_gc_depth; }
 #else
-  NoGcScope() = default;
+  NoGcScope() {}  // user-provided: a scope object is never "unused"
+  ~NoGcScope() {}
 #endif
   NoGcScope(const NoGcScope&) = delete;
   NoGcScope& operator=(const NoGcScope&) = delete;

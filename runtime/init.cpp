@@ -6,11 +6,17 @@
 
 #include "runtime/callbacks.h"
 #include "runtime/datatypes/all_types.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/eval/random.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory.h"
 #include "runtime/slot_table.h"
 #include "runtime/exits.h"
+#include "runtime/keywords.h"
+#include "runtime/root_block.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
 #include "runtime/state.h"
@@ -33,6 +39,15 @@ void* kiv_thread(void* raw) {
   top_level_body(arguments->argc, arguments->argv);
 }
 
+// Each registered type's name becomes a global word, in type-id order.
+void intern_type_names() {
+  for (int id = 1; id <= static_cast<int>(datatype::highest()); ++id) {
+    const auto type = static_cast<TypeId>(id);
+    if (!datatype::is_registered(type)) continue;
+    datatype::set_symbol(type, word::intern(datatype::info(type).name).w2);
+  }
+}
+
 }  // namespace
 
 void init() {
@@ -46,13 +61,13 @@ void init() {
   datatypes::register_all();              // 8. datatypes, parents first
   // 9. generic action entry points
   memory::add_first_frames();             // 10. first node and series frames
-  stack::init();                          // 11. argument stack
-  //     root block; call stack and symbol table stores
-  // 12. global context
+  root::init();                           // 11. root block, argument stack,
+  stack::init();                          //     symbol table and its index
+  symbol::init();                         //     (call stack: with the evaluator)
+  context::init_global();                 // 12. global context
   // 13. case-mapping tables
-  // 14. symbol hash index
-  // 15. datatype names interned in type-id order
-  // 16. runtime keyword words
+  intern_type_names();                    // 15. datatype names in type-id order
+  kw::init();                             // 16. runtime keyword words
   // 17. natives table
   // 18. parse engine work blocks
   // 19. ownership table

@@ -144,6 +144,17 @@ void expand_fill_series(NodeId node, uint32_t new_size, uint8_t byte);
 // A new series with a copy of the buffer: same capacity, unit, head and tail.
 NodeId copy_series(NodeId node);
 
+// Swaps the buffers of two nodes (a series rebuilt in a scratch series
+// takes the new buffer; the scratch node keeps the old one).
+inline void exchange_buffers(NodeId a, NodeId b) {
+  SeriesBuf* buffer_a = buffer(a);
+  SeriesBuf* buffer_b = buffer(b);
+  detail::node_slot(a) = reinterpret_cast<uintptr_t>(buffer_b);
+  detail::node_slot(b) = reinterpret_cast<uintptr_t>(buffer_a);
+  buffer_b->node = a;
+  buffer_a->node = b;
+}
+
 // Takes a free node (its slot set to 0) and frees one. The collector and
 // `new_series` use these.
 NodeId take_node();

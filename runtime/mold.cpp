@@ -1,5 +1,7 @@
 #include "runtime/mold.h"
 
+#include <string>
+
 #include "runtime/cycle.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/series.h"
@@ -9,6 +11,14 @@ namespace kiv::mold {
 int32_t emit(Val out, std::string_view text, int32_t part) {
   string::append_latin1(out, text);
   return part - static_cast<int32_t>(text.size());
+}
+
+int32_t emit_utf8(Val out, std::string_view text, int32_t part) {
+  const std::string copy(text);  // `text` may lie in a buffer that appending moves
+  string::append_utf8(out, copy);
+  int32_t characters = 0;
+  for (char c : copy) characters += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return part - characters;
 }
 
 void indent(Val out, int32_t levels) {

@@ -16,6 +16,9 @@ namespace kiv::mold {
 // Appends `text` and returns the budget left.
 int32_t emit(Val out, std::string_view text, int32_t part);
 
+// Appends UTF-8 text and returns the budget left (counted in characters).
+int32_t emit_utf8(Val out, std::string_view text, int32_t part);
+
 // Appends `levels` levels of indentation, four spaces each.
 void indent(Val out, int32_t levels);
 

@@ -1,9 +1,12 @@
 #include "runtime/datatypes/all_types.h"
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 
 namespace kiv::datatypes {
 
@@ -15,13 +18,17 @@ void register_all() {
   unset::init();
   none::init();
   logic::init();
-  // series!, block!, string!, binary!, integer!, symbol!, context!, word!,
-  // lit-word!, set-word!, get-word!, refinement!, char!, native!, action!,
-  // op!, path!, lit-path!, set-path!, get-path!, function!, routine!,
-  // paren!, issue!, url!, file!, object!, bitset!, triple!, float!,
-  // typeset!, error!, vector!, map!, hash!, pair!, percent!, tuple!, time!,
-  // tag!, email!, handle!, date!, port!, money!, ref!, point2D!, point3D!,
-  // the imaging layer, then image!.
+  // series!, block!, string!, binary!, integer!
+  symbol::register_type();
+  context::register_type();
+  word::register_types();  // word!, lit-word!, set-word!, get-word!, refinement!
+  // char!, native!, action!, op!, path!, lit-path!, set-path!, get-path!,
+  // function!, routine!, paren!
+  word::register_issue();
+  // url!, file!, object!, bitset!, triple!, float!, typeset!, error!,
+  // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+  // handle!, date!, port!, money!, ref!, point2D!, point3D!, the imaging
+  // layer, then image!.
 }
 
 }  // namespace kiv::datatypes

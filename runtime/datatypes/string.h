@@ -21,6 +21,13 @@ Val push_new(uint32_t capacity);
 
 // Appends Latin-1 text (each byte one character). May collect.
 void append_latin1(Val out, std::string_view text);
+// Appends UTF-8 text, widening the string's units when a code point needs
+// it. Ill-formed bytes read as U+FFFD. May collect.
+void append_utf8(Val out, std::string_view text);
+
+// Makes the units of the series at `node` at least `unit` bytes wide,
+// keeping its characters. Strings widen and never narrow. May collect.
+void widen(NodeId node, uint32_t unit);
 
 // Characters from the value's index to the tail.
 uint32_t length(const Cell& value);

@@ -1,0 +1,43 @@
+// The six word types: word!, set-word!, lit-word!, get-word!, refinement!
+// and issue!.
+//
+// Payload: w1 the context node of the binding (0 for none), w2 the symbol
+// (with the word's own spelling), w3 the index in that context, or
+// 0xFFFFFFFF until it is first resolved.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/memory.h"
+
+namespace kiv::word {
+
+inline constexpr uint32_t unresolved = 0xFFFFFFFF;
+
+inline Cell make(TypeId type, NodeId context, uint32_t symbol, uint32_t index) {
+  return Cell{cell::header(type), context, symbol, index};
+}
+
+inline bool is_any_word(TypeId type) { return type >= TypeId::word && type <= TypeId::issue; }
+
+// A word of `name` bound to the global context, keeping the spelling given
+// (a case variant reads the shared slot of the first spelling). While the
+// runtime starts, the word is also kept in the root block. May collect.
+Cell intern(std::string_view name);
+// The global word of `symbol` (an exact entry of its own). May collect.
+Cell make_global(uint32_t symbol);
+// An issue! of exactly `text`: bound to the global context, unresolved.
+Cell make_issue(std::string_view text);
+
+// Compare of two word-type cells under `op` (the word types' compare).
+int compare(const Cell& a, const Cell& b, CmpOp op);
+
+// word!, lit-word!, set-word!, get-word!, refinement!; then issue!, which
+// registers later in the order of types.
+void register_types();
+void register_issue();
+
+}  // namespace kiv::word
