@@ -14,6 +14,7 @@
 #include "runtime/eval/random.h"
 #include "runtime/eval/stack.h"
 #include "runtime/exits.h"
+#include "runtime/init.h"
 #include "runtime/memory.h"
 #include "runtime/state.h"
 
@@ -23,12 +24,8 @@ class RuntimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     runtime::state.pending = 0;
-    runtime::state.collector_on = false;
-    random::init();
-    memory::init();
-    datatypes::register_all();
-    memory::add_first_frames();
-    stack::init();
+    runtime::init();  // the start-up sequence itself
+    runtime::state.boot_flag = false;
     cycle::reset();
     error::clear_pending();
   }

@@ -1,0 +1,292 @@
+// Symbols, contexts, binding and the word types.
+#include <gtest/gtest.h>
+
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/hashtable.h"
+#include "runtime/keywords.h"
+#include "runtime/root_block.h"
+#include "runtime/series.h"
+#include "tests/runtime/runtime_fixture.h"
+
+namespace kiv {
+namespace {
+
+using testing::form_of;
+using testing::mold_of;
+using testing::raised_error;
+
+Cell integer(int32_t value) { return Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(value), 0}; }
+
+// A block of cells, as a node.
+NodeId block_of(std::initializer_list<Cell> items) {
+  const NodeId node = memory::new_cell_series(static_cast<uint32_t>(items.size()));
+  for (const Cell& item : items) *series::append_slot(node) = item;
+  return node;
+}
+
+Cell as(TypeId type, Cell word) {
+  cell::set_type(word, type);
+  return word;
+}
+
+class Symbols : public testing::RuntimeTest {};
+
+TEST_F(Symbols, CaseVariantsAreAliasesOfTheFirstSpelling) {
+  const uint32_t foo = symbol::make("foo");
+  const uint32_t Foo = symbol::make("Foo");
+  const uint32_t FOO = symbol::make("FOO");
+  EXPECT_NE(foo, Foo);
+  EXPECT_NE(Foo, FOO);
+  EXPECT_EQ(symbol::alias_of(foo), symbol::canonical);
+  EXPECT_EQ(symbol::alias_of(Foo), foo);
+  EXPECT_EQ(symbol::alias_of(FOO), foo);
+  EXPECT_EQ(symbol::make("Foo"), Foo) << "the exact spelling wins over a case variant";
+  EXPECT_EQ(symbol::resolve(FOO), foo);
+  EXPECT_EQ(symbol::spelling(FOO), "FOO");
+  EXPECT_EQ(symbol::make_caseless("fOO"), foo) << "any variant answers a caseless lookup";
+  const uint32_t before = symbol::count();
+  EXPECT_EQ(symbol::make_caseless("brand-new"), before + 1);
+  EXPECT_EQ(symbol::alias_of(before + 1), symbol::canonical);
+}
+
+TEST_F(Symbols, OnlyAsciiLettersFold) {
+  const uint32_t lower = symbol::make("caf\xC3\xA9");  // café
+  const uint32_t upper = symbol::make("CAF\xC3\x89");  // CAFÉ
+  EXPECT_EQ(symbol::alias_of(upper), symbol::canonical);
+  EXPECT_NE(symbol::resolve(upper), symbol::resolve(lower));
+  EXPECT_EQ(symbol::make(""), symbol::make("")) << "an empty name is a name";
+}
+
+TEST_F(Symbols, SpellingStringIsMadeOnce) {
+  const uint32_t id = symbol::make("spelt");
+  const NodeId first = symbol::spelling_string(id);
+  EXPECT_EQ(symbol::spelling_string(id), first);
+  EXPECT_EQ(string::to_utf8(series::make(TypeId::string, first)), "spelt");
+}
+
+TEST_F(Symbols, TypeNamesComeFirstInTypeOrder) {
+  EXPECT_EQ(datatype::info(TypeId::datatype).symbol, 1u);
+  uint32_t previous = 0;
+  for (TypeId type : {TypeId::datatype, TypeId::unset, TypeId::none, TypeId::logic, TypeId::symbol, TypeId::word,
+                      TypeId::issue}) {
+    const uint32_t id = datatype::info(type).symbol;
+    EXPECT_GT(id, previous);
+    EXPECT_EQ(symbol::spelling(id), datatype::info(type).name);
+    previous = id;
+  }
+  EXPECT_EQ(symbol::spelling(kw::self), "self");
+  EXPECT_TRUE(cell::is(root::at(root::length() - 1), TypeId::issue)) << "#ooo closes the boot values";
+}
+
+class Contexts : public testing::RuntimeTest {};
+
+TEST_F(Contexts, MakeAddAndFind) {
+  const NodeId ctx = context::make(0, {});
+  EXPECT_EQ(context::word_count(ctx), 0u);
+  const uint32_t a = symbol::make("alpha");
+  const uint32_t A = symbol::make("ALPHA");
+  bool added = false;
+  EXPECT_EQ(context::add_symbol(ctx, a, true, &added), 0u);
+  EXPECT_TRUE(added);
+  EXPECT_EQ(context::add_symbol(ctx, A, true, &added), 0u) << "caseless: the same word";
+  EXPECT_FALSE(added);
+  EXPECT_EQ(context::find_symbol(ctx, A, false), -1) << "exact: another spelling";
+  EXPECT_EQ(context::find_symbol(ctx, A, true), 0);
+  for (int i = 0; i < 50; ++i) context::add_symbol(ctx, symbol::make("w" + std::to_string(i)), true);
+  EXPECT_EQ(context::word_count(ctx), 51u) << "a context grows past its first size";
+  EXPECT_EQ(context::find_symbol(ctx, symbol::make("w49"), true), 50);
+  EXPECT_TRUE(cell::is(*context::slot(ctx, 50), TypeId::unset));
+}
+
+TEST_F(Contexts, StoreAndGetThroughWords) {
+  const NodeId ctx = context::make(4, {});
+  Rooted<NodeId> keep(ctx);
+  Val word = stack::push(word::make(TypeId::word, ctx, symbol::make("count"), word::unresolved));
+  context::store_word(word, stack::push(integer(7)), ctx, true);
+  EXPECT_NE(word->w3, word::unresolved) << "the first store resolves the word";
+  EXPECT_EQ(cell::get_int32(*context::get(*word)), 7);
+
+  const Cell variant = word::make(TypeId::word, ctx, symbol::make("COUNT"), word::unresolved);
+  Cell bound = variant;
+  EXPECT_GE(context::bind_word(ctx, bound), 0) << "binding is caseless";
+  EXPECT_EQ(bound.w2, variant.w2) << "and keeps the word's spelling";
+  EXPECT_EQ(cell::get_int32(*context::get(bound)), 7);
+}
+
+TEST_F(Contexts, GlobalCaseVariantsShareOneSlot) {
+  const Cell foo = word::intern("Shared");
+  const Cell exact = word::make_global(symbol::make("SHARED"));
+  EXPECT_EQ(foo.w3, exact.w3) << "an exact entry of a variant names the first variant's slot";
+  EXPECT_EQ(symbol::spelling(exact.w2), "SHARED");
+  Val word = stack::push(foo);
+  context::set(word, stack::push(integer(3)));
+  EXPECT_EQ(cell::get_int32(*context::get(exact)), 3);
+}
+
+TEST_F(Contexts, ReadErrors) {
+  const NodeId fn = context::make_from_words(
+      block_of({word::intern("a"), as(TypeId::refinement, word::intern("local")), word::intern("b")}), 0,
+      {.values_on_stack = true, .kind = context::Kind::function});
+  Rooted<NodeId> keep(fn);
+  EXPECT_EQ(context::word_count(fn), 3u);
+  Cell a = word::intern("a");
+  ASSERT_EQ(context::bind_word(fn, a), 0);
+  EXPECT_EQ(raised_error([&] { context::get(a); }), err::script::not_in_context.value)
+      << "a function's word outside any call";
+
+  // During a call the words read the argument window.
+  const uint32_t base = stack::depth();
+  stack::push(integer(10));
+  stack::push(logic::make(false));
+  stack::push(integer(20));
+  context::set_values_base(fn, base);
+  EXPECT_EQ(cell::get_int32(*context::get(a)), 10);
+  Val z = stack::push(word::make(TypeId::word, fn, symbol::make("zz"), word::unresolved));
+  EXPECT_EQ(raised_error([&] { context::store_word(z, stack::push(integer(1)), fn, true); }),
+            err::script::not_defined.value)
+      << "no word joins a running function's context";
+  context::stop_values(fn);
+
+  const NodeId plain = context::make(1, {});
+  const Cell unresolved = word::make(TypeId::word, plain, symbol::make("nothing"), word::unresolved);
+  EXPECT_EQ(raised_error([&] { context::get(unresolved); }), err::script::no_value.value);
+  const Cell self = word::make(TypeId::word, plain, kw::self, word::unresolved);
+  EXPECT_EQ(context::get(self), &context::self_cell(plain)) << "self reads the self cell";
+  const Cell unbound = word::make(TypeId::refinement, no_node, kw::local, word::unresolved);
+  EXPECT_EQ(raised_error([&] { context::get(unbound); }), err::script::not_defined.value);
+}
+
+TEST_F(Contexts, MadeFromASourceOwnsItsEntries) {
+  const NodeId source = context::make(2, {.kind = context::Kind::object});
+  Rooted<NodeId> keep_source(source);
+  context::add_symbol(source, symbol::make("x"), true);
+  const NodeId copy = context::make(2, {.kind = context::Kind::object}, source);
+  EXPECT_EQ(context::find_symbol(copy, symbol::make("x"), true), 0);
+  EXPECT_EQ(context::word_at(copy, 0).w1, copy);
+  context::add_symbol(copy, symbol::make("y"), true);
+  EXPECT_EQ(context::find_symbol(source, symbol::make("y"), true), -1) << "the copy has its own store";
+}
+
+TEST_F(Contexts, CollectSetWords) {
+  const NodeId ctx = context::make(2, {});
+  Rooted<NodeId> keep(ctx);
+  const NodeId block = block_of({as(TypeId::set_word, word::intern("p")), integer(1), word::intern("q")});
+  EXPECT_TRUE(context::collect_set_words(ctx, block, 0));
+  EXPECT_FALSE(context::collect_set_words(ctx, block, 0)) << "nothing new the second time";
+  EXPECT_EQ(context::word_count(ctx), 1u);
+}
+
+class Binding : public testing::RuntimeTest {};
+
+TEST_F(Binding, DeepAndCaselessWithSelf) {
+  const NodeId ctx = context::make(2, {});
+  Rooted<NodeId> keep(ctx);
+  context::add_symbol(ctx, symbol::make("v"), true);
+  const Cell self_word = word::make(TypeId::word, no_node, kw::self, word::unresolved);
+  const NodeId inner = block_of({word::intern("V"), self_word, as(TypeId::set_word, self_word)});
+  const NodeId outer = block_of({series::make(TypeId::paren, inner), as(TypeId::get_word, word::intern("v")),
+                                 word::intern("other"), self_word});
+  context::bind_block(ctx, outer, 0, true);
+  const Cell* in = reinterpret_cast<const Cell*>(memory::buffer(inner)->head_ptr());
+  const Cell* out = reinterpret_cast<const Cell*>(memory::buffer(outer)->head_ptr());
+  EXPECT_EQ(in[0].w1, ctx) << "nested and caseless";
+  EXPECT_EQ(out[1].w1, ctx) << "get-words bind too";
+  EXPECT_EQ(out[2].w1, context::global()) << "unknown words keep their binding";
+  EXPECT_EQ(out[3].w1, ctx) << "plain self binds to the context";
+  EXPECT_EQ(out[3].w3, word::unresolved);
+  EXPECT_EQ(in[2].w1, no_node) << "self: is not rebound";
+}
+
+TEST_F(Binding, SelfContainingBlocksEndAndDeepNestingRaises) {
+  const NodeId ctx = context::make(1, {});
+  Rooted<NodeId> keep(ctx);
+  const NodeId loop = block_of({word::intern("a")});
+  *series::append_slot(loop) = series::make(TypeId::block, loop);
+  context::bind_block(ctx, loop, 0, false);  // terminates
+
+  NodeId nested = block_of({});
+  for (int i = 0; i < 1000; ++i) nested = block_of({series::make(TypeId::block, nested)});
+  EXPECT_EQ(raised_error([&] { context::bind_block(ctx, nested, 0, false); }), err::internal::too_deep.value);
+  EXPECT_EQ(cycle::depth(), 0u);
+}
+
+class Words : public testing::RuntimeTest {};
+
+TEST_F(Words, MoldAndFormOfEachKind) {
+  const Cell word = word::intern("name");
+  struct Case {
+    TypeId type;
+    const char* molded;
+  };
+  const Case cases[] = {{TypeId::word, "name"},      {TypeId::set_word, "name:"},   {TypeId::lit_word, "'name"},
+                        {TypeId::get_word, ":name"}, {TypeId::refinement, "/name"}, {TypeId::issue, "#name"}};
+  for (const Case& c : cases) {
+    const auto molded = mold_of(as(c.type, word), {}, 100);
+    EXPECT_EQ(molded.text, c.molded);
+    EXPECT_EQ(molded.budget, 100 - static_cast<int32_t>(molded.text.size()));
+    EXPECT_EQ(form_of(as(c.type, word)).text, "name");
+  }
+  EXPECT_EQ(mold_of(word::make_issue("a b")).text, "#a b") << "an issue keeps any text";
+  EXPECT_EQ(form_of(word::intern("\xCE\xB1\xCE\xB2"), 10).budget, 8) << "the budget counts characters";
+}
+
+TEST_F(Words, CompareUnderEachOp) {
+  const Cell foo = word::intern("foo");
+  const Cell Foo = word::intern("Foo");
+  const Cell lit_foo = as(TypeId::lit_word, foo);
+  const Cell set_Foo = as(TypeId::set_word, Foo);
+  struct Case {
+    Cell a, b;
+    CmpOp op;
+    int expected;
+  };
+  const Case cases[] = {
+      {foo, Foo, CmpOp::equal, 0},          {foo, Foo, CmpOp::strict_equal, 1},
+      {foo, Foo, CmpOp::same, 1},           {foo, foo, CmpOp::same, 0},
+      {foo, lit_foo, CmpOp::equal, 0},      {foo, lit_foo, CmpOp::strict_equal, 1},
+      {foo, lit_foo, CmpOp::find_word, 0},  {foo, set_Foo, CmpOp::find_word, 1},
+      {foo, set_Foo, CmpOp::find_word_case, 1}, {Foo, as(TypeId::lit_word, foo), CmpOp::find_word_case, 0},
+      {foo, set_Foo, CmpOp::lookup, 0},     {foo, word::make_issue("foo"), CmpOp::equal, -2},
+      {word::make_issue("foo"), foo, CmpOp::equal, -2},
+      {foo, integer(1), CmpOp::equal, -2},
+      {word::intern("apple"), word::intern("Banana"), CmpOp::lesser, -1},
+      {word::intern("apple"), word::intern("Banana"), CmpOp::case_sort, 1},
+  };
+  for (const Case& c : cases) {
+    const auto compare = datatype::actions(cell::type_of(c.a)).compare;
+    EXPECT_EQ(compare(c.a, c.b, c.op), c.expected)
+        << symbol::spelling(c.a.w2) << " / " << symbol::spelling(c.b.w2) << " op " << static_cast<int>(c.op);
+  }
+}
+
+TEST_F(Words, IndexAndConversions) {
+  const ActionTable& actions = datatype::actions(TypeId::word);
+  EXPECT_EQ(actions.index_q(stack::push(word::make(TypeId::word, context::global(), kw::self, word::unresolved))),
+            -1)
+      << "an unresolved word has no index";
+  const Cell bound = word::intern("indexed");
+  EXPECT_EQ(actions.index_q(stack::push(bound)), static_cast<int32_t>(bound.w3) + 1);
+  EXPECT_EQ(datatype::actions(TypeId::refinement).index_q, nullptr);
+
+  Val result = stack::push(datatype::make(TypeId::word));
+  actions.to(result, stack::push(datatype::make(TypeId::logic)), TypeId::set_word);
+  EXPECT_TRUE(cell::is(*result, TypeId::set_word));
+  EXPECT_EQ(symbol::spelling(result->w2), "logic!");
+  actions.make(result, stack::push(logic::make(false)), TypeId::word);
+  EXPECT_EQ(symbol::spelling(result->w2), "false");
+  actions.to(result, stack::push(as(TypeId::get_word, bound)), TypeId::lit_word);
+  EXPECT_TRUE(cell::is(*result, TypeId::lit_word));
+  EXPECT_EQ(result->w3, bound.w3) << "same word, same binding";
+  EXPECT_EQ(raised_error([&] { actions.to(result, stack::push(integer(1)), TypeId::word); }),
+            err::script::bad_to_arg.value);
+
+  Val issue = stack::push(datatype::make(TypeId::issue));
+  datatype::actions(TypeId::issue).to(issue, stack::push(bound), TypeId::issue);
+  EXPECT_TRUE(cell::is(*issue, TypeId::issue));
+}
+
+}  // namespace
+}  // namespace kiv
