@@ -8,6 +8,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/error_raise.h"
+#include "runtime/eval/compare.h"
 #include "runtime/gc_safety.h"
 #include "runtime/series.h"
 
@@ -97,26 +98,11 @@ struct Probe {
 Kind kind_of(const Record& rec) { return static_cast<Kind>(rec.kind); }
 bool node_keyed(Kind kind) { return kind >= Kind::node_keyed; }
 
-// Whether a compare answer means that the comparison `op` holds.
-bool holds(int answer, CmpOp op) {
-  if (answer == -2) return false;
-  switch (op) {
-    case CmpOp::not_equal: return answer != 0;
-    case CmpOp::lesser: return answer < 0;
-    case CmpOp::lesser_or_equal: return answer <= 0;
-    case CmpOp::greater: return answer > 0;
-    case CmpOp::greater_or_equal: return answer >= 0;
-    default: return answer == 0;
-  }
-}
-
 // Keys are compared only when their type bytes agree.
 bool keys_match(const Cell& stored, const Cell& key, CmpOp op) {
-  const TypeId type = cell::type_of(stored);
-  if (type != cell::type_of(key)) return false;
-  const action::CompareFn compare = datatype::actions(type).compare;
-  if (!compare) return stored.w1 == key.w1 && stored.w2 == key.w2 && stored.w3 == key.w3;
-  return holds(compare(stored, key, op), op);
+  if (cell::type_of(stored) != cell::type_of(key)) return false;
+  const int answer = actions::compare_dispatch(stored, key, op);
+  return answer != -2 && actions::holds(answer, op);
 }
 
 void sizing(Record& rec, uint32_t size) {

@@ -62,6 +62,7 @@ struct SeriesBuf {
   uint8_t* head_ptr() { return data() + head; }
   const uint8_t* head_ptr() const { return data() + head; }
   uint8_t* tail_ptr() { return data() + tail; }
+  const uint8_t* tail_ptr() const { return data() + tail; }
   uint32_t used_bytes() const { return tail - head; }
   // Units between head and tail.
   uint32_t length() const { return (tail - head) / unit(); }

@@ -3,10 +3,24 @@
 #include <string>
 
 #include "runtime/cycle.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/error_raise.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/series.h"
 
 namespace kiv::mold {
+
+int32_t form_value(Val value, Val out, int32_t part) {
+  const action::FormFn form = datatype::actions(cell::type_of(*value)).form;
+  if (!form) error::raise(err::internal::not_done);
+  return form(value, out, part);
+}
+
+int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part) {
+  const action::MoldFn mold = datatype::actions(cell::type_of(*value)).mold;
+  if (!mold) error::raise(err::internal::not_done);
+  return mold(value, out, options, part);
+}
 
 int32_t emit(Val out, std::string_view text, int32_t part) {
   string::append_latin1(out, text);

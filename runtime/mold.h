@@ -9,9 +9,15 @@
 #include <string_view>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/gc_safety.h"
 
 namespace kiv::mold {
+
+// Forms or molds any value through its datatype. May allocate: `value`
+// must be rooted.
+int32_t form_value(Val value, Val out, int32_t part);
+int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part);
 
 // Appends `text` and returns the budget left.
 int32_t emit(Val out, std::string_view text, int32_t part);

@@ -1,9 +1,12 @@
 #include "runtime/datatypes/all_types.h"
 
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -18,12 +21,16 @@ void register_all() {
   unset::init();
   none::init();
   logic::init();
-  // series!, block!, string!, binary!, integer!
+  series_type::register_type();
+  block::register_types();
+  // string!, binary!
+  integer::init();
   symbol::register_type();
   context::register_type();
   word::register_types();  // word!, lit-word!, set-word!, get-word!, refinement!
   // char!, native!, action!, op!, path!, lit-path!, set-path!, get-path!,
-  // function!, routine!, paren!
+  // function!, routine!
+  block::register_paren();
   word::register_issue();
   // url!, file!, object!, bitset!, triple!, float!, typeset!, error!,
   // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,

@@ -1,0 +1,46 @@
+// series!: the abstract parent of every value that is a position in an
+// ordered buffer of units (blocks, strings, binaries, vectors, images).
+//
+// A series value's payload: w1 the head index in units from the buffer's
+// start (it may lie beyond the tail after another reference shortened the
+// series: readers then treat it as the tail), w2 the node, w3 per type.
+// The actions here work on any unit size; children inherit them and
+// override what they must.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "runtime/cell.h"
+#include "runtime/gc_safety.h"
+#include "runtime/memory.h"
+
+namespace kiv::series_type {
+
+bool is_any_block(TypeId type);
+bool is_any_string(TypeId type);
+// Types whose values are positions in a series buffer.
+bool is_series(TypeId type);
+
+// Units in the buffer; the value's head clamped to them; units from the
+// head to the tail.
+uint32_t total(const Cell& value);
+uint32_t head(const Cell& value);
+uint32_t length(const Cell& value);
+
+// The unit at `position` as a value: a block's cell, a string's char!.
+Cell unit_value(const Cell& series, uint32_t position);
+
+// Resolves a /part argument against a series at `head`: an integer! count,
+// or a position in the same series (the distance to it). Anything else
+// raises script/invalid-refine-arg. The count may be negative.
+int64_t part_count(const Cell& series, const Cell& part);
+
+// Removes `count` units at `position`, closing the gap.
+void remove_units(NodeId node, uint32_t position, uint32_t count);
+// A new series of `series`'s type holding `count` units from `start`.
+Cell copy_range(const Cell& series, uint32_t start, uint32_t count);
+
+void register_type();
+
+}  // namespace kiv::series_type
