@@ -660,10 +660,12 @@ void rehash(NodeId table, uint32_t size) {
     Record& rec = record(table);
     rec.dup_lists = lists;
     rec.buckets = static_cast<int32_t>(buckets);
-    rec.upper = static_cast<int32_t>(std::max<double>(buckets * load_factor, cell_total + 1.0));
+    rec.upper = static_cast<int32_t>(buckets * load_factor);
     rec.size = rec.occupied = 0;
-    for (uint32_t position = 0; position < cell_total; ++position) put_key(table, position);
-    record(table).upper = static_cast<int32_t>(buckets * load_factor);
+    // A block with more keys than the new size holds makes the table grow
+    // again while it is filled: that rebuild indexes every cell itself.
+    for (uint32_t position = 0; position < cell_total; ++position)
+      if (put_key(table, position) == 2) return;
     return;
   }
   if (node_keyed(kind)) {
