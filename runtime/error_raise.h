@@ -20,12 +20,17 @@ namespace kiv::error {
 struct Pending {
   err::Code code{0};
   uint8_t arg_count = 0;
-  Cell args[3]{};  // a root of the collector while an error is in flight
+  Cell args[3]{};  // roots of the collector while an error is in flight
+  Cell where{};    // the word naming the call that raised it
+  Cell near{};     // the block and index of the expression evaluated
 };
 
 // The error raised last.
 const Pending& pending();
 void clear_pending();
+
+// An error! value made from the pending error. May collect.
+Cell make_value();
 
 [[noreturn]] void raise(err::Code code);
 [[noreturn]] void raise(err::Code code, const Cell& arg1);

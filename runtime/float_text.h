@@ -10,7 +10,8 @@
 // Every conversion is locale-free (std::to_chars / std::from_chars): the GUI
 // toolkit may select a locale whose decimal mark is a comma, and a float must
 // still form as "0.8". Nothing here keeps state between calls: results are
-// returned by value, so the functions are re-entrant and never allocate.
+// returned by value, so the functions are re-entrant. The formatters never
+// allocate; `parse` allocates only for texts of more than about 50 digits.
 //
 // Infinities and NaN have their own texts, "1.#INF", "-1.#INF" and "1.#NaN",
 // which `parse` reads back. Nothing raises an error: overflow gives an

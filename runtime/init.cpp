@@ -1,15 +1,22 @@
 #include "runtime/init.h"
 
 #include <cfenv>
+#include <cstdlib>
 #include <new>
 #include <pthread.h>
 
+#include "console/cli_console.h"
 #include "runtime/callbacks.h"
+#include "runtime/console_output.h"
 #include "runtime/datatypes/all_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/eval/base_words.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/natives.h"
 #include "runtime/eval/random.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory.h"
@@ -68,16 +75,20 @@ void init() {
   // 13. case-mapping tables
   intern_type_names();                    // 15. datatype names in type-id order
   kw::init();                             // 16. runtime keyword words
-  // 17. natives table
+  // 17. natives table: made once the lexer and interpreter are up (26)
   // 18. parse engine work blocks
   // 19. ownership table
   // 20. checksum method words
   // 21. compression method words
   // 22. OS services
-  // 23. evaluation stacks
+  stack::init_calls();                    // 23. evaluation stacks
   // 24. lexer tables
   // 25. boot data (the library is embedded as source: nothing to decode)
-  // 26. interpreter
+  interpreter::init();                    // 26. interpreter, then the
+  natives::init();                        //     natives, actions, base words
+  actions::init();                        //     and operators
+  base_words::init();
+  actions::init_operators();
   slot_table::init();                     // 27. value slot table
   // 28. collector state
 }
@@ -100,7 +111,14 @@ void top_level_body(int argc, const char* const* argv) {
     // Words of the library interned, then the collector switched on.
     state.collector_on = true;
     state.boot_flag = false;
-    // The library, the system object and the console run here.
+    // The library and the system object run here, then the console.
+    const int status = console::run_cli(argc - 1, argv + 1);
+    if (status != 0) {
+      // A script's failure ends the process with its status, without a
+      // runtime error report.
+      output::flush();
+      std::exit(status);
+    }
   } catch (const Unwind& unwind) {
     state.pending = unwind.code;
     top_handler();

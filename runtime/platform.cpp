@@ -9,8 +9,6 @@
 #include "runtime/tracked_memory.h"
 
 namespace kiv::runtime {
-namespace {
-
 void record_stack_bounds() {
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
@@ -22,6 +20,8 @@ void record_stack_bounds() {
   }
   pthread_attr_destroy(&attributes);
 }
+
+namespace {
 
 // The arguments arrive as the bytes the system gave; on Linux that is UTF-8
 // (or bytes of file names that are not, which must survive unchanged).

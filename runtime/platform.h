@@ -10,6 +10,10 @@ namespace kiv::runtime {
 // record as tracked UTF-8 strings. Called on the thread that runs Kiv code.
 void platform_start(int argc, const char* const* argv);
 
+// Notes the bounds of the calling thread's machine stack (platform_start
+// does it for the Kiv thread).
+void record_stack_bounds();
+
 // Bytes of machine stack left below the caller's frame on the Kiv thread.
 size_t stack_remaining();
 

@@ -125,8 +125,18 @@ struct WriteOptions {
   std::optional<Val> part, seek, allow, as;
 };
 
-// Arguments of path evaluation, defined with the interpreter.
-struct PathStep;
+// One step of a path: `value` is the value reached so far, and receives
+// the value the selector leads to. In set mode at the last element,
+// `new_value` is what is stored there.
+struct PathStep {
+  Val value;
+  Val selector;
+  const Cell* new_value;  // null unless setting
+  Cell path;
+  uint32_t index;         // the selector's position in the path
+  bool last;
+  bool get;
+};
 
 namespace action {
 using MakeFn = void (*)(Val result, Val spec, TypeId type);

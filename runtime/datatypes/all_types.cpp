@@ -2,11 +2,15 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -23,16 +27,21 @@ void register_all() {
   logic::init();
   series_type::register_type();
   block::register_types();
-  // string!, binary!
+  string::register_type();
+  // binary!
   integer::init();
   symbol::register_type();
   context::register_type();
   word::register_types();  // word!, lit-word!, set-word!, get-word!, refinement!
-  // char!, native!, action!, op!, path!, lit-path!, set-path!, get-path!,
-  // function!, routine!
+  // char!
+  native::register_types();  // native!, action!, op!
+  block::register_paths();   // path!, lit-path!, set-path!, get-path!
+  function::register_type();
+  // routine!
   block::register_paren();
   word::register_issue();
-  // url!, file!, object!, bitset!, triple!, float!, typeset!, error!,
+  // url!, file!, object!, bitset!, triple!, float!, typeset!
+  error_type::register_type();
   // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
   // handle!, date!, port!, money!, ref!, point2D!, point3D!, the imaging
   // layer, then image!.

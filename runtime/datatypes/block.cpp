@@ -13,6 +13,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
 #include "runtime/eval/compare.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/eval/stack.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
@@ -340,6 +341,87 @@ void trim(Val series, const TrimOptions&) {
   report.done(from, kept - from);
 }
 
+// ---- paths into blocks ----
+
+// b/2 picks by position; b/word selects the value after that word. In set
+// mode the last step stores instead.
+void eval_path(PathStep& step) {
+  const Cell series = *step.value;
+  const Cell selector = *step.selector;
+  const NodeId node = series::node_of(series);
+  if (cell::is(selector, TypeId::integer)) {
+    const int64_t n = cell::get_int32(selector);
+    const int64_t position = static_cast<int64_t>(head(series)) + (n > 0 ? n - 1 : n);
+    const bool inside = n != 0 && position >= 0 && position < total(series);
+    if (step.new_value) {
+      if (!inside) error::raise(err::script::out_of_range, selector);
+      cells(node)[position] = *step.new_value;
+    } else {
+      *step.value = inside ? cells(node)[position] : none::make();
+    }
+    return;
+  }
+  for (uint32_t i = head(series); i < total(series); ++i) {
+    const Cell item = cells(node)[i];
+    if (actions::compare_dispatch(item, selector, CmpOp::find_word) != 0) continue;
+    if (step.new_value) {
+      if (i + 1 >= total(series)) error::raise(err::script::invalid_path, step.path, selector);
+      cells(node)[i + 1] = *step.new_value;
+    } else {
+      *step.value = i + 1 < total(series) ? cells(node)[i + 1] : none::make();
+    }
+    return;
+  }
+  if (step.new_value) error::raise(err::script::invalid_path, step.path, selector);
+  *step.value = none::make();
+}
+
+// ---- path! and its kinds ----
+
+int32_t form_path(Val value, Val out, int32_t part) {
+  if (mold::cycle_check(*value, out, part, false)) return part;
+  cycle::Guard guard;
+  const NodeId node = series::node_of(*value);
+  cycle::push(node);
+  for (uint32_t i = head(*value); i < memory::buffer(node)->length() && part >= 1; ++i) {
+    if (i > head(*value)) part = mold::emit(out, "/", part);
+    Val item = stack::push(cells(node)[i]);
+    part = mold::form_value(item, out, part);
+    stack::pop(1);
+  }
+  cycle::pop();
+  return part;
+}
+
+int32_t mold_path(Val value, Val out, const MoldOptions& options, int32_t part) {
+  if (mold::cycle_check(*value, out, part, true)) return part;
+  const TypeId type = cell::type_of(*value);
+  if (type == TypeId::lit_path) part = mold::emit(out, "'", part);
+  if (type == TypeId::get_path) part = mold::emit(out, ":", part);
+  cycle::Guard guard;
+  const NodeId node = series::node_of(*value);
+  cycle::push(node);
+  for (uint32_t i = head(*value); i < memory::buffer(node)->length() && part >= 1; ++i) {
+    if (i > head(*value)) part = mold::emit(out, "/", part);
+    Val item = stack::push(cells(node)[i]);
+    part = mold::mold_value(item, out, options, part);
+    stack::pop(1);
+  }
+  cycle::pop();
+  if (type == TypeId::set_path) part = mold::emit(out, ":", part);
+  return part;
+}
+
+void make_path(Val result, Val spec, TypeId type) {
+  const TypeId spec_type = cell::type_of(*spec);
+  if (spec_type == TypeId::float_ || spec_type == TypeId::percent) {
+    const double size = cell::get_double(*spec);
+    *result = make_new(size >= 1.0 && size < 1e9 ? static_cast<uint32_t>(size) : 1, type);
+    return;
+  }
+  make_value(result, spec, type);
+}
+
 ActionSlots block_slots() {
   return {.make = make_value,
           .random = inherit,
@@ -347,6 +429,7 @@ ActionSlots block_slots() {
           .to = to_value,
           .form = form,
           .mold = mold_value,
+          .eval_path = eval_path,
           .compare = compare,
           .append = append_values,
           .at = inherit,
@@ -401,6 +484,29 @@ Cell copy(Val block, bool deep) {
 
 void register_types() {
   datatype::register_type({TypeId::block, TypeId::series, "block!", block_slots()});
+}
+
+void register_paths() {
+  ActionSlots slots = block_slots();
+#define KIV_INHERIT_ALL(number, name, Fn) \
+  if (slots.name.fn || slots.name.inherits) slots.name = inherit;
+  KIV_ACTIONS(KIV_INHERIT_ALL)
+#undef KIV_INHERIT_ALL
+  slots.make = make_path;
+  slots.form = form_path;
+  slots.mold = mold_path;
+  slots.random = {};
+  slots.sort = {};
+  slots.trim = {};
+  datatype::register_type({TypeId::path, TypeId::block, "path!", slots});
+  ActionSlots kinds = slots;
+#define KIV_INHERIT_ALL(number, name, Fn) \
+  if (kinds.name.fn || kinds.name.inherits) kinds.name = inherit;
+  KIV_ACTIONS(KIV_INHERIT_ALL)
+#undef KIV_INHERIT_ALL
+  datatype::register_type({TypeId::lit_path, TypeId::path, "lit-path!", kinds});
+  datatype::register_type({TypeId::set_path, TypeId::path, "set-path!", kinds});
+  datatype::register_type({TypeId::get_path, TypeId::path, "get-path!", kinds});
 }
 
 void register_paren() {

@@ -37,5 +37,7 @@ Cell copy(Val block, bool deep);
 // block! (after series!); paren! registers later in the order of types.
 void register_types();
 void register_paren();
+// path!, lit-path!, set-path!, get-path!.
+void register_paths();
 
 }  // namespace kiv::block

@@ -15,6 +15,19 @@ namespace {
 
 TypeId g_highest = TypeId::none_type;
 
+// Every type's name, registered or not yet: type words and datatype!
+// values name them all.
+constexpr const char* type_names[type_table_size] = {
+    "",           "datatype!",  "unset!",     "none!",      "logic!",     "block!",     "paren!",
+    "string!",    "file!",      "url!",       "char!",      "integer!",   "float!",     "symbol!",
+    "context!",   "word!",      "set-word!",  "lit-word!",  "get-word!",  "refinement!", "issue!",
+    "native!",    "action!",    "op!",        "function!",  "path!",      "lit-path!",  "set-path!",
+    "get-path!",  "routine!",   "bitset!",    "triple!",    "object!",    "typeset!",   "error!",
+    "vector!",    "hash!",      "pair!",      "percent!",   "tuple!",     "map!",       "binary!",
+    "series!",    "time!",      "tag!",       "email!",     "handle!",    "date!",      "port!",
+    "money!",     "ref!",       "point2D!",   "point3D!",   "image!",     "event!",     "",
+    ""};
+
 // Settles one slot: the type's own function, the parent's, or none.
 template <class Fn>
 Fn resolve(const ActionSlot<Fn>& slot, Fn parent_fn, bool has_parent) {
@@ -52,7 +65,10 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 
 void reset_registry() {
   for (ActionTable& row : detail::action_table) row = ActionTable{};
-  for (TypeInfo& entry : detail::type_table) entry = TypeInfo{};
+  for (int id = 0; id < type_table_size; ++id) {
+    const std::string_view name = type_names[id];
+    detail::type_table[id] = TypeInfo{name, name.empty() ? 0 : static_cast<uint32_t>(name.size() - 1)};
+  }
   g_highest = TypeId::none_type;
 }
 

@@ -35,4 +35,15 @@ uint32_t length(const Cell& value);
 // The text from the value's index as UTF-8.
 std::string to_utf8(const Cell& value);
 
+// Appends one code point as a string's mold writes it: caret escapes for
+// control characters, "^^" for the caret; with `all`, every code point
+// above 127 as ^(hex).
+void mold_char(Val out, uint32_t code_point, bool all);
+
+// Orders two strings from their heads: -1, 0 or 1; letters fold to lower
+// case unless `case_sensitive`.
+int compare_text(const Cell& a, const Cell& b, bool case_sensitive);
+
+void register_type();
+
 }  // namespace kiv::string

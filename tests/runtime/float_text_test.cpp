@@ -160,6 +160,7 @@ TEST(FloatForm, KindsAndPrettyRules) {
       {1.234567890123401e30, K::float_value, on, "1.2345678901234e30"},
       // Not noise: too short, or the last two characters are not digits.
       {0.123456789012301, K::float_value, on, "0.123456789012301"},
+      {-0.123456789012301, K::float_value, on, "-0.123456789012301"},  // the sign is not counted
       {1234567890123401.0, K::float_value, on, "1234567890123401.0"},
       {999999999999999.9, K::float_value, on, "999999999999999.9"},
       {kInf, K::float_value, on, "1.#INF"},

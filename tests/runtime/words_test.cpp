@@ -78,7 +78,12 @@ TEST_F(Symbols, TypeNamesComeFirstInTypeOrder) {
     previous = id;
   }
   EXPECT_EQ(symbol::spelling(kw::self), "self");
-  EXPECT_TRUE(cell::is(root::at(root::length() - 1), TypeId::issue)) << "#ooo closes the boot values";
+  bool found_issue = false;
+  for (uint32_t i = 0; i < root::length(); ++i) {
+    const Cell value = root::at(i);
+    if (cell::is(value, TypeId::issue) && symbol::spelling(value.w2) == "ooo") found_issue = true;
+  }
+  EXPECT_TRUE(found_issue) << "#ooo is among the boot values";
 }
 
 class Contexts : public testing::RuntimeTest {};

@@ -1,0 +1,228 @@
+#include "console/cli_console.h"
+
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+#include "runtime/callbacks.h"
+#include "runtime/console_output.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/script.h"
+#include "runtime/os.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+#include "runtime/mold.h"
+#include "runtime/series.h"
+#include "runtime/state.h"
+
+namespace kiv::console {
+namespace {
+
+constexpr const char* prompt = ">> ";
+constexpr const char* result_marker = "==";
+constexpr uint32_t terminal_width = 120;
+
+void write_text(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// `print` and `prin` land here.
+void print_hook(const Cell& value, bool newline) {
+  std::string text = string::to_utf8(value);
+  if (newline) text += '\n';
+  write_text(STDOUT_FILENO, text);
+}
+
+void text_hook(const char* text, int32_t length, int) { write_text(STDERR_FILENO, std::string(text, static_cast<size_t>(length))); }
+
+std::string formed(const Cell& value, bool molding) {
+  Val v = stack::push(value);
+  Val out = string::push_new(32);
+  if (molding) mold::mold_value(v, out, {}, 1 << 30);
+  else mold::form_value(v, out, 1 << 30);
+  std::string text = string::to_utf8(*out);
+  stack::pop(2);
+  return text;
+}
+
+enum class Outcome { value, error, failed_load };
+
+// Evaluates a block at the top level: its value, or the error it raised,
+// ends up in `result`.
+Outcome evaluate(const Cell& code, Cell* result) {
+  try {
+    const Flow flow = interpreter::eval_block(code, true);
+    if (flow == Flow::exit) {
+      // An exit nothing caught: only a quiet end may leave the top level.
+      runtime::state.pending = 0;
+      stack::unroll_to(0);
+    }
+    *result = *stack::result();
+    return Outcome::value;
+  } catch (const Unwind& unwind) {
+    if (unwind.code != exit_code::error) throw;
+    stack::unroll_to(0);
+    runtime::state.pending = 0;
+    *result = error::make_value();
+    return Outcome::error;
+  }
+}
+
+// The block of a text, or the syntax error reading it raised.
+Outcome load(const std::string& text, Cell* block) {
+  try {
+    *block = *lexer::scan(text);
+    return Outcome::value;
+  } catch (const Unwind& unwind) {
+    if (unwind.code != exit_code::error) throw;
+    stack::unroll_to(0);
+    runtime::state.pending = 0;
+    *block = error::make_value();
+    return Outcome::failed_load;
+  }
+}
+
+// The result line: "== " and the molded value (a float formed), cut to the
+// terminal's width.
+void show_result(const Cell& value, Outcome outcome) {
+  if (outcome != Outcome::value) {
+    write_text(STDOUT_FILENO, formed(value, false) + "\n");
+    return;
+  }
+  if (cell::is(value, TypeId::unset)) return;
+  std::string text = formed(value, !cell::is(value, TypeId::float_));
+  const size_t limit = terminal_width - 3;
+  if (text.size() > limit) text = text.substr(0, limit - 3 - 1) + "...";
+  write_text(STDOUT_FILENO, std::string(result_marker) + " " + text + "\n");
+}
+
+// Whether the text left an opening bracket, paren or brace unclosed, so
+// that more lines are needed.
+bool incomplete(const std::string& text) {
+  int depth = 0;
+  bool in_quote = false;
+  int braces = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_quote) {
+      if (c == '^') ++i;
+      else if (c == '"') in_quote = false;
+      continue;
+    }
+    if (braces > 0) {
+      if (c == '^') ++i;
+      else if (c == '{') ++braces;
+      else if (c == '}') --braces;
+      continue;
+    }
+    switch (c) {
+      case ';':
+        while (i < text.size() && text[i] != '\n') ++i;
+        break;
+      case '"': in_quote = true; break;
+      case '{': braces = 1; break;
+      case '[':
+      case '(': ++depth; break;
+      case ']':
+      case ')': --depth; break;
+      default: break;
+    }
+  }
+  return depth > 0 || braces > 0;
+}
+
+int run_lines() {
+  std::string buffer;
+  std::string line;
+  write_text(STDOUT_FILENO, prompt);
+  while (std::getline(std::cin, line)) {
+    buffer += line;
+    buffer += '\n';
+    if (incomplete(buffer)) continue;
+    Cell code;
+    Outcome outcome = load(buffer, &code);
+    buffer.clear();
+    if (outcome == Outcome::value) {
+      Val kept = stack::push(code);
+      Cell result;
+      outcome = evaluate(*kept, &result);
+      stack::drop_to(0);
+      code = result;
+    }
+    show_result(code, outcome);
+    stack::drop_to(0);
+    write_text(STDOUT_FILENO, prompt);
+  }
+  write_text(STDOUT_FILENO, "\n");
+  return 0;
+}
+
+// Runs a script file from its own folder; an uncaught error is printed
+// and ends it with status 254.
+int run_script(const std::string& path) {
+  std::string text;
+  try {
+    text = script::read_file(path);
+  } catch (const Unwind&) {
+    runtime::state.pending = 0;
+    write_text(STDOUT_FILENO, "*** Error: cannot open " + path + "\n");
+    return 1;
+  }
+  if (script::find_header(text) == std::string::npos) {
+    write_text(STDOUT_FILENO, "*** Error: Kiv header not found!\n");
+    return 1;
+  }
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos) os::set_current_dir(path.substr(0, slash + 1).c_str());
+  Cell code;
+  try {
+    code = *script::load(text);
+  } catch (const Unwind& unwind) {
+    if (unwind.code != exit_code::error) throw;
+    runtime::state.pending = 0;
+    stack::unroll_to(0);
+    if (error::pending().code == err::syntax::no_header) {
+      write_text(STDOUT_FILENO, "*** Error: not a Kiv program!\n");
+      return 1;
+    }
+    show_result(error::make_value(), Outcome::error);
+    return 254;
+  }
+  Val kept = stack::push(code);
+  Cell result;
+  if (evaluate(*kept, &result) == Outcome::error) {
+    show_result(result, Outcome::error);
+    return 254;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int run_cli(int argc, const char* const* argv) {
+  callbacks::register_hooks(print_hook, text_hook);
+  // Leading options up to a lone "--"; then the script and its arguments.
+  int i = 0;
+  while (i < argc && std::string_view(argv[i]).starts_with("--")) {
+    if (std::string_view(argv[i]) == "--") {
+      ++i;
+      break;
+    }
+    ++i;
+  }
+  if (i < argc) return run_script(argv[i]);
+  return run_lines();
+}
+
+}  // namespace kiv::console

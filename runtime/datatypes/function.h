@@ -1,0 +1,49 @@
+// function!: user functions, made from a spec block and a body block.
+//
+// Payload: w1 the function's context (kind function, values on the
+// argument stack while a call runs), w2 the spec block's node (index 0),
+// w3 the node of the metadata block of five cells:
+//   0 the body (a deep copy bound to the context), or none
+//   1 the argument cache, unset until the first call builds it
+//   2 unset (no machine code: every function is interpreted)
+//   3 unset, or the function an op! wraps
+//   4 unset
+// Header flags: 0x400 `trace`, 0x200 `no-trace` from the spec's attribute
+// block. The function cell is also its context's self cell.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/gc_safety.h"
+#include "runtime/memory.h"
+
+namespace kiv::function {
+
+inline constexpr uint32_t flag_trace = 0x400;
+inline constexpr uint32_t flag_no_trace = 0x200;
+
+namespace meta {
+inline constexpr uint32_t body = 0;
+inline constexpr uint32_t cache = 1;
+inline constexpr uint32_t op_function = 3;
+}  // namespace meta
+
+// Checks a spec; answers its attribute flags. Raises script/bad-func-def,
+// script/invalid-type-spec or script/dup-vars.
+uint32_t validate_spec(const Cell& spec);
+
+// Makes a function from a spec and a body (or none) and pushes it.
+Val make(Val spec, Val body);
+
+// Cell `index` of a callable's metadata block, by value / by address
+// (valid until the next allocation).
+Cell metadata(const Cell& callable, uint32_t index);
+Cell* metadata_slot(const Cell& callable, uint32_t index);
+
+// Adds the body's set-words (and loop words) to the spec after /local.
+void collect_locals(Val spec, Val body);
+
+void register_type();
+
+}  // namespace kiv::function

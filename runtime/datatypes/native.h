@@ -1,0 +1,36 @@
+// native!, action! and op!: built-in functions, the generic actions, and
+// infix operators.
+//
+// native! and action!: w1 the index of the entry (natives table, or action
+// number), w2 the spec block's node, w3 the node of a two-cell block whose
+// cell 1 holds the argument cache once the first call builds it.
+// op!: a copy of the function it wraps (native!, action!, function!), its
+// header 23 with the wrapped type in bits 16-23.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/eval/flow.h"
+#include "runtime/gc_safety.h"
+
+namespace kiv::native {
+
+// A native's or action's entry: its arguments are in the current window
+// from the argument base; `refinements` holds, per refinement of its spec,
+// -1 when unused or the window position of its first argument (refinements
+// without arguments: any other value).
+using Entry = Flow (*)(const int32_t* refinements);
+
+inline constexpr uint32_t cache_cell = 1;
+
+// Makes a native! (or action!) value of entry `index` with `spec`.
+Cell make(TypeId type, uint32_t index, Val spec);
+// Makes an op! of a native!, action! or function! of two arguments.
+Cell make_op(const Cell& function);
+// The type an op! wraps.
+inline TypeId wrapped_type(const Cell& op) { return static_cast<TypeId>((op.header >> 16) & 0xFF); }
+
+void register_types();
+
+}  // namespace kiv::native

@@ -1,0 +1,317 @@
+// The generic action entries: what an action! value calls. Each takes its
+// arguments from the current window, turns refinements into the datatype
+// function's arguments, and dispatches on the datatype of the first
+// argument.
+#include <array>
+#include <string_view>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series_type.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/stack.h"
+#include "runtime/mold.h"
+#include "runtime/series.h"
+
+namespace kiv::actions {
+namespace {
+
+using stack::ArgStack;
+
+Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
+bool used(const int32_t* refinements, int index) { return refinements[index] != -1; }
+std::optional<Val> refinement_arg(const int32_t* refinements, int index) {
+  if (!used(refinements, index)) return std::nullopt;
+  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[index]));
+}
+Flow done() {
+  ArgStack::keep();
+  return Flow::normal;
+}
+
+// A datatype's function for an action; a type without one raises
+// script/expect-arg naming the function, the type and the argument.
+template <class Fn>
+Fn lookup(Fn fn, const Cell& value) {
+  if (!fn) error::raise(err::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(value)), none::make());
+  return fn;
+}
+
+const ActionTable& of(const Cell& value) { return datatype::actions(cell::type_of(value)); }
+
+// make and to: the first argument names the type (or is an example).
+template <bool to>
+Flow make_or_to(const int32_t*) {
+  const Cell target = *arg(0);
+  const TypeId type = cell::is(target, TypeId::datatype) ? datatype::get(target) : cell::type_of(target);
+  const ActionTable& table = datatype::actions(type);
+  const action::MakeFn fn = to ? table.to : table.make;
+  if (!fn) error::raise(to ? err::script::bad_to_arg : err::script::bad_make_arg, datatype::make(type), *arg(1));
+  fn(arg(0), arg(1), type);
+  return done();
+}
+
+Flow random_entry(const int32_t* r) {
+  lookup(of(*arg(0)).random, *arg(0))(arg(0), used(r, 0), used(r, 1), used(r, 2));
+  return done();
+}
+
+Flow reflect_entry(const int32_t*) {
+  lookup(of(*arg(0)).reflect, *arg(0))(arg(0), arg(1));
+  return done();
+}
+
+// form and mold: into a new string, cut at a /part limit.
+Flow text_of(bool molding, const int32_t* r, const MoldOptions& options, int part_index) {
+  int32_t limit = 0x7FFFFFFF;
+  if (const auto part = refinement_arg(r, part_index)) limit = cell::get_int32(**part);
+  Val out = string::push_new(16);
+  if (limit > 0) {
+    if (molding) mold::mold_value(arg(0), out, options, limit);
+    else mold::form_value(arg(0), out, limit);
+    const SeriesBuf* buf = memory::buffer(series::node_of(*out));
+    if (limit != 0x7FFFFFFF && buf->length() > static_cast<uint32_t>(limit))
+      memory::buffer(series::node_of(*out))->tail = buf->head + static_cast<uint32_t>(limit) * buf->unit();
+  }
+  *arg(0) = *out;
+  return done();
+}
+
+Flow form_entry(const int32_t* r) { return text_of(false, r, {}, 0); }
+Flow mold_entry(const int32_t* r) {
+  return text_of(true, r, {.only = used(r, 0), .all = used(r, 1), .flat = used(r, 2)}, 3);
+}
+
+template <action::UnaryFn ActionTable::*slot>
+Flow unary(const int32_t*) {
+  lookup(of(*arg(0)).*slot, *arg(0))(arg(0));
+  return done();
+}
+
+template <action::BinaryFn ActionTable::*slot>
+Flow binary(const int32_t*) {
+  lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1));
+  return done();
+}
+
+template <action::PredicateFn ActionTable::*slot>
+Flow predicate(const int32_t*) {
+  const bool answer = lookup(of(*arg(0)).*slot, *arg(0))(arg(0));
+  *arg(0) = logic::make(answer);
+  return done();
+}
+
+template <action::LengthFn ActionTable::*slot>
+Flow counter(const int32_t*) {
+  const int32_t answer = lookup(of(*arg(0)).*slot, *arg(0))(arg(0));
+  *arg(0) = answer < 0 ? none::make() : Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(answer), 0};
+  return done();
+}
+
+Flow round_entry(const int32_t* r) {
+  RoundOptions options{refinement_arg(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), used(r, 5), used(r, 6)};
+  lookup(of(*arg(0)).round, *arg(0))(arg(0), options);
+  return done();
+}
+
+// The /part count of append, insert and change: an integer, or a position
+// in the series that supplies the values.
+int32_t part_count(const std::optional<Val>& part, const Cell& source) {
+  if (!part) return -1;
+  if (cell::is(**part, TypeId::integer)) return cell::get_int32(**part);
+  if (series_type::is_series(cell::type_of(**part))) {
+    if (series::node_of(**part) != series::node_of(source)) error::raise(err::script::invalid_part, **part);
+    return static_cast<int32_t>(series_type::head(**part)) - static_cast<int32_t>(series_type::head(source));
+  }
+  error::raise(err::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
+}
+
+template <action::InsertFn ActionTable::*slot>
+Flow insertion(const int32_t* r) {
+  const int32_t part = part_count(refinement_arg(r, 0), *arg(1));
+  int32_t dup = 1;
+  if (const auto count = refinement_arg(r, 2)) dup = cell::get_int32(**count);
+  if (part == 0 || dup <= 0) return done();
+  lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part, used(r, 1), dup);
+  return done();
+}
+
+Flow copy_entry(const int32_t* r) {
+  lookup(of(*arg(0)).copy, *arg(0))(arg(0), refinement_arg(r, 0), used(r, 1), refinement_arg(r, 2));
+  return done();
+}
+
+int32_t index_of(const Cell& index) {
+  switch (cell::type_of(index)) {
+    case TypeId::integer:
+    case TypeId::char_: return cell::get_int32(index);
+    case TypeId::logic: return index.w1 ? 1 : 2;
+    default: return 0;
+  }
+}
+
+Flow pick_entry(const int32_t*) {
+  lookup(of(*arg(0)).pick, *arg(0))(arg(0), arg(1), index_of(*arg(1)));
+  return done();
+}
+
+Flow poke_entry(const int32_t*) {
+  lookup(of(*arg(0)).poke, *arg(0))(arg(0), arg(1), index_of(*arg(1)), arg(2));
+  return done();
+}
+
+Flow remove_entry(const int32_t* r) {
+  lookup(of(*arg(0)).remove, *arg(0))(arg(0), refinement_arg(r, 0), refinement_arg(r, 1));
+  return done();
+}
+
+Flow reverse_entry(const int32_t* r) {
+  lookup(of(*arg(0)).reverse, *arg(0))(arg(0), refinement_arg(r, 0), refinement_arg(r, 1));
+  return done();
+}
+
+Flow take_entry(const int32_t* r) {
+  lookup(of(*arg(0)).take, *arg(0))(arg(0), refinement_arg(r, 0), used(r, 1), used(r, 2));
+  return done();
+}
+
+Flow move_entry(const int32_t* r) {
+  int32_t part = -1;
+  if (const auto count = refinement_arg(r, 0)) part = cell::get_int32(**count);
+  lookup(of(*arg(0)).move, *arg(0))(arg(0), arg(1), part);
+  return done();
+}
+
+Flow trim_entry(const int32_t* r) {
+  TrimOptions options{used(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), refinement_arg(r, 5)};
+  lookup(of(*arg(0)).trim, *arg(0))(arg(0), options);
+  return done();
+}
+
+struct ActionSpec {
+  std::string_view name;
+  std::string_view spec;
+  native::Entry entry;
+};
+
+// In action order. Actions whose datatypes' work is not built yet have no
+// entry: their words stay unset.
+const std::array<ActionSpec, 62> table = {{
+    {"make", R"~("Returns a new value made from a spec for that value's type" type [any-type!] "The datatype, an example or prototype value" spec [any-type!] "The specification of the new value")~", make_or_to<false>},
+    {"random", R"~("Returns a random value of the same datatype; or shuffles series" value "Maximum value of result (modified when series)" /seed "Restart or randomize" /secure "Returns a cryptographically secure random number" /only "Pick a random value from a series" return: [any-type!])~", random_entry},
+    {"reflect", R"~("Returns internal details about a value via reflection" value [any-type!] field [word!] "spec, body, words, etc. Each datatype defines its own reflectors")~", reflect_entry},
+    {"to", R"~("Converts to a specified datatype" type [any-type!] "The datatype or example value" spec [any-type!] "The attributes of the new value")~", make_or_to<true>},
+    {"form", R"~("Returns a user-friendly string representation of a value" value [any-type!] /part "Limit the length of the result" limit [integer!] return: [string!])~", form_entry},
+    {"mold", R"~("Returns a source format string representation of a value" value [any-type!] /only "Exclude outer brackets if value is a block" /all "Return value in loadable format" /flat "Exclude all indentation" /part "Limit the length of the result" limit [integer!] return: [string!])~", mold_entry},
+    {"", "", nullptr},  // eval-path: no word of its own
+    {"", "", nullptr},  // set-path: no word of its own
+    {"", "", nullptr},  // compare: through the comparison natives
+    {"absolute", R"~("Returns the non-negative value" value)~", unary<&ActionTable::absolute>},
+    {"add", R"~("Returns the sum of the two values" value1 value2)~", binary<&ActionTable::add>},
+    {"divide", R"~("Returns the quotient of two values" value1 "The dividend (numerator)" value2 "The divisor (denominator)")~", binary<&ActionTable::divide>},
+    {"multiply", R"~("Returns the product of two values" value1 value2)~", binary<&ActionTable::multiply>},
+    {"negate", R"~("Returns the opposite (additive inverse) value" number)~", unary<&ActionTable::negate>},
+    {"power", R"~("Returns a number raised to a given power (exponent)" number "Base value" exponent "The power (index) to raise the base value by")~", binary<&ActionTable::power>},
+    {"remainder", R"~("Returns what is left over when one value is divided by another" value1 value2)~", binary<&ActionTable::remainder>},
+    {"round", R"~("Returns the nearest integer. Halves round up (away from zero) by default" n /to "Return the nearest multiple of the scale parameter" scale "Must be a non-zero value" /even "Halves round toward even results" /down "Round toward zero, ignoring discarded digits. (truncate)" /half-down "Halves round toward zero" /floor "Round in negative direction" /ceiling "Round in positive direction" /half-ceiling "Halves round in positive direction")~", round_entry},
+    {"subtract", R"~("Returns the difference between two values" value1 value2)~", binary<&ActionTable::subtract>},
+    {"even?", R"~("Returns true if the number is evenly divisible by 2" number return: [logic!])~", predicate<&ActionTable::even_q>},
+    {"odd?", R"~("Returns true if the number has a remainder of 1 when divided by 2" number return: [logic!])~", predicate<&ActionTable::odd_q>},
+    {"and~", R"~("Returns the first value ANDed with the second" value1 value2)~", binary<&ActionTable::and_>},
+    {"complement", R"~("Returns the opposite (complementing) value of the input value" value)~", unary<&ActionTable::complement>},
+    {"or~", R"~("Returns the first value ORed with the second" value1 value2)~", binary<&ActionTable::or_>},
+    {"xor~", R"~("Returns the first value exclusive ORed with the second" value1 value2)~", binary<&ActionTable::xor_>},
+    {"append", R"~("Inserts value(s) at series tail; returns series head" series value [any-type!] /part "Limit the number of values inserted" length /only "Insert block types as single values (overrides /part)" /dup "Duplicate the inserted values" count [integer!])~", insertion<&ActionTable::append>},
+    {"at", R"~("Returns a series at a given index" series index)~", binary<&ActionTable::at>},
+    {"back", R"~("Returns a series at the previous index" series)~", unary<&ActionTable::back>},
+    {"change", R"~("Changes a value in a series and returns the series after the change" series "Series at point to change" value [any-type!] "The new value" /part "Limits the amount to change to a given length or position" range /only "Changes a series as a series." /dup "Duplicates the change a specified number of times" count [integer!])~", insertion<&ActionTable::change>},
+    {"clear", R"~("Removes series values from current index to tail; returns new tail" series)~", unary<&ActionTable::clear>},
+    {"copy", R"~("Returns a copy of a non-scalar value" value /part "Limit the length of the result" length /deep "Copy nested values" /types "Copy only specific types of non-scalar values" kind)~", copy_entry},
+    {"find", "", nullptr},
+    {"head", R"~("Returns a series at its first index" series)~", unary<&ActionTable::head>},
+    {"head?", R"~("Returns true if a series is at its first index" series return: [logic!])~", predicate<&ActionTable::head_q>},
+    {"index?", R"~("Returns the current index of series relative to the head, or of word in a context" series)~", counter<&ActionTable::index_q>},
+    {"insert", R"~("Inserts value(s) at series index; returns series past the insertion" series value [any-type!] /part "Limit the number of values inserted" length /only "Insert block types as single values (overrides /part)" /dup "Duplicate the inserted values" count [integer!])~", insertion<&ActionTable::insert>},
+    {"length?", R"~("Returns the number of values in the series, from the current index to the tail" series)~", counter<&ActionTable::length_q>},
+    {"move", R"~("Moves one or more elements from one series to another position or series" origin target /part "Limit the number of values inserted" length [integer!])~", move_entry},
+    {"next", R"~("Returns a series at the next index" series)~", unary<&ActionTable::next>},
+    {"pick", R"~("Returns the series value at a given index" series index)~", pick_entry},
+    {"poke", R"~("Replaces the series value at a given index, and returns the new value" series index value [any-type!])~", poke_entry},
+    {"put", "", nullptr},
+    {"remove", R"~("Returns the series at the same index after removing a value" series /part "Removes a number of values, or values up to the given series index" length /key "Removes a key in map" key-arg)~", remove_entry},
+    {"reverse", R"~("Reverses the order of elements; returns at same position" series /part "Limits to a given length or position" length /skip "Treat the series as fixed size records" size [integer!])~", reverse_entry},
+    {"select", "", nullptr},
+    {"sort", "", nullptr},
+    {"skip", R"~("Returns the series relative to the current index" series offset)~", binary<&ActionTable::skip>},
+    {"swap", R"~("Swaps elements between two series or the same series" series1 series2)~", binary<&ActionTable::swap>},
+    {"tail", R"~("Returns a series at the index after its last value" series)~", unary<&ActionTable::tail>},
+    {"tail?", R"~("Returns true if a series is past its last value" series return: [logic!])~", predicate<&ActionTable::tail_q>},
+    {"take", R"~("Removes and returns one or more elements" series /part "Specifies a length or end position" length /deep "Copy nested values" /last "Take it from the tail end")~", take_entry},
+    {"trim", R"~("Removes space from a string or NONE from a block" series /head "Removes only from the head" /tail "Removes only from the tail" /auto "Auto indents lines relative to first line" /lines "Removes all line breaks and extra spaces" /all "Removes all whitespace" /with "Same as /all, but removes characters in 'str'" str)~", trim_entry},
+    {"create", "", nullptr},
+    {"close", "", nullptr},
+    {"delete", "", nullptr},
+    {"modify", "", nullptr},
+    {"open", "", nullptr},
+    {"open?", "", nullptr},
+    {"query", "", nullptr},
+    {"read", "", nullptr},
+    {"rename", "", nullptr},
+    {"update", "", nullptr},
+    {"write", "", nullptr},
+}};
+
+// Infix operators over actions and natives.
+struct Operator {
+  std::string_view name;
+  std::string_view function;
+};
+constexpr Operator operators[] = {
+    {"+", "add"},         {"-", "subtract"},  {"*", "multiply"},         {"/", "divide"},
+    {"//", "remainder"},  {"=", "equal?"},    {"<>", "not-equal?"},      {"==", "strict-equal?"},
+    {"=?", "same?"},      {"<", "lesser?"},   {">", "greater?"},         {"<=", "lesser-or-equal?"},
+    {">=", "greater-or-equal?"}, {"**", "power"}, {"and", "and~"},       {"or", "or~"},
+    {"xor", "xor~"},
+};
+
+}  // namespace
+
+native::Entry entry(uint32_t number) {
+  if (number < 1 || number > table.size()) return nullptr;
+  return table[number - 1].entry;
+}
+
+void init() {
+  for (uint32_t i = 0; i < table.size(); ++i) {
+    const ActionSpec& action = table[i];
+    if (!action.entry) continue;
+    Val spec = lexer::scan(action.spec);
+    Val value = ArgStack::push(native::make(TypeId::action, i + 1, spec));
+    Val word = ArgStack::push(word::intern(action.name));
+    context::set(word, value);
+    stack::pop(3);
+  }
+}
+
+void init_operators() {
+  for (const Operator& op : operators) {
+    const Cell function = *context::get(word::intern(op.function));
+    if (cell::is(function, TypeId::unset)) continue;
+    Val value = ArgStack::push(native::make_op(function));
+    Val word = ArgStack::push(word::intern(op.name));
+    context::set(word, value);
+    stack::pop(2);
+  }
+}
+
+}  // namespace kiv::actions

@@ -1,0 +1,159 @@
+#include "runtime/eval/call_stack.h"
+
+#include "runtime/cycle.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+
+namespace kiv::stack {
+namespace {
+
+CallFrame g_frames[call_frames];
+uint32_t g_depth = 0;
+uint32_t g_body = 0;
+uint32_t g_anon = 0;
+uint32_t g_not_found = 0;
+
+void push_frame(const CallFrame& frame) {
+  if (g_depth >= call_frames) {
+    ArgStack::drop_to(ArgStack::depth() >= 5 ? ArgStack::depth() - 5 : 0);
+    cycle::reset();
+    error::raise(err::internal::stack_overflow);
+  }
+  g_frames[g_depth++] = frame;
+  ArgStack::set_base(ArgStack::depth());
+}
+
+// Gives a function context back the values pointer it had before the call.
+void restore_context(const CallFrame& frame) {
+  if (frame.function_context == no_node) return;
+  context::context_cell(frame.function_context).w2 = frame.saved_values;
+}
+
+uint32_t type_of(const CallFrame& frame) { return frame.bits & frame::type_mask; }
+
+}  // namespace
+
+void init_calls() {
+  g_depth = 0;
+  g_body = symbol::make("<body>");
+  g_anon = symbol::make("<anon>");
+  g_not_found = symbol::make("<not-found>");
+}
+
+uint32_t body_symbol() { return g_body; }
+uint32_t anon_symbol() { return g_anon; }
+
+void mark(const Cell& name, uint32_t bits) {
+  push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0});
+}
+
+void mark_function(const Cell& name, NodeId function_context, uint32_t bits) {
+  const uint32_t saved = context::context_cell(function_context).w2;
+  push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
+}
+
+uint32_t call_depth() { return g_depth; }
+CallFrame& top_frame() { return g_frames[g_depth - 1]; }
+CallFrame& frame_at(uint32_t depth) { return g_frames[depth]; }
+
+void pop_frame() {
+  const CallFrame& frame = g_frames[--g_depth];
+  restore_context(frame);
+  ArgStack::set_base(frame.saved_base);
+}
+
+void set_return_target(bool on) {
+  CallFrame& frame = g_frames[g_depth - 1];
+  frame.bits = on ? frame.bits | frame::return_target : frame.bits & ~frame::return_target;
+}
+
+void unwind() {
+  const CallFrame& frame = g_frames[--g_depth];
+  restore_context(frame);
+  ArgStack::drop_to(ArgStack::base_index() + 1);
+  ArgStack::set_base(frame.saved_base);
+}
+
+void unwind_last() {
+  const Cell result = *ArgStack::result();
+  unwind();
+  ArgStack::set_result_keep(result);
+}
+
+void unroll_to(uint32_t depth) {
+  while (g_depth > depth) {
+    const CallFrame& frame = g_frames[--g_depth];
+    restore_context(frame);
+    ArgStack::set_base(frame.saved_base);
+  }
+  ArgStack::drop_to(g_depth == 0 ? 0 : ArgStack::base_index() + 1);
+}
+
+Cell caller_name() {
+  for (uint32_t i = g_depth; i-- > 0;) {
+    const CallFrame& frame = g_frames[i];
+    if (frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0) continue;
+    return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
+  }
+  return word::make(TypeId::word, no_node, g_not_found, word::unresolved);
+}
+
+namespace {
+
+// Finds the nearest frame below the current one that `accepts`; a try-all
+// barrier on the way, or none at all, answers -1.
+template <class Accepts>
+int64_t find_target(Accepts accepts) {
+  for (uint32_t i = g_depth - 1; i-- > 0;) {
+    const uint32_t type = type_of(g_frames[i]);
+    if (accepts(g_frames[i])) return i;
+    if (type == frame::try_all) return -1;
+  }
+  return -1;
+}
+
+// Unwinds everything above the target frame and empties its window; the
+// exit's value goes into its result slot. The target's own base is the
+// base saved by the frame just above it.
+void land_at(uint32_t target, const Cell& result, uint32_t code) {
+  const uint32_t base = g_frames[target + 1].saved_base;
+  while (g_depth > target + 1) restore_context(g_frames[--g_depth]);
+  ArgStack::set_base(base);
+  ArgStack::set_result_keep(result);
+  runtime::state.pending = code;
+}
+
+}  // namespace
+
+Flow throw_break(bool continue_loop, const Cell* value) {
+  const int64_t target = find_target([](const CallFrame& f) { return type_of(f) == frame::loop; });
+  if (target < 0) error::raise(continue_loop ? err::throw_::continue_ : err::throw_::break_);
+  const Cell result = value ? *value : unset::make();
+  land_at(static_cast<uint32_t>(target), result, continue_loop ? exit_code::continue_loop : exit_code::break_loop);
+  return Flow::exit;
+}
+
+Flow throw_exit(bool with_value) {
+  const int64_t target = find_target([](const CallFrame& f) { return (f.bits & frame::return_target) != 0; });
+  if (target < 0) error::raise(err::throw_::return_);
+  const Cell result = with_value ? *ArgStack::result() : unset::make();
+  land_at(static_cast<uint32_t>(target), result, with_value ? exit_code::return_value : exit_code::exit_function);
+  return Flow::exit;
+}
+
+Flow throw_value(const Cell& value, const Cell& name) {
+  const int64_t target = find_target([](const CallFrame& f) { return type_of(f) == frame::catch_; });
+  if (target < 0) error::raise(err::throw_::throw_, value);
+  const Cell thrown = value;
+  const Cell thrown_name = name;
+  land_at(static_cast<uint32_t>(target), thrown, exit_code::user_throw);
+  ArgStack::push(thrown_name);
+  return Flow::exit;
+}
+
+}  // namespace kiv::stack

@@ -1,0 +1,86 @@
+// The call stack: one frame per active call or catching construct.
+//
+// A frame records the word that named the call, the caller's argument base
+// (restored when the frame is popped), and for functions the function's
+// context with the values pointer it had before the call, so that a
+// recursive call does not lose the outer call's locals. Exits search the
+// frames by type: loops for break and continue, return targets for return
+// and exit, catch frames for throw, try frames for errors.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/eval/flow.h"
+#include "runtime/memory.h"
+
+namespace kiv::stack {
+
+inline constexpr uint32_t call_frames = 12000;
+
+namespace frame {
+inline constexpr uint32_t function = 0x01000000;
+inline constexpr uint32_t native = 0x02000000;
+inline constexpr uint32_t try_ = 0x04000000;
+inline constexpr uint32_t try_all = 0x05000000;  // a barrier: no exit but errors crosses it
+inline constexpr uint32_t catch_ = 0x06000000;
+inline constexpr uint32_t body = 0x07000000;
+inline constexpr uint32_t loop = 0x08000000;
+inline constexpr uint32_t type_mask = 0x0F000000;
+inline constexpr uint32_t return_target = 0x10000000;
+inline constexpr uint32_t interpreter = 0x80000000;
+}  // namespace frame
+
+struct CallFrame {
+  uint32_t bits;          // frame type and flags
+  uint32_t symbol;        // the naming word's symbol
+  NodeId name_context;    // the naming word's context
+  uint32_t saved_base;    // the caller's argument base
+  NodeId function_context;
+  uint32_t saved_values;  // that context's values pointer before the call
+};
+
+void init_calls();
+
+// Pushes a frame named by `name` (a word cell); the new call's window
+// starts at the argument top.
+void mark(const Cell& name, uint32_t bits);
+// A function's frame: also records its context's values pointer.
+void mark_function(const Cell& name, NodeId function_context, uint32_t bits);
+
+uint32_t call_depth();
+CallFrame& top_frame();
+CallFrame& frame_at(uint32_t depth);
+
+// Pops the top frame and gives back the caller's base; the argument top is
+// the caller's to set.
+void pop_frame();
+// Pops the top frame; the callee's result (at its base) becomes the
+// caller's newest cell.
+void unwind();
+// Pops the top frame; the callee's result becomes the caller's result.
+void unwind_last();
+// Pops frames down to `depth` frames, restoring the function contexts of
+// those it passes; the argument stack goes back to the base of the frame
+// left on top (or the bottom).
+void unroll_to(uint32_t depth);
+
+// The word that names the nearest call (skipping `<body>` and `<anon>`
+// frames), or `<not-found>`.
+Cell caller_name();
+
+// Non-local exits. Each finds its target frame, unwinds both stacks to it,
+// places the value the target expects, leaves the exit's code pending and
+// answers Flow::exit; with no target it raises the error that says so.
+Flow throw_break(bool continue_loop, const Cell* value);
+Flow throw_exit(bool with_value);
+Flow throw_value(const Cell& value, const Cell& name);
+
+// Marks (or unmarks) the top frame as the target of return and exit.
+void set_return_target(bool on);
+
+// Symbols of the frame names that traces skip.
+uint32_t body_symbol();
+uint32_t anon_symbol();
+
+}  // namespace kiv::stack

@@ -1,0 +1,538 @@
+#include "runtime/eval/interpreter.h"
+
+#include <vector>
+
+#include "runtime/check.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+#include "runtime/platform.h"
+#include "runtime/root_block.h"
+#include "runtime/series.h"
+#include "runtime/state.h"
+
+namespace kiv::interpreter {
+namespace {
+
+using stack::ArgStack;
+
+// Kinds of argument in an argument cache (bits 20-21 of the typeset cell).
+enum class ArgKind : uint32_t { evaluated = 0, get_word = 1, lit_word = 2, returns = 3 };
+constexpr uint32_t kind_shift = 20;
+constexpr size_t stack_reserve = 256 * 1024;  // machine stack kept for error handling
+constexpr int max_refinements = 32;
+
+Cell g_position{};  // the expression being evaluated
+
+// Keeps the code position across a nested evaluation, whichever way it ends.
+class PositionGuard {
+ public:
+  PositionGuard() : saved_(g_position) {}
+  ~PositionGuard() { g_position = saved_; }
+  PositionGuard(const PositionGuard&) = delete;
+  PositionGuard& operator=(const PositionGuard&) = delete;
+
+ private:
+  Cell saved_;
+};
+
+Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
+uint32_t length(NodeId node) { return memory::buffer(node)->length(); }
+
+Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
+
+bool is_callable(TypeId type) {
+  return type == TypeId::native || type == TypeId::action || type == TypeId::function || type == TypeId::routine;
+}
+
+// Deep recursion ends in a catchable error long before the machine stack.
+void check_machine_stack() {
+  if (runtime::state.stack_high != 0 && runtime::stack_remaining() < stack_reserve)
+    error::raise(err::internal::stack_overflow);
+}
+
+void put(const Cell& value, bool sub) {
+  if (sub) ArgStack::push(value);
+  else ArgStack::set_result_keep(value);
+}
+
+// ---- argument caches ----
+
+// The types a spec's type block accepts.
+Cell typeset_of(const Cell& types) {
+  Cell set{cell::header(TypeId::typeset), 0, 0, 0};
+  for (uint32_t i = 0; i < block::count(types); ++i) {
+    Cell item = *block::at(types, i);
+    if (cell::is(item, TypeId::word)) item = *context::get(item);
+    if (cell::is(item, TypeId::datatype)) typeset::add(set, datatype::get(item));
+    else if (cell::is(item, TypeId::typeset)) set.w1 |= item.w1, set.w2 |= item.w2, set.w3 |= item.w3;
+    else error::raise(err::script::invalid_type_spec, item);
+  }
+  return set;
+}
+
+// Any value but unset!.
+Cell default_typeset() {
+  Cell set{cell::header(TypeId::typeset), 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  const auto unset_bit = static_cast<uint32_t>(TypeId::unset);
+  typeset::bitmap_word(set, unset_bit / 32) &= ~typeset::type_bit(unset_bit);
+  return set;
+}
+
+Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
+  Cell set = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block)
+                 ? typeset_of(*block::at(spec, i + 1))
+                 : default_typeset();
+  set.header |= static_cast<uint32_t>(kind) << kind_shift;
+  return set;
+}
+
+// Builds a callable's argument cache from its spec: one typeset per
+// argument, one refinement per refinement, then for functions the number
+// of /local cells and for natives the number of refinements.
+Cell build_cache(const Cell& callable, bool is_function) {
+  const Cell spec = series::make(TypeId::block, callable.w2);
+  Val cache = block::push_new(8);
+  uint32_t refinements = 0;
+  uint32_t locals = 0;
+  for (uint32_t i = 0; i < block::count(spec); ++i) {
+    const Cell item = *block::at(spec, i);
+    switch (cell::type_of(item)) {
+      case TypeId::word: block::append(cache, argument_typeset(spec, i, ArgKind::evaluated)); break;
+      case TypeId::get_word: block::append(cache, argument_typeset(spec, i, ArgKind::get_word)); break;
+      case TypeId::lit_word: block::append(cache, argument_typeset(spec, i, ArgKind::lit_word)); break;
+      case TypeId::set_word:
+        if (!symbol::equal_caseless(symbol::spelling(item.w2), "return")) error::raise(err::script::bad_func_def, item);
+        block::append(cache, argument_typeset(spec, i, ArgKind::returns));
+        break;
+      case TypeId::refinement:
+        if (symbol::equal_caseless(symbol::spelling(item.w2), "local")) {
+          locals = 1;
+          for (uint32_t k = i + 1; k < block::count(spec) && !cell::is(*block::at(spec, k), TypeId::set_word); ++k)
+            if (cell::is(*block::at(spec, k), TypeId::word)) ++locals;
+          i = block::count(spec);
+          break;
+        }
+        {
+          Cell refinement = item;
+          refinement.w3 = ++refinements;
+          block::append(cache, refinement);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (is_function && locals > 0) block::append(cache, Cell{cell::header(TypeId::integer), 0, locals, 0});
+  if (!is_function && refinements > 0) block::append(cache, Cell{cell::header(TypeId::integer), 0, refinements, 0});
+  const Cell built = *cache;
+  stack::pop(1);
+  return built;
+}
+
+Cell* cache_slot(const Cell& callable) {
+  if (cell::is(callable, TypeId::function)) return function::metadata_slot(callable, function::meta::cache);
+  return cells(callable.w3) + native::cache_cell;
+}
+
+Cell cache_of(const Cell& callable) {
+  if (!cell::is(*cache_slot(callable), TypeId::block)) {
+    const Cell built = build_cache(callable, cell::is(callable, TypeId::function));
+    *cache_slot(callable) = built;
+  }
+  return *cache_slot(callable);
+}
+
+// The word of argument `n` (0-based, refinements not counted) of a spec,
+// for error messages.
+Cell argument_word(const Cell& callable, uint32_t n) {
+  const Cell spec = series::make(TypeId::block, callable.w2);
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < block::count(spec); ++i) {
+    const Cell item = *block::at(spec, i);
+    const TypeId type = cell::type_of(item);
+    if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
+      if (seen++ == n) return item;
+    }
+  }
+  return none::make();
+}
+
+// ---- calls ----
+
+struct Call {
+  Cell callable;
+  Cell name;
+  bool infix;
+  Cell path;             // a path naming refinements, or none
+  uint32_t path_index;   // the callable's element in the path
+};
+
+Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& types, uint32_t arg_index) {
+  if (code.index >= length(code.block)) {
+    if (kind == ArgKind::lit_word && typeset::has(types, TypeId::unset)) {
+      ArgStack::push(unset::make());
+      return Flow::normal;
+    }
+    error::raise(err::script::no_arg, call.name, argument_word(call.callable, arg_index));
+  }
+  switch (kind) {
+    case ArgKind::evaluated:
+      return eval_expression(code, true, call.infix);
+    case ArgKind::get_word:
+      ArgStack::push(cells(code.block)[code.index++]);
+      return Flow::normal;
+    default: {
+      const Cell item = cells(code.block)[code.index++];
+      switch (cell::type_of(item)) {
+        case TypeId::paren: return eval_block(item, false);
+        case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
+        case TypeId::get_path: {
+          Code one{code.block, code.index - 1};
+          return eval_expression(one, true, true);
+        }
+        default: ArgStack::push(item); return Flow::normal;
+      }
+    }
+  }
+}
+
+void check_argument(const Call& call, const Cell& types, uint32_t arg_index) {
+  const Cell value = *ArgStack::last();
+  if (!typeset::has(types, cell::type_of(value)))
+    error::raise(err::script::expect_arg, call.name, datatype::make(cell::type_of(value)),
+                 argument_word(call.callable, arg_index));
+}
+
+// Activates the refinements that the path names after the callable.
+Flow apply_path_refinements(const Call& call, Code& code, const Cell& cache, bool is_function, int32_t* refs) {
+  if (!cell::is(call.path, TypeId::path)) return Flow::normal;
+  const uint32_t base = ArgStack::base_index();
+  std::vector<uint32_t> used;
+  for (uint32_t e = call.path_index + 1; e < block::count(call.path); ++e) {
+    const Cell element = *block::at(call.path, e);
+    if (!cell::is(element, TypeId::word) && !cell::is(element, TypeId::get_word))
+      error::raise(err::script::bad_refine, element);
+    if (cell::is(element, TypeId::get_word) && !logic::is_true(*context::get(element))) continue;
+    // Find the refinement and where its arguments go.
+    uint32_t flag_cell = 0;
+    int64_t found = -1;
+    for (uint32_t i = 0, cell_index = 0; i < block::count(cache); ++i) {
+      const Cell entry = *block::at(cache, i);
+      if (cell::is(entry, TypeId::refinement)) {
+        if (symbol::resolve(entry.w2) == symbol::resolve(element.w2)) {
+          found = i;
+          flag_cell = cell_index;
+          break;
+        }
+        if (is_function) ++cell_index;
+      } else if (cell::is(entry, TypeId::typeset)) {
+        ++cell_index;
+      }
+    }
+    if (found < 0) error::raise(err::script::no_refine, call.name, element);
+    for (uint32_t u : used)
+      if (u == found) error::raise(err::script::dup_refine, element);
+    used.push_back(static_cast<uint32_t>(found));
+    const Cell refinement = *block::at(cache, static_cast<uint32_t>(found));
+    uint32_t arg_index = 0;
+    for (uint32_t i = 0; i < static_cast<uint32_t>(found); ++i)
+      if (cell::is(*block::at(cache, i), TypeId::typeset)) ++arg_index;
+    if (is_function) {
+      *ArgStack::at(base + flag_cell) = logic::make(true);
+      uint32_t target = base + flag_cell + 1;
+      for (uint32_t i = static_cast<uint32_t>(found) + 1; i < block::count(cache); ++i, ++target, ++arg_index) {
+        const Cell entry = *block::at(cache, i);
+        if (!cell::is(entry, TypeId::typeset)) break;
+        KIV_PROPAGATE(fetch_argument(call, code, static_cast<ArgKind>((entry.header >> kind_shift) & 3), entry, arg_index));
+        check_argument(call, entry, arg_index);
+        *ArgStack::at(target) = *ArgStack::last();
+        stack::pop(1);
+      }
+    } else {
+      refs[refinement.w3 - 1] = static_cast<int32_t>(ArgStack::depth() - base);
+      for (uint32_t i = static_cast<uint32_t>(found) + 1; i < block::count(cache); ++i, ++arg_index) {
+        const Cell entry = *block::at(cache, i);
+        if (!cell::is(entry, TypeId::typeset)) break;
+        KIV_PROPAGATE(fetch_argument(call, code, static_cast<ArgKind>((entry.header >> kind_shift) & 3), entry, arg_index));
+        check_argument(call, entry, arg_index);
+      }
+    }
+  }
+  return Flow::normal;
+}
+
+Flow eval_function_body(const Cell& function) {
+  const NodeId ctx = function.w1;
+  context::set_values_base(ctx, ArgStack::base_index());
+  stack::set_return_target(true);
+  const Cell body = function::metadata(function, function::meta::body);
+  Flow flow = Flow::normal;
+  if (cell::is(body, TypeId::block)) flow = eval_block(body, true);
+  else ArgStack::set_result_keep(unset::make());
+  if (flow == Flow::exit) {
+    const uint32_t code = runtime::state.pending;
+    if (code != exit_code::return_value && code != exit_code::exit_function) return Flow::exit;
+    runtime::state.pending = 0;  // the function's own frame is back on top with the value
+  }
+  stack::set_return_target(false);
+  return Flow::normal;
+}
+
+// Fetches the arguments of a call into the window of its (already pushed)
+// frame and runs the callable; its result is left in the frame's base.
+Flow fetch_and_run(const Call& call, Code& code) {
+  const Cell callable = call.callable;
+  const bool is_function = cell::is(callable, TypeId::function);
+  // An infix call's left operand, just above the top, is its first
+  // argument: take it back before anything else uses the stack.
+  if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
+  const Cell cache = cache_of(callable);
+  int32_t refs[max_refinements];
+  for (int32_t& r : refs) r = -1;
+  uint32_t locals = 0;
+  bool taking = true;
+  uint32_t arg_index = 0;
+  for (uint32_t i = 0; i < block::count(cache); ++i) {
+    const Cell entry = *block::at(cache, i);
+    switch (cell::type_of(entry)) {
+      case TypeId::typeset: {
+        const auto kind = static_cast<ArgKind>((entry.header >> kind_shift) & 3);
+        if (kind == ArgKind::returns) break;
+        if (taking) {
+          if (!call.infix || arg_index != 0) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
+          check_argument(call, entry, arg_index);
+        } else if (is_function) {
+          ArgStack::push(none::make());
+        }
+        ++arg_index;
+        break;
+      }
+      case TypeId::refinement:
+        if (is_function) ArgStack::push(logic::make(false));
+        taking = false;
+        break;
+      case TypeId::integer:
+        if (is_function) locals = entry.w2;
+        break;
+      default:
+        break;
+    }
+  }
+  KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  if (!is_function) {
+    const native::Entry entry = cell::is(callable, TypeId::action) ? actions::entry(callable.w1) : natives::entry(callable.w1);
+    return entry(refs);
+  }
+  if (locals > 0) {
+    ArgStack::push(logic::make(false));
+    for (uint32_t i = 1; i < locals; ++i) ArgStack::push(none::make());
+  }
+  return eval_function_body(callable);
+}
+
+Flow call_value(const Call& call, Code& code, bool sub) {
+  check_machine_stack();
+  const uint32_t slot = ArgStack::depth();
+  if (!call.infix) ArgStack::push(call.callable);
+  const TypeId type = cell::type_of(call.callable);
+  if (type == TypeId::function) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter);
+  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter);
+  KIV_PROPAGATE(fetch_and_run(call, code));
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  if (sub) {
+    ArgStack::drop_to(slot);
+    ArgStack::push(result);
+  } else {
+    ArgStack::set_result_keep(result);
+  }
+  return Flow::normal;
+}
+
+// ---- paths ----
+
+Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_mode) {
+  const uint32_t count = block::count(path);
+  if (count == 0) error::raise(err::script::empty_path, path);
+  const Cell first = *block::at(path, 0);
+  if (!cell::is(first, TypeId::word)) error::raise(err::script::word_first, path);
+  const Cell start = *context::get(first);
+  if (cell::is(start, TypeId::unset)) error::raise(err::script::unset_path, path, first);
+  if (is_callable(cell::type_of(start))) {
+    if (set_mode) error::raise(err::script::invalid_path_set, path);
+    if (get_mode) error::raise(err::script::invalid_path_get, path);
+    Call call{start, first, false, path, 0};
+    cell::set_type(call.path, TypeId::path);
+    return call_value(call, code, sub);
+  }
+  const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
+  Val value = ArgStack::push(start);
+  for (uint32_t i = 1; i < count; ++i) {
+    Cell selector = *block::at(path, i);
+    if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
+    else if (cell::is(selector, TypeId::paren)) {
+      KIV_PROPAGATE(eval_block(selector, false));
+      selector = *ArgStack::last();
+      stack::pop(1);
+    }
+    if (cell::is(selector, TypeId::unset)) error::raise(err::script::invalid_path, path, selector);
+    const action::PathFn step_fn = datatype::actions(cell::type_of(*value)).eval_path;
+    if (!step_fn) error::raise(err::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
+    Val selector_cell = ArgStack::push(selector);
+    const bool last = i + 1 == count;
+    PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
+    step_fn(step);
+    stack::pop(1);
+    if (!set_mode && !get_mode && is_callable(cell::type_of(*value))) {
+      Call call{*value, selector, false, path, i};
+      cell::set_type(call.path, TypeId::path);
+      stack::pop(1);
+      return call_value(call, code, sub);
+    }
+  }
+  const Cell result = set_mode ? new_value : *value;
+  stack::pop(1);
+  if (set_mode) stack::pop(1);  // the value to set, pushed by the caller
+  put(result, sub);
+  return Flow::normal;
+}
+
+}  // namespace
+
+void init() {
+  g_position = unset::make();
+  roots::add_permanent(&g_position);
+}
+
+Cell code_position() { return g_position; }
+
+Flow eval_block(const Cell& block, bool last) {
+  check_machine_stack();
+  const NodeId node = series::node_of(block);
+  PositionGuard keep_position;
+  stack::mark(name_word(stack::body_symbol()), stack::frame::body | stack::frame::interpreter);
+  Code code{node, std::min(series::index_of(block), length(node))};
+  if (code.index >= length(node)) {
+    ArgStack::set_result_keep(unset::make());
+  } else {
+    g_position = block;
+    while (code.index < length(node)) {
+      g_position.w1 = code.index;
+      KIV_PROPAGATE(eval_expression(code, false));
+      if (code.index < length(node)) ArgStack::reset();
+    }
+  }
+  if (last) stack::unwind_last();
+  else stack::unwind();
+  return Flow::normal;
+}
+
+Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
+  Cell value = cells(code.block)[code.index++];
+  switch (cell::type_of(value)) {
+    case TypeId::paren:
+      KIV_PROPAGATE(eval_block(value, !sub));
+      break;
+    case TypeId::word: {
+      const Cell target = *context::get(value);
+      const TypeId type = cell::type_of(target);
+      if (type == TypeId::unset) error::raise(err::script::no_value, value);
+      if (is_callable(type)) {
+        KIV_PROPAGATE(call_value({target, value, false, none::make(), 0}, code, sub));
+      } else if (type == TypeId::op) {
+        error::raise(err::script::no_op_arg, value);
+      } else {
+        put(target, sub);
+      }
+      break;
+    }
+    case TypeId::set_word: {
+      if (code.index >= length(code.block)) error::raise(err::script::need_value, value);
+      const uint32_t position = code.index - 1;
+      const uint32_t top = ArgStack::depth();
+      stack::mark(value, stack::frame::native | stack::frame::interpreter);
+      KIV_PROPAGATE(eval_expression(code, true));
+      Val word = ArgStack::push(value);
+      context::set(word, ArgStack::at(ArgStack::depth() - 2));
+      // Keep the resolved index in the code, so the next store is direct.
+      Cell& in_code = cells(code.block)[position];
+      if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
+      stack::pop(1);
+      const Cell result = *ArgStack::last();
+      stack::pop_frame();
+      ArgStack::drop_to(top);
+      put(result, sub);
+      break;
+    }
+    case TypeId::lit_word:
+      put(cell::set_type(value, TypeId::word), sub);
+      break;
+    case TypeId::get_word:
+      put(*context::get(value), sub);
+      break;
+    case TypeId::native:
+    case TypeId::action:
+    case TypeId::function:
+    case TypeId::routine:
+      if (literal) put(value, sub);
+      else KIV_PROPAGATE(call_value({value, name_word(stack::anon_symbol()), false, none::make(), 0}, code, sub));
+      break;
+    case TypeId::op:
+      error::raise(err::internal::not_done);
+    case TypeId::path:
+      KIV_PROPAGATE(eval_path(value, code, sub, false, false));
+      break;
+    case TypeId::lit_path: {
+      Cell path = value;
+      cell::set_type(path, TypeId::path);
+      path.w3 = 0;
+      put(path, sub);
+      break;
+    }
+    case TypeId::set_path: {
+      if (code.index >= length(code.block)) error::raise(err::script::need_value, value);
+      KIV_PROPAGATE(eval_expression(code, true));
+      KIV_PROPAGATE(eval_path(value, code, sub, true, false));
+      break;
+    }
+    case TypeId::get_path:
+      KIV_PROPAGATE(eval_path(value, code, sub, false, true));
+      break;
+    default:
+      put(value, sub);
+      break;
+  }
+  if (no_infix) return Flow::normal;
+  // Infix operators: each takes the value so far as its left operand.
+  while (code.index < length(code.block)) {
+    const Cell next = cells(code.block)[code.index];
+    if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved ||
+        !context::has_values(next.w1))
+      break;
+    const Cell op = *context::slot(next.w1, next.w3);
+    if (!cell::is(op, TypeId::op)) break;
+    ++code.index;
+    Cell function = op;
+    function.header = cell::header(native::wrapped_type(op));
+    stack::pop(1);  // the left operand: re-taken as the first argument
+    KIV_PROPAGATE(call_value({function, next, true, none::make(), 0}, code, sub));
+  }
+  return Flow::normal;
+}
+
+Flow call_function(const Cell& function) { return eval_function_body(function); }
+
+}  // namespace kiv::interpreter

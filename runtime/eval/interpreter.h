@@ -1,0 +1,47 @@
+// The interpreter: evaluation of blocks, expressions, paths and calls.
+//
+// A block is a sequence of expressions evaluated left to right. Each
+// expression is one value, or a word or path naming a function followed by
+// the expressions of its arguments, optionally followed by infix operators,
+// which associate from left to right with no precedence among themselves.
+//
+// Results travel on the argument stack. In "sub" mode (an argument being
+// fetched) an expression's value is pushed as a new cell; otherwise it is
+// stored into the current call's result slot and the window is cut to it.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/eval/flow.h"
+#include "runtime/gc_safety.h"
+#include "runtime/memory.h"
+
+namespace kiv::interpreter {
+
+// A position in a block being evaluated.
+struct Code {
+  NodeId block;
+  uint32_t index;
+};
+
+void init();
+
+// Evaluates a block from its head. With `last`, its value goes into the
+// caller's result slot; without, it becomes the caller's newest cell. An
+// empty block's value is unset.
+Flow eval_block(const Cell& block, bool last);
+
+// Evaluates one expression at `code` (with infix operators unless
+// `no_infix`), moving `code` past it. With `literal`, functions found as
+// values are data rather than calls.
+Flow eval_expression(Code& code, bool sub, bool no_infix = false, bool literal = false);
+
+// Calls a function! whose arguments are already in the current window (a
+// frame marked for it): for natives and datatypes that call user code.
+Flow call_function(const Cell& function);
+
+// The block and index of the expression being evaluated (for errors).
+Cell code_position();
+
+}  // namespace kiv::interpreter

@@ -1,0 +1,709 @@
+#include "runtime/eval/natives.h"
+
+#include <array>
+#include <string_view>
+
+#include "runtime/callbacks.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series_type.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error_raise.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/compare.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/script.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+#include "runtime/mold.h"
+#include "runtime/os.h"
+#include "runtime/series.h"
+
+namespace kiv::natives {
+namespace {
+
+using stack::ArgStack;
+
+// ---- the calling convention ----
+
+Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
+bool used(const int32_t* refinements, int index) { return refinements[index] != -1; }
+Val refinement_arg(const int32_t* refinements, int index) {
+  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[index]));
+}
+Flow answer(const Cell& value) {
+  ArgStack::set_result_keep(value);
+  return Flow::normal;
+}
+
+Cell body_name() { return word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved); }
+Cell named(std::string_view name) { return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved); }
+
+bool is_true(const Cell& value) { return logic::arg_true(value); }
+
+// The value of a block evaluated into this call's result slot.
+Flow run(const Cell& block) { return interpreter::eval_block(block, true); }
+
+// ---- conditionals ----
+
+Flow native_if(const int32_t*) {
+  if (!is_true(*arg(0))) return answer(none::make());
+  return run(*arg(1));
+}
+
+Flow native_unless(const int32_t*) {
+  if (is_true(*arg(0))) return answer(none::make());
+  return run(*arg(1));
+}
+
+Flow native_either(const int32_t*) { return run(is_true(*arg(0)) ? *arg(1) : *arg(2)); }
+
+// Evaluates the expressions of a block one by one; `each` sees each value
+// and answers true to stop there.
+template <class Each>
+Flow each_expression(const Cell& block, Each each) {
+  interpreter::Code code{series::node_of(block), series_type::head(block)};
+  while (code.index < memory::buffer(code.block)->length()) {
+    stack::mark(body_name(), stack::frame::native | stack::frame::interpreter);
+    KIV_PROPAGATE(interpreter::eval_expression(code, false));
+    const Cell value = *ArgStack::result();
+    stack::unwind();
+    stack::pop(1);
+    if (each(value)) return Flow::normal;
+  }
+  return Flow::normal;
+}
+
+Flow native_any(const int32_t*) {
+  Cell found = none::make();
+  KIV_PROPAGATE(each_expression(*arg(0), [&](const Cell& value) {
+    if (!logic::is_true(value)) return false;
+    found = value;
+    return true;
+  }));
+  return answer(found);
+}
+
+Flow native_all(const int32_t*) {
+  Cell last = none::make();
+  bool all_true = true;
+  KIV_PROPAGATE(each_expression(*arg(0), [&](const Cell& value) {
+    last = value;
+    all_true = logic::is_true(value);
+    return !all_true;
+  }));
+  return answer(all_true ? last : none::make());
+}
+
+Flow native_case(const int32_t* refinements) {
+  const bool all = used(refinements, 0);
+  const Cell cases = *arg(0);
+  interpreter::Code code{series::node_of(cases), series_type::head(cases)};
+  const auto length = [&] { return memory::buffer(code.block)->length(); };
+  Cell result = none::make();
+  while (code.index < length()) {
+    stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
+    KIV_PROPAGATE(interpreter::eval_expression(code, false));
+    const Cell condition = *ArgStack::result();
+    stack::unwind();
+    stack::pop(1);
+    if (code.index >= length()) error::raise(err::script::need_value, condition);
+    if (!logic::is_true(condition)) {
+      ++code.index;  // skip the action unevaluated
+      result = none::make();
+      continue;
+    }
+    const Cell action = reinterpret_cast<const Cell*>(memory::buffer(code.block)->head_ptr())[code.index];
+    if (cell::is(action, TypeId::block)) {
+      ++code.index;
+      KIV_PROPAGATE(interpreter::eval_block(action, false));
+    } else {
+      stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
+      KIV_PROPAGATE(interpreter::eval_expression(code, false));
+      stack::unwind();
+    }
+    result = *ArgStack::last();
+    stack::pop(1);
+    if (!all) break;
+  }
+  return answer(result);
+}
+
+Flow native_switch(const int32_t* refinements) {
+  const Cell value = *arg(0);
+  const Cell cases = *arg(1);
+  const uint32_t count = block::count(cases);
+  for (uint32_t i = 0; i < count; ++i) {
+    const Cell candidate = *block::at(cases, i);
+    if (cell::is(candidate, TypeId::block) || !actions::compare(candidate, value, CmpOp::equal)) continue;
+    for (uint32_t k = i + 1; k < count; ++k) {
+      const Cell body = *block::at(cases, k);
+      if (cell::is(body, TypeId::block)) return run(body);
+    }
+    break;
+  }
+  if (used(refinements, 0)) return run(*refinement_arg(refinements, 0));
+  return answer(none::make());
+}
+
+// ---- loops ----
+
+enum class Round { next, stop };
+
+// Reads what a loop body's exit means for the loop: break stops, continue
+// goes on, anything else passes outwards.
+Flow loop_round(Flow flow, Round* round) {
+  *round = Round::next;
+  if (flow == Flow::normal) return Flow::normal;
+  const uint32_t code = runtime::state.pending;
+  if (code == exit_code::break_loop) {
+    runtime::state.pending = 0;
+    *round = Round::stop;
+    return Flow::normal;
+  }
+  if (code == exit_code::continue_loop) {
+    runtime::state.pending = 0;
+    return Flow::normal;
+  }
+  return Flow::exit;
+}
+
+void open_loop() {
+  stack::mark(body_name(), stack::frame::loop);
+  ArgStack::set_result_keep(unset::make());
+}
+
+Flow close_loop() {
+  stack::unwind_last();
+  return Flow::normal;
+}
+
+int64_t loop_count(const Cell& count) {
+  if (cell::is(count, TypeId::float_)) return static_cast<int64_t>(cell::get_double(count));
+  return cell::get_int32(count);
+}
+
+Flow native_loop(const int32_t*) {
+  const int64_t count = loop_count(*arg(0));
+  if (count < 1) return answer(none::make());
+  const Cell body = *arg(1);
+  open_loop();
+  for (int64_t i = 0; i < count; ++i) {
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) break;
+  }
+  return close_loop();
+}
+
+Flow native_repeat(const int32_t*) {
+  Val word = arg(0);
+  const int64_t count = loop_count(*arg(1));
+  if (count < 1) return answer(none::make());
+  const Cell body = *arg(2);
+  const Cell name = *word;
+  open_loop();
+  for (int64_t i = 1; i <= count; ++i) {
+    Val counter = ArgStack::push(Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(i), 0});
+    Val target = ArgStack::push(name);
+    context::set(target, counter);
+    stack::pop(2);
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) break;
+  }
+  return close_loop();
+}
+
+Flow native_forever(const int32_t*) {
+  const Cell body = *arg(0);
+  open_loop();
+  for (;;) {
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) break;
+  }
+  return close_loop();
+}
+
+Flow native_until(const int32_t*) {
+  const Cell body = *arg(0);
+  open_loop();
+  for (;;) {
+    const Flow flow = interpreter::eval_block(body, true);
+    const bool continued = flow == Flow::exit && runtime::state.pending == exit_code::continue_loop;
+    Round round;
+    KIV_PROPAGATE(loop_round(flow, &round));
+    if (round == Round::stop) break;
+    if (continued) continue;
+    if (logic::is_true(*ArgStack::result())) break;
+  }
+  return close_loop();
+}
+
+Flow native_while(const int32_t*) {
+  const Cell condition = *arg(0);
+  const Cell body = *arg(1);
+  open_loop();
+  for (;;) {
+    const Flow flow = interpreter::eval_block(condition, true);
+    if (flow == Flow::exit) {
+      const uint32_t code = runtime::state.pending;
+      if (code == exit_code::break_loop || code == exit_code::continue_loop) {
+        runtime::state.pending = 0;
+        error::raise(err::throw_::while_cond);
+      }
+      return Flow::exit;
+    }
+    if (!logic::is_true(*ArgStack::result())) break;
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) break;
+  }
+  stack::unwind();
+  stack::pop(1);
+  return answer(unset::make());
+}
+
+Flow native_foreach(const int32_t*) {
+  const Cell words = *arg(0);
+  const Cell series = *arg(1);
+  const Cell body = *arg(2);
+  const uint32_t width = cell::is(words, TypeId::block) ? block::count(words) : 1;
+  if (width == 0) error::raise(err::script::invalid_arg, words);
+  if (cell::is(series, TypeId::map)) error::raise(err::script::invalid_arg, series);
+  open_loop();
+  for (uint32_t position = series_type::head(series); position < series_type::total(series); position += width) {
+    for (uint32_t k = 0; k < width; ++k) {
+      const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
+      if (!cell::is(name, TypeId::word)) error::raise(err::script::invalid_arg, name);
+      const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
+                                                                    : none::make();
+      Val item = ArgStack::push(value);
+      Val target = ArgStack::push(name);
+      context::set(target, item);
+      stack::pop(2);
+    }
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) break;
+  }
+  return close_loop();
+}
+
+// ---- exits ----
+
+Flow native_break(const int32_t* refinements) {
+  const bool with_value = used(refinements, 0);
+  const Cell value = with_value ? *refinement_arg(refinements, 0) : unset::make();
+  return stack::throw_break(false, with_value ? &value : nullptr);
+}
+
+Flow native_continue(const int32_t*) { return stack::throw_break(true, nullptr); }
+Flow native_exit(const int32_t*) { return stack::throw_exit(false); }
+Flow native_return(const int32_t*) { return stack::throw_exit(true); }
+
+Flow native_throw(const int32_t* refinements) {
+  const Cell name = used(refinements, 0) ? *refinement_arg(refinements, 0) : unset::make();
+  return stack::throw_value(*arg(0), name);
+}
+
+bool name_matches(const Cell& wanted, const Cell& thrown) {
+  if (!word::is_any_word(cell::type_of(thrown))) return false;
+  if (cell::is(wanted, TypeId::block)) {
+    for (uint32_t i = 0; i < block::count(wanted); ++i) {
+      const Cell item = *block::at(wanted, i);
+      if (!word::is_any_word(cell::type_of(item)))
+        error::raise(err::script::invalid_refine_arg, named("name"), wanted);
+      if (symbol::resolve(item.w2) == symbol::resolve(thrown.w2)) return true;
+    }
+    return false;
+  }
+  return symbol::resolve(wanted.w2) == symbol::resolve(thrown.w2);
+}
+
+Flow native_catch(const int32_t* refinements) {
+  const Cell block = *arg(0);
+  const bool by_name = used(refinements, 0);
+  const Cell wanted = by_name ? *refinement_arg(refinements, 0) : none::make();
+  stack::mark(body_name(), stack::frame::catch_);
+  const Flow flow = interpreter::eval_block(block, true);
+  if (flow == Flow::exit) {
+    if (runtime::state.pending != exit_code::user_throw) return Flow::exit;
+    // The thrown value and its name are the catch frame's first two cells.
+    const Cell value = *ArgStack::result();
+    const Cell name = *ArgStack::at(ArgStack::base_index() + 1);
+    if (by_name && !name_matches(wanted, name)) {
+      runtime::state.pending = 0;
+      return stack::throw_value(value, name);
+    }
+    runtime::state.pending = 0;
+    ArgStack::set_result_keep(value);
+  }
+  stack::unwind_last();
+  return Flow::normal;
+}
+
+Flow native_try(const int32_t* refinements) {
+  const Cell block = *arg(0);
+  const bool all = used(refinements, 0);
+  const uint32_t depth = stack::call_depth();
+  stack::mark(named("try"), all ? stack::frame::try_all : stack::frame::try_);
+  try {
+    KIV_PROPAGATE(interpreter::eval_block(block, true));
+  } catch (const Unwind& unwind) {
+    if (unwind.code != exit_code::error) throw;
+    stack::unroll_to(depth + 1);  // back to the try frame
+    runtime::state.pending = 0;
+    ArgStack::set_result_keep(error::make_value());
+  }
+  stack::unwind_last();
+  return Flow::normal;
+}
+
+// ---- functions ----
+
+Flow native_func(const int32_t*) { return answer(*function::make(arg(0), arg(1))); }
+
+Flow native_function(const int32_t*) {
+  Val spec = ArgStack::push(block::copy(arg(0), false));
+  function::collect_locals(spec, arg(1));
+  return answer(*function::make(spec, arg(1)));
+}
+
+Flow native_does(const int32_t*) {
+  Val spec = block::push_new(1);
+  return answer(*function::make(spec, arg(0)));
+}
+
+Flow native_has(const int32_t*) {
+  Val spec = block::push_new(block::count(*arg(0)) + 1);
+  block::append(spec, word::make(TypeId::refinement, no_node, symbol::make("local"), word::unresolved));
+  block::append_all(spec, arg(0));
+  return answer(*function::make(spec, arg(1)));
+}
+
+// ---- evaluation ----
+
+Flow native_do(const int32_t*) {
+  const Cell value = *arg(0);
+  switch (cell::type_of(value)) {
+    case TypeId::block:
+    case TypeId::paren:
+    case TypeId::hash:
+      return run(value);
+    case TypeId::string: {
+      const std::string text = string::to_utf8(value);
+      return run(*lexer::scan(text));
+    }
+    case TypeId::file:
+      return run(*script::load(script::read_file(string::to_utf8(value))));
+    case TypeId::error:
+      error::raise(err::internal::not_done);  // re-raising an error value comes with error! values
+    default: {
+      Val code_block = block::push_new(1);
+      block::append(code_block, value);
+      return run(*code_block);
+    }
+  }
+}
+
+Flow native_reduce(const int32_t*) {
+  const Cell value = *arg(0);
+  if (!series_type::is_any_block(cell::type_of(value))) return answer(value);
+  Val result = block::push_new(block::count(value));
+  interpreter::Code code{series::node_of(value), series_type::head(value)};
+  while (code.index < memory::buffer(code.block)->length()) {
+    stack::mark(body_name(), stack::frame::native | stack::frame::interpreter);
+    KIV_PROPAGATE(interpreter::eval_expression(code, false));
+    const Cell item = *ArgStack::result();
+    stack::unwind();
+    stack::pop(1);
+    block::append(result, item);
+  }
+  return answer(*result);
+}
+
+Flow compose_into(Val out, const Cell& source, bool deep, bool only) {
+  for (uint32_t i = 0; i < block::count(source); ++i) {
+    const Cell item = *block::at(source, i);
+    if (cell::is(item, TypeId::paren)) {
+      KIV_PROPAGATE(interpreter::eval_block(item, false));
+      Val value = ArgStack::last();
+      if (cell::is(*value, TypeId::unset)) {
+      } else if (!only && cell::is(*value, TypeId::block)) {
+        block::append_all(out, value);
+      } else {
+        block::append(out, *value);
+      }
+      stack::pop(1);
+    } else if (deep && cell::is(item, TypeId::block)) {
+      Val inner = block::push_new(block::count(item));
+      KIV_PROPAGATE(compose_into(inner, item, deep, only));
+      block::append(out, *inner);
+      stack::pop(1);
+    } else {
+      block::append(out, item);
+    }
+  }
+  return Flow::normal;
+}
+
+Flow native_compose(const int32_t* refinements) {
+  Val out = block::push_new(block::count(*arg(0)));
+  KIV_PROPAGATE(compose_into(out, *arg(0), used(refinements, 0), used(refinements, 1)));
+  return answer(*out);
+}
+
+Flow native_get(const int32_t*) { return answer(*context::get(*arg(0))); }
+
+Flow native_set(const int32_t*) {
+  Val target = arg(0);
+  Val value = arg(1);
+  if (cell::is(*target, TypeId::block)) {
+    const Cell words = *target;
+    for (uint32_t i = 0; i < block::count(words); ++i) {
+      Val word = ArgStack::push(*block::at(words, i));
+      Val item = ArgStack::push(cell::is(*value, TypeId::block)
+                                    ? (i < block::count(*value) ? *block::at(*value, i) : none::make())
+                                    : *value);
+      context::set(word, item);
+      stack::pop(2);
+    }
+  } else {
+    Val word = ArgStack::push(*target);
+    context::set(word, value);
+  }
+  return answer(*value);
+}
+
+Flow native_value_q(const int32_t*) {
+  const Cell word = *arg(0);
+  if (word.w1 == no_node || word.w3 == word::unresolved || !context::has_values(word.w1)) return answer(logic::make(false));
+  return answer(logic::make(!cell::is(*context::get(word), TypeId::unset)));
+}
+
+Flow native_unset(const int32_t*) {
+  const Cell target = *arg(0);
+  const auto clear = [](const Cell& word) {
+    if (word.w1 == no_node || word.w3 == word::unresolved || !context::has_values(word.w1)) return;
+    *context::get(word) = unset::make();
+  };
+  if (cell::is(target, TypeId::block)) {
+    for (uint32_t i = 0; i < block::count(target); ++i) clear(*block::at(target, i));
+  } else {
+    clear(target);
+  }
+  return answer(unset::make());
+}
+
+// ---- comparison ----
+
+template <CmpOp op>
+Flow native_compare(const int32_t*) {
+  return answer(logic::make(actions::compare(*arg(0), *arg(1), op)));
+}
+
+Flow native_not(const int32_t*) { return answer(logic::make(!logic::is_true(*arg(0)))); }
+
+Flow native_type_q(const int32_t* refinements) {
+  const TypeId type = cell::type_of(*arg(0));
+  if (used(refinements, 0)) return answer(word::make_global(datatype::info(type).symbol));
+  return answer(datatype::make(type));
+}
+
+// ---- output and environment ----
+
+// Prints the formed value through the output hooks; a block is reduced
+// first.
+Flow print_value(bool newline) {
+  if (cell::is(*arg(0), TypeId::block)) KIV_PROPAGATE(native_reduce(nullptr));  // the result replaces it
+  Val out = string::push_new(16);
+  mold::form_value(arg(0), out, 1 << 30);
+  callbacks::run_first(*out, newline);
+  return answer(unset::make());
+}
+
+Flow native_print(const int32_t*) { return print_value(true); }
+Flow native_prin(const int32_t*) { return print_value(false); }
+
+Flow native_get_env(const int32_t*) {
+  const auto value = os::get_env(string::to_utf8(*arg(0)).c_str());
+  if (!value) return answer(none::make());
+  Val text = string::push_new(static_cast<uint32_t>(value->size()));
+  string::append_utf8(text, *value);
+  return answer(*text);
+}
+
+Flow native_set_env(const int32_t*) {
+  const std::string name = cell::is(*arg(0), TypeId::string) ? string::to_utf8(*arg(0)) : std::string(symbol::spelling(arg(0)->w2));
+  if (cell::is(*arg(1), TypeId::none)) os::set_env(name.c_str(), nullptr);
+  else os::set_env(name.c_str(), string::to_utf8(*arg(1)).c_str());
+  return answer(*arg(1));
+}
+
+Flow native_new_line(const int32_t* refinements) {
+  const Cell position = *arg(0);
+  const bool on = logic::is_true(*arg(1));
+  const bool all = used(refinements, 0);
+  const uint32_t step = used(refinements, 1) ? static_cast<uint32_t>(std::max(1, cell::get_int32(*refinement_arg(refinements, 1)))) : 1;
+  for (uint32_t i = 0; i < block::count(position); i += step) {
+    Cell& item = *block::at(position, i);
+    item.header = on ? item.header | cell::new_line_flag : item.header & ~cell::new_line_flag;
+    if (!all && !used(refinements, 1)) break;
+  }
+  return answer(position);
+}
+
+Flow native_new_line_q(const int32_t*) {
+  const Cell position = *arg(0);
+  return answer(logic::make(block::count(position) > 0 && cell::has_new_line(*block::at(position, 0))));
+}
+
+// The natives in table order; words without an entry yet are skipped.
+struct NativeSpec {
+  std::string_view name;
+  std::string_view spec;
+  native::Entry entry;
+};
+
+const std::array<NativeSpec, 107> table = {{
+    {"if", R"~("If conditional expression is truthy, evaluate block; else return NONE" cond [any-type!] then-blk [block!])~", native_if},
+    {"unless", R"~("If conditional expression is falsy, evaluate block; else return NONE" cond [any-type!] then-blk [block!])~", native_unless},
+    {"either", R"~("If conditional expression is truthy, evaluate the first branch; else evaluate the alternative" cond [any-type!] true-blk [block!] false-blk [block!])~", native_either},
+    {"any", R"~("Evaluates and returns the first truthy value, if any; else NONE" conds [block!])~", native_any},
+    {"all", R"~("Evaluates and returns the last value if all are truthy; else NONE" conds [block!])~", native_all},
+    {"while", R"~("Evaluates body as long as condition block evaluates to truthy value" cond [block!] body [block!])~", native_while},
+    {"until", R"~("Evaluates body until it is truthy" body [block!])~", native_until},
+    {"loop", R"~("Evaluates body a number of times" count [integer! float!] body [block!])~", native_loop},
+    {"repeat", R"~("Evaluates body a number of times, tracking iteration count" 'word [word!] value [integer! float!] body [block!])~", native_repeat},
+    {"forever", R"~("Evaluates body repeatedly forever" body [block!])~", native_forever},
+    {"foreach", R"~("Evaluates body for each value in a series" 'word [word! block!] series [series! map!] body [block!])~", native_foreach},
+    {"forall", "", nullptr},
+    {"remove-each", "", nullptr},
+    {"func", R"~("Defines a function with a given spec and body" spec [block!] body [block!])~", native_func},
+    {"function", R"~("Defines a function, making all set-words found in body, local" spec [block!] body [block!] /extern "Exclude words that follow this refinement")~", native_function},
+    {"does", R"~("Defines a function with no arguments or local variables" body [block!])~", native_does},
+    {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
+    {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default "Specify a default block, if value is not found in cases" case [block!])~", native_switch},
+    {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all "Test all conditions, evaluating the block following each truthy condition")~", native_case},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!])~", native_do},
+    {"get", R"~("Returns the value a word refers to" word [any-word!] return: [any-type!])~", native_get},
+    {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block!] value [any-type!] return: [any-type!])~", native_set},
+    {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
+    {"prin", R"~("Outputs a value" value [any-type!])~", native_prin},
+    {"equal?", R"~("Returns TRUE if two values are equal" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::equal>},
+    {"not-equal?", R"~("Returns TRUE if two values are not equal" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::not_equal>},
+    {"strict-equal?", R"~("Returns TRUE if two values are equal, and also the same datatype" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::strict_equal>},
+    {"lesser?", R"~("Returns TRUE if the first value is less than the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::lesser>},
+    {"greater?", R"~("Returns TRUE if the first value is greater than the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::greater>},
+    {"lesser-or-equal?", R"~("Returns TRUE if the first value is less than or equal to the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::lesser_or_equal>},
+    {"greater-or-equal?", R"~("Returns TRUE if the first value is greater than or equal to the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::greater_or_equal>},
+    {"same?", R"~("Returns TRUE if two values have the same identity" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::same>},
+    {"not", R"~("Returns the logical complement of a value (truthy or falsy)" value [any-type!])~", native_not},
+    {"type?", R"~("Returns the datatype of a value" value [any-type!] /word "Return a word value, rather than a datatype value")~", native_type_q},
+    {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
+    {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values")~", native_compose},
+    {"stats", "", nullptr},
+    {"bind", "", nullptr},
+    {"in", "", nullptr},
+    {"parse", "", nullptr},
+    {"union", "", nullptr},
+    {"intersect", "", nullptr},
+    {"unique", "", nullptr},
+    {"difference", "", nullptr},
+    {"exclude", "", nullptr},
+    {"complement?", "", nullptr},
+    {"dehex", "", nullptr},
+    {"enhex", "", nullptr},
+    {"negative?", "", nullptr},
+    {"positive?", "", nullptr},
+    {"max", "", nullptr},
+    {"min", "", nullptr},
+    {"shift", "", nullptr},
+    {"to-hex", "", nullptr},
+    {"sine", "", nullptr},
+    {"cosine", "", nullptr},
+    {"tangent", "", nullptr},
+    {"arcsine", "", nullptr},
+    {"arccosine", "", nullptr},
+    {"arctangent", "", nullptr},
+    {"arctangent2", "", nullptr},
+    {"NaN?", "", nullptr},
+    {"log-2", "", nullptr},
+    {"log-10", "", nullptr},
+    {"log-e", "", nullptr},
+    {"exp", "", nullptr},
+    {"square-root", "", nullptr},
+    {"construct", "", nullptr},
+    {"value?", R"~("Returns TRUE if the word has a value" value [word!] return: [logic!])~", native_value_q},
+    {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all "Catch also BREAK, CONTINUE, RETURN, EXIT and THROW exceptions" /keep "Capture and save the call stack in the error object")~", native_try},
+    {"uppercase", "", nullptr},
+    {"lowercase", "", nullptr},
+    {"as-pair", "", nullptr},
+    {"as-point2D", "", nullptr},
+    {"as-point3D", "", nullptr},
+    {"as-money", "", nullptr},
+    {"break", R"~("Breaks out of a loop, while, until, repeat, foreach, etc" /return "Forces the loop function to return a value" value [any-type!])~", native_break},
+    {"continue", R"~("Throws control back to top of loop")~", native_continue},
+    {"exit", R"~("Exits a function, returning no value")~", native_exit},
+    {"return", R"~("Returns a value from a function" value [any-type!])~", native_return},
+    {"throw", R"~("Throws control back to a previous catch" value [any-type!] "Value returned from catch" /name "Throws to a named catch" word [word!])~", native_throw},
+    {"catch", R"~("Catches a throw from a block and returns its value" block [block!] "Block to evaluate" /name "Catches a named throw" word [word! block!] "One or more names")~", native_catch},
+    {"extend", "", nullptr},
+    {"debase", "", nullptr},
+    {"to-local-file", "", nullptr},
+    {"wait", "", nullptr},
+    {"checksum", "", nullptr},
+    {"unset", R"~("Unsets the value of a word in its current context" word [word! block!] "Word or block of words")~", native_unset},
+    {"new-line", R"~("Sets or clears the new-line marker within a list series" position [any-list!] "Position to change marker (modified)" value [logic!] "Set TRUE for newline" /all "Set/clear marker to end of series" /skip "Set/clear marker periodically to the end of the series" size [integer!] return: [any-list!])~", native_new_line},
+    {"new-line?", R"~("Returns the state of the new-line marker within a list series" position [any-list!] "Position to check marker" return: [logic!])~", native_new_line_q},
+    {"enbase", "", nullptr},
+    {"context?", "", nullptr},
+    {"set-env", R"~("Sets the value of an operating system environment variable (for current process)" var [any-string! any-word!] "Variable to set" value [string! none!] "Value to set, or NONE to unset it")~", native_set_env},
+    {"get-env", R"~("Returns the value of an OS environment variable (for current process)" var [any-string! any-word!] "Variable to get" return: [string! none!])~", native_get_env},
+    {"list-env", "", nullptr},
+    {"now", "", nullptr},
+    {"sign?", "", nullptr},
+    {"as", "", nullptr},
+    {"call", "", nullptr},
+    {"zero?", "", nullptr},
+    {"size?", "", nullptr},
+    {"browse", "", nullptr},
+    {"compress", "", nullptr},
+    {"decompress", "", nullptr},
+    {"recycle", "", nullptr},
+    {"transcode", "", nullptr},
+    {"apply", "", nullptr},
+}};
+
+}  // namespace
+
+native::Entry entry(uint32_t index) {
+  if (index < 1 || index > table.size()) return nullptr;
+  return table[index - 1].entry;
+}
+
+uint32_t count() { return static_cast<uint32_t>(table.size()); }
+
+void init() {
+  for (uint32_t i = 0; i < table.size(); ++i) {
+    const NativeSpec& native = table[i];
+    if (!native.entry) continue;
+    Val spec = lexer::scan(native.spec);
+    Val value = ArgStack::push(native::make(TypeId::native, i + 1, spec));
+    Val word = ArgStack::push(word::intern(native.name));
+    context::set(word, value);
+    stack::pop(3);
+  }
+}
+
+}  // namespace kiv::natives
