@@ -5,7 +5,7 @@
 add_library(kiv_flags INTERFACE)
 target_compile_options(kiv_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
-  -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2
+  -Wcast-align -Wdouble-promotion -Wformat=2
   # Registration records name only the action slots a type fills.
   -Wno-missing-field-initializers
   -ffp-contract=off)
