@@ -10,9 +10,11 @@
 #include "runtime/console_output.h"
 #include "runtime/datatypes/all_types.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/eval/base_routines.h"
 #include "runtime/eval/base_words.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
@@ -89,6 +91,8 @@ void init() {
   actions::init();                        //     and operators
   base_words::init();
   actions::init_operators();
+  base_routines::add_all();
+  routine::define_all();
   slot_table::init();                     // 27. value slot table
   // 28. collector state
 }

@@ -64,8 +64,8 @@ struct SeriesBuf {
   uint8_t* tail_ptr() { return data() + tail; }
   const uint8_t* tail_ptr() const { return data() + tail; }
   uint32_t used_bytes() const { return tail - head; }
-  // Units between head and tail.
-  uint32_t length() const { return (tail - head) / unit(); }
+  // Units between head and tail. Units are powers of two: a shift.
+  uint32_t length() const { return (tail - head) >> __builtin_ctz(unit()); }
 };
 static_assert(sizeof(SeriesBuf) == 32);
 

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -37,7 +38,7 @@ void register_all() {
   native::register_types();  // native!, action!, op!
   block::register_paths();   // path!, lit-path!, set-path!, get-path!
   function::register_type();
-  // routine!
+  routine::register_type();
   block::register_paren();
   word::register_issue();
   // url!, file!, object!, bitset!, triple!, float!, typeset!

@@ -95,8 +95,6 @@ void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
 
 }  // namespace
 
-Cell& context_cell(NodeId context) { return cells(context)[0]; }
-Cell& self_cell(NodeId context) { return cells(context)[1]; }
 
 Kind kind_of(NodeId context) {
   return static_cast<Kind>((context_cell(context).header & flag::kind_mask) >> flag::kind_shift);
@@ -179,12 +177,6 @@ uint32_t add_symbol(NodeId context, uint32_t symbol, bool caseless, bool* added)
 
 Cell word_at(NodeId context, uint32_t index) { return cells(words_node(context))[index]; }
 
-Cell* slot(NodeId context, uint32_t index) {
-  const Cell& header = context_cell(context);
-  if (header.w2 == 0) return nullptr;
-  if (header.header & flag::values_on_stack) return stack::ArgStack::at(header.w2 - 1 + index).get();
-  return cells(header.w2) + index;
-}
 
 void set_values_base(NodeId context, uint32_t stack_index) { context_cell(context).w2 = stack_index + 1; }
 void stop_values(NodeId context) { context_cell(context).w2 = 0; }
@@ -212,7 +204,7 @@ void store_word(Val word, Val value, NodeId context, bool notify) {
 
 void set(Val word, Val value) { store_word(word, value, word->w1, true); }
 
-Cell* get(const Cell& word) {
+Cell* get_slow(const Cell& word) {
   const NodeId context = word.w1;
   if (context == no_node) error::raise(err::script::not_defined, word);
   if (word.w3 != unresolved) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/eval/stack.h"
 #include "runtime/gc_safety.h"
 #include "runtime/memory.h"
 
@@ -60,8 +61,8 @@ NodeId make_from_words(NodeId block, uint32_t index, const Options& options);
 void duplicate(Val value, Kind kind);
 
 // The two cells; valid until the next allocation.
-Cell& context_cell(NodeId context);
-Cell& self_cell(NodeId context);
+inline Cell& context_cell(NodeId context) { return reinterpret_cast<Cell*>(memory::buffer(context)->head_ptr())[0]; }
+inline Cell& self_cell(NodeId context) { return reinterpret_cast<Cell*>(memory::buffer(context)->head_ptr())[1]; }
 Kind kind_of(NodeId context);
 NodeId words_node(NodeId context);
 uint32_t word_count(NodeId context);
@@ -75,8 +76,14 @@ int32_t find_symbol(NodeId context, uint32_t symbol, bool caseless);
 uint32_t add_symbol(NodeId context, uint32_t symbol, bool caseless, bool* added = nullptr);
 // The word entry at `index`, by value.
 Cell word_at(NodeId context, uint32_t index);
-// The value slot at `index`; valid until the next allocation.
-Cell* slot(NodeId context, uint32_t index);
+// The value slot at `index` (null for a context without values); valid
+// until the next allocation.
+inline Cell* slot(NodeId context, uint32_t index) {
+  const Cell& header = context_cell(context);
+  if (header.w2 == 0) return nullptr;
+  if (header.header & flag::values_on_stack) return stack::ArgStack::at(header.w2 - 1 + index).get();
+  return reinterpret_cast<Cell*>(memory::buffer(header.w2)->head_ptr()) + index;
+}
 
 // Points a function context's values at the argument-stack window starting
 // at cell `stack_index` (no call: `stop_values`).
@@ -92,7 +99,13 @@ void set(Val word, Val value);
 // The word's value cell, through its binding; valid until the next
 // allocation. Raises script/not-defined (no context), script/not-in-context
 // (a context without values) or script/no-value (never resolved).
-Cell* get(const Cell& word);
+Cell* get_slow(const Cell& word);
+inline Cell* get(const Cell& word) {
+  if (word.w1 != no_node && word.w3 != 0xFFFFFFFF) {
+    if (Cell* value = slot(word.w1, word.w3)) return value;
+  }
+  return get_slow(word);
+}
 
 // Binds a word to `context` when the context holds its name: answers the
 // index, or -1 (the word is left alone).

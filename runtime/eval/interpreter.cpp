@@ -9,6 +9,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -58,10 +59,14 @@ bool is_callable(TypeId type) {
 }
 
 // Deep recursion ends in a catchable error long before the machine stack.
-void check_machine_stack() {
-  if (runtime::state.stack_high != 0 && runtime::stack_remaining() < stack_reserve)
+inline void check_machine_stack() {
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (here < runtime::state.stack_low + stack_reserve && runtime::state.stack_high != 0)
     error::raise(err::internal::stack_overflow);
 }
+
+// A cache's cells by index; valid until the next allocation.
+inline const Cell& cache_cell(NodeId cache, uint32_t index) { return cells(cache)[index]; }
 
 void put(const Cell& value, bool sub) {
   if (sub) ArgStack::push(value);
@@ -143,13 +148,14 @@ Cell build_cache(const Cell& callable, bool is_function) {
 }
 
 Cell* cache_slot(const Cell& callable) {
-  if (cell::is(callable, TypeId::function)) return function::metadata_slot(callable, function::meta::cache);
+  if (cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine)) return function::metadata_slot(callable, function::meta::cache);
   return cells(callable.w3) + native::cache_cell;
 }
 
 Cell cache_of(const Cell& callable) {
   if (!cell::is(*cache_slot(callable), TypeId::block)) {
-    const Cell built = build_cache(callable, cell::is(callable, TypeId::function));
+    const bool with_flags = cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine);
+    const Cell built = build_cache(callable, with_flags);
     *cache_slot(callable) = built;
   }
   return *cache_slot(callable);
@@ -295,18 +301,21 @@ Flow eval_function_body(const Cell& function) {
 // frame and runs the callable; its result is left in the frame's base.
 Flow fetch_and_run(const Call& call, Code& code) {
   const Cell callable = call.callable;
-  const bool is_function = cell::is(callable, TypeId::function);
+  const bool is_routine = cell::is(callable, TypeId::routine);
+  const bool is_function = cell::is(callable, TypeId::function) || is_routine;
   // An infix call's left operand, just above the top, is its first
   // argument: take it back before anything else uses the stack.
   if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
   const Cell cache = cache_of(callable);
+  const NodeId cache_node = series::node_of(cache);
+  const uint32_t cache_length = length(cache_node);
   int32_t refs[max_refinements];
   for (int32_t& r : refs) r = -1;
   uint32_t locals = 0;
   bool taking = true;
   uint32_t arg_index = 0;
-  for (uint32_t i = 0; i < block::count(cache); ++i) {
-    const Cell entry = *block::at(cache, i);
+  for (uint32_t i = 0; i < cache_length; ++i) {
+    const Cell entry = cache_cell(cache_node, i);
     switch (cell::type_of(entry)) {
       case TypeId::typeset: {
         const auto kind = static_cast<ArgKind>((entry.header >> kind_shift) & 3);
@@ -340,6 +349,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
     ArgStack::push(logic::make(false));
     for (uint32_t i = 1; i < locals; ++i) ArgStack::push(none::make());
   }
+  if (is_routine) return routine::body_of(callable)();
   return eval_function_body(callable);
 }
 
@@ -348,7 +358,7 @@ Flow call_value(const Call& call, Code& code, bool sub) {
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
-  if (type == TypeId::function) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter);
+  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter);
   KIV_PROPAGATE(fetch_and_run(call, code));
   const Cell result = *ArgStack::result();

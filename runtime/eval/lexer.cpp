@@ -38,6 +38,12 @@
 //  - Construction syntax accepts whole datatype names only (with or without
 //    the `!`, any case); `#(int)` and `#()` are malconstruct errors.
 //  - A caret escape above U+10FFFF is invalid in strings as in chars.
+//  - `Ah` to `Fh` (one hex letter before the `h`) are invalid words, as the
+//    hex integer rule says; `ffh` (lower case) is a word.
+//  - Only the exact text `-2147483648` reads as the smallest integer;
+//    `-2'147'483'648` is a float like any other integer text beyond 32 bits.
+//  - A money! literal holds at most 17 integer digits (all a cell can hold)
+//    and 5 decimals.
 //  - The comma kind is named "comma" and the point kind "point2D!".
 //  - The scan modes report the type of the first value at the outer level:
 //    a bracketed series reports its own type (block!, paren!, map!, a path
@@ -306,7 +312,8 @@ Cell make_money(bool negative, uint32_t currency, std::string_view whole, std::s
   auto put = [&](int position, char digit) {
     uint8_t& byte = bytes[1 + (position - 1) / 2];
     const auto value = static_cast<uint8_t>(digit - '0');
-    byte = (position % 2 == 1) ? static_cast<uint8_t>((byte & 0x0F) | (value << 4)) : static_cast<uint8_t>((byte & 0xF0) | value);
+    byte = (position % 2 == 1) ? static_cast<uint8_t>((byte & 0x0F) | (value << 4))
+                               : static_cast<uint8_t>((byte & 0xF0) | value);
   };
   int position = 17;
   for (size_t i = whole.size(); i-- > 0;) {
@@ -365,7 +372,8 @@ Cell make_date(int32_t year, int32_t month, int32_t day, bool has_time, double t
   uint32_t zone = ((static_cast<uint32_t>(zone_hours) << 2) & 0x3C) | static_cast<uint32_t>(zone_minutes / 15);
   if (zone_negative && zone != 0) zone |= 0x40;
   const uint32_t packed = (static_cast<uint32_t>(year) << 17) | (has_time ? 0x10000u : 0u) |
-                          ((static_cast<uint32_t>(month) & 0xF) << 12) | ((static_cast<uint32_t>(day) & 0x1F) << 7) | zone;
+                          ((static_cast<uint32_t>(month) & 0xF) << 12) |
+                          ((static_cast<uint32_t>(day) & 0x1F) << 7) | zone;
   Cell date{cell::header(TypeId::date), packed, 0, 0};
   if (has_time) {
     const double offset = (zone_negative ? -1.0 : 1.0) * (zone_hours * 3600.0 + (zone_minutes / 15) * 900.0);
@@ -1087,7 +1095,8 @@ void Lexer::scan_word(size_t p, bool sigil) {
       if (c == '$' && !sigil) {
         // [+-]ABC$ begins money with a currency code.
         const std::string_view before = text(start, p);
-        const std::string_view code = (!before.empty() && (before[0] == '+' || before[0] == '-')) ? before.substr(1) : before;
+        const bool signed_code = !before.empty() && (before[0] == '+' || before[0] == '-');
+        const std::string_view code = signed_code ? before.substr(1) : before;
         if (code.size() == 3 && is_alpha(code[0]) && is_alpha(code[1]) && is_alpha(code[2])) {
           size_t q = p + 1;
           while (!(cls(s_[q]) & number_end) && !(path_mode_ && s_[q] == '/')) ++q;
@@ -1543,7 +1552,9 @@ void Lexer::open_frame(TypeId type, size_t at) {
     return;
   }
   uint32_t slot = 0;
-  if (options_.mode == Mode::load) slot = push(Cell{cell::header(TypeId::triple), 0, 0, static_cast<uint32_t>(at)}, new_line_);
+  // The frame's cell holds its place; closing writes the series over it.
+  if (options_.mode == Mode::load)
+    slot = push(Cell{cell::header(TypeId::triple), 0, 0, static_cast<uint32_t>(at)}, new_line_);
   frames_.push_back({type, slot, static_cast<uint32_t>(at)});
 }
 
@@ -1921,7 +1932,8 @@ uint32_t Lexer::decode(size_t a, size_t b, bool carets) {
 void Lexer::load_string(size_t a, size_t b, bool carets, TypeId type, bool build) {
   if (forced_ != TypeId::none_type) type = forced_;
   const std::string_view raw = text(a, b);
-  const bool plain = !carets && std::none_of(raw.begin(), raw.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+  const bool plain =
+      !carets && std::none_of(raw.begin(), raw.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
   if (plain) {
     if (!build) return;
     const uint32_t slot = emit(unset::make());
@@ -2106,8 +2118,8 @@ void Lexer::load_pair(bool build) {
   const std::string_view t = token_text();
   if (t.find('.') != std::string_view::npos || bad_utf8_) fail(TypeId::pair);
   const size_t x = t.find_first_of("xX", 1);
-  if (t.find_first_not_of("+-0123456789'xX") != std::string_view::npos || t.find_first_of("xX", x + 1) != std::string_view::npos)
-    fail(TypeId::pair);
+  const bool one_x = t.find_first_of("xX", x + 1) == std::string_view::npos;
+  if (!one_x || t.find_first_not_of("+-0123456789'xX") != std::string_view::npos) fail(TypeId::pair);
   Cell left{}, right{};
   load_integer_text(t.substr(0, x), left, true);
   load_integer_text(t.substr(x + 1), right, true);

@@ -30,7 +30,9 @@
 //            raises the error
 //
 // It is a C++ function so that the evaluator can plug a Kiv function in:
-// that adapter builds the Kiv arguments (the event word, the input series
+// that adapter takes the event mask from the block that begins the
+// function's body, runs the function under a call frame named
+// <lexer-callback>, and builds its arguments (the event word, the input series
 // at `input`, the type as a datatype! or the kind's name, the line, the
 // loaded value or a pair! of the 1-based token offsets) and writes the
 // index of the input argument back to `input` when the function moved it.
@@ -38,6 +40,12 @@
 // Positions handed to the callback and the consumed count are in source
 // units: bytes for UTF-8 text and binary! sources, characters for string!
 // sources (Options::count_chars).
+//
+// The refinements of `transcode` map onto the options: /scan and /prescan
+// are the modes; /one is `one` without `wrap` (the value itself); /next is
+// `one` with `wrap`, the rest of the source being `consumed` units on;
+// /part is the `limit` of scan_series; /into is `into`; /trace is the
+// callback.
 #pragma once
 
 #include <cstdint>

@@ -202,7 +202,8 @@ TEST_F(Lexer, FloatSpecials) {
 }
 
 TEST_F(Lexer, InvalidFloats) {
-  for (const char* text : {"1.", "1e", "1e+", "1.5e", ".5.", "1.5a", "-.5e", "1''.5"}) expect_invalid(text, TypeId::float_);
+  for (const char* text : {"1.", "1e", "1e+", "1.5e", ".5.", "1.5a", "-.5e", "1''.5"})
+    expect_invalid(text, TypeId::float_);
   // At most 312 bytes.
   std::string longest = "1." + std::string(310, '5');
   EXPECT_EQ(cell::type_of(load_one(longest)), TypeId::float_);
@@ -652,7 +653,8 @@ TEST_F(Lexer, NewLineMarkersFollowLineBreaks) {
 }
 
 TEST_F(Lexer, EmptyInputAndSeparators) {
-  for (const char* text : {"", "   ", "\n\t\r\n", "; only a comment", " ;a\n;b\n"}) EXPECT_TRUE(load(text).empty()) << text;
+  for (const char* text : {"", "   ", "\n\t\r\n", "; only a comment", " ;a\n;b\n"})
+    EXPECT_TRUE(load(text).empty()) << text;
   // A NUL byte ends the text.
   EXPECT_EQ(load(std::string_view("a b\0c d", 7)).size(), 2u);
   // Control bytes are whitespace.
@@ -694,7 +696,8 @@ TEST_F(Lexer, ErrorsNameTheLineAndTheTextNearby) {
     EXPECT_EQ(raised.missing, c.missing) << c.text;
     EXPECT_EQ(raised.near, c.near) << c.text;
   }
-  for (const char* text : {"}", "\\", "a \x80", "\xC0\x80", "\xFF"}) EXPECT_EQ(error_of(text).code, err::syntax::bad_char.value) << text;
+  for (const char* text : {"}", "\\", "a \x80", "\xC0\x80", "\xFF"})
+    EXPECT_EQ(error_of(text).code, err::syntax::bad_char.value) << text;
   EXPECT_EQ(error_of("a \\b").near, "\\b");
 }
 
@@ -910,6 +913,27 @@ TEST_F(Lexer, CallbackRecoversFromErrors) {
                          }};
   run("1a", {.mode = lexer::Mode::scan, .callback = &record});
   EXPECT_EQ(types, (std::vector<int32_t>{static_cast<int32_t>(TypeId::error)}));
+}
+
+TEST_F(Lexer, CallbacksMayScanAgainAndRaise) {
+  // A callback that scans text of its own does not disturb the outer scan.
+  uint32_t inner_count = 0;
+  lexer::Callback nested{event_bit(Event::load), [&](const EventInfo&, int64_t&) {
+                           inner_count = block::count(*lexer::scan("[p q] r"));
+                           return true;
+                         }};
+  Cell out{};
+  run("[a b] c", {.callback = &nested}, &out);
+  EXPECT_EQ(inner_count, 2u);
+  ASSERT_EQ(block::count(out), 2u);
+  EXPECT_EQ(spelling(*block::at(*block::at(out, 0), 1)), "b");
+
+  // An error raised inside the callback passes through the lexer.
+  lexer::Callback failing{event_bit(Event::scan), [](const EventInfo&, int64_t&) -> bool {
+                            error::raise(err::script::invalid_arg, none::make());
+                          }};
+  EXPECT_EQ(testing::raised_error([&] { run("[a]", {.callback = &failing}); }), err::script::invalid_arg.value);
+  EXPECT_EQ(block::count(*lexer::scan("a b")), 2u) << "the lexer works after an error went through it";
 }
 
 TEST_F(Lexer, CallbackPositionsCountCharactersOfStringSources) {

@@ -1,0 +1,70 @@
+#include "runtime/datatypes/routine.h"
+
+#include <string>
+#include <vector>
+
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/stack.h"
+#include "runtime/mold.h"
+#include "runtime/series.h"
+
+namespace kiv::routine {
+namespace {
+
+struct Entry {
+  std::string name;
+  std::string spec;
+  Body body;
+};
+
+std::vector<Entry>& table() {
+  static std::vector<Entry> entries;
+  return entries;
+}
+
+constexpr uint32_t code_cell = 2;
+
+int32_t form(Val, Val out, int32_t part) { return mold::emit(out, "?routine?", part); }
+
+int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part) {
+  part = mold::emit(out, "routine ", part);
+  Val spec = stack::push(series::make(TypeId::block, value->w2));
+  part = mold::mold_value(spec, out, options, part);
+  stack::pop(1);
+  return mold::emit(out, " none", part);
+}
+
+}  // namespace
+
+void add(std::string_view name, std::string_view spec, Body body) {
+  table().push_back({std::string(name), std::string(spec), body});
+}
+
+void define_all() {
+  for (uint32_t i = 0; i < table().size(); ++i) {
+    const Entry& entry = table()[i];
+    const uint32_t depth = stack::depth();
+    Val spec = lexer::scan(entry.spec);
+    Val none_body = stack::push(Cell{cell::header(TypeId::none), 0, 0, 0});
+    Val value = function::make(spec, none_body);
+    cell::set_type(*value, TypeId::routine);
+    *function::metadata_slot(*value, code_cell) = Cell{cell::header(TypeId::integer), 0, i, 0};
+    context::self_cell(value->w1) = *value;
+    Val word = stack::push(word::intern(entry.name));
+    context::set(word, value);
+    stack::drop_to(depth);
+  }
+}
+
+Body body_of(const Cell& routine) { return table()[function::metadata(routine, code_cell).w2].body; }
+
+void register_type() {
+  datatype::register_type({TypeId::routine, TypeId::function, "routine!",
+                           {.reflect = inherit, .form = form, .mold = mold_value, .compare = inherit}});
+}
+
+}  // namespace kiv::routine

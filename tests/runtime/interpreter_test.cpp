@@ -1,0 +1,70 @@
+// The evaluator from C++: what Kiv scripts cannot show directly.
+#include <gtest/gtest.h>
+
+#include "runtime/datatypes/routine.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/platform.h"
+#include "tests/runtime/series_fixture.h"
+
+namespace kiv {
+namespace {
+
+using testing::molded;
+using testing::raised_error;
+
+class Interpreter : public testing::RuntimeTest {
+ protected:
+  // Evaluates source text at the top level; answers the mold of its value.
+  std::string eval(std::string_view text) {
+    Val code = lexer::scan(text);
+    EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal);
+    const std::string result = molded(*stack::last());
+    stack::pop(2);
+    return result;
+  }
+};
+
+// A routine's body reads its window: the argument, then the refinement's
+// flag and argument.
+Flow scale(void) {
+  const Cell value = *stack::ArgStack::at(stack::ArgStack::base_index());
+  const Cell by = *stack::ArgStack::at(stack::ArgStack::base_index() + 2);
+  const bool scaled = stack::ArgStack::at(stack::ArgStack::base_index() + 1)->w1 != 0;  // the logic! flag
+  const int32_t factor = scaled ? cell::get_int32(by) : 2;
+  stack::ArgStack::set_result_keep(Cell{cell::header(TypeId::integer), 0,
+                                        static_cast<uint32_t>(cell::get_int32(value) * factor), 0});
+  return Flow::normal;
+}
+
+TEST_F(Interpreter, RoutinesTakeArgumentsLikeFunctions) {
+  routine::add("scale-it", R"("Test routine" n [integer!] /by factor [integer!])", scale);
+  routine::define_all();
+  EXPECT_EQ(eval("scale-it 21"), "42");
+  EXPECT_EQ(eval("scale-it/by 5 3"), "15");
+  EXPECT_EQ(eval("type? :scale-it"), "routine!");
+  EXPECT_EQ(raised_error([&] { eval("scale-it \"x\""); }), err::script::expect_arg.value);
+}
+
+TEST_F(Interpreter, StacksAreBackWhereTheyWereAfterEachKindOfExit) {
+  const uint32_t depth = stack::call_depth();
+  const uint32_t top = stack::depth();
+  EXPECT_EQ(eval("f: func [x] [loop 3 [if x [return 1]] 2] f true"), "1");
+  EXPECT_EQ(eval("catch [loop 2 [throw 7]]"), "7");
+  EXPECT_EQ(eval("loop 2 [break/return 3]"), "3");
+  EXPECT_EQ(molded(*stack::last()), molded(*stack::last()));
+  EXPECT_EQ(stack::call_depth(), depth);
+  EXPECT_EQ(stack::depth(), top);
+}
+
+TEST_F(Interpreter, CallDepthLimitIsACatchableError) {
+  runtime::record_stack_bounds();
+  // Each call needs a few frames: the limit of frames comes first.
+  EXPECT_EQ(eval("r: func [n] [r n + 1] e: try [r 1] e/id"), "stack-overflow");
+  EXPECT_EQ(stack::call_depth(), 0u);
+  EXPECT_EQ(eval("1 + 1"), "2") << "evaluation goes on with the stacks intact";
+}
+
+}  // namespace
+}  // namespace kiv
