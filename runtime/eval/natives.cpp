@@ -24,6 +24,7 @@
 #include "runtime/eval/stack.h"
 #include "runtime/exits.h"
 #include "runtime/mold.h"
+#include "runtime/memory.h"
 #include "runtime/os.h"
 #include "runtime/series.h"
 
@@ -299,6 +300,68 @@ Flow native_foreach(const int32_t*) {
   return close_loop();
 }
 
+Flow native_forall(const int32_t*) {
+  const Cell name = *arg(0);
+  const Cell body = *arg(1);
+  const Cell original = *context::get(name);
+  if (!series_type::is_series(cell::type_of(original)))
+    error::raise(err::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
+  open_loop();
+  bool broke = false;
+  while (true) {
+    const Cell current = *context::get(name);
+    if (series_type::head(current) >= series_type::total(current)) break;
+    Round round;
+    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    if (round == Round::stop) {
+      broke = true;
+      break;
+    }
+    Cell after = *context::get(name);
+    if (series::node_of(after) != series::node_of(original)) error::raise(err::script::bad_loop_series, after);
+    ++after.w1;
+    *context::get(name) = after;
+  }
+  // A normal end puts the word back at the start; a break leaves it.
+  if (!broke) *context::get(name) = original;
+  return close_loop();
+}
+
+Flow native_remove_each(const int32_t*) {
+  const Cell words = *arg(0);
+  const Cell series = *arg(1);
+  const Cell body = *arg(2);
+  const uint32_t width = cell::is(words, TypeId::block) ? block::count(words) : 1;
+  if (width == 0) error::raise(err::script::invalid_arg, words);
+  open_loop();
+  uint32_t position = series_type::head(series);
+  while (position < series_type::total(series)) {
+    for (uint32_t k = 0; k < width; ++k) {
+      const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
+      const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
+                                                                    : none::make();
+      Val item = ArgStack::push(value);
+      Val target = ArgStack::push(name);
+      context::set(target, item);
+      stack::pop(2);
+    }
+    const Flow flow = interpreter::eval_block(body, true);
+    const bool plain_end = flow == Flow::normal;
+    Round round;
+    KIV_PROPAGATE(loop_round(flow, &round));
+    if (round == Round::stop) break;
+    if (plain_end && logic::is_true(*ArgStack::result())) {
+      const uint32_t count = std::min(width, series_type::total(series) - position);
+      series_type::remove_units(series::node_of(series), position, count);
+    } else {
+      position += width;
+    }
+  }
+  stack::unwind();
+  stack::pop(1);
+  return answer(series);
+}
+
 // ---- exits ----
 
 Flow native_break(const int32_t* refinements) {
@@ -535,6 +598,23 @@ Flow print_value(bool newline) {
 Flow native_print(const int32_t*) { return print_value(true); }
 Flow native_prin(const int32_t*) { return print_value(false); }
 
+Flow native_wait(const int32_t*) {
+  const Cell value = *arg(0);
+  if (cell::is(value, TypeId::integer)) os::sleep(cell::get_int32(value));
+  else if (cell::is(value, TypeId::float_)) os::sleep(cell::get_double(value));
+  else if (!cell::is(value, TypeId::none)) error::raise(err::script::invalid_arg, value);
+  return answer(none::make());
+}
+
+// Bytes of memory in use: an integer!, or a float! past its range.
+Flow native_stats(const int32_t*) {
+  const size_t bytes = memory::usage().in_use_bytes;
+  if (bytes <= 0x7FFFFFFF) return answer(Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(bytes), 0});
+  Cell big{cell::header(TypeId::float_), 0, 0, 0};
+  cell::set_double(big, static_cast<double>(bytes));
+  return answer(big);
+}
+
 Flow native_get_env(const int32_t*) {
   const auto value = os::get_env(string::to_utf8(*arg(0)).c_str());
   if (!value) return answer(none::make());
@@ -587,8 +667,8 @@ const std::array<NativeSpec, 107> table = {{
     {"repeat", R"~("Evaluates body a number of times, tracking iteration count" 'word [word!] value [integer! float!] body [block!])~", native_repeat},
     {"forever", R"~("Evaluates body repeatedly forever" body [block!])~", native_forever},
     {"foreach", R"~("Evaluates body for each value in a series" 'word [word! block!] series [series! map!] body [block!])~", native_foreach},
-    {"forall", "", nullptr},
-    {"remove-each", "", nullptr},
+    {"forall", R"~("Evaluates body for all values in a series" 'word [word!] "Word referring to series to iterate over" body [block!])~", native_forall},
+    {"remove-each", R"~("Removes values for each block that returns truthy value" 'word [word! block!] "Word or block of words to set each time" data [series!] "The series to traverse (modified)" body [block!] "Block to evaluate (return TRUE to remove)")~", native_remove_each},
     {"func", R"~("Defines a function with a given spec and body" spec [block!] body [block!])~", native_func},
     {"function", R"~("Defines a function, making all set-words found in body, local" spec [block!] body [block!] /extern "Exclude words that follow this refinement")~", native_function},
     {"does", R"~("Defines a function with no arguments or local variables" body [block!])~", native_does},
@@ -612,7 +692,7 @@ const std::array<NativeSpec, 107> table = {{
     {"type?", R"~("Returns the datatype of a value" value [any-type!] /word "Return a word value, rather than a datatype value")~", native_type_q},
     {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
     {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values")~", native_compose},
-    {"stats", "", nullptr},
+    {"stats", R"~("Returns interpreter statistics" return: [integer! block!])~", native_stats},
     {"bind", "", nullptr},
     {"in", "", nullptr},
     {"parse", "", nullptr},
@@ -661,7 +741,7 @@ const std::array<NativeSpec, 107> table = {{
     {"extend", "", nullptr},
     {"debase", "", nullptr},
     {"to-local-file", "", nullptr},
-    {"wait", "", nullptr},
+    {"wait", R"~("Waits for a duration in seconds or specified time" value [number! time! block! none!])~", native_wait},
     {"checksum", "", nullptr},
     {"unset", R"~("Unsets the value of a word in its current context" word [word! block!] "Word or block of words")~", native_unset},
     {"new-line", R"~("Sets or clears the new-line marker within a list series" position [any-list!] "Position to change marker (modified)" value [logic!] "Set TRUE for newline" /all "Set/clear marker to end of series" /skip "Set/clear marker periodically to the end of the series" size [integer!] return: [any-list!])~", native_new_line},
