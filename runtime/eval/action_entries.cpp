@@ -136,12 +136,17 @@ int32_t part_count(const std::optional<Val>& part, const Cell& source) {
   error::raise(err::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
 }
 
+// append and insert: a /part or /dup of nothing does nothing; change with
+// /part 0 replaces nothing, so it inserts.
 template <action::InsertFn ActionTable::*slot>
 Flow insertion(const int32_t* r) {
-  const int32_t part = part_count(refinement_arg(r, 0), *arg(1));
+  constexpr bool changing = slot == &ActionTable::change;
+  // change counts its /part in the series it changes; the others in the
+  // value they take the cells from.
+  const int32_t part = part_count(refinement_arg(r, 0), changing ? *arg(0) : *arg(1));
   int32_t dup = 1;
   if (const auto count = refinement_arg(r, 2)) dup = cell::get_int32(**count);
-  if (part == 0 || dup <= 0) return done();
+  if ((!changing && part == 0) || dup <= 0) return done();
   lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part, used(r, 1), dup);
   return done();
 }

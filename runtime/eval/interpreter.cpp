@@ -75,6 +75,8 @@ void put(const Cell& value, bool sub) {
 
 // ---- argument caches ----
 
+ArgKind kind_of(const Cell& typeset_entry) { return static_cast<ArgKind>((typeset_entry.header >> kind_shift) & 3); }
+
 // The types a spec's type block accepts.
 Cell typeset_of(const Cell& types) {
   Cell set{cell::header(TypeId::typeset), 0, 0, 0};
@@ -261,8 +263,8 @@ Flow apply_path_refinements(const Call& call, Code& code, const Cell& cache, boo
       uint32_t target = base + flag_cell + 1;
       for (uint32_t i = static_cast<uint32_t>(found) + 1; i < block::count(cache); ++i, ++target, ++arg_index) {
         const Cell entry = *block::at(cache, i);
-        if (!cell::is(entry, TypeId::typeset)) break;
-        KIV_PROPAGATE(fetch_argument(call, code, static_cast<ArgKind>((entry.header >> kind_shift) & 3), entry, arg_index));
+        if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) break;
+        KIV_PROPAGATE(fetch_argument(call, code, kind_of(entry), entry, arg_index));
         check_argument(call, entry, arg_index);
         *ArgStack::at(target) = *ArgStack::last();
         stack::pop(1);
@@ -271,8 +273,8 @@ Flow apply_path_refinements(const Call& call, Code& code, const Cell& cache, boo
       refs[refinement.w3 - 1] = static_cast<int32_t>(ArgStack::depth() - base);
       for (uint32_t i = static_cast<uint32_t>(found) + 1; i < block::count(cache); ++i, ++arg_index) {
         const Cell entry = *block::at(cache, i);
-        if (!cell::is(entry, TypeId::typeset)) break;
-        KIV_PROPAGATE(fetch_argument(call, code, static_cast<ArgKind>((entry.header >> kind_shift) & 3), entry, arg_index));
+        if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) break;
+        KIV_PROPAGATE(fetch_argument(call, code, kind_of(entry), entry, arg_index));
         check_argument(call, entry, arg_index);
       }
     }
@@ -318,7 +320,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
     const Cell entry = cache_cell(cache_node, i);
     switch (cell::type_of(entry)) {
       case TypeId::typeset: {
-        const auto kind = static_cast<ArgKind>((entry.header >> kind_shift) & 3);
+        const auto kind = kind_of(entry);
         if (kind == ArgKind::returns) break;
         if (taking) {
           if (!call.infix || arg_index != 0) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
