@@ -422,6 +422,15 @@ void make_path(Val result, Val spec, TypeId type) {
   make_value(result, spec, type);
 }
 
+// A child's slots: every slot the parent fills, inherited.
+ActionSlots inheriting(ActionSlots slots) {
+#define KIV_INHERIT_ALL(number, name, Fn) \
+  if (slots.name.fn || slots.name.inherits) slots.name = inherit;
+  KIV_ACTIONS(KIV_INHERIT_ALL)
+#undef KIV_INHERIT_ALL
+  return slots;
+}
+
 ActionSlots block_slots() {
   return {.make = make_value,
           .random = inherit,
@@ -487,11 +496,7 @@ void register_types() {
 }
 
 void register_paths() {
-  ActionSlots slots = block_slots();
-#define KIV_INHERIT_ALL(number, name, Fn) \
-  if (slots.name.fn || slots.name.inherits) slots.name = inherit;
-  KIV_ACTIONS(KIV_INHERIT_ALL)
-#undef KIV_INHERIT_ALL
+  ActionSlots slots = inheriting(block_slots());
   slots.make = make_path;
   slots.form = form_path;
   slots.mold = mold_path;
@@ -499,23 +504,14 @@ void register_paths() {
   slots.sort = {};
   slots.trim = {};
   datatype::register_type({TypeId::path, TypeId::block, "path!", slots});
-  ActionSlots kinds = slots;
-#define KIV_INHERIT_ALL(number, name, Fn) \
-  if (kinds.name.fn || kinds.name.inherits) kinds.name = inherit;
-  KIV_ACTIONS(KIV_INHERIT_ALL)
-#undef KIV_INHERIT_ALL
+  const ActionSlots kinds = inheriting(slots);
   datatype::register_type({TypeId::lit_path, TypeId::path, "lit-path!", kinds});
   datatype::register_type({TypeId::set_path, TypeId::path, "set-path!", kinds});
   datatype::register_type({TypeId::get_path, TypeId::path, "get-path!", kinds});
 }
 
 void register_paren() {
-  ActionSlots slots = block_slots();
-#define KIV_INHERIT_ALL(number, name, Fn) \
-  if (slots.name.fn || slots.name.inherits) slots.name = inherit;
-  KIV_ACTIONS(KIV_INHERIT_ALL)
-#undef KIV_INHERIT_ALL
-  datatype::register_type({TypeId::paren, TypeId::block, "paren!", slots});
+  datatype::register_type({TypeId::paren, TypeId::block, "paren!", inheriting(block_slots())});
 }
 
 }  // namespace kiv::block

@@ -2,6 +2,7 @@
 
 #include "runtime/cycle.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
@@ -47,21 +48,6 @@ void claim_entries(NodeId context) {
   for (uint32_t i = 0; i < memory::buffer(words)->length(); ++i) entries[i].w1 = context;
 }
 
-bool binds_deep(TypeId type) {
-  switch (type) {
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::path:
-    case TypeId::lit_path:
-    case TypeId::set_path:
-    case TypeId::get_path:
-    case TypeId::hash:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_bindable_word(TypeId type) {
   switch (type) {
     case TypeId::word:
@@ -80,7 +66,7 @@ void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     Cell& item = cells(block)[i];
     const TypeId type = cell::type_of(item);
-    if (binds_deep(type)) {
+    if (series_type::is_any_block(type)) {
       const NodeId inner = series::node_of(item);
       if (!cycle::find(inner)) bind_cells(context, inner, series::index_of(item), self);
     } else if (self && type == TypeId::word && item.w2 == kw::self) {

@@ -98,20 +98,10 @@ int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part)
   return part;
 }
 
+// Functions are equal only to themselves: they share the metadata block.
 int compare(const Cell& a, const Cell& b, CmpOp op) {
-  if (cell::type_of(b) != cell::type_of(a)) return -2;
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::sort:
-    case CmpOp::case_sort:
-    case CmpOp::same:
-    case CmpOp::lookup:
-      return a.w3 == b.w3 ? 0 : a.w3 < b.w3 ? -1 : 1;
-    default:
-      return -2;
-  }
+  if (cell::type_of(b) != cell::type_of(a) || !compares_unordered(op)) return -2;
+  return a.w3 == b.w3 ? 0 : a.w3 < b.w3 ? -1 : 1;
 }
 
 }  // namespace

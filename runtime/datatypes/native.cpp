@@ -7,6 +7,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/eval/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/mold.h"
@@ -108,19 +110,8 @@ int32_t mold_op(Val value, Val out, const MoldOptions& options, int32_t part) {
 }
 
 int compare(const Cell& a, const Cell& b, CmpOp op) {
-  if (cell::type_of(a) != cell::type_of(b)) return -2;
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::sort:
-    case CmpOp::case_sort:
-    case CmpOp::same:
-    case CmpOp::lookup:
-      return a.w1 == b.w1 ? 0 : a.w1 < b.w1 ? -1 : 1;
-    default:
-      return -2;
-  }
+  if (cell::type_of(a) != cell::type_of(b) || !compares_unordered(op)) return -2;
+  return a.w1 == b.w1 ? 0 : a.w1 < b.w1 ? -1 : 1;
 }
 
 }  // namespace
@@ -132,6 +123,14 @@ Cell make(TypeId type, uint32_t index, Val spec) {
   const Cell value{cell::header(type), index, series::node_of(*spec), series::node_of(*extra)};
   stack::pop(1);
   return value;
+}
+
+void define(TypeId type, uint32_t index, std::string_view name, std::string_view spec_text) {
+  Val spec = lexer::scan(spec_text);
+  Val value = stack::push(make(type, index, spec));
+  Val word = stack::push(word::intern(name));
+  context::set(word, value);
+  stack::pop(3);
 }
 
 Cell make_op(const Cell& function) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 #include "runtime/eval/flow.h"
@@ -26,6 +27,10 @@ inline constexpr uint32_t cache_cell = 1;
 
 // Makes a native! (or action!) value of entry `index` with `spec`.
 Cell make(TypeId type, uint32_t index, Val spec);
+// Makes the native! (or action!) value of entry `index` from its spec text
+// and sets the global word `name` to it.
+void define(TypeId type, uint32_t index, std::string_view name, std::string_view spec);
+
 // Makes an op! of a native!, action! or function! of two arguments.
 Cell make_op(const Cell& function);
 // The type an op! wraps.

@@ -297,15 +297,8 @@ native::Entry entry(uint32_t number) {
 }
 
 void init() {
-  for (uint32_t i = 0; i < table.size(); ++i) {
-    const ActionSpec& action = table[i];
-    if (!action.entry) continue;
-    Val spec = lexer::scan(action.spec);
-    Val value = ArgStack::push(native::make(TypeId::action, i + 1, spec));
-    Val word = ArgStack::push(word::intern(action.name));
-    context::set(word, value);
-    stack::pop(3);
-  }
+  for (uint32_t i = 0; i < table.size(); ++i)
+    if (table[i].entry) native::define(TypeId::action, i + 1, table[i].name, table[i].spec);
 }
 
 void init_operators() {

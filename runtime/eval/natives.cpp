@@ -274,6 +274,21 @@ Flow native_while(const int32_t*) {
   return answer(unset::make());
 }
 
+// Sets the loop's word (or each word of its block) to the values of the
+// series from `position` on; none past the tail.
+void set_loop_words(const Cell& words, uint32_t width, const Cell& series, uint32_t position) {
+  for (uint32_t k = 0; k < width; ++k) {
+    const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
+    if (!cell::is(name, TypeId::word)) error::raise(err::script::invalid_arg, name);
+    const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
+                                                                  : none::make();
+    Val item = ArgStack::push(value);
+    Val target = ArgStack::push(name);
+    context::set(target, item);
+    stack::pop(2);
+  }
+}
+
 Flow native_foreach(const int32_t*) {
   const Cell words = *arg(0);
   const Cell series = *arg(1);
@@ -283,16 +298,7 @@ Flow native_foreach(const int32_t*) {
   if (cell::is(series, TypeId::map)) error::raise(err::script::invalid_arg, series);
   open_loop();
   for (uint32_t position = series_type::head(series); position < series_type::total(series); position += width) {
-    for (uint32_t k = 0; k < width; ++k) {
-      const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
-      if (!cell::is(name, TypeId::word)) error::raise(err::script::invalid_arg, name);
-      const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
-                                                                    : none::make();
-      Val item = ArgStack::push(value);
-      Val target = ArgStack::push(name);
-      context::set(target, item);
-      stack::pop(2);
-    }
+    set_loop_words(words, width, series, position);
     Round round;
     KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
     if (round == Round::stop) break;
@@ -336,15 +342,7 @@ Flow native_remove_each(const int32_t*) {
   open_loop();
   uint32_t position = series_type::head(series);
   while (position < series_type::total(series)) {
-    for (uint32_t k = 0; k < width; ++k) {
-      const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
-      const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
-                                                                    : none::make();
-      Val item = ArgStack::push(value);
-      Val target = ArgStack::push(name);
-      context::set(target, item);
-      stack::pop(2);
-    }
+    set_loop_words(words, width, series, position);
     const Flow flow = interpreter::eval_block(body, true);
     const bool plain_end = flow == Flow::normal;
     Round round;
@@ -775,15 +773,8 @@ native::Entry entry(uint32_t index) {
 uint32_t count() { return static_cast<uint32_t>(table.size()); }
 
 void init() {
-  for (uint32_t i = 0; i < table.size(); ++i) {
-    const NativeSpec& native = table[i];
-    if (!native.entry) continue;
-    Val spec = lexer::scan(native.spec);
-    Val value = ArgStack::push(native::make(TypeId::native, i + 1, spec));
-    Val word = ArgStack::push(word::intern(native.name));
-    context::set(word, value);
-    stack::pop(3);
-  }
+  for (uint32_t i = 0; i < table.size(); ++i)
+    if (table[i].entry) native::define(TypeId::native, i + 1, table[i].name, table[i].spec);
 }
 
 }  // namespace kiv::natives
