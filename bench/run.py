@@ -25,6 +25,7 @@ def main() -> None:
     for script in sorted((ROOT / "bench").glob("*.kiv")):
         times = [time_run(script) for _ in range(runs)]
         print(f"{script.stem:<16} {statistics.median(times):>10.3f}")
+    subprocess.run([str(ROOT / "build-release" / "lexer_bench")], check=True)
 
 
 if __name__ == "__main__":
