@@ -43,10 +43,17 @@ namespace gc {
 int no_gc_depth = 0;
 #endif
 
+namespace {
+StressHook g_stress = nullptr;
+}
+
+void set_stress_hook(StressHook hook) { g_stress = hook; }
+
 void may_gc() {
 #ifdef KIV_DEBUG_CHECKS
   if (no_gc_depth != 0) runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&may_gc));
 #endif
+  if (g_stress) g_stress();
 }
 
 }  // namespace gc

@@ -135,6 +135,10 @@ extern int no_gc_depth;
 // place where the collector's stress mode hooks in.
 void may_gc();
 
+// The stress mode's hook, run by every `may_gc` (null: none).
+using StressHook = void (*)();
+void set_stress_hook(StressHook hook);
+
 }  // namespace gc
 
 // While one lives, no series may be allocated (checked builds).

@@ -438,6 +438,7 @@ Record& record(NodeId table) { return *reinterpret_cast<Record*>(memory::buffer(
 NodeId make(uint32_t size, NodeId block, uint32_t block_index, Kind kind, uint32_t extra, NodeId source) {
   const NodeId table = memory::new_filled_bytes(sizeof(Record), 0);
   memory::buffer(table)->tail = sizeof(Record);
+  memory::buffer(table)->gc_flags |= gc_flag::hash_table;  // the collector follows the record
   Rooted<NodeId> keep(table);
   record(table).kind = static_cast<int32_t>(kind);
 

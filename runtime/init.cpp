@@ -7,6 +7,7 @@
 
 #include "console/cli_console.h"
 #include "runtime/callbacks.h"
+#include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/datatypes/all_types.h"
 #include "runtime/datatypes/context.h"
@@ -14,6 +15,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error_catalog.h"
 #include "runtime/eval/base_routines.h"
 #include "runtime/eval/base_words.h"
 #include "runtime/eval/call_stack.h"
@@ -24,7 +26,9 @@
 #include "runtime/memory.h"
 #include "runtime/slot_table.h"
 #include "runtime/exits.h"
+#include "runtime/handles.h"
 #include "runtime/keywords.h"
+#include "runtime/ownership.h"
 #include "runtime/root_block.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
@@ -65,7 +69,7 @@ void init() {
   platform_init();                        // 3. platform: output layer
   random::init();                         // 4. random generator
   memory::init();                         // 5. memory manager
-  // 6. external handle table
+  handles::init();                        // 6. external handle table
   // 7. type table and action table: emptied by the registrations below
   datatypes::register_all();              // 8. datatypes, parents first
   // 9. generic action entry points
@@ -79,13 +83,14 @@ void init() {
   kw::init();                             // 16. runtime keyword words
   // 17. natives table: made once the lexer and interpreter are up (26)
   // 18. parse engine work blocks
-  // 19. ownership table
+  ownership::init();                      // 19. ownership table
   // 20. checksum method words
   // 21. compression method words
   // 22. OS services
   stack::init_calls();                    // 23. evaluation stacks
   // 24. lexer tables
   // 25. boot data (the library is embedded as source: nothing to decode)
+  error_catalog::load();                  //     but the error catalogue
   interpreter::init();                    // 26. interpreter, then the
   natives::init();                        //     natives, actions, base words
   actions::init();                        //     and operators
@@ -94,7 +99,7 @@ void init() {
   base_routines::add_all();
   routine::define_all();
   slot_table::init();                     // 27. value slot table
-  // 28. collector state
+  collector::init();                      // 28. collector state
 }
 
 void shutdown() {

@@ -26,29 +26,8 @@ constexpr size_t page_size = 4096;
 // failures are caught at this threshold and become internal errors.
 constexpr uint32_t os_failure_threshold = 0x7FFFFFF8;
 
-struct SeriesFrame {
-  SeriesFrame* next;
-  SeriesFrame* prev;
-  size_t block_size;  // bytes of the page block, header included
-  uint8_t* heap;      // first free byte
-  uint8_t* end;       // one past the frame
-  size_t reserved[3];
-
-  uint8_t* first() { return reinterpret_cast<uint8_t*>(this + 1); }
-  size_t room() const { return static_cast<size_t>(end - heap); }
-};
-static_assert(sizeof(SeriesFrame) % 16 == 0);
-
-// A page block holding one big buffer right after this header.
-struct BigFrame {
-  BigFrame* next;
-  size_t block_size;
-  size_t need;  // bytes of the buffer, header and spare included
-  size_t reserved;
-
-  SeriesBuf* buffer() { return reinterpret_cast<SeriesBuf*>(this + 1); }
-};
-static_assert(sizeof(BigFrame) % 16 == 0);
+using detail::BigFrame;
+using detail::SeriesFrame;
 
 struct Root {
   size_t system_bytes = 0;  // in page blocks
@@ -64,6 +43,7 @@ struct Root {
   uint32_t next_directory_slot = 0;
   std::vector<NodeId> external_nodes;
   CollectFn collect = nullptr;
+  uint32_t cycle = 0;  // collections so far, as the collector last told
 };
 
 Root g;
@@ -111,7 +91,7 @@ NodeFrame* add_node_frame() {
   frame->index = take_directory_slot();
   frame->node_count = nodes_per_frame;
   frame->used = 0;
-  frame->created_cycle = 0;
+  frame->created_cycle = g.cycle;
   frame->used_at_last_cycle = 0;
   frame->stability = 0;
   // Free list in slot order: each free slot holds the next free id, tagged.
@@ -253,6 +233,7 @@ NodeId attach(SeriesBuf* buffer) {
 // A buffer its series has left: unreachable from now on. Frame buffers wait
 // for the collector's compaction; others go back at once.
 void abandon(SeriesBuf* buffer) {
+  if (buffer->flags & series_flag::external) std::erase(g.external_nodes, buffer->node);
   buffer->node = no_node;
   buffer->flags &= ~series_flag::in_use;
   if (buffer->flags & series_flag::big) {
@@ -282,6 +263,7 @@ void expand(NodeId node, uint32_t new_size, Keep keep, uint8_t fill) {
 
   const uint32_t private_bits = series_flag::mark | series_flag::big | series_flag::external;
   fresh->flags = (old->flags & ~private_bits) | (fresh->flags & series_flag::big);
+  fresh->gc_flags = old->gc_flags;
   fresh->tail = std::min(old->tail - old->head, fresh->capacity);
   fresh->head = 0;
   fresh->node = node;
@@ -303,7 +285,7 @@ void add_first_frames() {
 
 void release_all() {
   for (NodeId node : g.external_nodes)
-    if (is_live_node(node)) memory::free(buffer(node));
+    if (is_live_node(node) && (buffer(node)->flags & series_flag::external)) memory::free(buffer(node));
   for (NodeFrame* frame = g.node_head; frame;) {
     NodeFrame* next = frame->next;
     detail::node_directory[frame->index] = nullptr;
@@ -408,6 +390,7 @@ NodeId copy_series(NodeId node) {
   SeriesBuf* to = buffer(copy);
   const uint32_t private_bits = series_flag::mark | series_flag::big | series_flag::external | series_flag::owned;
   to->flags = (from->flags & ~private_bits) | (to->flags & series_flag::big);
+  to->gc_flags = from->gc_flags;
   to->head = from->head;
   to->tail = from->tail;
   std::memcpy(to->data(), from->data(), from->capacity);
@@ -449,10 +432,66 @@ std::vector<SeriesFrameView> series_frames() {
   return views;
 }
 
+size_t in_use_bytes() {
+  size_t bytes = 0;
+  for (NodeFrame* frame = g.node_head; frame; frame = frame->next) bytes += sizeof(uintptr_t) * frame->used;
+  for (SeriesFrame* frame = g.series_head; frame; frame = frame->next)
+    bytes += static_cast<size_t>(frame->heap - frame->first());
+  for (BigFrame* frame = g.big_head; frame; frame = frame->next) bytes += frame->need;
+  return bytes;
+}
+
 size_t node_frame_count() {
   size_t count = 0;
   for (NodeFrame* frame = g.node_head; frame; frame = frame->next) ++count;
   return count;
 }
+
+// ---- for the collector ----
+
+namespace for_collector {
+
+NodeFrame* first_node_frame() { return g.node_head; }
+SeriesFrame* first_series_frame() { return g.series_head; }
+BigFrame* first_big_frame() { return g.big_head; }
+
+void set_current_series_frame(SeriesFrame* frame) { g.series_current = frame; }
+
+void release_series_frame(SeriesFrame* frame) {
+  if (frame->prev) frame->prev->next = frame->next;
+  else g.series_head = frame->next;
+  if (frame->next) frame->next->prev = frame->prev;
+  else g.series_tail = frame->prev;
+  if (g.series_current == frame) g.series_current = g.series_head;
+  os_free(frame, frame->block_size);
+}
+
+void release_big_frame(BigFrame* frame) { free_big_buffer(frame->buffer()); }
+
+const std::vector<NodeId>& external_nodes() { return g.external_nodes; }
+
+void settle_node_frames(uint32_t cycle) {
+  g.node_current = nullptr;
+  for (NodeFrame* frame = g.node_head; frame;) {
+    NodeFrame* next = frame->next;
+    if (frame->used == 0 && frame != g.node_head) {
+      frame->prev->next = frame->next;
+      if (frame->next) frame->next->prev = frame->prev;
+      else g.node_tail = frame->prev;
+      detail::node_directory[frame->index] = nullptr;
+      g.free_directory_slots.push_back(frame->index);
+      os_free(frame, node_frame_block_size());
+    } else {
+      if (!g.node_current && frame->free_head != no_node) g.node_current = frame;
+      frame->stability = (frame->stability << 1) | (frame->used == frame->used_at_last_cycle ? 1 : 0);
+      frame->used_at_last_cycle = frame->used;
+    }
+    frame = next;
+  }
+  if (!g.node_current) g.node_current = g.node_head;
+  g.cycle = cycle;
+}
+
+}  // namespace for_collector
 
 }  // namespace kiv::memory

@@ -47,13 +47,21 @@ inline constexpr uint32_t external = 0x00100000;  // from the C heap
 inline constexpr uint32_t owned = 0x00020000;     // owned by an object
 }  // namespace series_flag
 
+// Bits of a buffer's gc_flags word: what the collector must know of a
+// buffer beyond its unit size.
+namespace gc_flag {
+// The series holds a hash table's record (hashtable.h), whose nodes the
+// collector follows. Set by the hash tables; kept by copy and growth.
+inline constexpr uint32_t hash_table = 0x1;
+}  // namespace gc_flag
+
 struct SeriesBuf {
   uint32_t flags;
   NodeId node;        // the node that points here; 0 once the series left it
   uint32_t capacity;  // bytes of data, a multiple of 16
   uint32_t head;      // byte offset of the first unit
   uint32_t tail;      // byte offset one past the last unit
-  uint32_t gc_flags;  // private to the collector
+  uint32_t gc_flags;  // gc_flag bits
   uint32_t reserved[2];
 
   uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -103,6 +111,32 @@ struct NodeFrame {
 };
 
 extern NodeFrame* node_directory[node_directory_size];
+
+// A series frame: a page block holding buffers back to back from first()
+// to heap.
+struct SeriesFrame {
+  SeriesFrame* next;
+  SeriesFrame* prev;
+  size_t block_size;  // bytes of the page block, header included
+  uint8_t* heap;      // first free byte
+  uint8_t* end;       // one past the frame
+  size_t reserved[3];
+
+  uint8_t* first() { return reinterpret_cast<uint8_t*>(this + 1); }
+  size_t room() const { return static_cast<size_t>(end - heap); }
+};
+static_assert(sizeof(SeriesFrame) % 16 == 0);
+
+// A page block holding one big buffer right after this header.
+struct BigFrame {
+  BigFrame* next;
+  size_t block_size;
+  size_t need;  // bytes of the buffer, header and spare included
+  size_t reserved;
+
+  SeriesBuf* buffer() { return reinterpret_cast<SeriesBuf*>(this + 1); }
+};
+static_assert(sizeof(BigFrame) % 16 == 0);
 
 inline uintptr_t& node_slot(NodeId id) {
   return node_directory[id >> node_slot_bits]->slots[(id & node_slot_mask) - 1];
@@ -184,6 +218,10 @@ struct Usage {
 };
 Usage usage();
 
+// Bytes in use, as `usage().in_use_bytes` counts them, without building
+// the whole report.
+size_t in_use_bytes();
+
 // Frames as the collector walks them (address order for series frames).
 struct SeriesFrameView {
   uint8_t* first;  // first buffer
@@ -193,5 +231,43 @@ struct SeriesFrameView {
 std::vector<SeriesFrameView> series_frames();
 size_t node_frame_count();
 
+// ---- For the collector ----
+//
+// The collector (collector.cpp) sweeps and compacts what the memory manager
+// owns: it walks the frame lists, moves buffers inside and between series
+// frames, and gives back frames that end up empty. Nothing else uses these.
+namespace for_collector {
+
+detail::NodeFrame* first_node_frame();
+// Series frames in ascending address order.
+detail::SeriesFrame* first_series_frame();
+detail::BigFrame* first_big_frame();
+
+// The buffer that follows `buf` in its series frame.
+inline SeriesBuf* next_buffer(SeriesBuf* buf) {
+  return reinterpret_cast<SeriesBuf*>(reinterpret_cast<uint8_t*>(buf) + buffer_overhead + buf->capacity);
+}
+
+// Points node `node` at `buf`, a buffer that has moved.
+inline void repoint(NodeId node, SeriesBuf* buf) { detail::node_slot(node) = reinterpret_cast<uintptr_t>(buf); }
+
+// The frame where allocation goes on.
+void set_current_series_frame(detail::SeriesFrame* frame);
+// Unlinks the frame and gives it back to the system; the current frame, if
+// it was this one, falls back to the head of the list.
+void release_series_frame(detail::SeriesFrame* frame);
+// Unlinks the big frame and gives it back.
+void release_big_frame(detail::BigFrame* frame);
+
+// Series whose buffers come from the tracked C heap: never moved, never
+// swept, unmarked by the collector after each collection.
+const std::vector<NodeId>& external_nodes();
+
+// Node-frame upkeep after a collection: empty frames other than the first
+// go back to the system, the first frame with a free node becomes current,
+// and each frame's stability history takes one more bit.
+void settle_node_frames(uint32_t cycle);
+
+}  // namespace for_collector
 }  // namespace memory
 }  // namespace kiv

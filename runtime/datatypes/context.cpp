@@ -2,6 +2,7 @@
 
 #include "runtime/cycle.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -182,8 +183,13 @@ void store_word(Val word, Val value, NodeId context, bool notify) {
   if (kind_of(context) == Kind::object) {
     const int32_t position = hashtable::find_word(store_of(context), word->w2, true);
     if (position >= 0) cells(words_node(context))[position].header |= flag::word_set;
-    // Objects with change handlers are told here once objects exist.
-    (void)notify;
+    // An object with an on-change* handler hears of the store afterwards.
+    if (notify && object::notifies(context)) {
+      Rooted<Cell> old(*slot(context, word->w3));
+      *slot(context, word->w3) = *value;
+      object::fire_on_set_in(context, word, old.val(), value);
+      return;
+    }
   }
   *slot(context, word->w3) = *value;
 }

@@ -8,6 +8,7 @@
 
 #include "runtime/check.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -65,11 +66,8 @@ void float_at(Cell& target, double number) {
 namespace hand_over {
 
 // A float!, percent! or time! right operand: the integer becomes a double
-// and float arithmetic decides (the result is float!, percent! or time!).
-[[noreturn]] void float_math(Val left, Val right, MathOp op) {
-  (void)left, (void)right, (void)op;
-  error::raise(err::internal::not_done);
-}
+// and float arithmetic decides (the result is float! or time!).
+void float_math(Val left, Val right, MathOp op) { float_::do_math(left, right, op); }
 
 // A vector!, pair!, point2D!, point3D!, tuple!, date! or money! right
 // operand. The combinations that have no meaning are refused here; the
@@ -100,24 +98,19 @@ namespace hand_over {
 // Float power: the base (as it was given) becomes a double and the result
 // is pow(base, exponent) as float!. Used for float! and negative exponents
 // and when a product of the integer power leaves 32 bits.
-[[noreturn]] void float_power(Val base, Val exponent) {
-  (void)base, (void)exponent;
-  error::raise(err::internal::not_done);
-}
+void float_power(Val base, Val exponent) { float_::power(base, exponent); }
 
 // Float rounding, for a /to scale that is neither integer! nor money!: the
 // value becomes a double and is rounded with every refinement given; the
 // result takes the type the float rounding gives it.
-[[noreturn]] void float_round(Val value, const RoundOptions& options) {
-  (void)value, (void)options;
-  error::raise(err::internal::not_done);
-}
+void float_round(Val value, const RoundOptions& options) { float_::round(value, options); }
 
 // Comparison with a float!, percent! or time! (the integer as a double,
 // float near-equality) or a money! (the integer as money).
+// The money! comparison does not exist yet: internal/not-done.
 int compare_richer(const Cell& a, const Cell& b, CmpOp op) {
-  (void)a, (void)b, (void)op;
-  error::raise(err::internal::not_done);
+  if (cell::is(b, TypeId::money)) error::raise(err::internal::not_done);
+  return float_::compare(float_::make(get(a)), b, op);
 }
 
 // `to integer!` of a date! (its integer form) or money! (its integer part).
@@ -302,9 +295,11 @@ void power(Val base, Val exponent) {
         }
       }
       hand_over::float_power(base, exponent);
+      return;
     }
     case TypeId::float_:
       hand_over::float_power(base, exponent);
+      return;
     default:
       check::raise_expect_arg(*exponent, 1);
   }
@@ -318,7 +313,10 @@ void round_value(Val value, const RoundOptions& options) {
   if (options.scale) {
     const Cell& given = **options.scale;
     if (cell::is(given, TypeId::money)) raise_not_related(TypeId::money, "round");
-    if (!cell::is(given, TypeId::integer)) hand_over::float_round(value, options);
+    if (!cell::is(given, TypeId::integer)) {
+      hand_over::float_round(value, options);
+      return;
+    }
     scale = std::abs(static_cast<int64_t>(get(given)));
   }
   const int64_t n = get(*value);
@@ -428,6 +426,7 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::percent:
     case TypeId::time:
       hand_over::float_math(left, right, op);
+      return;
     case TypeId::vector:
     case TypeId::pair:
     case TypeId::point2d:

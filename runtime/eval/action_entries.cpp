@@ -197,6 +197,36 @@ Flow move_entry(const int32_t* r) {
   return done();
 }
 
+// find and select share their refinements; select has no /tail or /match.
+template <bool selecting>
+Flow search_entry(const int32_t* r) {
+  FindOptions options{refinement_arg(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), refinement_arg(r, 5),
+                      refinement_arg(r, 6), used(r, 7), used(r, 8)};
+  if (!selecting) {
+    options.tail = used(r, 9);
+    options.match = used(r, 10);
+  }
+  const ActionTable& table = of(*arg(0));
+  lookup(selecting ? table.select : table.find, *arg(0))(arg(0), arg(1), options);
+  return done();
+}
+
+Flow sort_entry(const int32_t* r) {
+  SortOptions options{used(r, 0), refinement_arg(r, 1), refinement_arg(r, 2), refinement_arg(r, 3), used(r, 4), used(r, 5), used(r, 6)};
+  lookup(of(*arg(0)).sort, *arg(0))(arg(0), options);
+  return done();
+}
+
+Flow put_entry(const int32_t* r) {
+  lookup(of(*arg(0)).put, *arg(0))(arg(0), arg(1), arg(2), used(r, 0));
+  return done();
+}
+
+Flow modify_entry(const int32_t* r) {
+  lookup(of(*arg(0)).modify, *arg(0))(arg(0), arg(1), arg(2), used(r, 0));
+  return done();
+}
+
 Flow trim_entry(const int32_t* r) {
   TrimOptions options{used(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), refinement_arg(r, 5)};
   lookup(of(*arg(0)).trim, *arg(0))(arg(0), options);
@@ -242,7 +272,7 @@ const std::array<ActionSpec, 62> table = {{
     {"change", R"~("Changes a value in a series and returns the series after the change" series "Series at point to change" value [any-type!] "The new value" /part "Limits the amount to change to a given length or position" range /only "Changes a series as a series." /dup "Duplicates the change a specified number of times" count [integer!])~", insertion<&ActionTable::change>},
     {"clear", R"~("Removes series values from current index to tail; returns new tail" series)~", unary<&ActionTable::clear>},
     {"copy", R"~("Returns a copy of a non-scalar value" value /part "Limit the length of the result" length /deep "Copy nested values" /types "Copy only specific types of non-scalar values" kind)~", copy_entry},
-    {"find", "", nullptr},
+    {"find", R"~("Returns the series where a value is found, or NONE" series value [any-type!] /part "Limit the length of the search" length /only "Treat a series search value as a single value" /case "Perform a case-sensitive search" /same {Use "same?" as comparator} /any "Use * and ? wildcards in string searches" /with "Use custom wildcards in place of * and ?" wild [string!] /skip "Treat the series as fixed size records" size [integer!] /last "Find the last occurrence of value, from the tail" /reverse "Find the last occurrence of value, from the current index" /tail "Return the tail of the match found, rather than the head" /match "Match at current index only")~", search_entry<false>},
     {"head", R"~("Returns a series at its first index" series)~", unary<&ActionTable::head>},
     {"head?", R"~("Returns true if a series is at its first index" series return: [logic!])~", predicate<&ActionTable::head_q>},
     {"index?", R"~("Returns the current index of series relative to the head, or of word in a context" series)~", counter<&ActionTable::index_q>},
@@ -252,11 +282,11 @@ const std::array<ActionSpec, 62> table = {{
     {"next", R"~("Returns a series at the next index" series)~", unary<&ActionTable::next>},
     {"pick", R"~("Returns the series value at a given index" series index)~", pick_entry},
     {"poke", R"~("Replaces the series value at a given index, and returns the new value" series index value [any-type!])~", poke_entry},
-    {"put", "", nullptr},
+    {"put", R"~("Replaces the value following a key, or adds the key and value; returns the value" series key value [any-type!] /case "Perform a case-sensitive search")~", put_entry},
     {"remove", R"~("Returns the series at the same index after removing a value" series /part "Removes a number of values, or values up to the given series index" length /key "Removes a key in map" key-arg)~", remove_entry},
     {"reverse", R"~("Reverses the order of elements; returns at same position" series /part "Limits to a given length or position" length /skip "Treat the series as fixed size records" size [integer!])~", reverse_entry},
-    {"select", "", nullptr},
-    {"sort", "", nullptr},
+    {"select", R"~("Find a value in a series and return the next value, or NONE" series value [any-type!] /part "Limit the length of the search" length /only "Treat a series search value as a single value" /case "Perform a case-sensitive search" /same {Use "same?" as comparator} /any "Use * and ? wildcards in string searches" /with "Use custom wildcards in place of * and ?" wild [string!] /skip "Treat the series as fixed size records" size [integer!] /last "Find the last occurrence of value, from the tail" /reverse "Find the last occurrence of value, from the current index")~", search_entry<true>},
+    {"sort", R"~("Sorts a series (modified); default sort order is ascending" series /case "Perform a case-sensitive sort" /skip "Treat the series as fixed size records" size [integer!] /compare "Comparator offset, or function that answers whether its first argument goes first" comparator [integer! any-function!] /part "Sort only part of a series" length /all "Compare all fields" /reverse "Reverse sort order" /stable "Stable sorting")~", sort_entry},
     {"skip", R"~("Returns the series relative to the current index" series offset)~", binary<&ActionTable::skip>},
     {"swap", R"~("Swaps elements between two series or the same series" series1 series2)~", binary<&ActionTable::swap>},
     {"tail", R"~("Returns a series at the index after its last value" series)~", unary<&ActionTable::tail>},
@@ -266,7 +296,7 @@ const std::array<ActionSpec, 62> table = {{
     {"create", "", nullptr},
     {"close", "", nullptr},
     {"delete", "", nullptr},
-    {"modify", "", nullptr},
+    {"modify", R"~("Changes a property of a value; returns the value given" target field [word!] value [any-type!] /case "Perform a case-sensitive search")~", modify_entry},
     {"open", "", nullptr},
     {"open?", "", nullptr},
     {"query", "", nullptr},

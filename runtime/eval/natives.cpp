@@ -10,9 +10,11 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
@@ -485,10 +487,9 @@ Flow native_reduce(const int32_t*) {
   while (code.index < memory::buffer(code.block)->length()) {
     stack::mark(body_name(), stack::frame::native | stack::frame::interpreter);
     KIV_PROPAGATE(interpreter::eval_expression(code, false));
-    const Cell item = *ArgStack::result();
-    stack::unwind();
+    stack::unwind();  // the value stays on the stack, rooted, while the block grows
+    block::append(result, *ArgStack::last());
     stack::pop(1);
-    block::append(result, item);
   }
   return answer(*result);
 }
@@ -524,19 +525,36 @@ Flow native_compose(const int32_t* refinements) {
   return answer(*out);
 }
 
-Flow native_get(const int32_t*) { return answer(*context::get(*arg(0))); }
+// get word (/any: unset without an error); get object: its values.
+Flow native_get(const int32_t* refinements) {
+  if (cell::is(*arg(0), TypeId::object)) return answer(object::values_of(arg(0)));
+  const Cell value = *context::get(*arg(0));
+  if (cell::is(value, TypeId::unset) && !used(refinements, 0)) error::raise(err::script::no_value, *arg(0));
+  return answer(value);
+}
 
-Flow native_set(const int32_t*) {
+// set word value; set [words] value (spread when a block, unless /only);
+// set object value (its fields). /any allows unset values, /some leaves
+// alone what would be set to none.
+Flow native_set(const int32_t* refinements) {
   Val target = arg(0);
   Val value = arg(1);
-  if (cell::is(*target, TypeId::block)) {
+  const object::SetOptions options{used(refinements, 0), used(refinements, 2), used(refinements, 3)};
+  if (cell::is(*value, TypeId::unset) && !options.any) error::raise(err::script::need_value, *target);
+  if (cell::is(*target, TypeId::object)) {
+    object::set_many(target, value, options);
+  } else if (cell::is(*target, TypeId::block)) {
     const Cell words = *target;
+    const bool spread = cell::is(*value, TypeId::block) && !options.only;
     for (uint32_t i = 0; i < block::count(words); ++i) {
-      Val word = ArgStack::push(*block::at(words, i));
-      Val item = ArgStack::push(cell::is(*value, TypeId::block)
-                                    ? (i < block::count(*value) ? *block::at(*value, i) : none::make())
-                                    : *value);
-      context::set(word, item);
+      const Cell name = *block::at(words, i);
+      if (!word::is_any_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
+      const Cell item = spread ? (i < block::count(*value) ? *block::at(*value, i) : none::make()) : *value;
+      if (options.some && cell::is(item, TypeId::none)) continue;
+      if (cell::is(item, TypeId::unset) && !options.any) error::raise(err::script::need_value, name);
+      Val word = ArgStack::push(name);
+      Val content = ArgStack::push(item);
+      context::set(word, content);
       stack::pop(2);
     }
   } else {
@@ -544,6 +562,80 @@ Flow native_set(const int32_t*) {
     context::set(word, value);
   }
   return answer(*value);
+}
+
+// ---- contexts and objects ----
+
+// The context that a word is bound to, or that an object or a function
+// holds.
+NodeId context_of(const Cell& value) {
+  const TypeId type = cell::type_of(value);
+  const bool has_context = type == TypeId::object || type == TypeId::function || word::is_any_word(type);
+  if (!has_context || value.w1 == no_node) error::raise(err::script::invalid_arg, value);
+  return value.w1;
+}
+
+// bind words context: binds a word, or the words of a block (deeply, in
+// place; a copy with /copy), to the context when it holds them.
+Flow native_bind(const int32_t* refinements) {
+  const NodeId target = context_of(*arg(1));
+  Val words = arg(0);
+  if (!cell::is(*words, TypeId::block)) {
+    Cell word = *words;
+    context::bind_word(target, word);
+    return answer(word);
+  }
+  if (used(refinements, 0)) *words = block::copy(words, true);
+  const bool object_context = context::kind_of(target) == context::Kind::object;
+  context::bind_block(target, series::node_of(*words), series::index_of(*words), object_context);
+  return answer(*words);
+}
+
+// in object word: the word bound to the object, or none.
+Flow native_in(const int32_t*) {
+  const Cell holder = *arg(0);
+  if (!cell::is(holder, TypeId::object) && !cell::is(holder, TypeId::function)) error::raise(err::script::invalid_arg, holder);
+  Cell word = *arg(1);
+  if (context::bind_word(holder.w1, word) < 0) return answer(none::make());
+  return answer(word);
+}
+
+// context? word: the object or function whose context the word is bound
+// to; the global context answers as an object.
+Flow native_context_q(const int32_t*) {
+  const NodeId target = arg(0)->w1;
+  if (target == no_node) return answer(none::make());
+  const Cell self = context::self_cell(target);
+  if (cell::is(self, TypeId::object) || cell::is(self, TypeId::function)) return answer(self);
+  if (target == context::global()) return answer(object::make(target, 0, no_node));
+  return answer(none::make());
+}
+
+// construct spec, construct/with spec prototype, /only.
+Flow native_construct(const int32_t* refinements) {
+  std::optional<Val> prototype;
+  if (used(refinements, 0)) prototype = refinement_arg(refinements, 0);
+  Val result = ArgStack::push(none::make());
+  object::construct(result, arg(0), prototype, used(refinements, 1));
+  return answer(*result);
+}
+
+// extend: objects do not grow in place (their fields are fixed when they
+// are made); maps join here when map! exists.
+Flow native_extend(const int32_t*) { error::raise(err::internal::not_done); }
+
+// union, intersect, difference, exclude: the arguments must be alike (a
+// block goes with a block or a hash); typesets combine here, the other
+// kinds of set through their datatypes.
+template <typeset::SetOp op>
+Flow native_set_operation(const int32_t*) {
+  const TypeId first = cell::type_of(*arg(0));
+  const TypeId second = cell::type_of(*arg(1));
+  const auto is_list = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
+  if (first != second && !(is_list(first) && is_list(second)))
+    error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
+  if (first == TypeId::typeset) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
+  error::raise(err::internal::not_done);  // block, string and bitset set operations
 }
 
 Flow native_value_q(const int32_t*) {
@@ -674,8 +766,8 @@ const std::array<NativeSpec, 107> table = {{
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default "Specify a default block, if value is not found in cases" case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all "Test all conditions, evaluating the block following each truthy condition")~", native_case},
     {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!])~", native_do},
-    {"get", R"~("Returns the value a word refers to" word [any-word!] return: [any-type!])~", native_get},
-    {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block!] value [any-type!] return: [any-type!])~", native_set},
+    {"get", R"~("Returns the value a word refers to" word [any-word! object!] /any "Answer unset for a word without a value, rather than raising an error" /case "Case-sensitive lookup" return: [any-type!])~", native_get},
+    {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object!] value [any-type!] /any "Allow unset values" /case "Case-sensitive lookup" /only "Set every word to the value itself, even a block" /some "Leave alone the words whose value would be none" return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
     {"prin", R"~("Outputs a value" value [any-type!])~", native_prin},
     {"equal?", R"~("Returns TRUE if two values are equal" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::equal>},
@@ -691,14 +783,14 @@ const std::array<NativeSpec, 107> table = {{
     {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
     {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values")~", native_compose},
     {"stats", R"~("Returns interpreter statistics" return: [integer! block!])~", native_stats},
-    {"bind", "", nullptr},
-    {"in", "", nullptr},
+    {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
+    {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
     {"parse", "", nullptr},
-    {"union", "", nullptr},
-    {"intersect", "", nullptr},
+    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
+    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
     {"unique", "", nullptr},
-    {"difference", "", nullptr},
-    {"exclude", "", nullptr},
+    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
+    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
     {"complement?", "", nullptr},
     {"dehex", "", nullptr},
     {"enhex", "", nullptr},
@@ -721,7 +813,7 @@ const std::array<NativeSpec, 107> table = {{
     {"log-e", "", nullptr},
     {"exp", "", nullptr},
     {"square-root", "", nullptr},
-    {"construct", "", nullptr},
+    {"construct", R"~("Makes a new object from an unevaluated spec; standard logic words are evaluated" block [block!] /with "Use a prototype object" object [object!] /only "Don't evaluate standard logic words")~", native_construct},
     {"value?", R"~("Returns TRUE if the word has a value" value [word!] return: [logic!])~", native_value_q},
     {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all "Catch also BREAK, CONTINUE, RETURN, EXIT and THROW exceptions" /keep "Capture and save the call stack in the error object")~", native_try},
     {"uppercase", "", nullptr},
@@ -736,7 +828,7 @@ const std::array<NativeSpec, 107> table = {{
     {"return", R"~("Returns a value from a function" value [any-type!])~", native_return},
     {"throw", R"~("Throws control back to a previous catch" value [any-type!] "Value returned from catch" /name "Throws to a named catch" word [word!])~", native_throw},
     {"catch", R"~("Catches a throw from a block and returns its value" block [block!] "Block to evaluate" /name "Catches a named throw" word [word! block!] "One or more names")~", native_catch},
-    {"extend", "", nullptr},
+    {"extend", R"~("Extend an object or map value with list of key and value pairs" obj [object! map!] spec [block! hash! map!] /case "Use case-sensitive comparison")~", native_extend},
     {"debase", "", nullptr},
     {"to-local-file", "", nullptr},
     {"wait", R"~("Waits for a duration in seconds or specified time" value [number! time! block! none!])~", native_wait},
@@ -745,7 +837,7 @@ const std::array<NativeSpec, 107> table = {{
     {"new-line", R"~("Sets or clears the new-line marker within a list series" position [any-list!] "Position to change marker (modified)" value [logic!] "Set TRUE for newline" /all "Set/clear marker to end of series" /skip "Set/clear marker periodically to the end of the series" size [integer!] return: [any-list!])~", native_new_line},
     {"new-line?", R"~("Returns the state of the new-line marker within a list series" position [any-list!] "Position to check marker" return: [logic!])~", native_new_line_q},
     {"enbase", "", nullptr},
-    {"context?", "", nullptr},
+    {"context?", R"~("Returns the context to which a word is bound" word [any-word!] return: [object! function! none!])~", native_context_q},
     {"set-env", R"~("Sets the value of an operating system environment variable (for current process)" var [any-string! any-word!] "Variable to set" value [string! none!] "Value to set, or NONE to unset it")~", native_set_env},
     {"get-env", R"~("Returns the value of an OS environment variable (for current process)" var [any-string! any-word!] "Variable to get" return: [string! none!])~", native_get_env},
     {"list-env", "", nullptr},

@@ -1,0 +1,15 @@
+// Source files compiled into the executable.
+//
+// Each function answers the bytes of one file of the source tree, as it
+// was when the executable was built: the build generates its definition
+// (cmake/Embed.cmake, `kiv_embed`), so the text lives only in its file.
+#pragma once
+
+#include <string_view>
+
+namespace kiv::embedded {
+
+// library/errors.kiv: the error catalogue.
+std::string_view library_errors();
+
+}  // namespace kiv::embedded

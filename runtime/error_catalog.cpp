@@ -1,0 +1,192 @@
+#include "runtime/error_catalog.h"
+
+#include <cstdio>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/embedded.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/stack.h"
+#include "runtime/exits.h"
+#include "runtime/runtime_error.h"
+#include "runtime/series.h"
+#include "runtime/state.h"
+
+namespace kiv::error_catalog {
+namespace {
+
+Cell g_catalogue = none::make();
+
+// The catalogue and its categories are blocks of (set-word, value) pairs.
+// A field is one pair; both pointers are valid until the next allocation.
+struct Field {
+  const Cell* name = nullptr;
+  const Cell* value = nullptr;
+};
+
+uint32_t field_count(const Cell& block) { return block::count(block) / 2; }
+
+Field field(const Cell& block, uint32_t position) {
+  const Cell* first = block::at(block, 2 * position);
+  return {first, first + 1};
+}
+
+std::string_view spelling(const Cell& word) { return symbol::spelling(word.w2); }
+
+// The category block at `category`, or null.
+const Cell* category_block(uint32_t category) {
+  if (!cell::is(g_catalogue, TypeId::block) || category >= field_count(g_catalogue)) return nullptr;
+  return field(g_catalogue, category).value;
+}
+
+// The field of id `code` in its category: position + 2, after code and type.
+Field id_field(err::Code code) {
+  const Cell* block = category_block(static_cast<uint32_t>(code.category()));
+  const auto position = static_cast<uint32_t>(code.position()) + 2;
+  if (block == nullptr || position >= field_count(*block)) return {};
+  return field(*block, position);
+}
+
+bool is_template(const Cell& value) {
+  switch (cell::type_of(value)) {
+    case TypeId::string:
+    case TypeId::block:
+    case TypeId::word:
+    case TypeId::lit_word:
+    case TypeId::get_word: return true;
+    default: return false;
+  }
+}
+
+std::string quoted(std::string_view text) { return "`" + std::string(text) + "`"; }
+
+// The problems with one category's block at `position`, else empty.
+std::string check_category(const Cell& name, const Cell& block, uint32_t position, const Tables& tables) {
+  const std::string_view expected = tables.names[position];
+  if (spelling(name) != expected)
+    return "category " + std::to_string(position) + " is " + quoted(spelling(name)) + " in the catalogue but " +
+           quoted(expected) + " in error_codes.h";
+  const std::string where = "category " + quoted(expected);
+  if (!cell::is(block, TypeId::block)) return where + " is not a block";
+  const uint32_t count = field_count(block);
+  if (count < 2) return where + " lacks its code and type";
+  const Field code = field(block, 0);
+  if (!cell::is(*code.name, TypeId::set_word) || spelling(*code.name) != "code" ||
+      !cell::is(*code.value, TypeId::integer) || code.value->w2 != 100 * position)
+    return where + " does not begin with code: " + std::to_string(100 * position);
+  const Field type = field(block, 1);
+  if (!cell::is(*type.name, TypeId::set_word) || spelling(*type.name) != "type" ||
+      !cell::is(*type.value, TypeId::string))
+    return where + " has no type: title after its code";
+  if (string::to_utf8(*type.value) != tables.titles[position])
+    return where + " is titled \"" + string::to_utf8(*type.value) + "\" in the catalogue but \"" +
+           tables.titles[position] + "\" in error_codes.h";
+
+  // The C++ ids of this category, in position order.
+  std::span<const err::CatalogueWords> ids;
+  for (size_t i = 0; i < tables.words.size(); ++i) {
+    if (tables.words[i].code.value / 100 != position) continue;
+    size_t end = i;
+    while (end < tables.words.size() && tables.words[end].code.value / 100 == position) ++end;
+    ids = tables.words.subspan(i, end - i);
+    break;
+  }
+  for (uint32_t i = 2; i < count; ++i) {
+    const Field id = field(block, i);
+    const uint32_t id_position = i - 2;
+    const std::string code_text = std::to_string(100 * position + id_position);
+    if (!cell::is(*id.name, TypeId::set_word))
+      return where + ": the id at position " + std::to_string(id_position) + " is not a set-word";
+    if (!is_template(*id.value))
+      return where + ": " + quoted(spelling(*id.name)) + " has no message template";
+    if (id_position >= ids.size())
+      return where + ": " + quoted(spelling(*id.name)) + " (code " + code_text +
+             ") is in the catalogue but not in error_codes.h";
+    if (spelling(*id.name) != ids[id_position].id || std::string_view(ids[id_position].category) != expected)
+      return where + ": code " + code_text + " is " + quoted(spelling(*id.name)) + " in the catalogue but " +
+             quoted(std::string(ids[id_position].category) + "/" + ids[id_position].id) + " in error_codes.h";
+  }
+  if (count - 2 < ids.size())
+    return where + ": " + quoted(ids[count - 2].id) + " (code " + std::to_string(ids[count - 2].code.value) +
+           ") is in error_codes.h but not in the catalogue";
+  return {};
+}
+
+}  // namespace
+
+Tables builtin_tables() { return {err::catalogue_words, err::category_words, err::category_titles}; }
+
+std::string check(const Cell& catalogue, const Tables& tables) {
+  if (!cell::is(catalogue, TypeId::block)) return "the catalogue is not a block";
+  if (block::count(catalogue) % 2 != 0) return "the catalogue is not made of category names and blocks";
+  const uint32_t count = field_count(catalogue);
+  if (count != tables.names.size())
+    return "the catalogue has " + std::to_string(count) + " categories, error_codes.h " +
+           std::to_string(tables.names.size());
+  for (uint32_t i = 0; i < count; ++i) {
+    const Field category = field(catalogue, i);
+    if (!cell::is(*category.name, TypeId::set_word))
+      return "category " + std::to_string(i) + " has no set-word name";
+    std::string problem = check_category(*category.name, *category.value, i, tables);
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
+
+Val read(std::string_view text) {
+  Val values = lexer::scan(text);
+  // The header, when there is one, is not part of the data.
+  if (block::count(*values) >= 2) {
+    const Cell* first = block::at(*values, 0);
+    if (cell::is(first[0], TypeId::word) && symbol::equal_caseless(spelling(first[0]), "Kiv") &&
+        cell::is(first[1], TypeId::block))
+      values->w1 += 2;
+  }
+  return values;
+}
+
+void load() { load(embedded::library_errors()); }
+
+void load(std::string_view text) {
+  roots::add_permanent(&g_catalogue);
+  g_catalogue = none::make();
+  std::string problem;
+  try {
+    Val values = read(text);
+    problem = check(*values, builtin_tables());
+    if (problem.empty()) g_catalogue = *values;
+    stack::pop(1);
+  } catch (const Unwind&) {
+    runtime::state.pending = 0;
+    problem = "the catalogue text does not read as Kiv data";
+  }
+  if (problem.empty()) return;
+  std::fprintf(stderr, "*** Error catalogue: %s\n", problem.c_str());
+  runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&catalogue));
+}
+
+const Cell& catalogue() { return g_catalogue; }
+
+std::string_view category_name(uint32_t category) {
+  if (category_block(category) == nullptr) return {};
+  return spelling(*field(g_catalogue, category).name);
+}
+
+std::string_view id_name(err::Code code) {
+  const Field id = id_field(code);
+  return id.name ? spelling(*id.name) : std::string_view();
+}
+
+Cell title(uint32_t category) {
+  const Cell* block = category_block(category);
+  return block ? *field(*block, 1).value : none::make();
+}
+
+Cell message_template(err::Code code) {
+  const Field id = id_field(code);
+  return id.value ? *id.value : none::make();
+}
+
+}  // namespace kiv::error_catalog

@@ -1,0 +1,62 @@
+// The error catalogue: category titles and message templates.
+//
+// Its one source is the Kiv data file library/errors.kiv, compiled into the
+// executable and read at start-up, before any error is formed. Read, it is
+// a block of pairs: a category's set-word and the category's block, in
+// category order (the file's `Kiv [...]` header is dropped). A category
+// block starts with `code:` and its integer (100 x the category's position)
+// and `type:` and its title string; then come its ids, each a set-word
+// followed by its message template (a string, a block of strings and
+// get-words naming error fields, or a word naming the field that is the
+// message). The block is kept for the whole run in a permanent root.
+//
+// C++ code raises errors by the constants of error_codes.h; `load` checks
+// that those constants and the catalogue agree on every position, so a
+// code always names the id the catalogue has there.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "runtime/cell.h"
+#include "runtime/error_codes.h"
+#include "runtime/gc_safety.h"
+
+namespace kiv::error_catalog {
+
+// Reads the embedded catalogue (or `text`), checks it against
+// err::catalogue_words and keeps it. A catalogue that does not read or does
+// not agree ends start-up as runtime error 98, after a line on standard
+// error that names the problem. May collect.
+void load();
+void load(std::string_view text);
+
+// Reads catalogue text into its block, pushed on the argument stack. A
+// syntax error in the text is raised as usual. May collect.
+Val read(std::string_view text);
+
+// The first disagreement between a catalogue block and the C++ tables, as
+// a sentence; empty when the shapes are right and every category and id is
+// at the same position in both. Never allocates.
+struct Tables {
+  std::span<const err::CatalogueWords> words;
+  std::span<const char* const> names;   // category words by position
+  std::span<const char* const> titles;  // category titles by position
+};
+Tables builtin_tables();
+std::string check(const Cell& catalogue, const Tables& tables);
+
+// The loaded catalogue block (none before `load`).
+const Cell& catalogue();
+
+// Lookups in the loaded catalogue by category position or error code. The
+// names are valid until the next allocation and empty when the catalogue
+// has no such category or id; the cells are none then.
+std::string_view category_name(uint32_t category);
+std::string_view id_name(err::Code code);
+Cell title(uint32_t category);
+Cell message_template(err::Code code);
+
+}  // namespace kiv::error_catalog

@@ -1,0 +1,156 @@
+// The error catalogue: its start-up check against the C++ codes, and the
+// messages errors of each category form with.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/embedded.h"
+#include "runtime/error_catalog.h"
+#include "tests/runtime/series_fixture.h"
+
+namespace kiv {
+namespace {
+
+using testing::blk;
+using testing::raised_error;
+using testing::str;
+using testing::w;
+
+class ErrorCatalog : public testing::RuntimeTest {
+ protected:
+  // The problem `check` finds in catalogue text against the runtime's
+  // tables.
+  static std::string problem_in(const std::string& text, const error_catalog::Tables& tables) {
+    Val catalogue = error_catalog::read(text);
+    std::string problem = error_catalog::check(*catalogue, tables);
+    stack::pop(1);
+    return problem;
+  }
+
+  // The catalogue file with `from` replaced by `to` (which must be there).
+  static std::string edited(const std::string& from, const std::string& to) {
+    std::string text(embedded::library_errors());
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+  }
+
+  // The text an error raised from C++ forms with.
+  static std::string formed_error(err::Code code, std::vector<Cell> args) {
+    EXPECT_EQ(raised_error([&] {
+                switch (args.size()) {
+                  case 0: error::raise(code);
+                  case 1: error::raise(code, args[0]);
+                  case 2: error::raise(code, args[0], args[1]);
+                  default: error::raise(code, args[0], args[1], args[2]);
+                }
+              }),
+              code.value);
+    return testing::formed(error::make_value());
+  }
+
+  static std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+};
+
+TEST_F(ErrorCatalog, LoadedAtStartUpAndAgreesWithTheRuntimeCodes) {
+  EXPECT_EQ(error_catalog::check(error_catalog::catalogue(), error_catalog::builtin_tables()), "");
+  EXPECT_EQ(error_catalog::category_name(0), "throw");
+  EXPECT_EQ(error_catalog::category_name(9), "internal");
+  EXPECT_EQ(error_catalog::category_name(10), "");
+  EXPECT_EQ(testing::formed(error_catalog::title(7)), "Reserved2 Error");
+  EXPECT_EQ(error_catalog::id_name(err::throw_::while_cond), "while-cond");
+  EXPECT_EQ(error_catalog::id_name(err::script::kb_invalid_record), "kb-invalid-record");
+  EXPECT_EQ(error_catalog::id_name(err::Code{394}), "") << "past the last script id";
+  EXPECT_EQ(error_catalog::id_name(err::Code{600}), "") << "reserved1 has no ids";
+  EXPECT_EQ(testing::molded(error_catalog::message_template(err::script::invalid_path)),
+            R"(["cannot access" :arg2 "in path" :arg1])");
+}
+
+TEST_F(ErrorCatalog, CheckNamesTheFirstDisagreement) {
+  const auto builtin = error_catalog::builtin_tables();
+  const struct {
+    const char* what;
+    std::string text;
+    const char* problem;
+  } cases[] = {
+      {"two ids swapped",
+       edited("    no-value: [:arg1 \"has no value\"]\n    need-value: [:arg1 \"needs a value\"]\n",
+              "    need-value: [:arg1 \"needs a value\"]\n    no-value: [:arg1 \"has no value\"]\n"),
+       "category `script`: code 300 is `need-value` in the catalogue but `script/no-value` in error_codes.h"},
+      {"an id left out", edited("    positive: \"positive number required\"\n", ""),
+       "category `math`: `positive` (code 402) is in error_codes.h but not in the catalogue"},
+      {"an id added", edited("    positive: \"positive number required\"\n",
+                             "    positive: \"positive number required\"\n    underflow: \"too small\"\n"),
+       "category `math`: `underflow` (code 403) is in the catalogue but not in error_codes.h"},
+      {"a wrong code base", edited("code: 400", "code: 401"), "category `math` does not begin with code: 400"},
+      {"a wrong title", edited("\"Math Error\"", "\"Maths Error\""),
+       "category `math` is titled \"Maths Error\" in the catalogue but \"Math Error\" in error_codes.h"},
+      {"a renamed category", edited("math: [", "maths: ["),
+       "category 4 is `maths` in the catalogue but `math` in error_codes.h"},
+      {"a template of the wrong type", edited("overflow: \"math or number overflow\"", "overflow: 42"),
+       "category `math`: `overflow` has no message template"},
+      {"a category left out", edited("reserved2: [\n    code: 700\n    type: \"Reserved2 Error\"\n]\n", ""),
+       "the catalogue has 9 categories, error_codes.h 10"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(problem_in(c.text, builtin), c.problem) << c.what;
+
+  // The other side: a C++ constant naming another id.
+  std::vector<err::CatalogueWords> words(std::begin(err::catalogue_words), std::end(err::catalogue_words));
+  for (auto& entry : words)
+    if (entry.code == err::script::out_of_range) entry.id = "out-range";
+  EXPECT_EQ(problem_in(std::string(embedded::library_errors()), {words, builtin.names, builtin.titles}),
+            "category `script`: code 341 is `out-of-range` in the catalogue but `script/out-range` in error_codes.h");
+}
+
+TEST_F(ErrorCatalog, MismatchEndsStartUpWithTheProblem) {
+  const std::string swapped = edited("    break: \"no loop to break\"\n    return: \"return or exit not in function\"\n",
+                                     "    return: \"return or exit not in function\"\n    break: \"no loop to break\"\n");
+  EXPECT_EXIT(error_catalog::load(swapped), ::testing::ExitedWithCode(98),
+              "\\*\\*\\* Error catalogue: category `throw`: code 0 is `return` in the catalogue but `throw/break`");
+  EXPECT_EXIT(error_catalog::load("throw: [code: 0"), ::testing::ExitedWithCode(98),
+              "\\*\\*\\* Error catalogue: the catalogue text does not read as Kiv data");
+}
+
+TEST_F(ErrorCatalog, EachCategoryFormsItsTitleAndMessage) {
+  Cell path = blk({w("obj"), w("field")}, TypeId::path);
+  const struct {
+    err::Code code;
+    std::vector<Cell> args;
+    const char* line;
+  } cases[] = {
+      {err::throw_::throw_, {integer::make(1)}, "*** Throw Error: no catch for throw: 1"},
+      {err::note::no_load, {w("x")}, "*** note: cannot load:  x"},
+      // Syntax arguments are formed, not molded.
+      {err::syntax::invalid,
+       {str("(line 1)"), datatype::make(TypeId::integer), str("1a")},
+       "*** Syntax Error: (line 1) invalid integer at 1a"},
+      {err::script::unset_path, {path, w("field")}, "*** Script Error: field is unset in path obj/field"},
+      {err::script::not_defined, {w("x")}, "*** Script Error: word is not bound to a context"},
+      {err::math::zero_divide, {}, "*** Math Error: attempt to divide by zero"},
+      {err::access::cannot_open, {str("data.txt")}, "*** Access Error: cannot open: \"data.txt\""},
+      {err::user::message, {str("all gone")}, "*** User Error: all gone"},
+      {err::internal::deprecated, {str("IS"), str("RELATE")},
+       "*** Internal Error: \"IS\" is deprecated, use \"RELATE\" instead"},
+      // A code the catalogue lacks (reserved1 has no ids) names itself.
+      {err::Code{600}, {}, "*** Internal Error: invalid error object field value: 600"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(first_line(formed_error(c.code, c.args)), c.line) << c.code.value;
+}
+
+TEST_F(ErrorCatalog, SyntaxArgumentsAreCutAt80Characters) {
+  const std::string near(100, 'z');
+  const std::string text = formed_error(err::syntax::bad_char, {str("(line 3)"), str(near)});
+  EXPECT_EQ(first_line(text), "*** Syntax Error: (line 3) invalid character at " + near.substr(0, 80));
+}
+
+TEST_F(ErrorCatalog, WhereIsUnknownOutsideACall) {
+  const std::string text = formed_error(err::math::overflow, {});
+  EXPECT_EQ(text.substr(0, text.find("\n*** Near : ")), "*** Math Error: math or number overflow\n*** Where: ???");
+}
+
+}  // namespace
+}  // namespace kiv
