@@ -443,15 +443,18 @@ NodeId make(uint32_t size, NodeId block, uint32_t block_index, Kind kind, uint32
   record(table).kind = static_cast<int32_t>(kind);
 
   if (kind == Kind::symbols && extra == 2 && source != no_node) {
-    const Record original = record(source);
-    const NodeId flags = memory::copy_series(original.flags);
-    const NodeId keys = memory::copy_series(original.keys);
-    const NodeId data = memory::copy_series(original.data);
-    Record& rec = record(table);
-    rec = original;
-    rec.flags = flags;
-    rec.keys = keys;
-    rec.data = data;
+    // Each copy goes into the record at once, where the table keeps it
+    // alive while the next one is made.
+    const NodeId flags = memory::copy_series(record(source).flags);
+    record(table).flags = flags;
+    const NodeId keys = memory::copy_series(record(source).keys);
+    record(table).keys = keys;
+    const NodeId data = memory::copy_series(record(source).data);
+    Record copied = record(source);
+    copied.flags = flags;
+    copied.keys = keys;
+    copied.data = data;
+    record(table) = copied;
     return table;
   }
   if (kind == Kind::symbols && size >= symbol_store_doubling) size *= 2;

@@ -1,5 +1,6 @@
 #include "runtime/ownership.h"
 
+#include <iterator>
 #include <vector>
 
 #include "runtime/cycle.h"
