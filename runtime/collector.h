@@ -13,8 +13,10 @@
 //    explicit work list, never recursion, so a deeply nested block cannot
 //    overflow the machine stack. What a cell refers to is decided by its
 //    type, in one table (`rule_of`).
-// 2. Sweep. The external handles that no value marked are released. Every
-//    buffer in use that is not marked is dead: its node is freed.
+// 2. Sweep. Ownership records are weak: those whose series or owner went
+//    unmarked are dropped (ownership.h). The external handles that no value
+//    marked are released (handles.h). Every buffer in use that is not
+//    marked is dead: its node is freed.
 // 3. Compact. Live buffers slide towards the lowest series frame in address
 //    order, one memory move per run of neighbours; each moved buffer's node
 //    is pointed at its new place. Node ids never change, buffers move:
@@ -25,10 +27,12 @@
 //
 // A collection runs when the memory manager finds no room and the collector
 // is switched on (runtime::state.collector_on), or when `collect` is called.
+// The collector allocates no series; it runs its own C++ vectors.
 //
 // Stress mode, chosen once at start-up by the environment variable KIV_GC:
 //   every=N   collect at every N-th allocating call (gc::may_gc), room or
-//             not; N = 1 collects at every one
+//             not; N = 1 collects at every one. Like the normal
+//             collections, only while the collector is switched on.
 //   verify    check the whole heap before and after each collection, and
 //             end the process with a report at the first inconsistency
 // for example KIV_GC=every=1,verify.

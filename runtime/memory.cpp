@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "runtime/arith.h"
 #include "runtime/error_raise.h"
 #include "runtime/exits.h"
@@ -59,6 +63,7 @@ void* os_alloc(size_t size) {
 }
 
 void os_free(void* block, size_t size) {
+  for_collector::unpoison(block, size);  // the next block here starts clean
   if (runtime::catch_exits(os_failure_threshold, [&] { os::free_pages(block, size); }) != 0)
     error::raise(err::internal::wrong_mem);
   g.system_bytes -= size;
@@ -120,6 +125,7 @@ SeriesFrame* add_series_frame() {
   auto* frame = static_cast<SeriesFrame*>(os_alloc(block_size));
   frame->block_size = block_size;
   frame->heap = frame->first();
+  for_collector::poison(frame->first(), size);
   frame->end = reinterpret_cast<uint8_t*>(frame) + block_size;
   frame->next = frame->prev = nullptr;
 
@@ -213,6 +219,7 @@ SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
     SeriesFrame* frame = frame_for(need);
     buffer = reinterpret_cast<SeriesBuf*>(frame->heap);
     frame->heap += need;
+    for_collector::unpoison(buffer, need);
   }
   buffer->flags = unit | series_flag::in_use | series_flag::fresh | big_flag;
   buffer->node = no_node;
@@ -244,6 +251,7 @@ void abandon(SeriesBuf* buffer) {
 #ifdef KIV_DEBUG_CHECKS
     std::memset(buffer->data(), 0xDB, buffer->capacity);  // stale pointers read garbage
 #endif
+    for_collector::poison(buffer->data(), buffer->capacity + buffer_spare);
   }
 }
 
@@ -450,6 +458,24 @@ size_t node_frame_count() {
 // ---- for the collector ----
 
 namespace for_collector {
+
+void poison(void* start, size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_POISON_MEMORY_REGION(start, bytes);
+#else
+  (void)start;
+  (void)bytes;
+#endif
+}
+
+void unpoison(void* start, size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_UNPOISON_MEMORY_REGION(start, bytes);
+#else
+  (void)start;
+  (void)bytes;
+#endif
+}
 
 NodeFrame* first_node_frame() { return g.node_head; }
 SeriesFrame* first_series_frame() { return g.series_head; }

@@ -248,6 +248,12 @@ inline SeriesBuf* next_buffer(SeriesBuf* buf) {
   return reinterpret_cast<SeriesBuf*>(reinterpret_cast<uint8_t*>(buf) + buffer_overhead + buf->capacity);
 }
 
+// In address-sanitized builds, the free room of the series frames is
+// poisoned, so that a stale pointer into it is reported where it is used.
+// Elsewhere these do nothing.
+void poison(void* start, size_t bytes);
+void unpoison(void* start, size_t bytes);
+
 // Points node `node` at `buf`, a buffer that has moved.
 inline void repoint(NodeId node, SeriesBuf* buf) { detail::node_slot(node) = reinterpret_cast<uintptr_t>(buf); }
 
