@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "runtime/callbacks.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -29,6 +30,7 @@
 #include "runtime/memory.h"
 #include "runtime/os.h"
 #include "runtime/series.h"
+#include "runtime/state.h"
 
 namespace kiv::natives {
 namespace {
@@ -705,6 +707,17 @@ Flow native_stats(const int32_t*) {
   return answer(big);
 }
 
+// /on and /off switch the collector; with neither, one collection runs and
+// the result is the bytes still in use, as `stats` gives them.
+Flow native_recycle(const int32_t* refinements) {
+  if (used(refinements, 0) || used(refinements, 1)) {
+    runtime::state.collector_on = used(refinements, 0);
+    return answer(unset::make());
+  }
+  collector::collect();
+  return native_stats(refinements);
+}
+
 Flow native_get_env(const int32_t*) {
   const auto value = os::get_env(string::to_utf8(*arg(0)).c_str());
   if (!value) return answer(none::make());
@@ -850,7 +863,7 @@ const std::array<NativeSpec, 107> table = {{
     {"browse", "", nullptr},
     {"compress", "", nullptr},
     {"decompress", "", nullptr},
-    {"recycle", "", nullptr},
+    {"recycle", R"~("Recycles unused memory and returns memory amount still in use" /on /off return: [integer! unset!])~", native_recycle},
     {"transcode", "", nullptr},
     {"apply", "", nullptr},
 }};
