@@ -22,6 +22,11 @@ void add_permanent(NodeId* node) { add_once(g_permanent_nodes, node); }
 const std::vector<Cell*>& permanent_cells() { return g_permanent_cells; }
 const std::vector<NodeId*>& permanent_nodes() { return g_permanent_nodes; }
 
+void clear_permanent() {
+  for (Cell* cell : g_permanent_cells) *cell = Cell{cell::header(TypeId::unset), 0, 0, 0};
+  for (NodeId* node : g_permanent_nodes) *node = no_node;
+}
+
 RootLink* newest() { return g_newest; }
 
 void push(RootLink* link) {

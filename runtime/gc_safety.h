@@ -80,6 +80,9 @@ void add_permanent(Cell* cell);
 void add_permanent(NodeId* node);
 const std::vector<Cell*>& permanent_cells();
 const std::vector<NodeId*>& permanent_nodes();
+// Empties every registered cell and node id: a runtime started again (the
+// tests start one per case) must not mark what the previous one left there.
+void clear_permanent();
 
 }  // namespace roots
 

@@ -26,6 +26,7 @@
 #include "runtime/memory.h"
 #include "runtime/slot_table.h"
 #include "runtime/exits.h"
+#include "runtime/gc_safety.h"
 #include "runtime/handles.h"
 #include "runtime/keywords.h"
 #include "runtime/ownership.h"
@@ -68,6 +69,7 @@ void init() {
   callbacks::init();                      // 2. output-hook lists
   platform_init();                        // 3. platform: output layer
   random::init();                         // 4. random generator
+  roots::clear_permanent();               // (a runtime started again)
   memory::init();                         // 5. memory manager
   handles::init();                        // 6. external handle table
   // 7. type table and action table: emptied by the registrations below

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "runtime/cycle.h"
@@ -26,6 +27,9 @@ class RuntimeTest : public ::testing::Test {
     runtime::state.pending = 0;
     runtime::init();  // the start-up sequence itself
     runtime::state.boot_flag = false;
+    // Under the collector's stress mode (KIV_GC) the tests run with the
+    // collector on, as scripts do, so that every allocation may collect.
+    runtime::state.collector_on = std::getenv("KIV_GC") != nullptr;
     cycle::reset();
     error::clear_pending();
   }
