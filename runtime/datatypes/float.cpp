@@ -48,28 +48,9 @@ void store(Cell& target, TypeId type, double number) {
   cell::set_double(target, number);
 }
 
-const char* op_name(MathOp op) {
-  switch (op) {
-    case MathOp::add: return "add";
-    case MathOp::subtract: return "subtract";
-    case MathOp::multiply: return "multiply";
-    case MathOp::divide: return "divide";
-    case MathOp::remainder: return "remainder";
-    case MathOp::or_: return "or~";
-    case MathOp::and_: return "and~";
-    case MathOp::xor_: return "xor~";
-  }
-  runtime::error(runtime::error_no_switch_match, 0);
-}
-
-[[noreturn]] void raise_not_related(TypeId type, const char* name) {
-  const Cell action_word = word::intern(name);
-  error::raise(err::script::not_related, datatype::make(type), action_word);
-}
-
-[[noreturn]] void raise_invalid_type(const Cell& value) {
-  error::raise(err::script::invalid_type, datatype::make(cell::type_of(value)));
-}
+using integer::op_name;
+using integer::raise_invalid_type;
+using integer::raise_not_related;
 
 [[noreturn]] void raise_bad_to(TypeId type, const Cell& spec) {
   error::raise(err::script::bad_to_arg, datatype::make(type), spec);

@@ -24,30 +24,6 @@
 namespace kiv::integer {
 namespace {
 
-const char* op_name(MathOp op) {
-  switch (op) {
-    case MathOp::add: return "add";
-    case MathOp::subtract: return "subtract";
-    case MathOp::multiply: return "multiply";
-    case MathOp::divide: return "divide";
-    case MathOp::remainder: return "remainder";
-    case MathOp::or_: return "or~";
-    case MathOp::and_: return "and~";
-    case MathOp::xor_: return "xor~";
-  }
-  runtime::error(runtime::error_no_switch_match, 0);
-}
-
-// script/not-related: `type` and the action named `name` do not combine.
-[[noreturn]] void raise_not_related(TypeId type, const char* name) {
-  const Cell action_word = word::intern(name);
-  error::raise(err::script::not_related, datatype::make(type), action_word);
-}
-
-[[noreturn]] void raise_invalid_type(const Cell& value) {
-  error::raise(err::script::invalid_type, datatype::make(cell::type_of(value)));
-}
-
 [[noreturn]] void raise_bad_to(const Cell& spec) {
   error::raise(err::script::bad_to_arg, datatype::make(TypeId::integer), spec);
 }
@@ -477,6 +453,29 @@ void init() {
                             .complement = complement,
                             .or_ = math<MathOp::or_>,
                             .xor_ = math<MathOp::xor_>}});
+}
+
+const char* op_name(MathOp op) {
+  switch (op) {
+    case MathOp::add: return "add";
+    case MathOp::subtract: return "subtract";
+    case MathOp::multiply: return "multiply";
+    case MathOp::divide: return "divide";
+    case MathOp::remainder: return "remainder";
+    case MathOp::or_: return "or~";
+    case MathOp::and_: return "and~";
+    case MathOp::xor_: return "xor~";
+  }
+  runtime::error(runtime::error_no_switch_match, 0);
+}
+
+[[noreturn]] void raise_not_related(TypeId type, const char* name) {
+  const Cell action_word = word::intern(name);
+  error::raise(err::script::not_related, datatype::make(type), action_word);
+}
+
+[[noreturn]] void raise_invalid_type(const Cell& value) {
+  error::raise(err::script::invalid_type, datatype::make(cell::type_of(value)));
 }
 
 }  // namespace kiv::integer

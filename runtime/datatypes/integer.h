@@ -70,6 +70,14 @@ std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op);
 // and~, or~ and xor~: `left` (integer!) op `right`, result into `left`.
 void do_math(Val left, Val right, MathOp op);
 
+// Shared by the number types' arithmetic: the action word of an op, and
+// the errors for a pair of operands that do not combine.
+const char* op_name(MathOp op);
+// script/not-related: `type` and the action named `name` do not combine.
+[[noreturn]] void raise_not_related(TypeId type, const char* name);
+// script/invalid-type: the type of `value` is refused.
+[[noreturn]] void raise_invalid_type(const Cell& value);
+
 void init();
 
 }  // namespace kiv::integer
