@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building and testing Kiv needs.
 # Idempotent: does nothing when everything is already there.
+#   scripts/install-deps.sh            build and test dependencies
+#   scripts/install-deps.sh --bench    also the peer interpreters that
+#                                      bench/run.py compares Kiv with
 set -euo pipefail
+
+bench=0
+for arg in "$@"; do
+  case "$arg" in
+    --bench) bench=1 ;;
+    *) echo "usage: $0 [--bench]" >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   g++ cmake ninja-build ccache pkg-config
   libgtest-dev
   python3
 )
+if [ "$bench" = 1 ]; then
+  packages+=(lua5.4 tcl8.6 time)  # time: peak memory of each run
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,1 @@
+# Start-up time: a script that does nothing.
