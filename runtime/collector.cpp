@@ -470,7 +470,10 @@ class Compactor {
   void flush() {
     if (run_length_ == 0) return;
     const bool moved = run_from_ != run_to_;
-    if (moved) std::memmove(run_to_, run_from_, run_length_);
+    if (moved) {
+      fc::unpoison(run_to_, run_length_);  // may land in an earlier frame's free tail
+      std::memmove(run_to_, run_from_, run_length_);
+    }
     for (uint8_t* at = run_to_; at < run_to_ + run_length_;) {
       auto* buf = reinterpret_cast<SeriesBuf*>(at);
       buf->flags &= ~series_flag::mark;

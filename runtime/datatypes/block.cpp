@@ -13,6 +13,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
 #include "runtime/eval/compare.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/eval/stack.h"
 #include "runtime/mold.h"
@@ -89,7 +90,7 @@ void to_value(Val result, Val spec, TypeId type) {
   if (is_any_block(spec_type)) {
     *result = copy(spec, false);
   } else if (spec_type == TypeId::string) {
-    error::raise(err::internal::not_done);  // loading text needs the lexer
+    lexer::scan_series(result, *spec, -1);
   } else {
     const Cell value = *spec;
     *result = make_new(1, type);
@@ -231,7 +232,7 @@ void insert_values(Val series, Val value, int32_t part, bool only, int32_t dup, 
   if (series->w1 > total(*series)) series->w1 = total(*series);
   const uint32_t at = append_at_tail ? total(*series) : series->w1;
   const uint32_t added = checked_total(run.size(), dup);
-  ChangeReport report(series, append_at_tail ? Change::append : Change::insert, at, added);
+  ChangeReport report(series, append_at_tail ? Change::append : Change::insert, at, added, value);
   open_gap(node, at, added);
   write_run(node, at, run, dup);
   report.done(at, added);
@@ -255,7 +256,7 @@ void change(Val series, Val value, int32_t part, bool only, int32_t dup) {
   const uint32_t after = total(*series) - at;
   const uint32_t replaced = part >= 0 ? std::min(static_cast<uint32_t>(part), after) : std::min(written, after);
   const NodeId node = series::node_of(*series);
-  ChangeReport report(series, Change::change, at, written);
+  ChangeReport report(series, Change::change, at, written, value);
   if (written > replaced) {
     open_gap(node, at + replaced, written - replaced);
   } else if (written < replaced) {

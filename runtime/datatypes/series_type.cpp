@@ -107,13 +107,13 @@ void poke(Val series, Val, int32_t position_index, Val value) {
   const TypeId type = cell::type_of(*series);
   const NodeId node = series::node_of(*series);
   if (is_any_block(type)) {
-    ChangeReport report(series, Change::poke, *position, 1);
+    ChangeReport report(series, Change::poke, *position, 1, value);
     reinterpret_cast<Cell*>(unit_address(node, *position))[0] = *value;
     report.done(*position, 1);
   } else if (is_any_string(type)) {
     if (!cell::is(*value, TypeId::char_)) error::raise(err::script::invalid_arg, *value);
     const uint32_t code_point = value->w2;
-    ChangeReport report(series, Change::poke, *position, 1);
+    ChangeReport report(series, Change::poke, *position, 1, value);
     string::widen(node, code_point <= 0xFF ? 1 : code_point <= 0xFFFF ? 2 : 4);
     std::memcpy(unit_address(node, *position), &code_point, memory::buffer(node)->unit());
     report.done(*position, 1);

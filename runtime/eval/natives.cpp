@@ -13,6 +13,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
+#include "runtime/datatypes/set_operations.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
@@ -23,6 +24,7 @@
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
+#include "runtime/eval/native_transcode.h"
 #include "runtime/eval/script.h"
 #include "runtime/eval/stack.h"
 #include "runtime/exits.h"
@@ -626,18 +628,35 @@ Flow native_construct(const int32_t* refinements) {
 // are made); maps join here when map! exists.
 Flow native_extend(const int32_t*) { error::raise(err::internal::not_done); }
 
-// union, intersect, difference, exclude: the arguments must be alike (a
-// block goes with a block or a hash); typesets combine here, the other
-// kinds of set through their datatypes.
+// union, intersect, difference, exclude and unique: the arguments must be
+// alike (a block goes with a block or a hash); typesets combine here, blocks
+// and strings through their own set operations. unique takes one set, so
+// its refinements come one argument earlier.
 template <typeset::SetOp op>
-Flow native_set_operation(const int32_t*) {
+Flow native_set_operation(const int32_t* refinements) {
+  const bool two_sets = op != typeset::SetOp::unique;
   const TypeId first = cell::type_of(*arg(0));
-  const TypeId second = cell::type_of(*arg(1));
   const auto is_list = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
-  if (first != second && !(is_list(first) && is_list(second)))
-    error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
-  if (first == TypeId::typeset) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
-  error::raise(err::internal::not_done);  // block, string and bitset set operations
+  if (two_sets) {
+    const TypeId second = cell::type_of(*arg(1));
+    if (first != second && !(is_list(first) && is_list(second)))
+      error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
+  }
+  const bool case_sensitive = used(refinements, 0);
+  const int32_t skip = used(refinements, 1) ? cell::get_int32(*refinement_arg(refinements, 1)) : 1;
+  const Val second_set = two_sets ? arg(1) : arg(0);
+  if (is_list(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, skip));
+  if (first == TypeId::string) {
+    using Text = string::SetOp;
+    const Text text_op = op == typeset::SetOp::unique      ? Text::unique
+                         : op == typeset::SetOp::union_    ? Text::union_
+                         : op == typeset::SetOp::intersect ? Text::intersect
+                         : op == typeset::SetOp::exclude   ? Text::exclude
+                                                           : Text::difference;
+    return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, skip));
+  }
+  if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
+  error::raise(err::internal::not_done);  // bitset set operations
 }
 
 Flow native_value_q(const int32_t*) {
@@ -801,7 +820,7 @@ const std::array<NativeSpec, 107> table = {{
     {"parse", "", nullptr},
     {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
     {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
-    {"unique", "", nullptr},
+    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string!])~", native_set_operation<typeset::SetOp::unique>},
     {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
     {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
     {"complement?", "", nullptr},
@@ -864,7 +883,7 @@ const std::array<NativeSpec, 107> table = {{
     {"compress", "", nullptr},
     {"decompress", "", nullptr},
     {"recycle", R"~("Recycles unused memory and returns memory amount still in use" /on /off return: [integer! unset!])~", native_recycle},
-    {"transcode", "", nullptr},
+    {"transcode", R"~("Translates UTF-8 binary source to values. Returns one or several values in a block" src [binary! string!] /next /one /prescan /scan /part length [integer! binary!] /into dst [block!] /trace callback [function! routine!] return: [block!])~", native_transcode},
     {"apply", "", nullptr},
 }};
 

@@ -47,6 +47,26 @@ TEST_F(Interpreter, RoutinesTakeArgumentsLikeFunctions) {
   EXPECT_EQ(raised_error([&] { eval("scale-it \"x\""); }), err::script::expect_arg.value);
 }
 
+// A lexer callback as a routine: the token argument is a pair for every
+// event but load; refuses loaded integers.
+Flow drop_integers(void) {
+  const Cell token = *stack::ArgStack::at(stack::ArgStack::base_index() + 4);
+  stack::ArgStack::set_result_keep(Cell{cell::header(TypeId::logic), cell::is(token, TypeId::integer) ? 0u : 1u, 0, 0});
+  return Flow::normal;
+}
+
+TEST_F(Interpreter, TranscodeTracesThroughARoutine) {
+  routine::add("drop-integers", R"("Test routine" event input type line token)", drop_integers);
+  routine::define_all();
+  const uint32_t depth = stack::call_depth();
+  const uint32_t top = stack::depth();
+  EXPECT_EQ(eval("transcode/trace {a 1 [2 b]} :drop-integers"), "[a [b]]");
+  EXPECT_EQ(eval("catch [transcode/trace {7} func [e i t l k] [[load] throw k]]"), "7");
+  EXPECT_EQ(eval("loop 2 [transcode/trace {7} func [e i t l k] [[load] break/return 3]]"), "3");
+  EXPECT_EQ(stack::call_depth(), depth);
+  EXPECT_EQ(stack::depth(), top);
+}
+
 TEST_F(Interpreter, StacksAreBackWhereTheyWereAfterEachKindOfExit) {
   const uint32_t depth = stack::call_depth();
   const uint32_t top = stack::depth();
