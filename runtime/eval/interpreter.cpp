@@ -431,6 +431,11 @@ void init() {
 
 Cell code_position() { return g_position; }
 
+Flow exit_flow(const Unwind& unwind) {
+  if (unwind.code == exit_code::error || runtime::state.pending != unwind.code) throw;
+  return Flow::exit;
+}
+
 Flow eval_block(const Cell& block, bool last) {
   check_machine_stack();
   const NodeId node = series::node_of(block);
@@ -441,10 +446,14 @@ Flow eval_block(const Cell& block, bool last) {
     ArgStack::set_result_keep(unset::make());
   } else {
     g_position = block;
-    while (code.index < length(node)) {
-      g_position.w1 = code.index;
-      KIV_PROPAGATE(eval_expression(code, false));
-      if (code.index < length(node)) ArgStack::reset();
+    try {
+      while (code.index < length(node)) {
+        g_position.w1 = code.index;
+        KIV_PROPAGATE(eval_expression(code, false));
+        if (code.index < length(node)) ArgStack::reset();
+      }
+    } catch (const Unwind& unwind) {
+      return exit_flow(unwind);
     }
   }
   if (last) stack::unwind_last();

@@ -14,6 +14,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/eval/flow.h"
+#include "runtime/exits.h"
 #include "runtime/gc_safety.h"
 #include "runtime/memory.h"
 
@@ -31,6 +32,13 @@ void init();
 // caller's result slot; without, it becomes the caller's newest cell. An
 // empty block's value is unset.
 Flow eval_block(const Cell& block, bool last);
+
+// For a catch handler of `Unwind`: a break, return, throw or exit that had
+// to cross C++ code which cannot return a Flow (a change handler called
+// from a store, a lexer callback) becomes an ordinary exit again: the
+// stacks are already at its target. Errors, and anything not pending, are
+// rethrown (so call it only inside the handler).
+Flow exit_flow(const Unwind& unwind);
 
 // Evaluates one expression at `code` (with infix operators unless
 // `no_infix`), moving `code` past it. With `literal`, functions found as

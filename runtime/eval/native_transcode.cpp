@@ -143,11 +143,7 @@ Flow native_transcode(const int32_t* refinements) {
   try {
     result = lexer::scan_series(out, source, limit, options);
   } catch (const Unwind& unwind) {
-    // A break, return or throw out of the callback crossed the lexer as an
-    // Unwind; the stacks are already at its target, which takes it as a
-    // pending exit. Errors go on as they are.
-    if (unwind.code == exit_code::error || runtime::state.pending != unwind.code) throw;
-    return Flow::exit;
+    return interpreter::exit_flow(unwind);  // an exit out of the callback
   }
   if (!used(next)) {
     const Cell value = *out;
