@@ -148,18 +148,9 @@ void call_handler(std::string_view name, Val handler, std::initializer_list<Val>
   const Cell call_name = word::make(TypeId::word, no_node, symbol::make(name), word::unresolved);
   const uint32_t depth = stack::depth();
   stack::mark_function(call_name, handler->w1, stack::frame::function);
-  const Cell spec = series::make(TypeId::block, handler->w2);
-  auto next_arg = args.begin();
-  bool optional = false;
-  for (uint32_t i = 0; i < block::count(spec); ++i) {
-    const TypeId type = cell::type_of(*block::at(spec, i));
-    if (type == TypeId::refinement) {
-      optional = true;
-      stack::push(logic::make(false));
-    } else if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
-      stack::push(!optional && next_arg != args.end() ? **next_arg++ : none::make());
-    }
-  }
+  std::vector<Cell> values;
+  for (Val arg : args) values.push_back(*arg);  // each stays held by its Val
+  interpreter::push_arguments(*handler, values);
   if (interpreter::call_function(*handler) != Flow::normal) runtime::throw_pending();
   stack::pop_frame();
   stack::drop_to(depth);

@@ -556,4 +556,20 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
 
 Flow call_function(const Cell& function) { return eval_function_body(function); }
 
+size_t push_arguments(const Cell& function, std::span<const Cell> args) {
+  const Cell spec = series::make(TypeId::block, function.w2);
+  size_t taken = 0;
+  bool optional = false;
+  for (uint32_t i = 0; i < block::count(spec); ++i) {
+    const TypeId type = cell::type_of(*block::at(spec, i));
+    if (type == TypeId::refinement) {
+      optional = true;
+      ArgStack::push(logic::make(false));
+    } else if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
+      ArgStack::push(!optional && taken < args.size() ? args[taken++] : none::make());
+    }
+  }
+  return taken;
+}
+
 }  // namespace kiv::interpreter

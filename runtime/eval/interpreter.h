@@ -10,7 +10,9 @@
 // stored into the current call's result slot and the window is cut to it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "runtime/cell.h"
 #include "runtime/eval/flow.h"
@@ -48,6 +50,12 @@ Flow eval_expression(Code& code, bool sub, bool no_infix = false, bool literal =
 // Calls a function! whose arguments are already in the current window (a
 // frame marked for it): for natives and datatypes that call user code.
 Flow call_function(const Cell& function);
+
+// Fills the window of a function (or routine) called from C++ with fewer
+// values than it may take: `args` in order for its leading arguments
+// (none for those `args` lacks), its refinements off, and none for every
+// word after a refinement. Answers how many of `args` it took.
+size_t push_arguments(const Cell& function, std::span<const Cell> args);
 
 // The block and index of the expression being evaluated (for errors).
 Cell code_position();

@@ -75,18 +75,7 @@ bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo&
                                 static_cast<uint32_t>(info.token_end + 1)};
   const Cell args[] = {plain_word(event_names[static_cast<size_t>(info.event)]), position, event_type(info.type),
                        integer::make(info.line), token};
-  const Cell spec = series::make(TypeId::block, callback.w2);
-  size_t next = 0;
-  bool optional = false;
-  for (uint32_t i = 0; i < block::count(spec); ++i) {
-    const TypeId type = cell::type_of(*block::at(spec, i));
-    if (type == TypeId::refinement) {
-      optional = true;
-      stack::push(logic::make(false));
-    } else if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
-      stack::push(!optional && next < std::size(args) ? args[next++] : none::make());
-    }
-  }
+  const size_t next = interpreter::push_arguments(callback, args);
   const bool takes_input = next >= 2;
   const Flow flow = cell::is(callback, TypeId::routine) ? routine::body_of(callback)() : interpreter::call_function(callback);
   if (flow != Flow::normal) runtime::throw_pending();
