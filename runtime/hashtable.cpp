@@ -673,28 +673,38 @@ void rehash(NodeId table, uint32_t size) {
     return;
   }
   if (node_keyed(kind)) {
-    // A fresh data block holding the live entries only.
-    const Record old = record(table);
-    Rooted<NodeId> old_data(old.data);  // read below, after the record lets go of it
-    const uint32_t entry_bytes = old.aux;
+    // A fresh data block holding the live entries only. The new series are
+    // made first, rooted, while the record still names the old ones, so a
+    // collection meanwhile sees the table whole; then they replace the old
+    // ones at once and the live entries are copied over without allocating.
+    // (The old data block must not be left to a root of its own: traced as
+    // plain cells it would not keep the keys of the entries not yet copied,
+    // and its removed entries, of header 0, are no values.)
+    const uint32_t entry_bytes = record(table).aux;
     const uint32_t buckets = std::max(next_power_of_2(size), min_keys);
-    const uint32_t entries = memory::buffer(old.data)->used_bytes() / entry_bytes;
-    const NodeId flags = new_flags(buckets);
-    record(table).flags = flags;
-    const NodeId keys = new_words(buckets, 0);
-    record(table).keys = keys;
-    const NodeId data = memory::new_cell_series(std::max<uint32_t>(entries, 1) * (entry_bytes / sizeof(Cell)));
+    const uint32_t entries = memory::buffer(record(table).data)->used_bytes() / entry_bytes;
+    Rooted<NodeId> flags(new_flags(buckets));
+    Rooted<NodeId> keys(new_words(buckets, 0));
+    Rooted<NodeId> data(memory::new_cell_series(std::max<uint32_t>(entries, 1) * (entry_bytes / sizeof(Cell))));
+    NoGcScope no_gc;
+    const NodeId old_data = record(table).data;
     Record& rec = record(table);
-    rec.data = data;
+    rec.flags = flags.get();
+    rec.keys = keys.get();
+    rec.data = data.get();
     rec.buckets = static_cast<int32_t>(buckets);
     rec.upper = static_cast<int32_t>(buckets * load_factor + 0.5);
     rec.size = rec.occupied = 0;
     for (uint32_t i = 0; i < entries; ++i) {
-      const auto* entry = reinterpret_cast<const Cell*>(memory::buffer(old.data)->data() + i * entry_bytes);
+      const auto* entry = reinterpret_cast<const Cell*>(memory::buffer(old_data)->data() + i * entry_bytes);
       if (entry->header != cell::header(TypeId::unset) || entry->w1 == no_node) continue;
-      const uint32_t offset = put_node(table, entry->w1);
-      std::memcpy(memory::buffer(record(table).data)->data() + offset + sizeof(Cell),
-                  memory::buffer(old.data)->data() + i * entry_bytes + sizeof(Cell), entry_bytes - sizeof(Cell));
+      SeriesBuf* buf = memory::buffer(rec.data);
+      const uint32_t offset = buf->tail;
+      buf->tail += entry_bytes;
+      std::memcpy(buf->data() + offset, entry, entry_bytes);
+      Probe probe(fmix32(entry->w1), buckets);
+      while (state_of(words(rec.flags), probe.bucket) == BucketState::used) probe.advance();
+      store_in_bucket(table, probe.bucket, static_cast<int32_t>(offset));
     }
     return;
   }

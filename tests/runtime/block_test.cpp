@@ -44,13 +44,13 @@ class Blocks : public testing::RuntimeTest {
 };
 
 TEST_F(Blocks, AppendAndInsert) {
-  const Cell b = letters("xy");
+  const auto b = letters("xy");
   const Cell result = append(at_index(b, 1), letters("ab"));
   EXPECT_EQ(molded(b), "[x y a b]") << "a block's values, not the block";
   EXPECT_EQ(result.w1, 0u) << "append answers the series at its head";
   append(b, letters("c"), -1, true);
   EXPECT_EQ(molded(b), "[x y a b [c]]") << "/only appends the block itself";
-  const Cell d = letters("");
+  const auto d = letters("");
   append(d, letters("pq"), -1, false, 3);
   EXPECT_EQ(molded(d), "[p q p q p q]") << "/dup 3 of two values";
   append(d, letters("rst"), 1);
@@ -58,30 +58,30 @@ TEST_F(Blocks, AppendAndInsert) {
   append(d, letters("u"), 0);
   EXPECT_EQ(molded(d), "[p q p q p q r]") << "/part 0 adds nothing";
 
-  const Cell e = letters("ad");
+  const auto e = letters("ad");
   const Cell after = insert(at_index(e, 1), letters("bc"), 9);
   EXPECT_EQ(molded(e), "[a b c d]") << "a larger /part inserts all";
   EXPECT_EQ(after.w1, 3u) << "insert answers the position after what it inserted";
 }
 
 TEST_F(Blocks, AppendingABlockToItself) {
-  const Cell b = letters("ab");
+  const auto b = letters("ab");
   for (int i = 0; i < 4; ++i) append(b, b);  // grows past its capacity while reading itself
   EXPECT_EQ(molded(b), "[a b a b a b a b a b a b a b a b a b a b a b a b a b a b a b a b]");
-  const Cell c = letters("ab");
+  const auto c = letters("ab");
   insert(at_index(c, 1), c);
   EXPECT_EQ(molded(c), "[a a b b]");
 }
 
 TEST_F(Blocks, Change) {
-  const Cell b = letters("abc");
+  const auto b = letters("abc");
   change(at_index(b, 1), letters("xyz"));
   EXPECT_EQ(molded(b), "[a x y z]") << "three values over one: widens by two";
-  const Cell c = letters("abc");
+  const auto c = letters("abc");
   const Cell after = change(at_index(c, 1), letters("x"), 0);
   EXPECT_EQ(molded(c), "[a x b c]") << "/part 0 inserts";
   EXPECT_EQ(after.w1, 2u);
-  const Cell d = letters("abcd");
+  const auto d = letters("abcd");
   change(d, letters("x"), 3);
   EXPECT_EQ(molded(d), "[x d]") << "/part 3 replaces three by one";
   change(d, w("q"), -1, false, 3);
@@ -89,7 +89,7 @@ TEST_F(Blocks, Change) {
 }
 
 TEST_F(Blocks, TakeTrimSwap) {
-  const Cell b = letters("abc");
+  const auto b = letters("abc");
   Val taken = stack::push(at_index(b, 3));
   actions.take(taken, std::nullopt, false, false);
   EXPECT_TRUE(cell::is(*taken, TypeId::none)) << "nothing to take at the tail";
@@ -97,19 +97,19 @@ TEST_F(Blocks, TakeTrimSwap) {
   actions.take(last, stack::push(integer(2)), false, true);
   EXPECT_EQ(molded(*last), "[b c]") << "/last/part takes from the tail end";
 
-  const Cell nested = blk({letters("xy")});
+  const auto nested = blk({letters("xy")});
   Val deep = stack::push(nested);
   const Cell inner = *block::at(nested, 0);
   actions.take(deep, std::nullopt, true, false);
   EXPECT_EQ(molded(*deep), "[x y]");
   EXPECT_NE(series::node_of(*deep), series::node_of(inner)) << "/deep gives a copy";
 
-  const Cell holes = blk({w("a"), none::make(), w("b"), none::make()});
+  const auto holes = blk({w("a"), none::make(), w("b"), none::make()});
   actions.trim(stack::push(holes), {});
   EXPECT_EQ(molded(holes), "[a b]");
 
-  const Cell p = letters("ab");
-  const Cell q = letters("xy");
+  const auto p = letters("ab");
+  const auto q = letters("xy");
   actions.swap(stack::push(at_index(p, 1)), stack::push(q));
   EXPECT_EQ(molded(p), "[a x]");
   EXPECT_EQ(molded(q), "[b y]");
@@ -117,8 +117,8 @@ TEST_F(Blocks, TakeTrimSwap) {
 }
 
 TEST_F(Blocks, CopyDeepAndCycles) {
-  const Cell inner = letters("ab");
-  const Cell outer = blk({inner, w("c")});
+  const auto inner = letters("ab");
+  const auto outer = blk({inner, w("c")});
   Val shallow = stack::push(outer);
   actions.copy(shallow, std::nullopt, false, std::nullopt);
   EXPECT_EQ(series::node_of(*block::at(*shallow, 0)), series::node_of(inner));
@@ -127,7 +127,7 @@ TEST_F(Blocks, CopyDeepAndCycles) {
   EXPECT_NE(series::node_of(*block::at(*deep, 0)), series::node_of(inner));
   EXPECT_EQ(molded(*deep), "[[a b] c]");
 
-  const Cell loop = letters("a");
+  const auto loop = letters("a");
   append(loop, loop, -1, true);
   EXPECT_EQ(molded(loop), "[a [...]]");
   EXPECT_EQ(formed(loop), "a ...");
@@ -136,12 +136,12 @@ TEST_F(Blocks, CopyDeepAndCycles) {
 }
 
 TEST_F(Blocks, MoldLayout) {
-  const Cell inner = blk({line(w("x")), w("y")});
-  const Cell b = blk({w("a"), line(w("b")), inner, blk({}, TypeId::paren)});
+  const auto inner = blk({line(w("x")), w("y")});
+  const auto b = blk({w("a"), line(w("b")), inner, blk({}, TypeId::paren)});
   EXPECT_EQ(molded(b), "[a\nb [\n    x y\n] ()]") << "only a first value on a new line indents";
   EXPECT_EQ(molded(b, {.flat = true}), "[a b [x y] ()]");
   EXPECT_EQ(molded(letters("abc"), {.only = true}), "a b c");
-  const Cell first = blk({line(w("a")), w("b")});
+  const auto first = blk({line(w("a")), w("b")});
   EXPECT_EQ(molded(first), "[\n    a b\n]") << "a first value on its own line indents the block";
   EXPECT_EQ(molded(first, {.only = true}), "a b");
   // The walk stops once the budget is spent; `mold/part` then cuts the text.
@@ -161,7 +161,7 @@ TEST_F(Blocks, Compare) {
   EXPECT_EQ(compare(letters("ab"), letters("ac"), CmpOp::lesser), -1);
   EXPECT_EQ(compare(blk({w("a")}), blk({logic::make(true)}), CmpOp::lesser), 1) << "differing types order by type id";
   EXPECT_EQ(compare(letters("a"), blk({}, TypeId::paren), CmpOp::equal), -2);
-  const Cell b = letters("ab");
+  const auto b = letters("ab");
   EXPECT_EQ(compare(b, b, CmpOp::same), 0);
   EXPECT_EQ(compare(b, letters("ab"), CmpOp::same), -1);
 }

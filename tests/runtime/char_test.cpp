@@ -64,10 +64,12 @@ class Char : public testing::RuntimeTest {
     return *s;
   }
   Cell binary(std::initializer_list<uint8_t> bytes) {
+    // On the stack before reserve_tail, which may collect.
     const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
+    Val held = stack::push(series::make(TypeId::binary, node, 0));
     const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
     if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *stack::push(series::make(TypeId::binary, node, 0));
+    return *held;
   }
 };
 

@@ -529,10 +529,12 @@ class FloatConversion : public Float {
     return *s;
   }
   Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
+    // On the stack before reserve_tail, which may collect.
     const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
+    Val held = stack::push(series::make(TypeId::binary, node, index));
     const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
     if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *stack::push(series::make(TypeId::binary, node, index));
+    return *held;
   }
   Cell block_of(std::initializer_list<Cell> cells, TypeId type = TypeId::block) {
     Val b = block::push_new(4, type);

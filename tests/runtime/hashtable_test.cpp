@@ -35,7 +35,7 @@ Cell word_of(std::string_view name) { return word::intern(name); }
 
 // A cell series holding `cells`.
 NodeId block_of(std::initializer_list<Cell> cells) {
-  const NodeId node = memory::new_cell_series(static_cast<uint32_t>(cells.size()) + 1);
+  const NodeId node = testing::hold(memory::new_cell_series(static_cast<uint32_t>(cells.size()) + 1));
   for (const Cell& value : cells) *series::append_slot(node) = value;
   return node;
 }
@@ -251,7 +251,7 @@ TEST_F(HashTableSizing, BucketsAndUpperBoundFollowTheRequestedSize) {
   };
   for (const Case& c : cases) {
     const uint32_t extra = c.kind >= Kind::node_keyed ? 3 : 0;
-    const NodeId table = hashtable::make(c.size, no_node, 0, c.kind, extra);
+    const NodeId table = testing::hold(hashtable::make(c.size, no_node, 0, c.kind, extra));
     const hashtable::Record& rec = hashtable::record(table);
     EXPECT_EQ(rec.buckets, c.buckets) << "kind " << static_cast<int>(c.kind) << " size " << c.size;
     EXPECT_EQ(rec.upper, c.upper) << "kind " << static_cast<int>(c.kind) << " size " << c.size;
@@ -267,7 +267,7 @@ TEST_F(HashTableSizing, BucketsAndUpperBoundFollowTheRequestedSize) {
 class HashSymbolStore : public testing::RuntimeTest {};
 
 TEST_F(HashSymbolStore, GrowsPastTheUpperBoundKeepingEveryKey) {
-  const NodeId table = hashtable::make(0, memory::new_cell_series(4), 0, Kind::symbols);
+  const NodeId table = testing::hold(hashtable::make(0, testing::hold(memory::new_cell_series(4)), 0, Kind::symbols));
   constexpr int count = 200;
   for (int i = 0; i < count; ++i) EXPECT_EQ(add(table, word_of(numbered("key-", i))), static_cast<uint32_t>(i));
   EXPECT_EQ(size_of(table), count);
@@ -297,7 +297,7 @@ TEST_F(HashMap, RepeatedKeyKeepsTheLaterValueAtTheFirstPlace) {
   const Cell a = word_of("a");
   const Cell b = word_of("b");
   const NodeId block = block_of({a, integer(1), b, integer(2), a, integer(3)});
-  const NodeId table = hashtable::make(0, block, 0, Kind::map);
+  const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
 
   ASSERT_EQ(length_of(block), 4u);
   const Cell* data = cells_of(block);
@@ -312,7 +312,8 @@ TEST_F(HashMap, RepeatedKeyKeepsTheLaterValueAtTheFirstPlace) {
 
 TEST_F(HashMap, AnyWordKindFindsTheSameKey) {
   const Cell a = word_of("a");
-  const NodeId table = hashtable::make(0, block_of({a, integer(1), word_of("b"), integer(2)}), 0, Kind::map);
+  const NodeId table =
+      testing::hold(hashtable::make(0, block_of({a, integer(1), word_of("b"), integer(2)}), 0, Kind::map));
   for (const TypeId type : {TypeId::word, TypeId::lit_word, TypeId::set_word, TypeId::get_word})
     EXPECT_EQ(hashtable::get(table, retyped(a, type)), 0) << static_cast<int>(type);
   EXPECT_EQ(hashtable::get(table, word_of("A")), 0);  // caseless by default
@@ -324,7 +325,7 @@ TEST_F(HashMap, AnyWordKindFindsTheSameKey) {
 
 TEST_F(HashMap, RemovedPairKeepsItsKeyIndexed) {
   const NodeId block = block_of({word_of("a"), integer(1), word_of("b"), integer(2)});
-  const NodeId table = hashtable::make(0, block, 0, Kind::map);
+  const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
   hashtable::remove_key(table, 0);
   EXPECT_EQ(cells_of(block)[1].header, 0u);
   EXPECT_EQ(size_of(table), 1);
@@ -334,7 +335,7 @@ TEST_F(HashMap, RemovedPairKeepsItsKeyIndexed) {
 }
 
 TEST_F(HashMap, GrowsWhileBuiltFromALargeBlock) {
-  const NodeId block = memory::new_cell_series(8);
+  const NodeId block = testing::hold(memory::new_cell_series(8));
   constexpr int count = 60;
   for (int i = 0; i < count; ++i) {
     *series::append_slot(block) = word_of(numbered("k", i));
@@ -342,7 +343,7 @@ TEST_F(HashMap, GrowsWhileBuiltFromALargeBlock) {
   }
   *series::append_slot(block) = word_of("k5");
   *series::append_slot(block) = integer(500);
-  const NodeId table = hashtable::make(0, block, 0, Kind::map);
+  const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
 
   EXPECT_EQ(size_of(table), count);
   EXPECT_EQ(length_of(block), 2u * count);
@@ -352,7 +353,7 @@ TEST_F(HashMap, GrowsWhileBuiltFromALargeBlock) {
 }
 
 TEST_F(HashMap, KeyOfAnUnusableTypeRaisesInvalidPath) {
-  const Cell block_key{cell::header(TypeId::block), 0, memory::new_cell_series(1), 0};
+  const Cell block_key{cell::header(TypeId::block), 0, testing::hold(memory::new_cell_series(1)), 0};
   const NodeId block = block_of({word_of("a"), integer(1), block_key, integer(2)});
   const uint16_t code = testing::raised_error([&] { hashtable::make(0, block, 0, Kind::map); });
   EXPECT_EQ(code, err::script::invalid_path.value);
@@ -365,8 +366,8 @@ class HashSeries : public testing::RuntimeTest {};
 
 TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
   // [a b a a]: a at 0, 2, 3.
-  const NodeId table = hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0,
-                                       Kind::hash);
+  const NodeId table = testing::hold(
+      hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
   EXPECT_EQ(size_of(table), 2);
   struct Case {
     std::string_view key;
@@ -402,8 +403,8 @@ TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
 }
 
 TEST_F(HashSeries, RemovingDuplicatesOneByOne) {
-  const NodeId table = hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0,
-                                       Kind::hash);
+  const NodeId table = testing::hold(
+      hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
   hashtable::remove_key(table, 2);
   EXPECT_EQ(hashtable::get(table, word_of("a"), {.start = 1}), 3);
   EXPECT_EQ(size_of(table), 2);
@@ -422,7 +423,8 @@ TEST_F(HashSeries, RemovingDuplicatesOneByOne) {
 }
 
 TEST_F(HashSeries, RemoveRangeOfTheWholeBlockEmptiesTheTable) {
-  const NodeId table = hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a")}), 0, Kind::hash);
+  const NodeId table =
+      testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a")}), 0, Kind::hash));
   hashtable::remove_range(table, 0, 10);  // cut at the block's end
   EXPECT_EQ(size_of(table), 0);
   EXPECT_EQ(hashtable::record(table).occupied, 0);
@@ -438,7 +440,7 @@ TEST_F(HashSeries, RemoveRangeOfTheWholeBlockEmptiesTheTable) {
 
 TEST_F(HashSeries, KeysFollowCellsInsertedAndRemoved) {
   const Cell a = word_of("a"), b = word_of("b"), c = word_of("c"), x = word_of("x"), y = word_of("y");
-  const NodeId table = hashtable::make(4, block_of({a, b, c, a}), 0, Kind::hash);
+  const NodeId table = testing::hold(hashtable::make(4, block_of({a, b, c, a}), 0, Kind::hash));
 
   insert_cells(table, 1, {x, y});  // [a x y b c a]
   const std::pair<Cell, int32_t> inserted[] = {{a, 0}, {x, 1}, {y, 2}, {b, 3}, {c, 4}};
@@ -461,7 +463,7 @@ TEST_F(HashSeries, KeysFollowCellsInsertedAndRemoved) {
 }
 
 TEST_F(HashSeries, ShiftOfTooManyCellsIsLeftToARehash) {
-  const NodeId table = hashtable::make(4, block_of({word_of("a"), word_of("b")}), 0, Kind::hash);
+  const NodeId table = testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("b")}), 0, Kind::hash));
   EXPECT_EQ(hashtable::shift_keys(table, 30001, 0, 5, true), 1);
   EXPECT_EQ(hashtable::get(table, word_of("a")), 0);
   EXPECT_EQ(hashtable::get(table, word_of("b")), 1);
@@ -469,7 +471,7 @@ TEST_F(HashSeries, ShiftOfTooManyCellsIsLeftToARehash) {
 }
 
 TEST_F(HashSeries, GrowingOneKeyAtATime) {
-  const NodeId table = hashtable::make(0, no_node, 0, Kind::hash);
+  const NodeId table = testing::hold(hashtable::make(0, no_node, 0, Kind::hash));
   constexpr int keys = 100;
   // Each key three times: k0 k1 ... k99 k0 k1 ... k99 k0 ...
   for (int round = 0; round < 3; ++round)
@@ -491,7 +493,7 @@ TEST_F(HashSeries, GrowingOneKeyAtATime) {
 }
 
 TEST_F(HashSeries, AddingABatchOfCellsGrowsEnough) {
-  const NodeId table = hashtable::make(0, no_node, 0, Kind::hash);
+  const NodeId table = testing::hold(hashtable::make(0, no_node, 0, Kind::hash));
   constexpr int keys = 100;
   for (int i = 0; i < keys; ++i) *series::append_slot(data_of(table)) = word_of(numbered("k", i));
   hashtable::put_all(table, 0, 1);
@@ -509,7 +511,7 @@ TEST_F(HashSeries, AddingABatchOfCellsGrowsEnough) {
 
 TEST_F(HashSeries, ClearEmptiesTableAndBlock) {
   const NodeId table =
-      hashtable::make(4, block_of({word_of("a"), word_of("a"), word_of("b")}), 0, Kind::hash);
+      testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("a"), word_of("b")}), 0, Kind::hash));
   hashtable::clear(table);
   EXPECT_EQ(size_of(table), 0);
   EXPECT_EQ(length_of(data_of(table)), 0u);
@@ -524,8 +526,8 @@ TEST_F(HashSeries, ClearEmptiesTableAndBlock) {
 
 TEST_F(HashSeries, CopyIsIndependentOfTheOriginal) {
   const NodeId block = block_of({word_of("a"), word_of("b"), word_of("a")});
-  const NodeId table = hashtable::make(4, block, 0, Kind::hash);
-  const NodeId copy = hashtable::copy(table, memory::copy_series(block));
+  const NodeId table = testing::hold(hashtable::make(4, block, 0, Kind::hash));
+  const NodeId copy = testing::hold(hashtable::copy(table, testing::hold(memory::copy_series(block))));
   hashtable::remove_key(copy, 0);
   hashtable::remove_key(copy, 1);
   EXPECT_EQ(hashtable::get(copy, word_of("a")), 2);
@@ -547,10 +549,10 @@ class HashNodeTable : public testing::RuntimeTest {
 
   void SetUp() override {
     RuntimeTest::SetUp();
-    table_ = hashtable::make(4, no_node, 0, Kind::ownership, extra);
+    table_ = testing::hold(hashtable::make(4, no_node, 0, Kind::ownership, extra));
   }
   NodeId key(size_t i) {
-    while (keys_.size() <= i) keys_.push_back(memory::new_byte_series(1));
+    while (keys_.size() <= i) keys_.push_back(testing::hold(memory::new_byte_series(1)));
     return keys_[i];
   }
   void put(size_t i) {

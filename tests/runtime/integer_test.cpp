@@ -357,10 +357,12 @@ class IntegerConversion : public Integer {
     return *s;
   }
   Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
+    // On the stack before reserve_tail, which may collect.
     const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
+    Val held = stack::push(series::make(TypeId::binary, node, index));
     const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
     if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *stack::push(series::make(TypeId::binary, node, index));
+    return *held;
   }
   Cell issue(std::string_view spelling) { return *stack::push(word::make_issue(spelling)); }
 

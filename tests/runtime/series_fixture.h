@@ -14,33 +14,53 @@
 
 namespace kiv::testing {
 
+// A value kept on the argument stack until the test ends: what the helpers
+// below answer, so that a test may hold a block or string across
+// allocations, in any order (the stack never moves, and the fixture starts a
+// new one for each test). It reads as the cell it holds and passes as a
+// `Val`.
+class Held {
+ public:
+  explicit Held(const Cell& value) : val_(stack::push(value)) {}
+  operator const Cell&() const { return *val_; }
+  operator Val() const { return val_; }
+  const Cell& operator*() const { return *val_; }
+  const Cell* operator->() const { return val_.get(); }
+
+ private:
+  Val val_;
+};
+
 // Words stand in for values: they mold as their names.
 inline Cell w(std::string_view name) { return word::intern(name); }
 
-// A block of the given cells.
-inline Cell blk(std::initializer_list<Cell> items, TypeId type = TypeId::block) {
+// A block of the given cells. They wait on the argument stack while the
+// block is made: those that refer to series must stay reachable.
+inline Held blk(std::initializer_list<Cell> items, TypeId type = TypeId::block) {
+  const uint32_t first = stack::depth();
+  for (const Cell& item : items) stack::push(item);
   Val block = block::push_new(static_cast<uint32_t>(items.size()), type);
-  for (const Cell& item : items) block::append(block, item);
+  for (uint32_t i = 0; i < items.size(); ++i) block::append(block, *stack::ArgStack::at(first + i));
   const Cell made = *block;
-  stack::pop(1);
-  return made;
+  stack::drop_to(first);
+  return Held(made);
 }
 
 // A block of words named by the characters of `names`: "abc" is [a b c].
-inline Cell letters(std::string_view names) {
+inline Held letters(std::string_view names) {
   Val block = block::push_new(static_cast<uint32_t>(names.size()));
   for (char name : names) block::append(block, w(std::string(1, name)));
   const Cell made = *block;
   stack::pop(1);
-  return made;
+  return Held(made);
 }
 
-inline Cell str(std::string_view utf8) {
+inline Held str(std::string_view utf8) {
   Val text = string::push_new(static_cast<uint32_t>(utf8.size()));
   string::append_utf8(text, utf8);
   const Cell made = *text;
   stack::pop(1);
-  return made;
+  return Held(made);
 }
 
 inline Cell at_index(Cell series, uint32_t index) {

@@ -24,7 +24,7 @@ class SeriesActions : public testing::RuntimeTest {
 };
 
 TEST_F(SeriesActions, PositionsClampToTheSeries) {
-  const Cell abcd = letters("abcd");
+  const auto abcd = letters("abcd");
   struct Case {
     uint32_t head;
     action::BinaryFn fn;
@@ -53,7 +53,7 @@ TEST_F(SeriesActions, PositionsClampToTheSeries) {
 }
 
 TEST_F(SeriesActions, AHeadLeftBeyondTheTailReadsAsTheTail) {
-  const Cell abcd = letters("abcd");
+  const auto abcd = letters("abcd");
   const Cell later = at_index(abcd, 3);
   actions.clear(stack::push(at_index(abcd, 1)));  // another reference shortens it
   EXPECT_EQ(actions.length_q(stack::push(later)), 0);
@@ -62,7 +62,7 @@ TEST_F(SeriesActions, AHeadLeftBeyondTheTailReadsAsTheTail) {
 }
 
 TEST_F(SeriesActions, PickAndPoke) {
-  const Cell abcd = letters("abcd");
+  const auto abcd = letters("abcd");
   auto pick = [&](uint32_t head, int32_t index) {
     Val series = stack::push(at_index(abcd, head));
     actions.pick(series, stack::push(integer(index)), index);
@@ -79,7 +79,7 @@ TEST_F(SeriesActions, PickAndPoke) {
             err::script::out_of_range.value);
 
   // A string widens in place for a wider character.
-  const Cell text = str("abc");
+  const auto text = str("abc");
   const ActionTable& strings = datatype::actions(TypeId::series);
   strings.poke(stack::push(text), stack::push(integer(2)), 2, stack::push(character(0x20AC)));
   EXPECT_EQ(string::to_utf8(text), "a\xE2\x82\xAC" "c");
@@ -90,7 +90,7 @@ TEST_F(SeriesActions, PickAndPoke) {
 }
 
 TEST_F(SeriesActions, CopyWithPart) {
-  const Cell abcde = letters("abcde");
+  const auto abcde = letters("abcde");
   struct Case {
     uint32_t head;
     Cell part;
@@ -111,7 +111,7 @@ TEST_F(SeriesActions, CopyWithPart) {
 }
 
 TEST_F(SeriesActions, RemoveReverseAndTheirRefinements) {
-  const Cell abcdef = letters("abcdef");
+  const auto abcdef = letters("abcdef");
   actions.remove(stack::push(at_index(abcdef, 1)), stack::push(integer(2)), std::nullopt);
   EXPECT_EQ(molded(abcdef), "[a d e f]");
   actions.remove(stack::push(at_index(abcdef, 3)), stack::push(integer(9)), std::nullopt);
@@ -119,7 +119,7 @@ TEST_F(SeriesActions, RemoveReverseAndTheirRefinements) {
   actions.remove(stack::push(abcdef), stack::push(integer(0)), std::nullopt);
   EXPECT_EQ(molded(abcdef), "[a d e]") << "nothing below one";
 
-  const Cell six = letters("abcdef");
+  const auto six = letters("abcdef");
   actions.reverse(stack::push(six), std::nullopt, std::nullopt);
   EXPECT_EQ(molded(six), "[f e d c b a]");
   actions.reverse(stack::push(six), std::nullopt, stack::push(integer(2)));
@@ -133,7 +133,7 @@ TEST_F(SeriesActions, RemoveReverseAndTheirRefinements) {
 }
 
 TEST_F(SeriesActions, Take) {
-  const Cell abcde = letters("abcde");
+  const auto abcde = letters("abcde");
   auto take = [&](Cell series, std::optional<Cell> part, bool last) {
     Val value = stack::push(series);
     std::optional<Val> part_value;
@@ -147,7 +147,7 @@ TEST_F(SeriesActions, Take) {
   EXPECT_EQ(molded(take(abcde, integer(2), true)), "[c d]");
   EXPECT_EQ(molded(abcde), "[b]");
 
-  const Cell five = letters("abcde");
+  const auto five = letters("abcde");
   EXPECT_EQ(molded(take(at_index(five, 3), integer(0), false)), "[]") << "a count of zero takes nothing";
   EXPECT_EQ(molded(five), "[a b c d e]");
   EXPECT_EQ(molded(take(at_index(five, 3), integer(-2), false)), "[b c]") << "backwards from the head";
@@ -157,7 +157,7 @@ TEST_F(SeriesActions, Take) {
 }
 
 TEST_F(SeriesActions, MoveWithinAndAcross) {
-  const Cell abcd = letters("abcd");
+  const auto abcd = letters("abcd");
   actions.move(stack::push(abcd), stack::push(at_index(abcd, 2)), -1);
   EXPECT_EQ(molded(abcd), "[b c a d]") << "the first moved to the position of the third";
   actions.move(stack::push(abcd), stack::push(at_index(abcd, 4)), -1);
@@ -165,8 +165,8 @@ TEST_F(SeriesActions, MoveWithinAndAcross) {
   actions.move(stack::push(at_index(abcd, 2)), stack::push(abcd), 2);
   EXPECT_EQ(molded(abcd), "[d b c a]") << "backwards with /part";
 
-  const Cell from = letters("xy");
-  const Cell to = letters("pq");
+  const auto from = letters("xy");
+  const auto to = letters("pq");
   Val result = stack::push(from);
   actions.move(result, stack::push(at_index(to, 1)), -1);
   EXPECT_EQ(molded(from), "[y]");
@@ -175,8 +175,8 @@ TEST_F(SeriesActions, MoveWithinAndAcross) {
   EXPECT_EQ(raised_error([&] { actions.move(stack::push(to), stack::push(str("s")), -1); }), err::script::move_bad.value);
 
   // Strings of different widths.
-  const Cell wide = str("\xE2\x82\xAC!");
-  const Cell narrow = str("ab");
+  const auto wide = str("\xE2\x82\xAC!");
+  const auto narrow = str("ab");
   datatype::actions(TypeId::series).move(stack::push(wide), stack::push(narrow), -1);
   EXPECT_EQ(string::to_utf8(narrow), "\xE2\x82\xAC" "ab");
   EXPECT_EQ(string::to_utf8(wide), "!");
@@ -184,9 +184,9 @@ TEST_F(SeriesActions, MoveWithinAndAcross) {
 
 TEST_F(SeriesActions, RandomShufflesAndSeedsRepeat) {
   auto shuffled = [&] {
-    const Cell seed = letters("seed");
+    const auto seed = letters("seed");
     actions.random(stack::push(seed), true, false, false);
-    const Cell cards = letters("abcdefghij");
+    const auto cards = letters("abcdefghij");
     actions.random(stack::push(cards), false, false, false);
     return molded(cards);
   };

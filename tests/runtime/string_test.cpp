@@ -25,13 +25,14 @@ Cell character(uint32_t code_point) { return string::make_char(code_point); }
 
 Cell typed(Cell value, TypeId type) { return cell::set_type(value, type); }
 
-// A unit-1 series of raw bytes of `type` (binary!, bitset!).
-Cell bytes(std::string_view data, TypeId type) {
+// A unit-1 series of raw bytes of `type` (binary!, bitset!), held to the
+// end of the test.
+testing::Held bytes(std::string_view data, TypeId type) {
   const NodeId node = memory::new_byte_series(static_cast<uint32_t>(data.size()));
   SeriesBuf* buf = memory::buffer(node);
   std::memcpy(buf->data(), data.data(), data.size());
   buf->tail = static_cast<uint32_t>(data.size());
-  return Cell{cell::header(type), 0, node, 0};
+  return testing::Held(Cell{cell::header(type), 0, node, 0});
 }
 
 uint32_t unit(const Cell& text) { return memory::buffer(series::node_of(text))->unit(); }
@@ -91,15 +92,15 @@ TEST_F(Strings, AppendWidensAt128AndAboveTheBmp) {
   EXPECT_EQ(unit(*s), 4u);
   EXPECT_EQ(text(*s), "abc\u00E9\u20AC\U0001F600") << "widening keeps every character";
 
-  const Cell t = str("x");
+  const auto t = str("x");
   append(t, character(0xE9));
   EXPECT_EQ(unit(t), 2u) << "a char! appended takes the unit it needs";
-  const Cell u = str("x");
+  const auto u = str("x");
   append(u, str("y\u00E9"));
   EXPECT_EQ(unit(u), 1u) << "a unit-1 string keeps a unit-1 target";
-  const Cell wide = str("\u0100");
+  const auto wide = str("\u0100");
   const Cell ascii_in_wide = change(wide, str("ab"));  // a unit-2 buffer holding only ASCII
-  const Cell v = str("x");
+  const auto v = str("x");
   append(v, at_index(ascii_in_wide, 0));
   EXPECT_EQ(unit(v), 2u) << "a copy takes the wider of the two units";
   EXPECT_EQ(text(v), "xab");
@@ -107,7 +108,7 @@ TEST_F(Strings, AppendWidensAt128AndAboveTheBmp) {
 
 TEST_F(Strings, PokeWidensAt256) {
   const ActionTable& series = datatype::actions(TypeId::string);
-  const Cell s = str("abc");
+  const auto s = str("abc");
   series.poke(stack::push(s), stack::push(integer(1)), 1, stack::push(character(0xE9)));
   EXPECT_EQ(unit(s), 1u) << "Latin-1 fits a unit-1 buffer";
   series.poke(stack::push(s), stack::push(integer(2)), 2, stack::push(character(0x100)));
@@ -118,7 +119,7 @@ TEST_F(Strings, PokeWidensAt256) {
 }
 
 TEST_F(Strings, InsertAndChangeWidenAndMoveTheRest) {
-  const Cell s = str("abcd");
+  const auto s = str("abcd");
   const Cell after = insert(at_index(s, 2), character(0x3B1), -1, 3);
   EXPECT_EQ(text(s), "ab\u03B1\u03B1\u03B1cd");
   EXPECT_EQ(unit(s), 2u);
@@ -133,10 +134,10 @@ TEST_F(Strings, InsertAndChangeWidenAndMoveTheRest) {
 }
 
 TEST_F(Strings, AppendingAStringToItself) {
-  const Cell s = str("ab");
+  const auto s = str("ab");
   for (int i = 0; i < 4; ++i) append(s, s);  // reads itself while growing
   EXPECT_EQ(text(s), "abababababababababababababababab");
-  const Cell t = str("ab");
+  const auto t = str("ab");
   insert(at_index(t, 1), t);
   EXPECT_EQ(text(t), "aabb");
 }
@@ -159,11 +160,11 @@ TEST_F(Strings, WhatAppendWritesForEachKindOfValue) {
       {integer(-42), -1, 1, "-42"},
   };
   for (const Case& c : cases) {
-    const Cell s = str("");
+    const auto s = str("");
     append(s, c.value, c.part, c.dup);
     EXPECT_EQ(text(s), c.expected);
   }
-  const Cell s = str("ab");
+  const auto s = str("ab");
   EXPECT_EQ(append(at_index(s, 2), str("c")).w1, 0u) << "append answers the head";
   EXPECT_EQ(append(at_index(s, 2), str("")).w1, 2u) << "nothing written: the position stays";
 }
@@ -240,7 +241,7 @@ TEST_F(Strings, CompareByTextAcrossTheTextTypes) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(actions.compare(c.a, c.b, c.op), c.expected) << text(c.a) << " vs " << text(c.b);
-  const Cell s = str("ab");
+  const auto s = str("ab");
   EXPECT_EQ(actions.compare(s, s, CmpOp::same), 0);
   EXPECT_EQ(actions.compare(s, str("ab"), CmpOp::same), -1);
   EXPECT_EQ(string::compare_values(str("abc"), str("AB"), CmpOp::equal, true), 0) << "a prefix matches";
@@ -251,7 +252,7 @@ TEST_F(Strings, CompareByTextAcrossTheTextTypes) {
 // ---- find and select ----
 
 TEST_F(Strings, FindEdgeCases) {
-  const Cell abcd = str("abcd");
+  const auto abcd = str("abcd");
   EXPECT_TRUE(cell::is(find(str(""), str("a")), TypeId::none)) << "an empty string holds nothing";
   EXPECT_TRUE(cell::is(find(at_index(abcd, 4), str("d")), TypeId::none)) << "nothing at the tail";
   EXPECT_TRUE(cell::is(find(abcd, str("a"), {.reverse = true}), TypeId::none)) << "nothing before the head";
@@ -261,10 +262,10 @@ TEST_F(Strings, FindEdgeCases) {
 
   // Bitsets: the high bit of byte 0 is code point 0; beyond the stored
   // bytes the not flag answers.
-  const Cell digits = bytes(std::string("\0\0\0\0\0\0\xFF\xC0", 8), TypeId::bitset);
+  const auto digits = bytes(std::string("\0\0\0\0\0\0\xFF\xC0", 8), TypeId::bitset);
   EXPECT_EQ(find(str("ab12"), digits).w1, 2u);
   EXPECT_EQ(find(str("ab12"), digits, {.last = true}).w1, 3u);
-  const Cell everything_but_nul = bytes(std::string("\x7F", 1), TypeId::bitset);
+  const auto everything_but_nul = bytes(std::string("\x7F", 1), TypeId::bitset);
   memory::buffer(series::node_of(everything_but_nul))->flags |= 0x00080000;
   EXPECT_EQ(find(str("\u0100"), everything_but_nul).w1, 0u) << "U+0100 lies beyond the stored bits";
 
@@ -277,7 +278,7 @@ TEST_F(Strings, FindEdgeCases) {
 }
 
 TEST_F(Strings, FindDirectionsAndLimits) {
-  const Cell s = str("abcabcabc");
+  const auto s = str("abcabcabc");
   struct Case {
     uint32_t head;
     Cell value;
@@ -340,13 +341,13 @@ TEST_F(Strings, TrimModes) {
   };
   for (const Case& c : cases) EXPECT_EQ(text(trim(str(c.text), c.options)), c.expected) << c.text;
 
-  const Cell dashes = str("a-b-c");
+  const auto dashes = str("a-b-c");
   trim(dashes, {.with = stack::push(str("-"))});
   EXPECT_EQ(text(dashes), "abc");
-  const Cell letters = str("abcab");
+  const auto letters = str("abcab");
   trim(letters, {.with = stack::push(character('a'))});
   EXPECT_EQ(text(letters), "bcb");
-  const Cell kept = str("a b");
+  const auto kept = str("a b");
   trim(kept, {.with = stack::push(str(""))});
   EXPECT_EQ(text(kept), "a b") << "an empty set removes nothing";
   const Cell from_head = at_index(str("x  y  "), 1);
@@ -377,7 +378,7 @@ TEST_F(Strings, SortRecordsAndOptions) {
   };
   for (const Case& c : cases) EXPECT_EQ(text(sort(str(c.text), c.options)), c.expected) << c.text;
 
-  const Cell s = str("dcba");
+  const auto s = str("dcba");
   const Cell part = sort(at_index(s, 1), {.part = stack::push(integer(2))});
   EXPECT_EQ(text(at_index(s, 0)), "dbca");
   EXPECT_EQ(part.w1, 1u);
@@ -406,8 +407,8 @@ TEST_F(Strings, TakeGivesACharacterWithoutPart) {
 }
 
 TEST_F(Strings, SwapExchangesTheHeadCharacters) {
-  const Cell a = str("ab");
-  const Cell b = str("\u0100z");
+  const auto a = str("ab");
+  const auto b = str("\u0100z");
   actions.swap(stack::push(at_index(a, 1)), stack::push(b));
   EXPECT_EQ(text(a), "a\u0100");
   EXPECT_EQ(unit(a), 2u);
@@ -459,7 +460,7 @@ TEST_F(Strings, MakeAndTo) {
 
   EXPECT_EQ(text(to(testing::blk({word::intern("a"), str("b"), integer(1)}))), "ab1");
   EXPECT_EQ(text(to(character(0xE9))), "\u00E9");
-  const Cell original = str("abc");
+  const auto original = str("abc");
   const Cell copied = to(at_index(original, 1), TypeId::email);
   EXPECT_TRUE(cell::is(copied, TypeId::email));
   EXPECT_EQ(text(copied), "bc");

@@ -22,7 +22,7 @@ Cell integer(int32_t value) { return Cell{cell::header(TypeId::integer), 0, stat
 
 // A block of cells, as a node.
 NodeId block_of(std::initializer_list<Cell> items) {
-  const NodeId node = memory::new_cell_series(static_cast<uint32_t>(items.size()));
+  const NodeId node = testing::hold(memory::new_cell_series(static_cast<uint32_t>(items.size())));
   for (const Cell& item : items) *series::append_slot(node) = item;
   return node;
 }
@@ -89,7 +89,7 @@ TEST_F(Symbols, TypeNamesComeFirstInTypeOrder) {
 class Contexts : public testing::RuntimeTest {};
 
 TEST_F(Contexts, MakeAddAndFind) {
-  const NodeId ctx = context::make(0, {});
+  const NodeId ctx = testing::hold(context::make(0, {}));
   EXPECT_EQ(context::word_count(ctx), 0u);
   const uint32_t a = symbol::make("alpha");
   const uint32_t A = symbol::make("ALPHA");
@@ -107,7 +107,7 @@ TEST_F(Contexts, MakeAddAndFind) {
 }
 
 TEST_F(Contexts, StoreAndGetThroughWords) {
-  const NodeId ctx = context::make(4, {});
+  const NodeId ctx = testing::hold(context::make(4, {}));
   Rooted<NodeId> keep(ctx);
   Val word = stack::push(word::make(TypeId::word, ctx, symbol::make("count"), word::unresolved));
   context::store_word(word, stack::push(integer(7)), ctx, true);
@@ -132,9 +132,9 @@ TEST_F(Contexts, GlobalCaseVariantsShareOneSlot) {
 }
 
 TEST_F(Contexts, ReadErrors) {
-  const NodeId fn = context::make_from_words(
+  const NodeId fn = testing::hold(context::make_from_words(
       block_of({word::intern("a"), as(TypeId::refinement, word::intern("local")), word::intern("b")}), 0,
-      {.values_on_stack = true, .kind = context::Kind::function});
+      {.values_on_stack = true, .kind = context::Kind::function}));
   Rooted<NodeId> keep(fn);
   EXPECT_EQ(context::word_count(fn), 3u);
   Cell a = word::intern("a");
@@ -155,7 +155,7 @@ TEST_F(Contexts, ReadErrors) {
       << "no word joins a running function's context";
   context::stop_values(fn);
 
-  const NodeId plain = context::make(1, {});
+  const NodeId plain = testing::hold(context::make(1, {}));
   const Cell unresolved = word::make(TypeId::word, plain, symbol::make("nothing"), word::unresolved);
   EXPECT_EQ(raised_error([&] { context::get(unresolved); }), err::script::no_value.value);
   const Cell self = word::make(TypeId::word, plain, kw::self, word::unresolved);
@@ -165,10 +165,10 @@ TEST_F(Contexts, ReadErrors) {
 }
 
 TEST_F(Contexts, MadeFromASourceOwnsItsEntries) {
-  const NodeId source = context::make(2, {.kind = context::Kind::object});
+  const NodeId source = testing::hold(context::make(2, {.kind = context::Kind::object}));
   Rooted<NodeId> keep_source(source);
   context::add_symbol(source, symbol::make("x"), true);
-  const NodeId copy = context::make(2, {.kind = context::Kind::object}, source);
+  const NodeId copy = testing::hold(context::make(2, {.kind = context::Kind::object}, source));
   EXPECT_EQ(context::find_symbol(copy, symbol::make("x"), true), 0);
   EXPECT_EQ(context::word_at(copy, 0).w1, copy);
   context::add_symbol(copy, symbol::make("y"), true);
@@ -176,7 +176,7 @@ TEST_F(Contexts, MadeFromASourceOwnsItsEntries) {
 }
 
 TEST_F(Contexts, CollectSetWords) {
-  const NodeId ctx = context::make(2, {});
+  const NodeId ctx = testing::hold(context::make(2, {}));
   Rooted<NodeId> keep(ctx);
   const NodeId block = block_of({as(TypeId::set_word, word::intern("p")), integer(1), word::intern("q")});
   EXPECT_TRUE(context::collect_set_words(ctx, block, 0));
@@ -187,7 +187,7 @@ TEST_F(Contexts, CollectSetWords) {
 class Binding : public testing::RuntimeTest {};
 
 TEST_F(Binding, DeepAndCaselessWithSelf) {
-  const NodeId ctx = context::make(2, {});
+  const NodeId ctx = testing::hold(context::make(2, {}));
   Rooted<NodeId> keep(ctx);
   context::add_symbol(ctx, symbol::make("v"), true);
   const Cell self_word = word::make(TypeId::word, no_node, kw::self, word::unresolved);
@@ -206,7 +206,7 @@ TEST_F(Binding, DeepAndCaselessWithSelf) {
 }
 
 TEST_F(Binding, SelfContainingBlocksEndAndDeepNestingRaises) {
-  const NodeId ctx = context::make(1, {});
+  const NodeId ctx = testing::hold(context::make(1, {}));
   Rooted<NodeId> keep(ctx);
   const NodeId loop = block_of({word::intern("a")});
   *series::append_slot(loop) = series::make(TypeId::block, loop);
