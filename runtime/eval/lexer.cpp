@@ -815,6 +815,7 @@ class Lexer {
   void next_token();
   void scan_word(size_t p, bool sigil);
   void scan_number(size_t p);
+  size_t word_end_after(size_t q);
   void scan_slash(size_t p);
   void scan_less(size_t p);
   void scan_percent(size_t p);
@@ -1133,17 +1134,14 @@ void Lexer::scan_word(size_t p, bool sigil) {
   token(Kind::word, p);
 }
 
-void Lexer::scan_slash(size_t p) {
-  const char next = s_[p + 1];
-  if (next == '/' && (cls(s_[p + 2]) & number_end)) return token(Kind::word, p + 2);
-  if (cls(next) & number_end) return token(Kind::word, p + 1);
-  if (next == ':' && (cls(s_[p + 2]) & number_end)) return token(Kind::word, p + 2);
-  size_t q = p + 1;
+// Where a word-like token that goes on at `q` ends: at a delimiter or a
+// Unicode space; bad UTF-8 on the way is noted, one byte at a time.
+size_t Lexer::word_end_after(size_t q) {
   for (;;) {
     const char c = s_[q];
-    if (cls(c) & word_end) break;
+    if (cls(c) & word_end) return q;
     if (static_cast<uint8_t>(c) >= 0x80) {
-      if (unicode_space_at(s_ + q) > 0) break;
+      if (unicode_space_at(s_ + q) > 0) return q;
       uint32_t code_point = 0;
       const size_t length = utf8_at(s_ + q, s_ + n_, code_point);
       if (length == 0) bad_utf8_ = true;
@@ -1152,7 +1150,14 @@ void Lexer::scan_slash(size_t p) {
     }
     ++q;
   }
-  token(Kind::refinement, q);
+}
+
+void Lexer::scan_slash(size_t p) {
+  const char next = s_[p + 1];
+  if (next == '/' && (cls(s_[p + 2]) & number_end)) return token(Kind::word, p + 2);
+  if (cls(next) & number_end) return token(Kind::word, p + 1);
+  if (next == ':' && (cls(s_[p + 2]) & number_end)) return token(Kind::word, p + 2);
+  token(Kind::refinement, word_end_after(p + 1));
 }
 
 void Lexer::scan_less(size_t p) {
@@ -1260,21 +1265,7 @@ void Lexer::scan_hash(size_t p) {
     }
     default: break;
   }
-  size_t q = p + 1;
-  for (;;) {
-    const char c = s_[q];
-    if (cls(c) & word_end) break;
-    if (static_cast<uint8_t>(c) >= 0x80) {
-      if (unicode_space_at(s_ + q) > 0) break;
-      uint32_t code_point = 0;
-      const size_t length = utf8_at(s_ + q, s_ + n_, code_point);
-      if (length == 0) bad_utf8_ = true;
-      q += length == 0 ? 1 : length;
-      continue;
-    }
-    ++q;
-  }
-  token(Kind::issue, q);
+  token(Kind::issue, word_end_after(p + 1));
 }
 
 // "..." on one line (also %"..."): "^" escapes the next byte.
