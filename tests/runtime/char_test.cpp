@@ -20,6 +20,7 @@ namespace {
 
 using testing::form_of;
 using testing::mold_of;
+using testing::binary;
 using testing::raised_error;
 
 Cell C(uint32_t code_point) { return char_::make(code_point); }
@@ -62,14 +63,6 @@ class Char : public testing::RuntimeTest {
     string::append_utf8(s, utf8);
     s->w1 = index;
     return *s;
-  }
-  Cell binary(std::initializer_list<uint8_t> bytes) {
-    // On the stack before reserve_tail, which may collect.
-    const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
-    Val held = stack::push(series::make(TypeId::binary, node, 0));
-    const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
-    if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *held;
   }
 };
 

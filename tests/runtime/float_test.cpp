@@ -26,6 +26,7 @@ namespace {
 
 using testing::form_of;
 using testing::mold_of;
+using testing::binary;
 using testing::raised_error;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -527,14 +528,6 @@ class FloatConversion : public Float {
     string::append_utf8(s, utf8);
     cell::set_type(*s, type);
     return *s;
-  }
-  Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
-    // On the stack before reserve_tail, which may collect.
-    const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
-    Val held = stack::push(series::make(TypeId::binary, node, index));
-    const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
-    if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *held;
   }
   Cell block_of(std::initializer_list<Cell> cells, TypeId type = TypeId::block) {
     Val b = block::push_new(4, type);

@@ -21,6 +21,7 @@ namespace {
 
 using testing::form_of;
 using testing::mold_of;
+using testing::binary;
 using testing::raised_error;
 
 constexpr int32_t kMin = integer::min_value;
@@ -355,14 +356,6 @@ class IntegerConversion : public Integer {
     string::append_utf8(s, utf8);
     s->w1 = index;
     return *s;
-  }
-  Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
-    // On the stack before reserve_tail, which may collect.
-    const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
-    Val held = stack::push(series::make(TypeId::binary, node, index));
-    const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
-    if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
-    return *held;
   }
   Cell issue(std::string_view spelling) { return *stack::push(word::make_issue(spelling)); }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "runtime/exits.h"
 #include "runtime/init.h"
 #include "runtime/memory.h"
+#include "runtime/series.h"
 #include "runtime/state.h"
 
 namespace kiv::testing {
@@ -70,6 +73,16 @@ struct Text {
   std::string text;
   int32_t budget;
 };
+
+// A binary! of `bytes` at `index`, on the argument stack (it is there
+// before reserve_tail, which may collect).
+inline Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
+  const NodeId node = memory::new_byte_series(static_cast<uint32_t>(bytes.size()));
+  Val held = stack::push(series::make(TypeId::binary, node, index));
+  const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
+  if (bytes.size() != 0) std::memcpy(memory::buffer(node)->data() + offset, bytes.begin(), bytes.size());
+  return *held;
+}
 
 inline Text form_of(const Cell& value, int32_t part = 1000) {
   Val v = stack::push(value);
