@@ -60,7 +60,13 @@ bool is_template(const Cell& value) {
   }
 }
 
-std::string quoted(std::string_view text) { return "`" + std::string(text) + "`"; }
+std::string quoted(std::string_view text) {
+  // Built by appending: GCC 12's -O3 warns (wrongly) about "`" + std::string.
+  std::string result(1, '`');
+  result.append(text);
+  result += '`';
+  return result;
+}
 
 // The problems with one category's block at `position`, else empty.
 std::string check_category(const Cell& name, const Cell& block, uint32_t position, const Tables& tables) {

@@ -8,11 +8,13 @@ cd "$(dirname "$0")/.."
 
 flavour=${1:-normal}
 case "$flavour" in
-  normal)  dir=build;         flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  asan)    dir=build-asan;    flags=(-DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON) ;;
-  release) dir=build-release; flags=(-DCMAKE_BUILD_TYPE=Release -DKIV_TESTS=OFF) ;;
+  normal)  dir=build;         flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_WERROR=ON) ;;
+  asan)    dir=build-asan;    flags=(-DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON -DKIV_WERROR=ON) ;;
+  # The tested builds keep the code warning-free; here -O3's inlining can
+  # bring up false alarms of the compiler's, which must not stop a benchmark.
+  release) dir=build-release; flags=(-DCMAKE_BUILD_TYPE=Release -DKIV_TESTS=OFF -DKIV_WERROR=OFF) ;;
   *) echo "unknown build flavour: $flavour" >&2; exit 2 ;;
 esac
 
-cmake -S . -B "$dir" -G Ninja -DKIV_WERROR=ON "${flags[@]}" >/dev/null
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$dir"

@@ -540,11 +540,10 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
   // Infix operators: each takes the value so far as its left operand.
   while (code.index < length(code.block)) {
     const Cell next = cells(code.block)[code.index];
-    if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved ||
-        !context::has_values(next.w1))
-      break;
-    const Cell op = *context::slot(next.w1, next.w3);
-    if (!cell::is(op, TypeId::op)) break;
+    if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved) break;
+    const Cell* op_slot = context::slot(next.w1, next.w3);  // null: a context without values
+    if (!op_slot || !cell::is(*op_slot, TypeId::op)) break;
+    const Cell op = *op_slot;
     ++code.index;
     Cell function = op;
     function.header = cell::header(native::wrapped_type(op));
