@@ -242,7 +242,7 @@ struct ActionSpec {
 // In action order. Actions whose datatypes' work is not built yet have no
 // entry: their words stay unset.
 const std::array<ActionSpec, 62> table = {{
-    {"make", R"~("Returns a new value made from a spec for that value's type" type [any-type!] "The datatype, an example or prototype value" spec [any-type!] "The specification of the new value")~", make_or_to<false>},
+    {"make", R"~("Returns a new value made from a spec for that value's type" type [any-type!] "The datatype, an example or prototype value" spec [any-type!] "What the new value is made from")~", make_or_to<false>},
     {"random", R"~("Returns a random value of the same datatype; or shuffles series" value "Maximum value of result (modified when series)" /seed "Restart or randomize" /secure "Returns a cryptographically secure random number" /only "Pick a random value from a series" return: [any-type!])~", random_entry},
     {"reflect", R"~("Returns internal details about a value via reflection" value [any-type!] field [word!] "spec, body, words, etc. Each datatype defines its own reflectors")~", reflect_entry},
     {"to", R"~("Converts to a specified datatype" type [any-type!] "The datatype or example value" spec [any-type!] "The attributes of the new value")~", make_or_to<true>},
