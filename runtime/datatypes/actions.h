@@ -56,6 +56,22 @@ constexpr bool compares_unordered(CmpOp op) {
   }
 }
 
+// The ops that ask only whether two values are equal (no order).
+constexpr bool is_equality(CmpOp op) {
+  switch (op) {
+    case CmpOp::equal:
+    case CmpOp::not_equal:
+    case CmpOp::strict_equal:
+    case CmpOp::same:
+    case CmpOp::find_word:
+    case CmpOp::find_word_case:
+    case CmpOp::lookup:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Compare of a type with a single value (unset!, none!): equal to itself
 // under `compares_unordered`, not comparable otherwise.
 inline int compare_single_valued(const Cell& other, TypeId type, CmpOp op) {

@@ -188,19 +188,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
   const uint32_t la = length(a);
   const uint32_t lb = length(b);
   const auto by_length = [&] { return la < lb ? -1 : la > lb ? 1 : 0; };
-  if (la != lb) {
-    switch (op) {
-      case CmpOp::equal:
-      case CmpOp::not_equal:
-      case CmpOp::strict_equal:
-      case CmpOp::find_word:
-      case CmpOp::find_word_case:
-      case CmpOp::lookup:
-        return 1;
-      default:
-        break;
-    }
-  }
+  if (la != lb && is_equality(op)) return 1;
   if (la == 0 || lb == 0) return by_length();
   cycle::Guard guard;
   cycle::push(na);

@@ -1039,19 +1039,7 @@ int compare_values(const Cell& a, const Cell& b, CmpOp op, bool match) {
   if (!match && a_node == b_node && a_head == b_head) return 0;
   const uint32_t a_length = total(a) - a_head;
   const uint32_t b_length = total(b) - b_head;
-  bool equality = false;
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::find_word:
-    case CmpOp::find_word_case:
-    case CmpOp::lookup:
-      equality = true;
-      break;
-    default:
-      break;
-  }
+  const bool equality = is_equality(op);
   uint32_t count;
   if (match) {
     if (b_length == 0) return op == CmpOp::lookup ? 1 : 0;

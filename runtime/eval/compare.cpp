@@ -8,21 +8,6 @@ namespace {
 
 int sign(int64_t difference) { return difference < 0 ? -1 : difference > 0 ? 1 : 0; }
 
-bool is_equality(CmpOp op) {
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::not_equal:
-    case CmpOp::strict_equal:
-    case CmpOp::same:
-    case CmpOp::find_word:
-    case CmpOp::find_word_case:
-    case CmpOp::lookup:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 int compare_dispatch(const Cell& a, const Cell& b, CmpOp op) {
