@@ -12,34 +12,33 @@
 namespace kiv::stack {
 namespace {
 
-CallFrame g_frames[call_frames];
-uint32_t g_depth = 0;
+using detail::frames;
+using detail::frame_count;
+using detail::restore_context;
+
 uint32_t g_body = 0;
 uint32_t g_anon = 0;
 uint32_t g_not_found = 0;
-
-void push_frame(const CallFrame& frame) {
-  if (g_depth >= call_frames) {
-    ArgStack::drop_to(ArgStack::depth() >= 5 ? ArgStack::depth() - 5 : 0);
-    cycle::reset();
-    error::raise(err::internal::stack_overflow);
-  }
-  g_frames[g_depth++] = frame;
-  ArgStack::set_base(ArgStack::depth());
-}
-
-// Gives a function context back the values pointer it had before the call.
-void restore_context(const CallFrame& frame) {
-  if (frame.function_context == no_node) return;
-  context::context_cell(frame.function_context).w2 = frame.saved_values;
-}
 
 uint32_t type_of(const CallFrame& frame) { return frame.bits & frame::type_mask; }
 
 }  // namespace
 
+namespace detail {
+void frames_overflow() {
+  ArgStack::drop_to(ArgStack::depth() >= 5 ? ArgStack::depth() - 5 : 0);
+  cycle::reset();
+  error::raise(err::internal::stack_overflow);
+}
+
+void restore_context(const CallFrame& frame) {
+  if (frame.function_context == no_node) return;
+  context::context_cell(frame.function_context).w2 = frame.saved_values;
+}
+}  // namespace detail
+
 void init_calls() {
-  g_depth = 0;
+  frame_count = 0;
   g_body = symbol::make("<body>");
   g_anon = symbol::make("<anon>");
   g_not_found = symbol::make("<not-found>");
@@ -48,55 +47,28 @@ void init_calls() {
 uint32_t body_symbol() { return g_body; }
 uint32_t anon_symbol() { return g_anon; }
 
-void mark(const Cell& name, uint32_t bits) {
-  push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0});
-}
-
 void mark_function(const Cell& name, NodeId function_context, uint32_t bits) {
   const uint32_t saved = context::context_cell(function_context).w2;
-  push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
-}
-
-uint32_t call_depth() { return g_depth; }
-CallFrame& top_frame() { return g_frames[g_depth - 1]; }
-CallFrame& frame_at(uint32_t depth) { return g_frames[depth]; }
-
-void pop_frame() {
-  const CallFrame& frame = g_frames[--g_depth];
-  restore_context(frame);
-  ArgStack::set_base(frame.saved_base);
+  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
 }
 
 void set_return_target(bool on) {
-  CallFrame& frame = g_frames[g_depth - 1];
+  CallFrame& frame = frames[frame_count - 1];
   frame.bits = on ? frame.bits | frame::return_target : frame.bits & ~frame::return_target;
 }
 
-void unwind() {
-  const CallFrame& frame = g_frames[--g_depth];
-  restore_context(frame);
-  ArgStack::drop_to(ArgStack::base_index() + 1);
-  ArgStack::set_base(frame.saved_base);
-}
-
-void unwind_last() {
-  const Cell result = *ArgStack::result();
-  unwind();
-  ArgStack::set_result_keep(result);
-}
-
-void unroll_to(uint32_t depth) {
-  while (g_depth > depth) {
-    const CallFrame& frame = g_frames[--g_depth];
+void unroll_to(uint32_t target_depth) {
+  while (frame_count > target_depth) {
+    const CallFrame& frame = frames[--frame_count];
     restore_context(frame);
     ArgStack::set_base(frame.saved_base);
   }
-  ArgStack::drop_to(g_depth == 0 ? 0 : ArgStack::base_index() + 1);
+  ArgStack::drop_to(frame_count == 0 ? 0 : ArgStack::base_index() + 1);
 }
 
 Cell caller_name() {
-  for (uint32_t i = g_depth; i-- > 0;) {
-    const CallFrame& frame = g_frames[i];
+  for (uint32_t i = frame_count; i-- > 0;) {
+    const CallFrame& frame = frames[i];
     if (frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0) continue;
     return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
   }
@@ -109,9 +81,9 @@ namespace {
 // barrier on the way, or none at all, answers -1.
 template <class Accepts>
 int64_t find_target(Accepts accepts) {
-  for (uint32_t i = g_depth - 1; i-- > 0;) {
-    const uint32_t type = type_of(g_frames[i]);
-    if (accepts(g_frames[i])) return i;
+  for (uint32_t i = frame_count - 1; i-- > 0;) {
+    const uint32_t type = type_of(frames[i]);
+    if (accepts(frames[i])) return i;
     if (type == frame::try_all) return -1;
   }
   return -1;
@@ -121,8 +93,8 @@ int64_t find_target(Accepts accepts) {
 // exit's value goes into its result slot. The target's own base is the
 // base saved by the frame just above it.
 void land_at(uint32_t target, const Cell& result, uint32_t code) {
-  const uint32_t base = g_frames[target + 1].saved_base;
-  while (g_depth > target + 1) restore_context(g_frames[--g_depth]);
+  const uint32_t base = frames[target + 1].saved_base;
+  while (frame_count > target + 1) restore_context(frames[--frame_count]);
   ArgStack::set_base(base);
   ArgStack::set_result_keep(result);
   runtime::state.pending = code;

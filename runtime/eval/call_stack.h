@@ -12,6 +12,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/eval/flow.h"
+#include "runtime/eval/stack.h"
 #include "runtime/memory.h"
 
 namespace kiv::stack {
@@ -42,24 +43,54 @@ struct CallFrame {
 
 void init_calls();
 
+// The frames live in one fixed array; every call pushes and pops one, so
+// the common operations are inline.
+namespace detail {
+inline CallFrame frames[call_frames];
+inline uint32_t frame_count = 0;
+[[noreturn]] void frames_overflow();
+// Gives a function context back the values pointer it had before the call.
+void restore_context(const CallFrame& frame);
+
+inline void push_frame(const CallFrame& frame) {
+  if (frame_count >= call_frames) [[unlikely]] frames_overflow();
+  frames[frame_count++] = frame;
+  ArgStack::set_base(ArgStack::depth());
+}
+}  // namespace detail
+
 // Pushes a frame named by `name` (a word cell); the new call's window
 // starts at the argument top.
-void mark(const Cell& name, uint32_t bits);
+inline void mark(const Cell& name, uint32_t bits) {
+  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0});
+}
 // A function's frame: also records its context's values pointer.
 void mark_function(const Cell& name, NodeId function_context, uint32_t bits);
 
-uint32_t call_depth();
-CallFrame& top_frame();
-CallFrame& frame_at(uint32_t depth);
+inline uint32_t call_depth() { return detail::frame_count; }
+inline CallFrame& top_frame() { return detail::frames[detail::frame_count - 1]; }
+inline CallFrame& frame_at(uint32_t depth) { return detail::frames[depth]; }
 
 // Pops the top frame and gives back the caller's base; the argument top is
 // the caller's to set.
-void pop_frame();
+inline void pop_frame() {
+  const CallFrame& frame = detail::frames[--detail::frame_count];
+  if (frame.function_context != no_node) detail::restore_context(frame);
+  ArgStack::set_base(frame.saved_base);
+}
 // Pops the top frame; the callee's result (at its base) becomes the
 // caller's newest cell.
-void unwind();
+inline void unwind() {
+  const uint32_t result_top = ArgStack::base_index() + 1;
+  pop_frame();
+  ArgStack::drop_to(result_top);
+}
 // Pops the top frame; the callee's result becomes the caller's result.
-void unwind_last();
+inline void unwind_last() {
+  const Cell result = *ArgStack::result();
+  pop_frame();
+  ArgStack::set_result_keep(result);
+}
 // Pops frames down to `depth` frames, restoring the function contexts of
 // those it passes; the argument stack goes back to the base of the frame
 // left on top (or the bottom).

@@ -106,14 +106,16 @@ Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
   return set;
 }
 
-// Builds a callable's argument cache from its spec: one typeset per
-// argument, one refinement per refinement, then for functions the number
-// of /local cells and for natives the number of refinements.
+// Builds a callable's argument cache from its spec. Cell 0 is the call's
+// shape (see `Shape`); then one typeset per argument and one refinement
+// per refinement, in spec order.
 Cell build_cache(const Cell& callable, bool is_function) {
   const Cell spec = series::make(TypeId::block, callable.w2);
   Val cache = block::push_new(8);
+  block::append(cache, Cell{cell::header(TypeId::integer), 0, 0, 0});
   uint32_t refinements = 0;
   uint32_t locals = 0;
+  uint32_t leading = 0;  // entries before the first refinement
   for (uint32_t i = 0; i < block::count(spec); ++i) {
     const Cell item = *block::at(spec, i);
     switch (cell::type_of(item)) {
@@ -133,6 +135,7 @@ Cell build_cache(const Cell& callable, bool is_function) {
           break;
         }
         {
+          if (refinements == 0) leading = block::count(*cache) - 1;
           Cell refinement = item;
           refinement.w3 = ++refinements;
           block::append(cache, refinement);
@@ -142,11 +145,24 @@ Cell build_cache(const Cell& callable, bool is_function) {
         break;
     }
   }
-  if (is_function && locals > 0) block::append(cache, Cell{cell::header(TypeId::integer), 0, locals, 0});
-  if (!is_function && refinements > 0) block::append(cache, Cell{cell::header(TypeId::integer), 0, refinements, 0});
+  if (refinements == 0) leading = block::count(*cache) - 1;
+  if (!is_function && refinements > max_refinements) error::raise(err::script::bad_func_def, spec);
+  *block::at(*cache, 0) = Cell{cell::header(TypeId::integer), leading, is_function ? locals : 0, refinements};
   const Cell built = *cache;
   stack::pop(1);
   return built;
+}
+
+// Cell 0 of an argument cache.
+struct Shape {
+  uint32_t leading;      // entries before the first refinement
+  uint32_t locals;       // a function's /local cells: its flag and words
+  uint32_t refinements;
+};
+
+Shape shape_of(NodeId cache) {
+  const Cell& head = cells(cache)[0];
+  return {head.w1, head.w2, head.w3};
 }
 
 Cell* cache_slot(const Cell& callable) {
@@ -154,13 +170,13 @@ Cell* cache_slot(const Cell& callable) {
   return cells(callable.w3) + native::cache_cell;
 }
 
-Cell cache_of(const Cell& callable) {
-  if (!cell::is(*cache_slot(callable), TypeId::block)) {
-    const bool with_flags = cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine);
-    const Cell built = build_cache(callable, with_flags);
-    *cache_slot(callable) = built;
-  }
-  return *cache_slot(callable);
+NodeId cache_of(const Cell& callable) {
+  const Cell* slot = cache_slot(callable);
+  if (cell::is(*slot, TypeId::block)) [[likely]] return series::node_of(*slot);
+  const bool with_flags = cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine);
+  const Cell built = build_cache(callable, with_flags);
+  *cache_slot(callable) = built;
+  return series::node_of(built);
 }
 
 // The word of argument `n` (0-based, refinements not counted) of a spec,
@@ -183,13 +199,13 @@ Cell argument_word(const Cell& callable, uint32_t n) {
 struct Call {
   Cell callable;
   Cell name;
+  const Cell* path;     // a path naming refinements after the callable, or null
+  uint32_t path_index;  // the callable's element in the path
   bool infix;
-  Cell path;             // a path naming refinements, or none
-  uint32_t path_index;   // the callable's element in the path
 };
 
 Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& types, uint32_t arg_index) {
-  if (code.index >= length(code.block)) {
+  if (code.index >= length(code.block)) [[unlikely]] {
     if (kind == ArgKind::lit_word && typeset::has(types, TypeId::unset)) {
       ArgStack::push(unset::make());
       return Flow::normal;
@@ -217,27 +233,31 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
 }
 
-void check_argument(const Call& call, const Cell& types, uint32_t arg_index) {
-  const Cell value = *ArgStack::last();
-  if (!typeset::has(types, cell::type_of(value)))
-    error::raise(err::script::expect_arg, call.name, datatype::make(cell::type_of(value)),
-                 argument_word(call.callable, arg_index));
+[[noreturn]] void raise_expect_arg(const Call& call, TypeId type, uint32_t arg_index) {
+  error::raise(err::script::expect_arg, call.name, datatype::make(type), argument_word(call.callable, arg_index));
+}
+
+// The newest cell, the argument just fetched, must be of the entry's types.
+inline void check_argument(const Call& call, const Cell& types, uint32_t arg_index) {
+  const TypeId type = cell::type_of(*ArgStack::last());
+  if (!typeset::has(types, type)) [[unlikely]] raise_expect_arg(call, type, arg_index);
 }
 
 // Activates the refinements that the path names after the callable.
-Flow apply_path_refinements(const Call& call, Code& code, const Cell& cache, bool is_function, int32_t* refs) {
-  if (!cell::is(call.path, TypeId::path)) return Flow::normal;
+Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, bool is_function, int32_t* refs) {
+  const Cell cache = series::make(TypeId::block, cache_node);
+  const Cell& path = *call.path;
   const uint32_t base = ArgStack::base_index();
   std::vector<uint32_t> used;
-  for (uint32_t e = call.path_index + 1; e < block::count(call.path); ++e) {
-    const Cell element = *block::at(call.path, e);
+  for (uint32_t e = call.path_index + 1; e < block::count(path); ++e) {
+    const Cell element = *block::at(path, e);
     if (!cell::is(element, TypeId::word) && !cell::is(element, TypeId::get_word))
       error::raise(err::script::bad_refine, element);
     if (cell::is(element, TypeId::get_word) && !logic::is_true(*context::get(element))) continue;
     // Find the refinement and where its arguments go.
     uint32_t flag_cell = 0;
     int64_t found = -1;
-    for (uint32_t i = 0, cell_index = 0; i < block::count(cache); ++i) {
+    for (uint32_t i = 1, cell_index = 0; i < block::count(cache); ++i) {
       const Cell entry = *block::at(cache, i);
       if (cell::is(entry, TypeId::refinement)) {
         if (symbol::resolve(entry.w2) == symbol::resolve(element.w2)) {
@@ -256,7 +276,7 @@ Flow apply_path_refinements(const Call& call, Code& code, const Cell& cache, boo
     used.push_back(static_cast<uint32_t>(found));
     const Cell refinement = *block::at(cache, static_cast<uint32_t>(found));
     uint32_t arg_index = 0;
-    for (uint32_t i = 0; i < static_cast<uint32_t>(found); ++i)
+    for (uint32_t i = 1; i < static_cast<uint32_t>(found); ++i)
       if (cell::is(*block::at(cache, i), TypeId::typeset)) ++arg_index;
     if (is_function) {
       *ArgStack::at(base + flag_cell) = logic::make(true);
@@ -299,57 +319,52 @@ Flow eval_function_body(const Cell& function) {
   return Flow::normal;
 }
 
+// The cells a function's window holds for its refinements when the call
+// uses none of them: false for each flag, none for each of its arguments.
+void push_unused_refinements(NodeId cache, uint32_t from) {
+  for (uint32_t i = from; i < length(cache); ++i) {
+    const Cell& entry = cache_cell(cache, i);
+    if (cell::is(entry, TypeId::refinement)) ArgStack::push(logic::make(false));
+    else if (cell::is(entry, TypeId::typeset) && kind_of(entry) != ArgKind::returns) ArgStack::push(none::make());
+  }
+}
+
 // Fetches the arguments of a call into the window of its (already pushed)
 // frame and runs the callable; its result is left in the frame's base.
 Flow fetch_and_run(const Call& call, Code& code) {
-  const Cell callable = call.callable;
-  const bool is_routine = cell::is(callable, TypeId::routine);
-  const bool is_function = cell::is(callable, TypeId::function) || is_routine;
+  const Cell& callable = call.callable;
+  const TypeId type = cell::type_of(callable);
+  const bool is_routine = type == TypeId::routine;
+  const bool is_function = type == TypeId::function || is_routine;
   // An infix call's left operand, just above the top, is its first
   // argument: take it back before anything else uses the stack.
   if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
-  const Cell cache = cache_of(callable);
-  const NodeId cache_node = series::node_of(cache);
-  const uint32_t cache_length = length(cache_node);
-  int32_t refs[max_refinements];
-  for (int32_t& r : refs) r = -1;
-  uint32_t locals = 0;
-  bool taking = true;
-  uint32_t arg_index = 0;
-  for (uint32_t i = 0; i < cache_length; ++i) {
-    const Cell entry = cache_cell(cache_node, i);
-    switch (cell::type_of(entry)) {
-      case TypeId::typeset: {
-        const auto kind = kind_of(entry);
-        if (kind == ArgKind::returns) break;
-        if (taking) {
-          if (!call.infix || arg_index != 0) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
-          check_argument(call, entry, arg_index);
-        } else if (is_function) {
-          ArgStack::push(none::make());
-        }
-        ++arg_index;
-        break;
-      }
-      case TypeId::refinement:
-        if (is_function) ArgStack::push(logic::make(false));
-        taking = false;
-        break;
-      case TypeId::integer:
-        if (is_function) locals = entry.w2;
-        break;
-      default:
-        break;
-    }
+  const NodeId cache = cache_of(callable);
+  const Shape shape = shape_of(cache);
+  // The arguments before the first refinement. The entry is read again
+  // for each one: fetching may move the cache's buffer.
+  for (uint32_t i = 1, arg_index = 0; i <= shape.leading; ++i) {
+    const Cell entry = cache_cell(cache, i);
+    const ArgKind kind = kind_of(entry);
+    if (kind == ArgKind::returns) [[unlikely]] continue;
+    if (!call.infix || arg_index != 0) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
+    check_argument(call, entry, arg_index);
+    ++arg_index;
   }
-  KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  int32_t refs[max_refinements];
+  if (is_function) {
+    if (shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
+  } else {
+    for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
+  }
+  if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!is_function) {
-    const native::Entry entry = cell::is(callable, TypeId::action) ? actions::entry(callable.w1) : natives::entry(callable.w1);
+    const native::Entry entry = type == TypeId::action ? actions::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
   }
-  if (locals > 0) {
+  if (shape.locals > 0) {
     ArgStack::push(logic::make(false));
-    for (uint32_t i = 1; i < locals; ++i) ArgStack::push(none::make());
+    for (uint32_t i = 1; i < shape.locals; ++i) ArgStack::push(none::make());
   }
   if (is_routine) return routine::body_of(callable)();
   return eval_function_body(callable);
@@ -386,9 +401,9 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
   if (is_callable(cell::type_of(start))) {
     if (set_mode) error::raise(err::script::invalid_path_set, path);
     if (get_mode) error::raise(err::script::invalid_path_get, path);
-    Call call{start, first, false, path, 0};
-    cell::set_type(call.path, TypeId::path);
-    return call_value(call, code, sub);
+    Cell refinements_path = path;
+    cell::set_type(refinements_path, TypeId::path);
+    return call_value({start, first, &refinements_path, 0, false}, code, sub);
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
@@ -409,10 +424,11 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
     step_fn(step);
     stack::pop(1);
     if (!set_mode && !get_mode && is_callable(cell::type_of(*value))) {
-      Call call{*value, selector, false, path, i};
-      cell::set_type(call.path, TypeId::path);
+      const Cell callable = *value;
+      Cell refinements_path = path;
+      cell::set_type(refinements_path, TypeId::path);
       stack::pop(1);
-      return call_value(call, code, sub);
+      return call_value({callable, selector, &refinements_path, i, false}, code, sub);
     }
   }
   const Cell result = set_mode ? new_value : *value;
@@ -472,7 +488,7 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
       const TypeId type = cell::type_of(target);
       if (type == TypeId::unset) error::raise(err::script::no_value, value);
       if (is_callable(type)) {
-        KIV_PROPAGATE(call_value({target, value, false, none::make(), 0}, code, sub));
+        KIV_PROPAGATE(call_value({target, value, nullptr, 0, false}, code, sub));
       } else if (type == TypeId::op) {
         error::raise(err::script::no_op_arg, value);
       } else {
@@ -509,7 +525,7 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
     case TypeId::function:
     case TypeId::routine:
       if (literal) put(value, sub);
-      else KIV_PROPAGATE(call_value({value, name_word(stack::anon_symbol()), false, none::make(), 0}, code, sub));
+      else KIV_PROPAGATE(call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, sub));
       break;
     case TypeId::op:
       error::raise(err::internal::not_done);
@@ -548,7 +564,7 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
     Cell function = op;
     function.header = cell::header(native::wrapped_type(op));
     stack::pop(1);  // the left operand: re-taken as the first argument
-    KIV_PROPAGATE(call_value({function, next, true, none::make(), 0}, code, sub));
+    KIV_PROPAGATE(call_value({function, next, nullptr, 0, true}, code, sub));
   }
   return Flow::normal;
 }
