@@ -326,6 +326,16 @@ native::Entry entry(uint32_t number) {
   return table[number - 1].entry;
 }
 
+std::optional<MathOp> arithmetic_of(uint32_t number) {
+  const native::Entry found = entry(number);
+  if (found == binary<&ActionTable::add>) return MathOp::add;
+  if (found == binary<&ActionTable::subtract>) return MathOp::subtract;
+  if (found == binary<&ActionTable::multiply>) return MathOp::multiply;
+  if (found == binary<&ActionTable::divide>) return MathOp::divide;
+  if (found == binary<&ActionTable::remainder>) return MathOp::remainder;
+  return std::nullopt;
+}
+
 void init() {
   for (uint32_t i = 0; i < table.size(); ++i)
     if (table[i].entry) native::define(TypeId::action, i + 1, table[i].name, table[i].spec);

@@ -1,11 +1,16 @@
 #include "runtime/eval/interpreter.h"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 #include "runtime/check.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -16,6 +21,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
+#include "runtime/eval/compare.h"
 #include "runtime/eval/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/exits.h"
@@ -35,7 +41,8 @@ constexpr uint32_t kind_shift = 20;
 constexpr size_t stack_reserve = 256 * 1024;  // machine stack kept for error handling
 constexpr int max_refinements = 32;
 
-Cell g_position{};  // the expression being evaluated
+Cell g_position{};   // the expression being evaluated
+Cell g_body_name{};  // names the frame of a block being evaluated
 
 // Keeps the code position across a nested evaluation, whichever way it ends.
 class PositionGuard {
@@ -49,8 +56,13 @@ class PositionGuard {
   Cell saved_;
 };
 
-Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
+Cell* cells(SeriesBuf* buf) { return reinterpret_cast<Cell*>(buf->head_ptr()); }
+const Cell* cells(const SeriesBuf* buf) { return reinterpret_cast<const Cell*>(buf->head_ptr()); }
+Cell* cells(NodeId node) { return cells(memory::buffer(node)); }
 uint32_t length(NodeId node) { return memory::buffer(node)->length(); }
+// The length of a cell series, without the general unit arithmetic.
+uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / sizeof(Cell); }
+uint32_t cell_count(NodeId node) { return cell_count(memory::buffer(node)); }
 
 Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
 
@@ -440,7 +452,11 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
 
 }  // namespace
 
+void forget_fast_operators();
+
 void init() {
+  forget_fast_operators();
+  g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
 }
@@ -456,17 +472,18 @@ Flow eval_block(const Cell& block, bool last) {
   check_machine_stack();
   const NodeId node = series::node_of(block);
   PositionGuard keep_position;
-  stack::mark(name_word(stack::body_symbol()), stack::frame::body | stack::frame::interpreter);
-  Code code{node, std::min(series::index_of(block), length(node))};
-  if (code.index >= length(node)) {
+  stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
+  Code code{node, std::min(series::index_of(block), cell_count(node))};
+  if (code.index >= cell_count(node)) {
     ArgStack::set_result_keep(unset::make());
   } else {
     g_position = block;
     try {
-      while (code.index < length(node)) {
+      for (;;) {
         g_position.w1 = code.index;
         KIV_PROPAGATE(eval_expression(code, false));
-        if (code.index < length(node)) ArgStack::reset();
+        if (code.index >= cell_count(node)) break;
+        ArgStack::reset();
       }
     } catch (const Unwind& unwind) {
       return exit_flow(unwind);
@@ -477,94 +494,214 @@ Flow eval_block(const Cell& block, bool last) {
   return Flow::normal;
 }
 
-Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
-  Cell value = cells(code.block)[code.index++];
+namespace {
+
+// Evaluates the value that starts an expression (the cell just taken from
+// `code`), with its arguments when it names a call.
+Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
-      KIV_PROPAGATE(eval_block(value, !sub));
-      break;
+      return eval_block(value, !sub);
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
+      if (is_callable(type)) return call_value({target, value, nullptr, 0, false}, code, sub);
       if (type == TypeId::unset) error::raise(err::script::no_value, value);
-      if (is_callable(type)) {
-        KIV_PROPAGATE(call_value({target, value, nullptr, 0, false}, code, sub));
-      } else if (type == TypeId::op) {
-        error::raise(err::script::no_op_arg, value);
-      } else {
-        put(target, sub);
-      }
-      break;
+      if (type == TypeId::op) error::raise(err::script::no_op_arg, value);
+      put(target, sub);
+      return Flow::normal;
     }
     case TypeId::set_word: {
-      if (code.index >= length(code.block)) error::raise(err::script::need_value, value);
+      if (code.index >= cell_count(code.block)) error::raise(err::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
-      stack::mark(value, stack::frame::native | stack::frame::interpreter);
       KIV_PROPAGATE(eval_expression(code, true));
       Val word = ArgStack::push(value);
-      context::set(word, ArgStack::at(ArgStack::depth() - 2));
+      context::set(word, ArgStack::at(top));
       // Keep the resolved index in the code, so the next store is direct.
       Cell& in_code = cells(code.block)[position];
       if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
-      stack::pop(1);
-      const Cell result = *ArgStack::last();
-      stack::pop_frame();
+      const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
       put(result, sub);
-      break;
+      return Flow::normal;
     }
-    case TypeId::lit_word:
-      put(cell::set_type(value, TypeId::word), sub);
-      break;
+    case TypeId::lit_word: {
+      Cell word = value;
+      put(cell::set_type(word, TypeId::word), sub);
+      return Flow::normal;
+    }
     case TypeId::get_word:
       put(*context::get(value), sub);
-      break;
+      return Flow::normal;
     case TypeId::native:
     case TypeId::action:
     case TypeId::function:
     case TypeId::routine:
-      if (literal) put(value, sub);
-      else KIV_PROPAGATE(call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, sub));
-      break;
+      if (literal) {
+        put(value, sub);
+        return Flow::normal;
+      }
+      return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, sub);
     case TypeId::op:
       error::raise(err::internal::not_done);
     case TypeId::path:
-      KIV_PROPAGATE(eval_path(value, code, sub, false, false));
-      break;
+      return eval_path(value, code, sub, false, false);
     case TypeId::lit_path: {
       Cell path = value;
       cell::set_type(path, TypeId::path);
       path.w3 = 0;
       put(path, sub);
-      break;
+      return Flow::normal;
     }
-    case TypeId::set_path: {
-      if (code.index >= length(code.block)) error::raise(err::script::need_value, value);
+    case TypeId::set_path:
+      if (code.index >= cell_count(code.block)) error::raise(err::script::need_value, value);
       KIV_PROPAGATE(eval_expression(code, true));
-      KIV_PROPAGATE(eval_path(value, code, sub, true, false));
-      break;
-    }
+      return eval_path(value, code, sub, true, false);
     case TypeId::get_path:
-      KIV_PROPAGATE(eval_path(value, code, sub, false, true));
-      break;
+      return eval_path(value, code, sub, false, true);
     default:
       put(value, sub);
-      break;
+      return Flow::normal;
   }
+}
+
+// ---- the number fast path of operators ----
+//
+// Arithmetic and comparison operators on two numbers are the bulk of most
+// loops. When the right operand is a number written in the code, or a word
+// holding one, and the operation cannot fail, the operator's work is done
+// here without a call: no frame, no argument fetching. Anything else (other
+// types, a division by zero, an integer overflow that turns into a float)
+// takes the full call, so its errors and results are exactly the call's.
+
+// What an operator does, learnt once per wrapped function (0: not known
+// yet, 1: nothing fast).
+constexpr uint8_t fast_unknown = 0;
+constexpr uint8_t fast_none = 1;
+constexpr uint8_t fast_math = 2;      // + MathOp
+constexpr uint8_t fast_compare = 16;  // + CmpOp
+uint8_t g_fast_actions[256];
+uint8_t g_fast_natives[256];
+
+}  // namespace
+
+// The tables are learnt again when the runtime starts again.
+void forget_fast_operators() {
+  std::fill(std::begin(g_fast_actions), std::end(g_fast_actions), fast_unknown);
+  std::fill(std::begin(g_fast_natives), std::end(g_fast_natives), fast_unknown);
+}
+
+namespace {
+
+uint8_t fast_kind(const Cell& op) {
+  const TypeId wrapped = native::wrapped_type(op);
+  if ((wrapped != TypeId::action && wrapped != TypeId::native) || op.w1 >= 256) return fast_none;
+  uint8_t& known = (wrapped == TypeId::action ? g_fast_actions : g_fast_natives)[op.w1];
+  if (known == fast_unknown) {
+    known = fast_none;
+    if (wrapped == TypeId::action) {
+      if (const auto math = actions::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
+    } else if (const auto comparison = natives::comparison_of(op.w1)) {
+      known = fast_compare + static_cast<uint8_t>(*comparison);
+    }
+  }
+  return known;
+}
+
+bool is_number(const Cell& value) { return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_); }
+double number_of(const Cell& value) {
+  return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
+}
+
+// Integer arithmetic that gives an integer and cannot fail.
+std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
+  int32_t result;
+  switch (op) {
+    case MathOp::add: return __builtin_add_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::subtract: return __builtin_sub_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::multiply: return __builtin_mul_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::divide:
+      if (b == 0 || b == -1 || a % b != 0) return std::nullopt;
+      return a / b;
+    case MathOp::remainder:
+      if (b == 0 || b == -1) return std::nullopt;
+      return a % b;
+    default: return std::nullopt;
+  }
+}
+
+// Works out `left op right` into `left` (keeping its header flags, as the
+// datatypes do); false leaves it to the call.
+bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
+  if (kind >= fast_compare) {
+    const bool holds = actions::compare(left, right, static_cast<CmpOp>(kind - fast_compare));
+    left = logic::make(holds);
+    return true;
+  }
+  const auto op = static_cast<MathOp>(kind - fast_math);
+  if (cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer)) {
+    const auto result = whole_math(cell::get_int32(left), cell::get_int32(right), op);
+    if (!result) return false;
+    integer::make_at(left, *result);
+    return true;
+  }
+  const double x = number_of(left);
+  const double y = number_of(right);
+  switch (op) {
+    case MathOp::add: float_::make_at(left, x + y); return true;
+    case MathOp::subtract: float_::make_at(left, x - y); return true;
+    case MathOp::multiply: float_::make_at(left, x * y); return true;
+    case MathOp::divide: float_::make_at(left, x / y); return true;
+    default: return false;
+  }
+}
+
+// Tries the fast path for the operator `op` at `code` (whose next cell is
+// its right operand); the left operand is the newest cell.
+bool try_fast_operator(const Cell& op, Code& code) {
+  const uint8_t kind = fast_kind(op);
+  if (kind == fast_none) return false;
+  Cell& left = *ArgStack::last();
+  if (!is_number(left)) return false;
+  const SeriesBuf* buf = memory::buffer(code.block);
+  if (code.index + 1 >= cell_count(buf)) return false;
+  const Cell* right = &cells(buf)[code.index + 1];
+  if (cell::is(*right, TypeId::word)) {
+    if (right->w1 == no_node || right->w3 == word::unresolved) return false;
+    right = context::slot(right->w1, right->w3);
+    if (!right) return false;
+  }
+  if (!is_number(*right) || !fast_operation(kind, left, *right)) return false;
+  code.index += 2;
+  return true;
+}
+
+// The operator that the cell at `code` names, if it names one.
+inline const Cell* infix_operator(const Code& code) {
+  const SeriesBuf* buf = memory::buffer(code.block);
+  if (code.index >= cell_count(buf)) return nullptr;
+  const Cell& next = cells(buf)[code.index];
+  if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved) return nullptr;
+  const Cell* op_slot = context::slot(next.w1, next.w3);  // null: a context without values
+  if (!op_slot || !cell::is(*op_slot, TypeId::op)) return nullptr;
+  return op_slot;
+}
+
+}  // namespace
+
+Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
+  const Cell value = cells(code.block)[code.index++];
+  KIV_PROPAGATE(eval_head(value, code, sub, literal));
   if (no_infix) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
-  while (code.index < length(code.block)) {
-    const Cell next = cells(code.block)[code.index];
-    if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved) break;
-    const Cell* op_slot = context::slot(next.w1, next.w3);  // null: a context without values
-    if (!op_slot || !cell::is(*op_slot, TypeId::op)) break;
-    const Cell op = *op_slot;
-    ++code.index;
-    Cell function = op;
-    function.header = cell::header(native::wrapped_type(op));
+  while (const Cell* op_slot = infix_operator(code)) {
+    if (try_fast_operator(*op_slot, code)) continue;
+    const Cell name = cells(code.block)[code.index++];
+    Cell function = *op_slot;
+    function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
-    KIV_PROPAGATE(call_value({function, next, nullptr, 0, true}, code, sub));
+    KIV_PROPAGATE(call_value({function, name, nullptr, 0, true}, code, sub));
   }
   return Flow::normal;
 }

@@ -686,6 +686,19 @@ Flow native_compare(const int32_t*) {
   return answer(logic::make(actions::compare(*arg(0), *arg(1), op)));
 }
 
+native::Entry comparison_entry(CmpOp op) {
+  switch (op) {
+    case CmpOp::equal: return native_compare<CmpOp::equal>;
+    case CmpOp::not_equal: return native_compare<CmpOp::not_equal>;
+    case CmpOp::strict_equal: return native_compare<CmpOp::strict_equal>;
+    case CmpOp::lesser: return native_compare<CmpOp::lesser>;
+    case CmpOp::lesser_or_equal: return native_compare<CmpOp::lesser_or_equal>;
+    case CmpOp::greater: return native_compare<CmpOp::greater>;
+    case CmpOp::greater_or_equal: return native_compare<CmpOp::greater_or_equal>;
+    default: return nullptr;
+  }
+}
+
 Flow native_not(const int32_t*) { return answer(logic::make(!logic::is_true(*arg(0)))); }
 
 Flow native_type_q(const int32_t* refinements) {
@@ -895,6 +908,14 @@ native::Entry entry(uint32_t index) {
 }
 
 uint32_t count() { return static_cast<uint32_t>(table.size()); }
+
+std::optional<CmpOp> comparison_of(uint32_t index) {
+  const native::Entry found = entry(index);
+  for (const CmpOp op : {CmpOp::equal, CmpOp::not_equal, CmpOp::strict_equal, CmpOp::lesser, CmpOp::lesser_or_equal,
+                         CmpOp::greater, CmpOp::greater_or_equal})
+    if (found != nullptr && found == comparison_entry(op)) return op;
+  return std::nullopt;
+}
 
 void init() {
   for (uint32_t i = 0; i < table.size(); ++i)

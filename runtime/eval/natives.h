@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include <optional>
+
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/native.h"
 
 namespace kiv::natives {
@@ -11,6 +14,9 @@ namespace kiv::natives {
 // Entry `index` (from 1), or null when there is none.
 native::Entry entry(uint32_t index);
 uint32_t count();
+// The comparison that native `index` makes of its two arguments, if it is
+// one of the comparison natives (equal?, lesser? ...).
+std::optional<CmpOp> comparison_of(uint32_t index);
 
 // Makes every native! value from its spec and sets its global word.
 void init();
@@ -21,6 +27,9 @@ namespace kiv::actions {
 
 // The generic entry of action `number` (1-62), or null (set-path has none).
 native::Entry entry(uint32_t number);
+// The arithmetic of action `number`, if it is add, subtract, multiply,
+// divide or remainder.
+std::optional<MathOp> arithmetic_of(uint32_t number);
 
 // Makes every action! value and sets its global word.
 void init();
