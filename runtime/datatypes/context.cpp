@@ -165,8 +165,6 @@ uint32_t add_symbol(NodeId context, uint32_t symbol, bool caseless, bool* added)
 Cell word_at(NodeId context, uint32_t index) { return cells(words_node(context))[index]; }
 
 
-void set_values_base(NodeId context, uint32_t stack_index) { context_cell(context).w2 = stack_index + 1; }
-void stop_values(NodeId context) { context_cell(context).w2 = 0; }
 
 void store_word(Val word, Val value, NodeId context, bool notify) {
   if (context == no_node) error::raise(err::script::not_defined, *word);

@@ -87,8 +87,8 @@ inline Cell* slot(NodeId context, uint32_t index) {
 
 // Points a function context's values at the argument-stack window starting
 // at cell `stack_index` (no call: `stop_values`).
-void set_values_base(NodeId context, uint32_t stack_index);
-void stop_values(NodeId context);
+inline void set_values_base(NodeId context, uint32_t stack_index) { context_cell(context).w2 = stack_index + 1; }
+inline void stop_values(NodeId context) { context_cell(context).w2 = 0; }
 
 // Stores `value` through `word` into `context`, resolving the word's index
 // on first use. In an object context the entry is marked set and the

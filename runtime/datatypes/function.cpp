@@ -204,8 +204,6 @@ Val make(Val spec, Val body) {
   return fn;
 }
 
-Cell metadata(const Cell& callable, uint32_t index) { return cells(callable.w3)[index]; }
-Cell* metadata_slot(const Cell& callable, uint32_t index) { return cells(callable.w3) + index; }
 
 void collect_locals(Val spec, Val body) {
   // Words never collected: the spec's own words, any kind.

@@ -38,8 +38,10 @@ Val make(Val spec, Val body);
 
 // Cell `index` of a callable's metadata block, by value / by address
 // (valid until the next allocation).
-Cell metadata(const Cell& callable, uint32_t index);
-Cell* metadata_slot(const Cell& callable, uint32_t index);
+inline Cell* metadata_slot(const Cell& callable, uint32_t index) {
+  return reinterpret_cast<Cell*>(memory::buffer(callable.w3)->head_ptr()) + index;
+}
+inline Cell metadata(const Cell& callable, uint32_t index) { return *metadata_slot(callable, index); }
 
 // Adds the body's set-words (and loop words) to the spec after /local.
 void collect_locals(Val spec, Val body);

@@ -31,10 +31,6 @@ void frames_overflow() {
   error::raise(err::internal::stack_overflow);
 }
 
-void restore_context(const CallFrame& frame) {
-  if (frame.function_context == no_node) return;
-  context::context_cell(frame.function_context).w2 = frame.saved_values;
-}
 }  // namespace detail
 
 void init_calls() {
@@ -46,16 +42,6 @@ void init_calls() {
 
 uint32_t body_symbol() { return g_body; }
 uint32_t anon_symbol() { return g_anon; }
-
-void mark_function(const Cell& name, NodeId function_context, uint32_t bits) {
-  const uint32_t saved = context::context_cell(function_context).w2;
-  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
-}
-
-void set_return_target(bool on) {
-  CallFrame& frame = frames[frame_count - 1];
-  frame.bits = on ? frame.bits | frame::return_target : frame.bits & ~frame::return_target;
-}
 
 void unroll_to(uint32_t target_depth) {
   while (frame_count > target_depth) {

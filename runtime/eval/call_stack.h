@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/eval/flow.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory.h"
@@ -50,7 +51,10 @@ inline CallFrame frames[call_frames];
 inline uint32_t frame_count = 0;
 [[noreturn]] void frames_overflow();
 // Gives a function context back the values pointer it had before the call.
-void restore_context(const CallFrame& frame);
+inline void restore_context(const CallFrame& frame) {
+  if (frame.function_context == no_node) return;
+  context::context_cell(frame.function_context).w2 = frame.saved_values;
+}
 
 inline void push_frame(const CallFrame& frame) {
   if (frame_count >= call_frames) [[unlikely]] frames_overflow();
@@ -65,7 +69,10 @@ inline void mark(const Cell& name, uint32_t bits) {
   detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0});
 }
 // A function's frame: also records its context's values pointer.
-void mark_function(const Cell& name, NodeId function_context, uint32_t bits);
+inline void mark_function(const Cell& name, NodeId function_context, uint32_t bits) {
+  const uint32_t saved = context::context_cell(function_context).w2;
+  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
+}
 
 inline uint32_t call_depth() { return detail::frame_count; }
 inline CallFrame& top_frame() { return detail::frames[detail::frame_count - 1]; }
@@ -108,7 +115,10 @@ Flow throw_exit(bool with_value);
 Flow throw_value(const Cell& value, const Cell& name);
 
 // Marks (or unmarks) the top frame as the target of return and exit.
-void set_return_target(bool on);
+inline void set_return_target(bool on) {
+  CallFrame& frame = detail::frames[detail::frame_count - 1];
+  frame.bits = on ? frame.bits | frame::return_target : frame.bits & ~frame::return_target;
+}
 
 // Symbols of the frame names that traces skip.
 uint32_t body_symbol();

@@ -64,6 +64,10 @@ uint32_t length(NodeId node) { return memory::buffer(node)->length(); }
 uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / sizeof(Cell); }
 uint32_t cell_count(NodeId node) { return cell_count(memory::buffer(node)); }
 
+// The buffer of the block `code` runs in; valid until the next allocation.
+inline SeriesBuf* code_buffer(const Code& code) { return memory::buffer(code.block); }
+inline bool at_end(const Code& code) { return code.index >= cell_count(code_buffer(code)); }
+
 Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
 
 bool is_callable(TypeId type) {
@@ -206,6 +210,93 @@ Cell argument_word(const Cell& callable, uint32_t n) {
   return none::make();
 }
 
+// ---- the number fast path of operators ----
+//
+// Arithmetic and comparison operators on two numbers are the bulk of most
+// loops. When the right operand is a number written in the code, or a word
+// holding one, and the operation cannot fail, the operator's work is done
+// here without a call: no frame, no argument fetching. Anything else (other
+// types, a division by zero, an integer overflow that turns into a float)
+// takes the full call, so its errors and results are exactly the call's.
+
+// What an operator does, learnt once per wrapped function (0: not known
+// yet, 1: nothing fast).
+constexpr uint8_t fast_unknown = 0;
+constexpr uint8_t fast_none = 1;
+constexpr uint8_t fast_math = 2;      // + MathOp
+constexpr uint8_t fast_compare = 16;  // + CmpOp
+uint8_t g_fast_actions[256];
+uint8_t g_fast_natives[256];
+
+// The tables are learnt again when the runtime starts again.
+void forget_fast_operators() {
+  std::fill(std::begin(g_fast_actions), std::end(g_fast_actions), fast_unknown);
+  std::fill(std::begin(g_fast_natives), std::end(g_fast_natives), fast_unknown);
+}
+
+uint8_t fast_kind(const Cell& op) {
+  const TypeId wrapped = native::wrapped_type(op);
+  if ((wrapped != TypeId::action && wrapped != TypeId::native) || op.w1 >= 256) return fast_none;
+  uint8_t& known = (wrapped == TypeId::action ? g_fast_actions : g_fast_natives)[op.w1];
+  if (known == fast_unknown) {
+    known = fast_none;
+    if (wrapped == TypeId::action) {
+      if (const auto math = actions::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
+    } else if (const auto comparison = natives::comparison_of(op.w1)) {
+      known = fast_compare + static_cast<uint8_t>(*comparison);
+    }
+  }
+  return known;
+}
+
+bool is_number(const Cell& value) { return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_); }
+double number_of(const Cell& value) {
+  return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
+}
+
+// Integer arithmetic that gives an integer and cannot fail.
+std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
+  int32_t result;
+  switch (op) {
+    case MathOp::add: return __builtin_add_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::subtract: return __builtin_sub_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::multiply: return __builtin_mul_overflow(a, b, &result) ? std::nullopt : std::optional(result);
+    case MathOp::divide:
+      if (b == 0 || b == -1 || a % b != 0) return std::nullopt;
+      return a / b;
+    case MathOp::remainder:
+      if (b == 0 || b == -1) return std::nullopt;
+      return a % b;
+    default: return std::nullopt;
+  }
+}
+
+// Works out `left op right` into `left` (keeping its header flags, as the
+// datatypes do); false leaves it to the call.
+bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
+  if (kind >= fast_compare) {
+    const bool holds = actions::compare(left, right, static_cast<CmpOp>(kind - fast_compare));
+    left = logic::make(holds);
+    return true;
+  }
+  const auto op = static_cast<MathOp>(kind - fast_math);
+  if (cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer)) {
+    const auto result = whole_math(cell::get_int32(left), cell::get_int32(right), op);
+    if (!result) return false;
+    integer::make_at(left, *result);
+    return true;
+  }
+  const double x = number_of(left);
+  const double y = number_of(right);
+  switch (op) {
+    case MathOp::add: float_::make_at(left, x + y); return true;
+    case MathOp::subtract: float_::make_at(left, x - y); return true;
+    case MathOp::multiply: float_::make_at(left, x * y); return true;
+    case MathOp::divide: float_::make_at(left, x / y); return true;
+    default: return false;
+  }
+}
+
 // ---- calls ----
 
 struct Call {
@@ -214,10 +305,11 @@ struct Call {
   const Cell* path;     // a path naming refinements after the callable, or null
   uint32_t path_index;  // the callable's element in the path
   bool infix;
+  uint8_t fast = fast_none;  // an operator's number fast path (see fast_kind)
 };
 
 Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& types, uint32_t arg_index) {
-  if (code.index >= length(code.block)) [[unlikely]] {
+  if (at_end(code)) [[unlikely]] {
     if (kind == ArgKind::lit_word && typeset::has(types, TypeId::unset)) {
       ArgStack::push(unset::make());
       return Flow::normal;
@@ -371,6 +463,13 @@ Flow fetch_and_run(const Call& call, Code& code) {
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!is_function) {
+    // Numbers whose right operand came from a full evaluation.
+    if (call.fast != fast_none && is_number(*ArgStack::at(ArgStack::base_index())) &&
+        is_number(*ArgStack::at(ArgStack::base_index() + 1)) &&
+        fast_operation(call.fast, *ArgStack::at(ArgStack::base_index()), *ArgStack::at(ArgStack::base_index() + 1))) {
+      ArgStack::keep();
+      return Flow::normal;
+    }
     const native::Entry entry = type == TypeId::action ? actions::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
   }
@@ -452,8 +551,6 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
 
 }  // namespace
 
-void forget_fast_operators();
-
 void init() {
   forget_fast_operators();
   g_body_name = name_word(stack::body_symbol());
@@ -473,8 +570,8 @@ Flow eval_block(const Cell& block, bool last) {
   const NodeId node = series::node_of(block);
   PositionGuard keep_position;
   stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
-  Code code{node, std::min(series::index_of(block), cell_count(node))};
-  if (code.index >= cell_count(node)) {
+  Code code{node, series::index_of(block)};
+  if (at_end(code)) {
     ArgStack::set_result_keep(unset::make());
   } else {
     g_position = block;
@@ -482,7 +579,7 @@ Flow eval_block(const Cell& block, bool last) {
       for (;;) {
         g_position.w1 = code.index;
         KIV_PROPAGATE(eval_expression(code, false));
-        if (code.index >= cell_count(node)) break;
+        if (at_end(code)) break;
         ArgStack::reset();
       }
     } catch (const Unwind& unwind) {
@@ -566,105 +663,13 @@ Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
   }
 }
 
-// ---- the number fast path of operators ----
-//
-// Arithmetic and comparison operators on two numbers are the bulk of most
-// loops. When the right operand is a number written in the code, or a word
-// holding one, and the operation cannot fail, the operator's work is done
-// here without a call: no frame, no argument fetching. Anything else (other
-// types, a division by zero, an integer overflow that turns into a float)
-// takes the full call, so its errors and results are exactly the call's.
-
-// What an operator does, learnt once per wrapped function (0: not known
-// yet, 1: nothing fast).
-constexpr uint8_t fast_unknown = 0;
-constexpr uint8_t fast_none = 1;
-constexpr uint8_t fast_math = 2;      // + MathOp
-constexpr uint8_t fast_compare = 16;  // + CmpOp
-uint8_t g_fast_actions[256];
-uint8_t g_fast_natives[256];
-
-}  // namespace
-
-// The tables are learnt again when the runtime starts again.
-void forget_fast_operators() {
-  std::fill(std::begin(g_fast_actions), std::end(g_fast_actions), fast_unknown);
-  std::fill(std::begin(g_fast_natives), std::end(g_fast_natives), fast_unknown);
-}
-
-namespace {
-
-uint8_t fast_kind(const Cell& op) {
-  const TypeId wrapped = native::wrapped_type(op);
-  if ((wrapped != TypeId::action && wrapped != TypeId::native) || op.w1 >= 256) return fast_none;
-  uint8_t& known = (wrapped == TypeId::action ? g_fast_actions : g_fast_natives)[op.w1];
-  if (known == fast_unknown) {
-    known = fast_none;
-    if (wrapped == TypeId::action) {
-      if (const auto math = actions::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
-    } else if (const auto comparison = natives::comparison_of(op.w1)) {
-      known = fast_compare + static_cast<uint8_t>(*comparison);
-    }
-  }
-  return known;
-}
-
-bool is_number(const Cell& value) { return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_); }
-double number_of(const Cell& value) {
-  return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
-}
-
-// Integer arithmetic that gives an integer and cannot fail.
-std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
-  int32_t result;
-  switch (op) {
-    case MathOp::add: return __builtin_add_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::subtract: return __builtin_sub_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::multiply: return __builtin_mul_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::divide:
-      if (b == 0 || b == -1 || a % b != 0) return std::nullopt;
-      return a / b;
-    case MathOp::remainder:
-      if (b == 0 || b == -1) return std::nullopt;
-      return a % b;
-    default: return std::nullopt;
-  }
-}
-
-// Works out `left op right` into `left` (keeping its header flags, as the
-// datatypes do); false leaves it to the call.
-bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
-  if (kind >= fast_compare) {
-    const bool holds = actions::compare(left, right, static_cast<CmpOp>(kind - fast_compare));
-    left = logic::make(holds);
-    return true;
-  }
-  const auto op = static_cast<MathOp>(kind - fast_math);
-  if (cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer)) {
-    const auto result = whole_math(cell::get_int32(left), cell::get_int32(right), op);
-    if (!result) return false;
-    integer::make_at(left, *result);
-    return true;
-  }
-  const double x = number_of(left);
-  const double y = number_of(right);
-  switch (op) {
-    case MathOp::add: float_::make_at(left, x + y); return true;
-    case MathOp::subtract: float_::make_at(left, x - y); return true;
-    case MathOp::multiply: float_::make_at(left, x * y); return true;
-    case MathOp::divide: float_::make_at(left, x / y); return true;
-    default: return false;
-  }
-}
-
 // Tries the fast path for the operator `op` at `code` (whose next cell is
 // its right operand); the left operand is the newest cell.
-bool try_fast_operator(const Cell& op, Code& code) {
-  const uint8_t kind = fast_kind(op);
+bool try_fast_operator(uint8_t kind, Code& code) {
   if (kind == fast_none) return false;
   Cell& left = *ArgStack::last();
   if (!is_number(left)) return false;
-  const SeriesBuf* buf = memory::buffer(code.block);
+  const SeriesBuf* buf = code_buffer(code);
   if (code.index + 1 >= cell_count(buf)) return false;
   const Cell* right = &cells(buf)[code.index + 1];
   if (cell::is(*right, TypeId::word)) {
@@ -678,8 +683,8 @@ bool try_fast_operator(const Cell& op, Code& code) {
 }
 
 // The operator that the cell at `code` names, if it names one.
-inline const Cell* infix_operator(const Code& code) {
-  const SeriesBuf* buf = memory::buffer(code.block);
+inline const Cell* infix_operator(Code& code) {
+  const SeriesBuf* buf = code_buffer(code);
   if (code.index >= cell_count(buf)) return nullptr;
   const Cell& next = cells(buf)[code.index];
   if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved) return nullptr;
@@ -691,17 +696,18 @@ inline const Cell* infix_operator(const Code& code) {
 }  // namespace
 
 Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
-  const Cell value = cells(code.block)[code.index++];
+  const Cell value = cells(code_buffer(code))[code.index++];
   KIV_PROPAGATE(eval_head(value, code, sub, literal));
   if (no_infix) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
   while (const Cell* op_slot = infix_operator(code)) {
-    if (try_fast_operator(*op_slot, code)) continue;
-    const Cell name = cells(code.block)[code.index++];
+    const uint8_t fast = fast_kind(*op_slot);
+    if (try_fast_operator(fast, code)) continue;
+    const Cell name = cells(code_buffer(code))[code.index++];
     Cell function = *op_slot;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
-    KIV_PROPAGATE(call_value({function, name, nullptr, 0, true}, code, sub));
+    KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, sub));
   }
   return Flow::normal;
 }
