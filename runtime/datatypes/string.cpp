@@ -140,8 +140,31 @@ int32_t form_into(Val value, Val out, int32_t budget) {
 // ---- text taken out of a value ----
 
 // Code units held outside the series heap, `unit` bytes each.
+// Bytes with room for a short text inside, so that appending a short
+// string allocates nothing on the C++ heap.
+class UnitBytes {
+ public:
+  void assign(const uint8_t* from, const uint8_t* to) {
+    resize(static_cast<size_t>(to - from));
+    if (size_ != 0) std::memcpy(data(), from, size_);
+  }
+  void resize(size_t size) {
+    if (size > inline_size) heap_.resize(size);
+    size_ = size;
+  }
+  uint8_t* data() { return size_ > inline_size ? heap_.data() : inline_; }
+  const uint8_t* data() const { return size_ > inline_size ? heap_.data() : inline_; }
+  size_t size() const { return size_; }
+
+ private:
+  static constexpr size_t inline_size = 64;
+  uint8_t inline_[inline_size];
+  std::vector<uint8_t> heap_;
+  size_t size_ = 0;
+};
+
 struct Units {
-  std::vector<uint8_t> bytes;
+  UnitBytes bytes;
   uint32_t unit = 1;
 
   uint32_t count() const { return static_cast<uint32_t>(bytes.size() / unit); }

@@ -308,6 +308,52 @@ struct Call {
   uint8_t fast = fast_none;  // an operator's number fast path (see fast_kind)
 };
 
+// Whether a value evaluates to itself.
+constexpr bool is_inert(TypeId type) {
+  switch (type) {
+    case TypeId::paren:
+    case TypeId::word:
+    case TypeId::set_word:
+    case TypeId::lit_word:
+    case TypeId::get_word:
+    case TypeId::native:
+    case TypeId::action:
+    case TypeId::function:
+    case TypeId::routine:
+    case TypeId::op:
+    case TypeId::path:
+    case TypeId::lit_path:
+    case TypeId::set_path:
+    case TypeId::get_path:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The commonest arguments, a value written in the code or a word holding a
+// value that is not a function, when no operator can follow: pushed
+// without an evaluation step. False leaves the argument to eval_expression.
+inline bool push_simple_argument(Code& code, bool no_infix) {
+  const SeriesBuf* buf = code_buffer(code);
+  const Cell* at = cells(buf) + code.index;
+  if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
+  const TypeId type = cell::type_of(at[0]);
+  if (is_inert(type)) {
+    ArgStack::push(at[0]);
+  } else if (type == TypeId::word && at->w1 != no_node && at->w3 != word::unresolved) {
+    const Cell* value = context::slot(at->w1, at->w3);
+    if (!value) return false;
+    const TypeId value_type = cell::type_of(*value);
+    if (value_type == TypeId::unset || value_type == TypeId::op || is_callable(value_type)) return false;
+    ArgStack::push(*value);
+  } else {
+    return false;
+  }
+  ++code.index;
+  return true;
+}
+
 Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& types, uint32_t arg_index) {
   if (at_end(code)) [[unlikely]] {
     if (kind == ArgKind::lit_word && typeset::has(types, TypeId::unset)) {
@@ -318,6 +364,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
   switch (kind) {
     case ArgKind::evaluated:
+      if (push_simple_argument(code, call.infix)) return Flow::normal;
       return eval_expression(code, true, call.infix);
     case ArgKind::get_word:
       ArgStack::push(cells(code.block)[code.index++]);
@@ -325,7 +372,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
     default: {
       const Cell item = cells(code.block)[code.index++];
       switch (cell::type_of(item)) {
-        case TypeId::paren: return eval_block(item, false);
+        case TypeId::paren: return eval_next_values(item);
         case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
         case TypeId::get_path: {
           Code one{code.block, code.index - 1};
@@ -522,7 +569,7 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
     else if (cell::is(selector, TypeId::paren)) {
-      KIV_PROPAGATE(eval_block(selector, false));
+      KIV_PROPAGATE(eval_next_values(selector));
       selector = *ArgStack::last();
       stack::pop(1);
     }
@@ -591,6 +638,24 @@ Flow eval_block(const Cell& block, bool last) {
   return Flow::normal;
 }
 
+Flow eval_next_values(const Cell& block) {
+  check_machine_stack();
+  PositionGuard keep_position;
+  const uint32_t top = ArgStack::depth();
+  Code code{series::node_of(block), series::index_of(block)};
+  if (at_end(code)) {
+    ArgStack::push(unset::make());
+    return Flow::normal;
+  }
+  g_position = block;
+  for (;;) {
+    g_position.w1 = code.index;
+    KIV_PROPAGATE(eval_expression(code, true));
+    if (at_end(code)) return Flow::normal;
+    ArgStack::drop_to(top);
+  }
+}
+
 namespace {
 
 // Evaluates the value that starts an expression (the cell just taken from
@@ -598,7 +663,7 @@ namespace {
 Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
-      return eval_block(value, !sub);
+      return sub ? eval_next_values(value) : eval_block(value, true);
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);

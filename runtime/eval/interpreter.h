@@ -35,6 +35,11 @@ void init();
 // empty block's value is unset.
 Flow eval_block(const Cell& block, bool last);
 
+// Evaluates a block (a paren, mostly) in the current window, without a
+// frame of its own: its value becomes the newest cell. For values that are
+// arguments or operands.
+Flow eval_next_values(const Cell& block);
+
 // For a catch handler of `Unwind`: a break, return, throw or exit that had
 // to cross C++ code which cannot return a Flow (a change handler called
 // from a store, a lexer callback) becomes an ordinary exit again: the

@@ -79,10 +79,8 @@ template <class Each>
 Flow each_expression(const Cell& block, Each each) {
   interpreter::Code code{series::node_of(block), series_type::head(block)};
   while (code.index < memory::buffer(code.block)->length()) {
-    stack::mark(body_name(), stack::frame::native | stack::frame::interpreter);
-    KIV_PROPAGATE(interpreter::eval_expression(code, false));
-    const Cell value = *ArgStack::result();
-    stack::unwind();
+    KIV_PROPAGATE(interpreter::eval_expression(code, true));
+    const Cell value = *ArgStack::last();
     stack::pop(1);
     if (each(value)) return Flow::normal;
   }
@@ -489,9 +487,8 @@ Flow native_reduce(const int32_t*) {
   Val result = block::push_new(block::count(value));
   interpreter::Code code{series::node_of(value), series_type::head(value)};
   while (code.index < memory::buffer(code.block)->length()) {
-    stack::mark(body_name(), stack::frame::native | stack::frame::interpreter);
-    KIV_PROPAGATE(interpreter::eval_expression(code, false));
-    stack::unwind();  // the value stays on the stack, rooted, while the block grows
+    // The value stays on the stack, rooted, while the block grows.
+    KIV_PROPAGATE(interpreter::eval_expression(code, true));
     block::append(result, *ArgStack::last());
     stack::pop(1);
   }
