@@ -388,9 +388,9 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   error::raise(err::script::expect_arg, call.name, datatype::make(type), argument_word(call.callable, arg_index));
 }
 
-// The newest cell, the argument just fetched, must be of the entry's types.
-inline void check_argument(const Call& call, const Cell& types, uint32_t arg_index) {
-  const TypeId type = cell::type_of(*ArgStack::last());
+// An argument must be of its entry's types.
+inline void check_argument(const Call& call, const Cell& types, uint32_t arg_index, const Cell& value) {
+  const TypeId type = cell::type_of(value);
   if (!typeset::has(types, type)) [[unlikely]] raise_expect_arg(call, type, arg_index);
 }
 
@@ -436,7 +436,7 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
         const Cell entry = *block::at(cache, i);
         if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) break;
         KIV_PROPAGATE(fetch_argument(call, code, kind_of(entry), entry, arg_index));
-        check_argument(call, entry, arg_index);
+        check_argument(call, entry, arg_index, *ArgStack::last());
         *ArgStack::at(target) = *ArgStack::last();
         stack::pop(1);
       }
@@ -446,7 +446,7 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
         const Cell entry = *block::at(cache, i);
         if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) break;
         KIV_PROPAGATE(fetch_argument(call, code, kind_of(entry), entry, arg_index));
-        check_argument(call, entry, arg_index);
+        check_argument(call, entry, arg_index, *ArgStack::last());
       }
     }
   }
@@ -490,6 +490,18 @@ Flow fetch_and_run(const Call& call, Code& code) {
   // An infix call's left operand, just above the top, is its first
   // argument: take it back before anything else uses the stack.
   if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
+  uint32_t fetched = call.infix ? 1 : 0;  // arguments already in the window
+  const uint32_t base = ArgStack::base_index();
+  if (call.fast != fast_none && is_number(*ArgStack::at(base))) {
+    // An operator on numbers: with its right operand a number too, the
+    // work is done here, without the argument cache or the dispatch.
+    KIV_PROPAGATE(fetch_argument(call, code, ArgKind::evaluated, callable, 1));
+    fetched = 2;
+    if (is_number(*ArgStack::at(base + 1)) && fast_operation(call.fast, *ArgStack::at(base), *ArgStack::at(base + 1))) {
+      ArgStack::keep();
+      return Flow::normal;
+    }
+  }
   const NodeId cache = cache_of(callable);
   const Shape shape = shape_of(cache);
   // The arguments before the first refinement. The entry is read again
@@ -498,8 +510,8 @@ Flow fetch_and_run(const Call& call, Code& code) {
     const Cell entry = cache_cell(cache, i);
     const ArgKind kind = kind_of(entry);
     if (kind == ArgKind::returns) [[unlikely]] continue;
-    if (!call.infix || arg_index != 0) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
-    check_argument(call, entry, arg_index);
+    if (arg_index >= fetched) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
+    check_argument(call, entry, arg_index, *ArgStack::at(base + arg_index));
     ++arg_index;
   }
   int32_t refs[max_refinements];
@@ -510,13 +522,6 @@ Flow fetch_and_run(const Call& call, Code& code) {
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!is_function) {
-    // Numbers whose right operand came from a full evaluation.
-    if (call.fast != fast_none && is_number(*ArgStack::at(ArgStack::base_index())) &&
-        is_number(*ArgStack::at(ArgStack::base_index() + 1)) &&
-        fast_operation(call.fast, *ArgStack::at(ArgStack::base_index()), *ArgStack::at(ArgStack::base_index() + 1))) {
-      ArgStack::keep();
-      return Flow::normal;
-    }
     const native::Entry entry = type == TypeId::action ? actions::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
   }
