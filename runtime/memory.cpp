@@ -276,6 +276,7 @@ void expand(NodeId node, uint32_t new_size, Keep keep, uint8_t fill) {
   fresh->head = 0;
   fresh->node = node;
   detail::node_slot(node) = reinterpret_cast<uintptr_t>(fresh);
+  ++relocations;
   abandon(old);
 }
 

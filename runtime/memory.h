@@ -146,6 +146,12 @@ inline uintptr_t& node_slot(NodeId id) {
 // The buffer of node `id`. Valid until the next allocating call.
 inline SeriesBuf* buffer(NodeId id) { return reinterpret_cast<SeriesBuf*>(detail::node_slot(id)); }
 
+// Counts every move of a live series to another buffer (growth, the
+// collector's compaction, an exchange). A buffer address read when the
+// count was N stays valid while the count is still N, so a hot lookup can
+// keep it instead of asking the node directory every time.
+inline uint32_t relocations = 0;
+
 // Sets up the memory manager's records; makes no frame.
 void init();
 // The first node frame and series frame, made once the types exist.
@@ -188,6 +194,7 @@ inline void exchange_buffers(NodeId a, NodeId b) {
   detail::node_slot(b) = reinterpret_cast<uintptr_t>(buffer_a);
   buffer_b->node = a;
   buffer_a->node = b;
+  ++relocations;
 }
 
 // Takes a free node (its slot set to 0) and frees one. The collector and
@@ -255,7 +262,10 @@ void poison(void* start, size_t bytes);
 void unpoison(void* start, size_t bytes);
 
 // Points node `node` at `buf`, a buffer that has moved.
-inline void repoint(NodeId node, SeriesBuf* buf) { detail::node_slot(node) = reinterpret_cast<uintptr_t>(buf); }
+inline void repoint(NodeId node, SeriesBuf* buf) {
+  detail::node_slot(node) = reinterpret_cast<uintptr_t>(buf);
+  ++relocations;
+}
 
 // The frame where allocation goes on.
 void set_current_series_frame(detail::SeriesFrame* frame);

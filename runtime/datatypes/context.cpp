@@ -233,11 +233,25 @@ bool collect_set_words(NodeId context, NodeId block, uint32_t index) {
 }
 
 void init_global() {
+  detail::cached_context = no_node;
   g_global = make(global_size, {});
   roots::add_permanent(&g_global);
 }
 
 NodeId global() { return g_global; }
+
+Cell* slot_uncached(NodeId context, uint32_t index) {
+  const Cell& header = context_cell(context);
+  if (header.w2 == 0) return nullptr;
+  if (header.header & flag::values_on_stack) return stack::ArgStack::at(header.w2 - 1 + index).get();
+  SeriesBuf* values = memory::buffer(header.w2);
+  if (context == g_global) {
+    detail::cached_context = context;
+    detail::cached_values = values;
+    detail::cached_relocations = memory::relocations;
+  }
+  return reinterpret_cast<Cell*>(values->head_ptr()) + index;
+}
 
 void register_type() { datatype::register_type({TypeId::context, TypeId::none_type, "context!", {}}); }
 

@@ -78,11 +78,18 @@ uint32_t add_symbol(NodeId context, uint32_t symbol, bool caseless, bool* added 
 Cell word_at(NodeId context, uint32_t index);
 // The value slot at `index` (null for a context without values); valid
 // until the next allocation.
+Cell* slot_uncached(NodeId context, uint32_t index);
+namespace detail {
+// The global context's values buffer as last read: most words are global.
+inline NodeId cached_context = no_node;
+inline SeriesBuf* cached_values = nullptr;
+inline uint32_t cached_relocations = 0;
+}  // namespace detail
+
 inline Cell* slot(NodeId context, uint32_t index) {
-  const Cell& header = context_cell(context);
-  if (header.w2 == 0) return nullptr;
-  if (header.header & flag::values_on_stack) return stack::ArgStack::at(header.w2 - 1 + index).get();
-  return reinterpret_cast<Cell*>(memory::buffer(header.w2)->head_ptr()) + index;
+  if (context == detail::cached_context && detail::cached_relocations == memory::relocations)
+    return reinterpret_cast<Cell*>(detail::cached_values->head_ptr()) + index;
+  return slot_uncached(context, index);
 }
 
 // Points a function context's values at the argument-stack window starting

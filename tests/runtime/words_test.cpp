@@ -1,6 +1,9 @@
 // Symbols, contexts, binding and the word types.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
@@ -129,6 +132,27 @@ TEST_F(Contexts, GlobalCaseVariantsShareOneSlot) {
   Val word = stack::push(foo);
   context::set(word, stack::push(integer(3)));
   EXPECT_EQ(cell::get_int32(*context::get(exact)), 3);
+}
+
+// Global reads go through a kept values buffer: they must follow the
+// values when the context grows into a new buffer and when the collector
+// moves it.
+TEST_F(Contexts, GlobalReadsFollowTheValuesWhenTheyMove) {
+  const Cell first = word::intern("first-global");
+  context::set(stack::push(first), stack::push(integer(11)));
+  ASSERT_EQ(cell::get_int32(*context::get(first)), 11);
+  const uint32_t moves = memory::relocations;
+  for (int32_t i = 0; i < 5000; ++i) {
+    const Cell word = word::intern("grown-" + std::to_string(i));
+    context::set(stack::push(word), stack::push(integer(i)));
+    stack::pop(2);
+    ASSERT_EQ(context::get(first), context::slot_uncached(first.w1, first.w3)) << "after " << i << " new words";
+  }
+  EXPECT_GT(memory::relocations, moves) << "the values grew into a new buffer";
+  collector::collect();
+  EXPECT_EQ(context::get(first), context::slot_uncached(first.w1, first.w3));
+  EXPECT_EQ(cell::get_int32(*context::get(first)), 11);
+  EXPECT_EQ(cell::get_int32(*context::get(word::intern("grown-4999"))), 4999);
 }
 
 TEST_F(Contexts, ReadErrors) {
