@@ -64,9 +64,15 @@ uint32_t length(NodeId node) { return memory::buffer(node)->length(); }
 uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / sizeof(Cell); }
 uint32_t cell_count(NodeId node) { return cell_count(memory::buffer(node)); }
 
-// The buffer of the block `code` runs in; valid until the next allocation.
-inline SeriesBuf* code_buffer(const Code& code) { return memory::buffer(code.block); }
-inline bool at_end(const Code& code) { return code.index >= cell_count(code_buffer(code)); }
+// The buffer of the block `code` runs in, read again only after a move.
+inline SeriesBuf* code_buffer(Code& code) {
+  if (code.buffer == nullptr || code.relocations != memory::relocations) [[unlikely]] {
+    code.buffer = memory::buffer(code.block);
+    code.relocations = memory::relocations;
+  }
+  return code.buffer;
+}
+inline bool at_end(Code& code) { return code.index >= cell_count(code_buffer(code)); }
 
 Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
 

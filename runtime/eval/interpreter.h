@@ -22,10 +22,13 @@
 
 namespace kiv::interpreter {
 
-// A position in a block being evaluated.
+// A position in a block being evaluated, with the block's buffer as last
+// read (see memory::relocations).
 struct Code {
   NodeId block;
   uint32_t index;
+  SeriesBuf* buffer = nullptr;
+  uint32_t relocations = 0;
 };
 
 void init();
