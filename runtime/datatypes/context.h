@@ -89,6 +89,8 @@ inline uint32_t cached_relocations = 0;
 inline Cell* slot(NodeId context, uint32_t index) {
   if (context == detail::cached_context && detail::cached_relocations == memory::relocations)
     return reinterpret_cast<Cell*>(detail::cached_values->head_ptr()) + index;
+  const Cell& header = context_cell(context);
+  if ((header.header & flag::values_on_stack) && header.w2 != 0) return stack::ArgStack::at(header.w2 - 1 + index).get();
   return slot_uncached(context, index);
 }
 
