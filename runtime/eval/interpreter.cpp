@@ -472,7 +472,6 @@ Flow eval_function_body(const Cell& function) {
     if (code != exit_code::return_value && code != exit_code::exit_function) return Flow::exit;
     runtime::state.pending = 0;  // the function's own frame is back on top with the value
   }
-  stack::set_return_target(false);
   return Flow::normal;
 }
 
@@ -788,7 +787,11 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
   return Flow::normal;
 }
 
-Flow call_function(const Cell& function) { return eval_function_body(function); }
+Flow call_function(const Cell& function) {
+  KIV_PROPAGATE(eval_function_body(function));
+  stack::set_return_target(false);  // the caller's frame may outlive the call
+  return Flow::normal;
+}
 
 size_t push_arguments(const Cell& function, std::span<const Cell> args) {
   const Cell spec = series::make(TypeId::block, function.w2);
