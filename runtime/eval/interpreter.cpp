@@ -465,8 +465,18 @@ Flow eval_function_body(const Cell& function) {
   stack::set_return_target(true);
   const Cell body = function::metadata(function, function::meta::body);
   Flow flow = Flow::normal;
-  if (cell::is(body, TypeId::block)) flow = eval_block(body, true);
-  else ArgStack::set_result_keep(unset::make());
+  if (cell::is(body, TypeId::block)) {
+    // The body runs in the function's window, above its arguments and
+    // locals; an exit that had to cross C++ code ends here if it is ours.
+    try {
+      flow = eval_next_values(body);
+    } catch (const Unwind& unwind) {
+      flow = exit_flow(unwind);
+    }
+    if (flow == Flow::normal) ArgStack::set_result_keep(*ArgStack::last());
+  } else {
+    ArgStack::set_result_keep(unset::make());
+  }
   if (flow == Flow::exit) {
     const uint32_t code = runtime::state.pending;
     if (code != exit_code::return_value && code != exit_code::exit_function) return Flow::exit;

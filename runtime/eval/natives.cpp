@@ -56,8 +56,13 @@ Cell named(std::string_view name) { return word::make(TypeId::word, no_node, sym
 
 bool is_true(const Cell& value) { return logic::arg_true(value); }
 
-// The value of a block evaluated into this call's result slot.
-Flow run(const Cell& block) { return interpreter::eval_block(block, true); }
+// The value of a block evaluated into this call's result slot. The block
+// runs in this call's window, above its arguments (which keep it rooted).
+Flow run(const Cell& block) {
+  KIV_PROPAGATE(interpreter::eval_next_values(block));
+  ArgStack::set_result_keep(*ArgStack::last());
+  return Flow::normal;
+}
 
 // ---- conditionals ----
 
