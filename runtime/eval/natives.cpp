@@ -64,6 +64,17 @@ Flow run(const Cell& block) {
   return Flow::normal;
 }
 
+// One round of a loop's body (or its condition block), run like `run`. An
+// exit that had to cross C++ code ends here as an ordinary exit, for the
+// loop to see.
+Flow run_round(const Cell& block) {
+  try {
+    return run(block);
+  } catch (const Unwind& unwind) {
+    return interpreter::exit_flow(unwind);
+  }
+}
+
 // ---- conditionals ----
 
 Flow native_if(const int32_t*) {
@@ -208,7 +219,7 @@ Flow native_loop(const int32_t*) {
   open_loop();
   for (int64_t i = 0; i < count; ++i) {
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
   }
   return close_loop();
@@ -227,7 +238,7 @@ Flow native_repeat(const int32_t*) {
     context::set(target, counter);
     stack::pop(2);
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
   }
   return close_loop();
@@ -238,7 +249,7 @@ Flow native_forever(const int32_t*) {
   open_loop();
   for (;;) {
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
   }
   return close_loop();
@@ -248,7 +259,7 @@ Flow native_until(const int32_t*) {
   const Cell body = *arg(0);
   open_loop();
   for (;;) {
-    const Flow flow = interpreter::eval_block(body, true);
+    const Flow flow = run_round(body);
     const bool continued = flow == Flow::exit && runtime::state.pending == exit_code::continue_loop;
     Round round;
     KIV_PROPAGATE(loop_round(flow, &round));
@@ -264,7 +275,7 @@ Flow native_while(const int32_t*) {
   const Cell body = *arg(1);
   open_loop();
   for (;;) {
-    const Flow flow = interpreter::eval_block(condition, true);
+    const Flow flow = run_round(condition);
     if (flow == Flow::exit) {
       const uint32_t code = runtime::state.pending;
       if (code == exit_code::break_loop || code == exit_code::continue_loop) {
@@ -275,7 +286,7 @@ Flow native_while(const int32_t*) {
     }
     if (!logic::is_true(*ArgStack::result())) break;
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
   }
   stack::unwind();
@@ -309,7 +320,7 @@ Flow native_foreach(const int32_t*) {
   for (uint32_t position = series_type::head(series); position < series_type::total(series); position += width) {
     set_loop_words(words, width, series, position);
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
   }
   return close_loop();
@@ -327,7 +338,7 @@ Flow native_forall(const int32_t*) {
     const Cell current = *context::get(name);
     if (series_type::head(current) >= series_type::total(current)) break;
     Round round;
-    KIV_PROPAGATE(loop_round(interpreter::eval_block(body, true), &round));
+    KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) {
       broke = true;
       break;
@@ -352,7 +363,7 @@ Flow native_remove_each(const int32_t*) {
   uint32_t position = series_type::head(series);
   while (position < series_type::total(series)) {
     set_loop_words(words, width, series, position);
-    const Flow flow = interpreter::eval_block(body, true);
+    const Flow flow = run_round(body);
     const bool plain_end = flow == Flow::normal;
     Round round;
     KIV_PROPAGATE(loop_round(flow, &round));
