@@ -192,7 +192,10 @@ void store_word(Val word, Val value, NodeId context, bool notify) {
   *slot(context, word->w3) = *value;
 }
 
-void set(Val word, Val value) { store_word(word, value, word->w1, true); }
+void set(Val word, Val value) {
+  if (set_direct(*word, *value)) return;
+  store_word(word, value, word->w1, true);
+}
 
 Cell* get_slow(const Cell& word) {
   const NodeId context = word.w1;

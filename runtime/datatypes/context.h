@@ -105,6 +105,15 @@ inline void stop_values(NodeId context) { context_cell(context).w2 = 0; }
 void store_word(Val word, Val value, NodeId context, bool notify);
 // Stores through the word's own binding.
 void set(Val word, Val value);
+// The store of `set` for a resolved word of the global context (plain,
+// always with values) while its kept values buffer is valid; false
+// leaves the store to `set`. Never allocates.
+inline bool set_direct(const Cell& word, const Cell& value) {
+  if (word.w1 != detail::cached_context || word.w3 == 0xFFFFFFFF || detail::cached_relocations != memory::relocations)
+    return false;
+  reinterpret_cast<Cell*>(detail::cached_values->head_ptr())[word.w3] = value;
+  return true;
+}
 // The word's value cell, through its binding; valid until the next
 // allocation. Raises script/not-defined (no context), script/not-in-context
 // (a context without values) or script/no-value (never resolved).

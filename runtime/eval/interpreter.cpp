@@ -694,14 +694,18 @@ Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
       return Flow::normal;
     }
     case TypeId::set_word: {
-      if (code.index >= cell_count(code.block)) error::raise(err::script::need_value, value);
+      if (at_end(code)) error::raise(err::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
       KIV_PROPAGATE(eval_expression(code, true));
+      if (context::set_direct(value, *ArgStack::last())) {
+        if (!sub) ArgStack::set_result_keep(*ArgStack::last());
+        return Flow::normal;
+      }
       Val word = ArgStack::push(value);
       context::set(word, ArgStack::at(top));
       // Keep the resolved index in the code, so the next store is direct.
-      Cell& in_code = cells(code.block)[position];
+      Cell& in_code = cells(code_buffer(code))[position];
       if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
       const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
