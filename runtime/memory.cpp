@@ -293,6 +293,7 @@ void add_first_frames() {
 }
 
 void release_all() {
+  ++relocations;  // every buffer goes
   for (NodeId node : g.external_nodes)
     if (is_live_node(node) && (buffer(node)->flags & series_flag::external)) memory::free(buffer(node));
   for (NodeFrame* frame = g.node_head; frame;) {
@@ -330,6 +331,7 @@ NodeId take_node() {
 }
 
 void free_node(NodeId node) {
+  ++relocations;  // the id may come back with another buffer
   NodeFrame* frame = frame_of(node);
   detail::node_slot(node) = (uintptr_t{frame->free_head} << 1) | 1;
   frame->free_head = node;

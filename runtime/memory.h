@@ -147,7 +147,8 @@ inline uintptr_t& node_slot(NodeId id) {
 inline SeriesBuf* buffer(NodeId id) { return reinterpret_cast<SeriesBuf*>(detail::node_slot(id)); }
 
 // Counts every move of a live series to another buffer (growth, the
-// collector's compaction, an exchange). A buffer address read when the
+// collector's compaction, an exchange) and every freed node (whose id may
+// come back with another buffer). A node's buffer address read when the
 // count was N stays valid while the count is still N, so a hot lookup can
 // keep it instead of asking the node directory every time.
 inline uint32_t relocations = 0;

@@ -237,6 +237,7 @@ bool collect_set_words(NodeId context, NodeId block, uint32_t index) {
 
 void init_global() {
   detail::cached_context = no_node;
+  detail::last_context = no_node;
   g_global = make(global_size, {});
   roots::add_permanent(&g_global);
 }

@@ -60,8 +60,25 @@ NodeId make_from_words(NodeId block, uint32_t index, const Options& options);
 // value then names the new context. Values are not copied.
 void duplicate(Val value, Kind kind);
 
+namespace detail {
+// The cells of the context last asked for, kept until a series moves or a
+// node is freed: a running function asks for its own context again and
+// again (its words, its frame's values pointer).
+inline NodeId last_context = no_node;
+inline Cell* last_context_cells = nullptr;
+inline uint32_t last_context_relocations = 0;
+}  // namespace detail
+
 // The two cells; valid until the next allocation.
-inline Cell& context_cell(NodeId context) { return reinterpret_cast<Cell*>(memory::buffer(context)->head_ptr())[0]; }
+inline Cell& context_cell(NodeId context) {
+  if (context == detail::last_context && detail::last_context_relocations == memory::relocations)
+    return detail::last_context_cells[0];
+  Cell* cells = reinterpret_cast<Cell*>(memory::buffer(context)->head_ptr());
+  detail::last_context = context;
+  detail::last_context_cells = cells;
+  detail::last_context_relocations = memory::relocations;
+  return cells[0];
+}
 inline Cell& self_cell(NodeId context) { return reinterpret_cast<Cell*>(memory::buffer(context)->head_ptr())[1]; }
 Kind kind_of(NodeId context);
 NodeId words_node(NodeId context);

@@ -155,6 +155,19 @@ TEST_F(Contexts, GlobalReadsFollowTheValuesWhenTheyMove) {
   EXPECT_EQ(cell::get_int32(*context::get(word::intern("grown-4999"))), 4999);
 }
 
+// The cells of the context last asked for are kept too: a freed node whose
+// id comes back with another buffer must not be read through the old one.
+TEST_F(Contexts, KeptContextCellsFollowAReusedNode) {
+  const NodeId dead = context::make(4, {});
+  context::context_cell(dead).w3 = 77;  // kept from here
+  collector::collect();
+  ASSERT_FALSE(memory::is_live_node(dead));
+  NodeId reused = no_node;
+  for (int i = 0; i < 1000 && reused != dead; ++i) reused = testing::hold(memory::new_cell_series(2));
+  ASSERT_EQ(reused, dead) << "the freed id comes back";
+  EXPECT_EQ(&context::context_cell(reused), reinterpret_cast<Cell*>(memory::buffer(reused)->head_ptr()));
+}
+
 TEST_F(Contexts, ReadErrors) {
   const NodeId fn = testing::hold(context::make_from_words(
       block_of({word::intern("a"), as(TypeId::refinement, word::intern("local")), word::intern("b")}), 0,
