@@ -752,34 +752,24 @@ Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
   }
 }
 
-// Tries the fast path for the operator `op` at `code` (whose next cell is
-// its right operand); the left operand is the newest cell.
-bool try_fast_operator(uint8_t kind, Code& code) {
-  if (kind == fast_none) return false;
-  Cell& left = *ArgStack::last();
-  if (!is_number(left)) return false;
-  const SeriesBuf* buf = code_buffer(code);
-  if (code.index + 1 >= cell_count(buf)) return false;
-  const Cell* right = &cells(buf)[code.index + 1];
-  if (cell::is(*right, TypeId::word)) {
-    if (right->w1 == no_node || right->w3 == word::unresolved) return false;
-    right = context::slot(right->w1, right->w3);
-    if (!right) return false;
-  }
-  if (!is_number(*right) || !fast_operation(kind, left, *right)) return false;
-  code.index += 2;
-  return true;
-}
-
-// The operator that the cell at `code` names, if it names one.
-inline const Cell* infix_operator(Code& code) {
-  const SeriesBuf* buf = code_buffer(code);
-  if (code.index >= cell_count(buf)) return nullptr;
-  const Cell& next = cells(buf)[code.index];
-  if (!cell::is(next, TypeId::word) || next.w1 == no_node || next.w3 == word::unresolved) return nullptr;
-  const Cell* op_slot = context::slot(next.w1, next.w3);  // null: a context without values
+// The operator that `word` (a cell of the code) names, if it names one.
+inline const Cell* operator_of(const Cell& word) {
+  if (!cell::is(word, TypeId::word) || word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
+  const Cell* op_slot = context::slot(word.w1, word.w3);  // null: a context without values
   if (!op_slot || !cell::is(*op_slot, TypeId::op)) return nullptr;
   return op_slot;
+}
+
+// The right operand of an operator, when it is a number written in the
+// code or a word holding one (else null).
+inline const Cell* number_operand(const Cell& operand) {
+  const Cell* right = &operand;
+  if (cell::is(operand, TypeId::word)) {
+    if (operand.w1 == no_node || operand.w3 == word::unresolved) return nullptr;
+    right = context::slot(operand.w1, operand.w3);
+    if (!right) return nullptr;
+  }
+  return is_number(*right) ? right : nullptr;
 }
 
 }  // namespace
@@ -789,10 +779,24 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
   KIV_PROPAGATE(eval_head(value, code, sub, literal));
   if (no_infix) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
-  while (const Cell* op_slot = infix_operator(code)) {
+  for (;;) {
+    const SeriesBuf* buf = code_buffer(code);
+    const uint32_t count = cell_count(buf);
+    if (code.index >= count) break;
+    const Cell* at = cells(buf) + code.index;
+    const Cell* op_slot = operator_of(at[0]);
+    if (!op_slot) break;
     const uint8_t fast = fast_kind(*op_slot);
-    if (try_fast_operator(fast, code)) continue;
-    const Cell name = cells(code_buffer(code))[code.index++];
+    if (fast != fast_none && code.index + 1 < count) {
+      Cell& left = *ArgStack::last();
+      const Cell* right = is_number(left) ? number_operand(at[1]) : nullptr;
+      if (right && fast_operation(fast, left, *right)) {
+        code.index += 2;
+        continue;
+      }
+    }
+    const Cell name = at[0];
+    ++code.index;
     Cell function = *op_slot;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
