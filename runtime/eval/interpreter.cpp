@@ -62,7 +62,6 @@ Cell* cells(NodeId node) { return cells(memory::buffer(node)); }
 uint32_t length(NodeId node) { return memory::buffer(node)->length(); }
 // The length of a cell series, without the general unit arithmetic.
 uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / sizeof(Cell); }
-uint32_t cell_count(NodeId node) { return cell_count(memory::buffer(node)); }
 
 // The buffer of the block `code` runs in, read again only after a move.
 inline SeriesBuf* code_buffer(Code& code) {
@@ -378,7 +377,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
     default: {
       const Cell item = cells(code.block)[code.index++];
       switch (cell::type_of(item)) {
-        case TypeId::paren: return eval_next_values(item);
+        case TypeId::paren: return eval_in_window(item);
         case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
         case TypeId::get_path: {
           Code one{code.block, code.index - 1};
@@ -469,7 +468,7 @@ Flow eval_function_body(const Cell& function) {
     // The body runs in the function's window, above its arguments and
     // locals; an exit that had to cross C++ code ends here if it is ours.
     try {
-      flow = eval_next_values(body);
+      flow = eval_in_window(body);
     } catch (const Unwind& unwind) {
       flow = exit_flow(unwind);
     }
@@ -589,7 +588,7 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
     else if (cell::is(selector, TypeId::paren)) {
-      KIV_PROPAGATE(eval_next_values(selector));
+      KIV_PROPAGATE(eval_in_window(selector));
       selector = *ArgStack::last();
       stack::pop(1);
     }
@@ -658,7 +657,7 @@ Flow eval_block(const Cell& block, bool last) {
   return Flow::normal;
 }
 
-Flow eval_next_values(const Cell& block) {
+Flow eval_in_window(const Cell& block) {
   check_machine_stack();
   PositionGuard keep_position;
   const uint32_t top = ArgStack::depth();
@@ -683,7 +682,7 @@ namespace {
 Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
-      return sub ? eval_next_values(value) : eval_block(value, true);
+      return sub ? eval_in_window(value) : eval_block(value, true);
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
@@ -741,7 +740,7 @@ Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
       return Flow::normal;
     }
     case TypeId::set_path:
-      if (code.index >= cell_count(code.block)) error::raise(err::script::need_value, value);
+      if (at_end(code)) error::raise(err::script::need_value, value);
       KIV_PROPAGATE(eval_expression(code, true));
       return eval_path(value, code, sub, true, false);
     case TypeId::get_path:

@@ -38,10 +38,13 @@ void init();
 // empty block's value is unset.
 Flow eval_block(const Cell& block, bool last);
 
-// Evaluates a block (a paren, mostly) in the current window, without a
-// frame of its own: its value becomes the newest cell. For values that are
-// arguments or operands.
-Flow eval_next_values(const Cell& block);
+// Evaluates a block in the current window, above its cells, without a
+// frame of its own: the block's value becomes the newest cell. For parens
+// that are arguments or operands, and for the blocks that a call runs as
+// part of its own work (a function's body, a branch, a loop's body), which
+// the call's window keeps rooted. An exit that has to cross C++ code goes
+// on to the nearest catching construct, not to this evaluation.
+Flow eval_in_window(const Cell& block);
 
 // For a catch handler of `Unwind`: a break, return, throw or exit that had
 // to cross C++ code which cannot return a Flow (a change handler called

@@ -59,7 +59,7 @@ bool is_true(const Cell& value) { return logic::arg_true(value); }
 // The value of a block evaluated into this call's result slot. The block
 // runs in this call's window, above its arguments (which keep it rooted).
 Flow run(const Cell& block) {
-  KIV_PROPAGATE(interpreter::eval_next_values(block));
+  KIV_PROPAGATE(interpreter::eval_in_window(block));
   ArgStack::set_result_keep(*ArgStack::last());
   return Flow::normal;
 }
