@@ -151,7 +151,7 @@ inline SeriesBuf* buffer(NodeId id) { return reinterpret_cast<SeriesBuf*>(detail
 // come back with another buffer). A node's buffer address read when the
 // count was N stays valid while the count is still N, so a hot lookup can
 // keep it instead of asking the node directory every time.
-inline uint32_t relocations = 0;
+inline uint64_t relocations = 0;  // 64 bits: it never wraps back to a kept value
 
 // Sets up the memory manager's records; makes no frame.
 void init();

@@ -66,7 +66,7 @@ namespace detail {
 // again (its words, its frame's values pointer).
 inline NodeId last_context = no_node;
 inline Cell* last_context_cells = nullptr;
-inline uint32_t last_context_relocations = 0;
+inline uint64_t last_context_relocations = 0;
 }  // namespace detail
 
 // The two cells; valid until the next allocation.
@@ -100,7 +100,7 @@ namespace detail {
 // The global context's values buffer as last read: most words are global.
 inline NodeId cached_context = no_node;
 inline SeriesBuf* cached_values = nullptr;
-inline uint32_t cached_relocations = 0;
+inline uint64_t cached_relocations = 0;
 }  // namespace detail
 
 inline Cell* slot(NodeId context, uint32_t index) {

@@ -28,7 +28,7 @@ struct Code {
   NodeId block;
   uint32_t index;
   SeriesBuf* buffer = nullptr;
-  uint32_t relocations = 0;
+  uint64_t relocations = 0;
 };
 
 void init();

@@ -141,7 +141,7 @@ TEST_F(Contexts, GlobalReadsFollowTheValuesWhenTheyMove) {
   const Cell first = word::intern("first-global");
   context::set(stack::push(first), stack::push(integer(11)));
   ASSERT_EQ(cell::get_int32(*context::get(first)), 11);
-  const uint32_t moves = memory::relocations;
+  const uint64_t moves = memory::relocations;
   for (int32_t i = 0; i < 5000; ++i) {
     const Cell word = word::intern("grown-" + std::to_string(i));
     context::set(stack::push(word), stack::push(integer(i)));
