@@ -276,11 +276,27 @@ std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
   }
 }
 
+// Two integers compared, as the integer datatype compares them.
+bool compare_whole(int32_t a, int32_t b, CmpOp op) {
+  switch (op) {
+    case CmpOp::equal:
+    case CmpOp::strict_equal: return a == b;
+    case CmpOp::not_equal: return a != b;
+    case CmpOp::lesser: return a < b;
+    case CmpOp::lesser_or_equal: return a <= b;
+    case CmpOp::greater: return a > b;
+    case CmpOp::greater_or_equal: return a >= b;
+    default: return false;  // not an operator's comparison
+  }
+}
+
 // Works out `left op right` into `left` (keeping its header flags, as the
 // datatypes do); false leaves it to the call.
 bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
   if (kind >= fast_compare) {
-    const bool holds = actions::compare(left, right, static_cast<CmpOp>(kind - fast_compare));
+    const auto op = static_cast<CmpOp>(kind - fast_compare);
+    const bool whole = cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer);
+    const bool holds = whole ? compare_whole(cell::get_int32(left), cell::get_int32(right), op) : actions::compare(left, right, op);
     left = logic::make(holds);
     return true;
   }
@@ -339,8 +355,7 @@ constexpr bool is_inert(TypeId type) {
 // The commonest arguments, a value written in the code or a word holding a
 // value that is not a function, when no operator can follow: pushed
 // without an evaluation step. False leaves the argument to eval_expression.
-inline bool push_simple_argument(Code& code, bool no_infix) {
-  const SeriesBuf* buf = code_buffer(code);
+inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
   const TypeId type = cell::type_of(at[0]);
@@ -360,7 +375,8 @@ inline bool push_simple_argument(Code& code, bool no_infix) {
 }
 
 Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& types, uint32_t arg_index) {
-  if (at_end(code)) [[unlikely]] {
+  const SeriesBuf* buf = code_buffer(code);
+  if (code.index >= cell_count(buf)) [[unlikely]] {
     if (kind == ArgKind::lit_word && typeset::has(types, TypeId::unset)) {
       ArgStack::push(unset::make());
       return Flow::normal;
@@ -369,7 +385,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
   switch (kind) {
     case ArgKind::evaluated:
-      if (push_simple_argument(code, call.infix)) return Flow::normal;
+      if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
       return eval_expression(code, true, call.infix);
     case ArgKind::get_word:
       ArgStack::push(cells(code.block)[code.index++]);
