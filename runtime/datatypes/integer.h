@@ -18,6 +18,8 @@
 #include <string_view>
 
 #include "runtime/cell.h"
+#include "runtime/error_raise.h"
+#include "runtime/runtime_error.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc_safety.h"
@@ -64,7 +66,36 @@ Scan scan(std::string_view text);
 // truncated quotient (callers decide about inexact quotients). Divide and
 // remainder by 0 raise math/zero-divide; -2147483648 divided by -1 raises
 // math/overflow (its remainder is 0).
-std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op);
+// Inline: the evaluator's operators on integers run it too.
+inline std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op) {
+  int32_t result;
+  switch (op) {
+    case MathOp::add:
+      if (__builtin_add_overflow(a, b, &result)) return std::nullopt;
+      return result;
+    case MathOp::subtract:
+      if (__builtin_sub_overflow(a, b, &result)) return std::nullopt;
+      return result;
+    case MathOp::multiply:
+      if (__builtin_mul_overflow(a, b, &result)) return std::nullopt;
+      return result;
+    case MathOp::divide:
+    case MathOp::remainder:
+      if (b == 0) error::raise(err::math::zero_divide);
+      // The processor faults on -2147483648 / -1; by -1 the quotient is the
+      // negation and the remainder always 0.
+      if (b == -1) {
+        if (op == MathOp::remainder) return 0;
+        if (a == min_value) error::raise(err::math::overflow);
+        return -a;
+      }
+      return op == MathOp::divide ? a / b : a % b;
+    case MathOp::or_: return a | b;
+    case MathOp::and_: return a & b;
+    case MathOp::xor_: return a ^ b;
+  }
+  runtime::error(runtime::error_no_switch_match, 0);
+}
 
 // The arithmetic action behind add, subtract, multiply, divide, remainder,
 // and~, or~ and xor~: `left` (integer!) op `right`, result into `left`.

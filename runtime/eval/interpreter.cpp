@@ -259,21 +259,16 @@ double number_of(const Cell& value) {
   return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
 }
 
-// Integer arithmetic that gives an integer and cannot fail.
+// Integer arithmetic that gives an integer and cannot fail: the integer
+// datatype's own, without the cases where it raises an error (a zero or -1
+// divisor) or where the answer is not whole (an overflow or an inexact
+// quotient, which give floats).
 std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
-  int32_t result;
-  switch (op) {
-    case MathOp::add: return __builtin_add_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::subtract: return __builtin_sub_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::multiply: return __builtin_mul_overflow(a, b, &result) ? std::nullopt : std::optional(result);
-    case MathOp::divide:
-      if (b == 0 || b == -1 || a % b != 0) return std::nullopt;
-      return a / b;
-    case MathOp::remainder:
-      if (b == 0 || b == -1) return std::nullopt;
-      return a % b;
-    default: return std::nullopt;
-  }
+  const bool dividing = op == MathOp::divide || op == MathOp::remainder;
+  if (dividing && (b == 0 || b == -1)) return std::nullopt;
+  const std::optional<int32_t> result = integer::do_math_op(a, b, op);
+  if (op == MathOp::divide && result && a % b != 0) return std::nullopt;
+  return result;
 }
 
 // Two integers compared, as the integer datatype compares them.
