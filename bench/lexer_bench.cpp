@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/eval/stack.h"
 #include "runtime/init.h"
 #include "runtime/platform.h"
-#include "runtime/state.h"
 
 namespace {
 

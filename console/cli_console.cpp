@@ -6,20 +6,21 @@
 
 #include "runtime/callbacks.h"
 #include "runtime/console_output.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/script.h"
-#include "runtime/os.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
+#include "runtime/os.h"
 
 namespace kiv::console {
 namespace {
@@ -74,7 +75,7 @@ Outcome evaluate(const Cell& code, Cell* result) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(0);
     runtime::state.pending = 0;
-    *result = error::make_value();
+    *result = error_type::make_from_pending();
     return Outcome::error;
   }
 }
@@ -88,7 +89,7 @@ Outcome load(const std::string& text, Cell* block) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(0);
     runtime::state.pending = 0;
-    *block = error::make_value();
+    *block = error_type::make_from_pending();
     return Outcome::failed_load;
   }
 }
@@ -196,7 +197,7 @@ int run_script(const std::string& path) {
       write_text(STDOUT_FILENO, "*** Error: not a Kiv program!\n");
       return 1;
     }
-    show_result(error::make_value(), Outcome::error);
+    show_result(error_type::make_from_pending(), Outcome::error);
     return 254;
   }
   Val kept = stack::push(code);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/tracked_memory.h"
+#include "runtime/core/tracked_memory.h"
 
 namespace kiv::callbacks {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kiv::callbacks {
 

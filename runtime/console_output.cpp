@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "runtime/callbacks.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 #include "runtime/unicode_utf8.h"
 
 namespace kiv::output {
@@ -66,6 +66,10 @@ void emit_hex(uint64_t value, int digits) {
     text[length++] = "0123456789ABCDEF"[(value >> shift) & 0xF];
   emit_number(text, static_cast<size_t>(length));
 }
+
+// A runtime error ends the process: what is buffered here is written first,
+// whether or not `init` ran (the flush function is set once, at load time).
+[[maybe_unused]] const bool flush_at_exit = (runtime::set_output_flush(&flush), true);
 
 }  // namespace
 

@@ -2,17 +2,17 @@
 
 #include <cstdio>
 
+#include "runtime/core/exits.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/embedded.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
-#include "runtime/runtime_error.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
 
 namespace kiv::error_catalog {
 namespace {

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/cell.h"
-#include "runtime/error_codes.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/error_codes.h"
+#include "runtime/core/gc_safety.h"
 
 namespace kiv::error_catalog {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 namespace kiv::float_text {
 

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/collector.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/compare.h"
-#include "runtime/gc_safety.h"
-#include "runtime/series.h"
 
 namespace kiv::hashtable {
 namespace {
@@ -434,6 +435,55 @@ uint32_t hash_value(const Cell& value, bool case_sensitive) {
 // ---- tables ----
 
 Record& record(NodeId table) { return *reinterpret_cast<Record*>(memory::buffer(table)->data()); }
+
+void init() { collector::set_table_tracer(&trace); }
+
+void trace(NodeId table) {
+  const SeriesBuf* buf = memory::buffer(table);
+  if (collector::verifying() && buf->used_bytes() < sizeof(Record))
+    collector::fail_check("hash table %#x holds %u bytes, less than its record", table, buf->used_bytes());
+  const Record rec = record(table);
+  collector::mark_node(rec.flags);
+  collector::mark_node(rec.keys);
+  switch (static_cast<Kind>(rec.kind)) {
+    case Kind::hash: {
+      collector::mark_node(rec.aux);  // the position vector
+      collector::mark_node(rec.dup_lists);
+      if (rec.dup_lists != no_node && memory::is_live_node(rec.dup_lists)) {
+        const SeriesBuf* lists = memory::buffer(rec.dup_lists);
+        const auto* entries = reinterpret_cast<const int32_t*>(lists->head_ptr());
+        for (uint32_t i = 0; i < lists->used_bytes() / 4; ++i) collector::mark_node(static_cast<NodeId>(entries[i]));
+      }
+      collector::mark_node(rec.data);
+      return;
+    }
+    case Kind::map:
+    case Kind::symbols:
+      collector::mark_node(rec.data);
+      return;
+    case Kind::node_keyed: {
+      // Each entry: a key cell (unset!, w1 the key node; header 0 once
+      // removed), then the entry's own cells.
+      collector::mark_only(rec.data);
+      if (rec.data == no_node || !memory::is_live_node(rec.data) || rec.aux < sizeof(Cell)) return;  // being made
+      const SeriesBuf* data = memory::buffer(rec.data);
+      for (uint32_t at = data->head; at + rec.aux <= data->tail; at += rec.aux) {
+        const auto* entry = reinterpret_cast<const Cell*>(data->data() + at);
+        if (entry->header == 0) continue;
+        collector::report_at(table, at / sizeof(Cell));
+        collector::mark_node(entry->w1);
+        for (uint32_t k = 1; k < rec.aux / sizeof(Cell); ++k) collector::mark_cell(entry[k]);
+      }
+      return;
+    }
+    case Kind::ownership:
+      // Ownership keeps nothing alive: its entries die with their series
+      // and owners. Only the table's own storage is kept here.
+      collector::mark_only(rec.data);
+      return;
+  }
+  if (collector::verifying()) collector::fail_check("hash table %#x of unknown kind %d", table, rec.kind);
+}
 
 NodeId make(uint32_t size, NodeId block, uint32_t block_index, Kind kind, uint32_t extra, NodeId source) {
   const NodeId table = memory::new_filled_bytes(sizeof(Record), 0);

@@ -20,9 +20,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/memory.h"
 
 namespace kiv::hashtable {
 
@@ -67,6 +67,12 @@ static_assert(sizeof(Record) == 44);
 
 // The table's record; valid until the next allocation.
 Record& record(NodeId table);
+
+// Makes the collector trace tables through `trace`. Runtime start-up.
+void init();
+// For the collector, during marking: marks the vectors and blocks that the
+// table's record names, and the cells of node-keyed entries.
+void trace(NodeId table);
 
 // A new table for `size` keys. With a data block (a cell series), its keys
 // from `block_index` on are added (map!: pairs); without one (no_node), an

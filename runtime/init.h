@@ -10,13 +10,18 @@ void init();
 // Releases the memory manager's frames and every tracked block.
 void shutdown();
 
-// The whole life of the process: platform start, `init`, the library and
-// the console, then the normal end (status 0). Never returns.
-[[noreturn]] void top_level_body(int argc, const char* const* argv);
+// What the process runs once the runtime is up (the console): it gets the
+// command line's arguments after the program name and answers the exit
+// status.
+using Program = int (*)(int argc, const char* const* argv);
+
+// The whole life of the process: platform start, `init`, then `program`,
+// then the normal end (status 0, or the program's status). Never returns.
+[[noreturn]] void top_level_body(int argc, const char* const* argv, Program program);
 
 // Runs `top_level_body` on a thread with a large machine stack, so that
 // deep recursion in Kiv code ends in a catchable error long before the
 // stack runs out. Never returns.
-[[noreturn]] void start(int argc, const char* const* argv);
+[[noreturn]] void start(int argc, const char* const* argv, Program program);
 
 }  // namespace kiv::runtime

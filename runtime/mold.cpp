@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/error_raise.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/series.h"
 
 namespace kiv::mold {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::mold {
 

@@ -3,26 +3,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <sys/mman.h>
 #include <unistd.h>
 
-#include "runtime/exits.h"
 
 #ifndef KIV_BUILD_DATE
 #define KIV_BUILD_DATE "1-Jan-2026/00:00:00"
 #endif
 
 namespace kiv::os {
-
-void* alloc_pages(size_t size) {
-  void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (pages == MAP_FAILED) runtime::raise_exit(exit_code::os_alloc_failed);
-  return pages;
-}
-
-void free_pages(void* address, size_t size) {
-  if (::munmap(address, size) != 0) runtime::raise_exit(exit_code::os_free_failed);
-}
 
 std::string current_dir() {
   std::string path(256, '\0');

@@ -1,5 +1,5 @@
-// The thin layer between the runtime and the operating system: page memory,
-// current directory, environment, sleeping, and the clock.
+// The thin layer between the runtime and the operating system: the current
+// directory, environment, sleeping, and the clock.
 //
 // Paths and environment strings are UTF-8 (bytes as the system keeps them).
 #pragma once
@@ -10,12 +10,6 @@
 #include <string>
 
 namespace kiv::os {
-
-// Fresh zeroed read-write pages. Failure raises the exit code
-// `exit_code::os_alloc_failed`, which the memory manager catches.
-void* alloc_pages(size_t size);
-// Gives pages back. Failure raises `exit_code::os_free_failed`.
-void free_pages(void* address, size_t size);
 
 std::string current_dir();
 bool set_current_dir(const char* path);

@@ -3,7 +3,10 @@
 #include <iterator>
 #include <vector>
 
-#include "runtime/cycle.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -11,9 +14,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/stack.h"
 #include "runtime/hashtable.h"
-#include "runtime/series.h"
 
 namespace kiv::ownership {
 namespace {
@@ -71,8 +72,14 @@ Cell integer_cell(uint32_t value) { return Cell{cell::header(TypeId::integer), 0
 
 }  // namespace
 
+namespace {
+// The table is weak: the collector sweeps it once everything else is marked.
+void sweep_for_collector() { sweep_dead({&collector::is_marked, &collector::mark_only, &collector::mark_cell}); }
+}  // namespace
+
 void init() {
   g_table = hashtable::make(table_size, no_node, 0, hashtable::Kind::ownership, entry_extra);
+  collector::register_weak_sweeper(&sweep_for_collector);
 }
 
 NodeId table() { return g_table; }

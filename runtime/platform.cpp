@@ -4,9 +4,9 @@
 #include <pthread.h>
 
 #include "runtime/console_output.h"
-#include "runtime/runtime_error.h"
-#include "runtime/state.h"
-#include "runtime/tracked_memory.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/state.h"
+#include "runtime/core/tracked_memory.h"
 
 namespace kiv::runtime {
 void record_stack_bounds() {

@@ -1,7 +1,7 @@
 #include "runtime/root_block.h"
 
-#include "runtime/gc_safety.h"
-#include "runtime/series.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/series.h"
 
 namespace kiv::root {
 namespace {

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 namespace kiv::root {
 

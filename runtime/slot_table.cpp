@@ -1,7 +1,7 @@
 #include "runtime/slot_table.h"
 
-#include "runtime/memory.h"
-#include "runtime/series.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
 
 namespace kiv::slot_table {
 namespace {

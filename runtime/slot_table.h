@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 
 namespace kiv::slot_table {
 

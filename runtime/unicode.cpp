@@ -5,9 +5,9 @@
 #include <cstring>
 #include <iterator>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error_raise.h"
-#include "runtime/series.h"
 
 namespace kiv::unicode {
 

@@ -32,9 +32,9 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
 
 namespace kiv::unicode {
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 
 namespace kiv {
 

@@ -5,20 +5,19 @@
 #include <vector>
 
 #include "runtime/check.h"
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/datatypes/none.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
-#include "runtime/series.h"
 
 namespace kiv::block {
 namespace {

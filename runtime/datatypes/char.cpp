@@ -6,14 +6,14 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error_raise.h"
-#include "runtime/memory.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 #include "runtime/unicode.h"
 
 namespace kiv::char_ {

@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
-#include "runtime/eval/stack.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/stack.h"
 
 namespace kiv::char_ {
 

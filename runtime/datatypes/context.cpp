@@ -1,16 +1,16 @@
 #include "runtime/datatypes/context.h"
 
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
-#include "runtime/series.h"
 
 namespace kiv::context {
 namespace {

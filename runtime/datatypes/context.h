@@ -23,10 +23,10 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
-#include "runtime/eval/stack.h"
-#include "runtime/gc_safety.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 
 namespace kiv::context {
 
@@ -36,7 +36,7 @@ namespace flag {
 inline constexpr uint32_t kind_shift = 11;
 inline constexpr uint32_t kind_mask = 0x1800;
 inline constexpr uint32_t owner = 0x10000;
-inline constexpr uint32_t values_on_stack = 0x400000;
+inline constexpr uint32_t values_on_stack = cell::context_values_on_stack;
 inline constexpr uint32_t object_made = 0x1000000;
 // On a word entry of an object context: a value was stored through it.
 inline constexpr uint32_t word_set = 0x2000;

@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/eval/stack.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::datatype {
 

@@ -2,13 +2,13 @@
 
 #include <string_view>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
-#include "runtime/series.h"
 
 namespace kiv::email {
 namespace {

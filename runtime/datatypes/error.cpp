@@ -3,6 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/core/error_codes.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
@@ -10,9 +14,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error_catalog.h"
-#include "runtime/error_codes.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
 
 namespace kiv::error_type {
@@ -166,6 +167,18 @@ void eval_path(PathStep& step) {
 
 void register_type() {
   datatype::register_type({TypeId::error, TypeId::none_type, "error!", {.form = form, .mold = mold_value, .eval_path = eval_path}});
+}
+
+Cell make_from_pending() {
+  const error::Pending record = error::pending();
+  Val fields = block::push_new(6);
+  block::append(fields, Cell{cell::header(TypeId::integer), 0, record.code.value, 0});
+  for (const Cell& arg : record.args) block::append(fields, arg);
+  block::append(fields, record.near);
+  block::append(fields, record.where);
+  const Cell value{cell::header(TypeId::error), 0, series::node_of(*fields), 0};
+  stack::pop(1);
+  return value;
 }
 
 }  // namespace kiv::error_type

@@ -16,10 +16,13 @@
 // expression on, on one line, cut at 40 characters.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kiv::error_type {
 
 void register_type();
+
+// An error! value made from the pending error (error_raise.h). May collect.
+Cell make_from_pending();
 
 }  // namespace kiv::error_type

@@ -7,21 +7,21 @@
 #include <string>
 
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/random.h"
-#include "runtime/exits.h"
-#include "runtime/memory.h"
 #include "runtime/mold.h"
-#include "runtime/runtime_error.h"
-#include "runtime/series.h"
 
 namespace kiv::float_ {
 namespace {

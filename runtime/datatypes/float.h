@@ -17,11 +17,11 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/eval/stack.h"
 #include "runtime/float_text.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::float_ {
 

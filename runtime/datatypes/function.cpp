@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -12,10 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 
 namespace kiv::function {
 namespace {

@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
 
 namespace kiv::function {
 

@@ -7,6 +7,10 @@
 #include <string>
 
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
@@ -14,12 +18,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/random.h"
-#include "runtime/memory.h"
 #include "runtime/mold.h"
-#include "runtime/runtime_error.h"
-#include "runtime/series.h"
 
 namespace kiv::integer {
 namespace {

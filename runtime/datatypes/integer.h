@@ -17,12 +17,12 @@
 #include <optional>
 #include <string_view>
 
-#include "runtime/cell.h"
-#include "runtime/error_raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/eval/stack.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::integer {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/unset.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/random.h"
 #include "runtime/mold.h"
 

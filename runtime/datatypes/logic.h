@@ -4,8 +4,8 @@
 // true for everything else (unset! is an error where a truth is needed).
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/eval/stack.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/stack.h"
 
 namespace kiv::logic {
 

@@ -1,23 +1,23 @@
 #include "runtime/datatypes/native.h"
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
-#include "runtime/datatypes/context.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/natives.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 
 namespace kiv::native {
 namespace {
 
-constexpr uint32_t op_type_shift = 16;
+constexpr uint32_t op_type_shift = cell::op_wrapped_type_shift;
 
 // An op! needs exactly two arguments, the left one a plain word.
 bool has_two_plain_left_arguments(const Cell& spec) {

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/eval/flow.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::native {
 
@@ -34,7 +34,7 @@ void define(TypeId type, uint32_t index, std::string_view name, std::string_view
 // Makes an op! of a native!, action! or function! of two arguments.
 Cell make_op(const Cell& function);
 // The type an op! wraps.
-inline TypeId wrapped_type(const Cell& op) { return static_cast<TypeId>((op.header >> 16) & 0xFF); }
+inline TypeId wrapped_type(const Cell& op) { return cell::op_wrapped_type(op); }
 
 void register_types();
 

@@ -1,7 +1,7 @@
 // none!: the absence of a value. No payload.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kiv::none {
 

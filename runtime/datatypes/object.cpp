@@ -6,7 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/cycle.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -17,15 +21,11 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
-#include "runtime/series.h"
 
 namespace kiv::object {
 namespace {

@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 
 namespace kiv::routine {
 namespace {

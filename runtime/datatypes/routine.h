@@ -10,7 +10,7 @@
 
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/eval/flow.h"
 
 namespace kiv::routine {

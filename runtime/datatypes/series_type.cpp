@@ -4,17 +4,17 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/random.h"
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
-#include "runtime/series.h"
 
 namespace kiv::series_type {
 namespace {

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
 
 namespace kiv::series_type {
 

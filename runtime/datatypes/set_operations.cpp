@@ -4,14 +4,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/compare.h"
-#include "runtime/eval/stack.h"
 #include "runtime/hashtable.h"
 
 namespace kiv::set_operations {

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::set_operations {
 

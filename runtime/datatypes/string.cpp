@@ -19,6 +19,11 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -26,14 +31,9 @@
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/interpreter.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
-#include "runtime/memory.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
-#include "runtime/series.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {

@@ -22,9 +22,9 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/gc_safety.h"
 
 namespace kiv::string {
 

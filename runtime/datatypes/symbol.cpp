@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/gc_safety.h"
 #include "runtime/hashtable.h"
-#include "runtime/series.h"
 
 namespace kiv::symbol {
 namespace {

@@ -1,10 +1,10 @@
 #include "runtime/datatypes/typeset.h"
 
+#include "runtime/core/error_raise.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/error_raise.h"
 #include "runtime/mold.h"
 
 namespace kiv::typeset {

@@ -12,9 +12,9 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
 #include "runtime/check.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 
 namespace kiv::typeset {
 

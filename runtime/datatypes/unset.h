@@ -1,7 +1,7 @@
 // unset!: the value of nothing. No payload.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kiv::unset {
 

@@ -1,15 +1,15 @@
 #include "runtime/datatypes/word.h"
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
 #include "runtime/root_block.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
 
 namespace kiv::word {
 namespace {

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 #include "runtime/datatypes/actions.h"
-#include "runtime/memory.h"
 
 namespace kiv::word {
 

@@ -5,6 +5,9 @@
 #include <array>
 #include <string_view>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -15,13 +18,10 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/natives.h"
-#include "runtime/eval/stack.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 
 namespace kiv::actions {
 namespace {

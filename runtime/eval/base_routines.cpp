@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "runtime/console_output.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/eval/stack.h"
 
 namespace kiv::base_routines {
 namespace {

@@ -4,12 +4,12 @@
 #include <string_view>
 
 #include "runtime/check.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/stack.h"
 
 namespace kiv::base_words {
 namespace {

@@ -1,13 +1,14 @@
 #include "runtime/eval/call_stack.h"
 
-#include "runtime/cycle.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 
 namespace kiv::stack {
 namespace {
@@ -33,8 +34,25 @@ void frames_overflow() {
 
 }  // namespace detail
 
+namespace {
+// The collector keeps what the frames name: the calls' words and function
+// contexts, and the values a context had before its call (a node unless
+// they live on the argument stack).
+void mark_frames() {
+  for (uint32_t i = 0; i < frame_count; ++i) {
+    const CallFrame& frame = frames[i];
+    collector::mark_node(frame.name_context);
+    collector::mark_node(frame.function_context);
+    if (frame.function_context != no_node && frame.saved_values != 0 &&
+        memory::is_live_node(frame.function_context) && !context::values_on_stack(frame.function_context))
+      collector::mark_node(frame.saved_values);
+  }
+}
+}  // namespace
+
 void init_calls() {
   frame_count = 0;
+  collector::register_marker(&mark_frames, "a call frame");
   g_body = symbol::make("<body>");
   g_anon = symbol::make("<anon>");
   g_not_found = symbol::make("<not-found>");

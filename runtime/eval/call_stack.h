@@ -10,11 +10,11 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/eval/flow.h"
-#include "runtime/eval/stack.h"
-#include "runtime/memory.h"
 
 namespace kiv::stack {
 

@@ -1,7 +1,7 @@
 #include "runtime/eval/compare.h"
 
+#include "runtime/core/error_raise.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/error_raise.h"
 
 namespace kiv::actions {
 namespace {

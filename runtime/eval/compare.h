@@ -1,7 +1,7 @@
 // Comparing any two values: the dispatch behind =, <, sort and find.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/actions.h"
 
 namespace kiv::actions {

@@ -6,29 +6,29 @@
 #include <vector>
 
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
-#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
-#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/natives.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 #include "runtime/platform.h"
 #include "runtime/root_block.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
 
 namespace kiv::interpreter {
 namespace {
@@ -626,6 +626,13 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
   return Flow::normal;
 }
 
+// Where an error is raised: the word naming the running call and the
+// expression being evaluated.
+void locate_error(Cell& where, Cell& near) {
+  if (stack::call_depth() > 0) where = stack::caller_name();
+  near = g_position;
+}
+
 }  // namespace
 
 void init() {
@@ -633,6 +640,7 @@ void init() {
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
+  error::set_locator(&locate_error);
 }
 
 Cell code_position() { return g_position; }

@@ -14,11 +14,11 @@
 #include <cstdint>
 #include <span>
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
 #include "runtime/eval/flow.h"
-#include "runtime/exits.h"
-#include "runtime/gc_safety.h"
-#include "runtime/memory.h"
 
 namespace kiv::interpreter {
 

@@ -9,18 +9,18 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
-#include "runtime/eval/stack.h"
 #include "runtime/float_text.h"
 #include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/series.h"
 #include "runtime/unicode.h"
 
 // How the lexer reads the forms the language leaves open (each pinned by a

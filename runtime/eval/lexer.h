@@ -52,8 +52,8 @@
 #include <functional>
 #include <string_view>
 
-#include "runtime/cell.h"
-#include "runtime/gc_safety.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 
 namespace kiv::lexer {
 

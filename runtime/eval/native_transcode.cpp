@@ -6,6 +6,10 @@
 #include <array>
 #include <string_view>
 
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -15,13 +19,9 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
-#include "runtime/series.h"
 
 namespace kiv::natives {
 namespace {

@@ -4,10 +4,17 @@
 #include <string_view>
 
 #include "runtime/callbacks.h"
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -19,20 +26,14 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/script.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 #include "runtime/mold.h"
-#include "runtime/memory.h"
 #include "runtime/os.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
 
 namespace kiv::natives {
 namespace {
@@ -444,7 +445,7 @@ Flow native_try(const int32_t* refinements) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(depth + 1);  // back to the try frame
     runtime::state.pending = 0;
-    ArgStack::set_result_keep(error::make_value());
+    ArgStack::set_result_keep(error_type::make_from_pending());
   }
   stack::unwind_last();
   return Flow::normal;

@@ -3,10 +3,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "runtime/core/error_raise.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/lexer.h"
 
 namespace kiv::script {

@@ -7,11 +7,11 @@
 #include <limits>
 #include <string>
 
+#include "runtime/core/series.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/series.h"
 #include "runtime/unicode.h"
 #include "tests/runtime/runtime_fixture.h"
 

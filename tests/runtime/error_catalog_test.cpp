@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/embedded.h"
 #include "runtime/error_catalog.h"
@@ -50,7 +51,7 @@ class ErrorCatalog : public testing::RuntimeTest {
                 }
               }),
               code.value);
-    return testing::formed(error::make_value());
+    return testing::formed(error_type::make_from_pending());
   }
 
   static std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }

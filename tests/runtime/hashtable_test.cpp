@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/core/error_codes.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error_codes.h"
-#include "runtime/series.h"
 #include "runtime_fixture.h"
 
 namespace kiv {

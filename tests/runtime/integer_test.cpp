@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/series.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/series.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/series.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/hashtable.h"
-#include "runtime/series.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "runtime/exits.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/pages.h"
 
 namespace kiv::os {
 namespace {
@@ -77,19 +78,19 @@ TEST(Os, EnvironmentAndDirectory) {
 }
 
 TEST(Os, PagesAndTheirFailureCodes) {
-  auto* pages = static_cast<uint8_t*>(alloc_pages(1 << 16));
-  EXPECT_EQ(pages[0], 0);
-  pages[(1 << 16) - 1] = 7;
-  free_pages(pages, 1 << 16);
+  auto* block = static_cast<uint8_t*>(pages::allocate(1 << 16));
+  EXPECT_EQ(block[0], 0);
+  block[(1 << 16) - 1] = 7;
+  pages::release(block, 1 << 16);
 
   try {
-    alloc_pages(size_t{1} << 62);
+    pages::allocate(size_t{1} << 62);
     FAIL() << "an impossible allocation succeeded";
   } catch (const Unwind& unwind) {
     EXPECT_EQ(unwind.code, exit_code::os_alloc_failed);
   }
   try {
-    free_pages(reinterpret_cast<void*>(uintptr_t{13}), 4096);  // not page-aligned
+    pages::release(reinterpret_cast<void*>(uintptr_t{13}), 4096);  // not page-aligned
     FAIL() << "an impossible release succeeded";
   } catch (const Unwind& unwind) {
     EXPECT_EQ(unwind.code, exit_code::os_free_failed);

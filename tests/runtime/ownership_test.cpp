@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
-#include "runtime/series.h"
 #include "tests/runtime/series_fixture.h"
 
 namespace kiv {

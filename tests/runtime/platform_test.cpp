@@ -5,9 +5,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "runtime/arith.h"
-#include "runtime/state.h"
-#include "runtime/tracked_memory.h"
+#include "runtime/core/arith.h"
+#include "runtime/core/state.h"
+#include "runtime/core/tracked_memory.h"
 
 namespace kiv {
 namespace {

@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "runtime/collector.h"
-#include "runtime/cycle.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/cycle.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/all_types.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error_raise.h"
 #include "runtime/eval/random.h"
-#include "runtime/eval/stack.h"
-#include "runtime/exits.h"
 #include "runtime/init.h"
-#include "runtime/memory.h"
-#include "runtime/series.h"
-#include "runtime/state.h"
 
 namespace kiv::testing {
 

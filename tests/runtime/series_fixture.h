@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/core/series.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/mold.h"
-#include "runtime/series.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv::testing {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/series.h"
+#include "runtime/core/series.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {

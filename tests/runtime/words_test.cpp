@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
@@ -11,7 +12,6 @@
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
 #include "runtime/root_block.h"
-#include "runtime/series.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {

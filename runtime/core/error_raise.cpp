@@ -1,0 +1,38 @@
+#include "runtime/core/error_raise.h"
+
+#include <initializer_list>
+
+#include "runtime/core/exits.h"
+
+namespace kiv::error {
+namespace {
+
+Pending g_pending;
+Locator g_locator = nullptr;
+
+[[noreturn]] void raise_with(err::Code code, std::initializer_list<const Cell*> args) {
+  Pending record;
+  record.code = code;
+  for (const Cell* arg : args) record.args[record.arg_count++] = *arg;
+  for (uint8_t i = record.arg_count; i < 3; ++i) record.args[i] = Cell{cell::header(TypeId::none), 0, 0, 0};
+  record.where = record.near = Cell{cell::header(TypeId::none), 0, 0, 0};
+  if (g_locator) g_locator(record.where, record.near);
+  g_pending = record;
+  runtime::raise_exit(exit_code::error);
+}
+
+}  // namespace
+
+const Pending& pending() { return g_pending; }
+
+void set_locator(Locator locator) { g_locator = locator; }
+void clear_pending() { g_pending = Pending{}; }
+
+void raise(err::Code code) { raise_with(code, {}); }
+void raise(err::Code code, const Cell& arg1) { raise_with(code, {&arg1}); }
+void raise(err::Code code, const Cell& arg1, const Cell& arg2) { raise_with(code, {&arg1, &arg2}); }
+void raise(err::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3) {
+  raise_with(code, {&arg1, &arg2, &arg3});
+}
+
+}  // namespace kiv::error

@@ -1,0 +1,43 @@
+// Raising script errors from C++ code.
+//
+// `error::raise` records the error's catalogue code and up to three argument
+// values, then sends the error exit outwards (exits.h) to the nearest
+// construct that catches errors. The error! value itself is made from this
+// record by whoever catches it.
+//
+// The arguments are copied into the record before anything else happens, so
+// they may point anywhere, even into a series buffer: raising is the one
+// call that takes raw cells.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/core/cell.h"
+#include "runtime/core/error_codes.h"
+
+namespace kiv::error {
+
+struct Pending {
+  err::Code code{0};
+  uint8_t arg_count = 0;
+  Cell args[3]{};  // roots of the collector while an error is in flight
+  Cell where{};    // the word naming the call that raised it
+  Cell near{};     // the block and index of the expression evaluated
+};
+
+// The error raised last.
+const Pending& pending();
+void clear_pending();
+
+// Finds where an error is raised: the word naming the running call and the
+// block and index of the expression being evaluated. The evaluator sets
+// it; until then both are none.
+using Locator = void (*)(Cell& where, Cell& near);
+void set_locator(Locator locator);
+
+[[noreturn]] void raise(err::Code code);
+[[noreturn]] void raise(err::Code code, const Cell& arg1);
+[[noreturn]] void raise(err::Code code, const Cell& arg1, const Cell& arg2);
+[[noreturn]] void raise(err::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3);
+
+}  // namespace kiv::error

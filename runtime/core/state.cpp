@@ -1,0 +1,7 @@
+#include "runtime/core/state.h"
+
+namespace kiv::runtime {
+
+State state;
+
+}  // namespace kiv::runtime

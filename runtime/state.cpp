@@ -1,7 +1,0 @@
-#include "runtime/state.h"
-
-namespace kiv::runtime {
-
-State state;
-
-}  // namespace kiv::runtime
