@@ -29,10 +29,19 @@ namespace {
 using stack::ArgStack;
 
 Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
-bool used(const int32_t* refinements, int index) { return refinements[index] != -1; }
-std::optional<Val> refinement_arg(const int32_t* refinements, int index) {
-  if (!used(refinements, index)) return std::nullopt;
-  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[index]));
+
+// Refinements are read by their position among the refinements of the
+// action's spec; each action below names them with an enum in spec order.
+// `refinements[i]` is -1 for an unused refinement, else the position of its
+// argument in the call's window.
+template <class Refinement>
+bool used(const int32_t* refinements, Refinement which) {
+  return refinements[static_cast<int>(which)] != -1;
+}
+template <class Refinement>
+std::optional<Val> refinement_arg(const int32_t* refinements, Refinement which) {
+  if (!used(refinements, which)) return std::nullopt;
+  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[static_cast<int>(which)]));
 }
 Flow done() {
   ArgStack::keep();
@@ -61,8 +70,11 @@ Flow make_or_to(const int32_t*) {
   return done();
 }
 
+enum class RandomRefinement { seed, secure, only };
+
 Flow random_entry(const int32_t* r) {
-  lookup(of(*arg(0)).random, *arg(0))(arg(0), used(r, 0), used(r, 1), used(r, 2));
+  using enum RandomRefinement;
+  lookup(of(*arg(0)).random, *arg(0))(arg(0), used(r, seed), used(r, secure), used(r, only));
   return done();
 }
 
@@ -71,10 +83,14 @@ Flow reflect_entry(const int32_t*) {
   return done();
 }
 
+enum class FormRefinement { part };
+enum class MoldRefinement { only, all, flat, part };
+
 // form and mold: into a new string, cut at a /part limit.
-Flow text_of(bool molding, const int32_t* r, const MoldOptions& options, int part_index) {
+template <class Refinement>
+Flow text_of(bool molding, const int32_t* r, const MoldOptions& options, Refinement part_refinement) {
   int32_t limit = 0x7FFFFFFF;
-  if (const auto part = refinement_arg(r, part_index)) limit = cell::get_int32(**part);
+  if (const auto part = refinement_arg(r, part_refinement)) limit = cell::get_int32(**part);
   Val out = string::push_new(16);
   if (limit > 0) {
     if (molding) mold::mold_value(arg(0), out, options, limit);
@@ -87,9 +103,10 @@ Flow text_of(bool molding, const int32_t* r, const MoldOptions& options, int par
   return done();
 }
 
-Flow form_entry(const int32_t* r) { return text_of(false, r, {}, 0); }
+Flow form_entry(const int32_t* r) { return text_of(false, r, {}, FormRefinement::part); }
 Flow mold_entry(const int32_t* r) {
-  return text_of(true, r, {.only = used(r, 0), .all = used(r, 1), .flat = used(r, 2)}, 3);
+  using enum MoldRefinement;
+  return text_of(true, r, {.only = used(r, only), .all = used(r, all), .flat = used(r, flat)}, part);
 }
 
 template <action::UnaryFn ActionTable::*slot>
@@ -118,8 +135,17 @@ Flow counter(const int32_t*) {
   return done();
 }
 
+enum class RoundRefinement { to, even, down, half_down, floor, ceiling, half_ceiling };
+
 Flow round_entry(const int32_t* r) {
-  RoundOptions options{refinement_arg(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), used(r, 5), used(r, 6)};
+  using enum RoundRefinement;
+  const RoundOptions options{.scale = refinement_arg(r, to),
+                             .even = used(r, even),
+                             .down = used(r, down),
+                             .half_down = used(r, half_down),
+                             .floor = used(r, floor),
+                             .ceiling = used(r, ceiling),
+                             .half_ceiling = used(r, half_ceiling)};
   lookup(of(*arg(0)).round, *arg(0))(arg(0), options);
   return done();
 }
@@ -136,23 +162,30 @@ int32_t part_count(const std::optional<Val>& part, const Cell& source) {
   error::raise(err::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
 }
 
+// append, insert and change alike.
+enum class InsertRefinement { part, only, dup };
+
 // append and insert: a /part or /dup of nothing does nothing; change with
 // /part 0 replaces nothing, so it inserts.
 template <action::InsertFn ActionTable::*slot>
 Flow insertion(const int32_t* r) {
+  using enum InsertRefinement;
   constexpr bool changing = slot == &ActionTable::change;
   // change counts its /part in the series it changes; the others in the
   // value they take the cells from.
-  const int32_t part = part_count(refinement_arg(r, 0), changing ? *arg(0) : *arg(1));
-  int32_t dup = 1;
-  if (const auto count = refinement_arg(r, 2)) dup = cell::get_int32(**count);
-  if ((!changing && part == 0) || dup <= 0) return done();
-  lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part, used(r, 1), dup);
+  const int32_t part_units = part_count(refinement_arg(r, part), changing ? *arg(0) : *arg(1));
+  int32_t copies = 1;
+  if (const auto count = refinement_arg(r, dup)) copies = cell::get_int32(**count);
+  if ((!changing && part_units == 0) || copies <= 0) return done();
+  lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part_units, used(r, only), copies);
   return done();
 }
 
+enum class CopyRefinement { part, deep, types };
+
 Flow copy_entry(const int32_t* r) {
-  lookup(of(*arg(0)).copy, *arg(0))(arg(0), refinement_arg(r, 0), used(r, 1), refinement_arg(r, 2));
+  using enum CopyRefinement;
+  lookup(of(*arg(0)).copy, *arg(0))(arg(0), refinement_arg(r, part), used(r, deep), refinement_arg(r, types));
   return done();
 }
 
@@ -175,60 +208,101 @@ Flow poke_entry(const int32_t*) {
   return done();
 }
 
+enum class RemoveRefinement { part, key };
+
 Flow remove_entry(const int32_t* r) {
-  lookup(of(*arg(0)).remove, *arg(0))(arg(0), refinement_arg(r, 0), refinement_arg(r, 1));
+  using enum RemoveRefinement;
+  lookup(of(*arg(0)).remove, *arg(0))(arg(0), refinement_arg(r, part), refinement_arg(r, key));
   return done();
 }
+
+enum class ReverseRefinement { part, skip };
 
 Flow reverse_entry(const int32_t* r) {
-  lookup(of(*arg(0)).reverse, *arg(0))(arg(0), refinement_arg(r, 0), refinement_arg(r, 1));
+  using enum ReverseRefinement;
+  lookup(of(*arg(0)).reverse, *arg(0))(arg(0), refinement_arg(r, part), refinement_arg(r, skip));
   return done();
 }
 
+enum class TakeRefinement { part, deep, last };
+
 Flow take_entry(const int32_t* r) {
-  lookup(of(*arg(0)).take, *arg(0))(arg(0), refinement_arg(r, 0), used(r, 1), used(r, 2));
+  using enum TakeRefinement;
+  lookup(of(*arg(0)).take, *arg(0))(arg(0), refinement_arg(r, part), used(r, deep), used(r, last));
   return done();
 }
+
+enum class MoveRefinement { part };
 
 Flow move_entry(const int32_t* r) {
   int32_t part = -1;
-  if (const auto count = refinement_arg(r, 0)) part = cell::get_int32(**count);
+  if (const auto count = refinement_arg(r, MoveRefinement::part)) part = cell::get_int32(**count);
   lookup(of(*arg(0)).move, *arg(0))(arg(0), arg(1), part);
   return done();
 }
 
 // find and select share their refinements; select has no /tail or /match.
+enum class FindRefinement { part, only, case_, same, any, with, skip, last, reverse, tail, match };
+
 template <bool selecting>
 Flow search_entry(const int32_t* r) {
-  FindOptions options{refinement_arg(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), refinement_arg(r, 5),
-                      refinement_arg(r, 6), used(r, 7), used(r, 8)};
+  using enum FindRefinement;
+  FindOptions options{.part = refinement_arg(r, part),
+                      .only = used(r, only),
+                      .case_ = used(r, case_),
+                      .same = used(r, same),
+                      .any = used(r, any),
+                      .with = refinement_arg(r, with),
+                      .skip = refinement_arg(r, skip),
+                      .last = used(r, last),
+                      .reverse = used(r, reverse)};
   if (!selecting) {
-    options.tail = used(r, 9);
-    options.match = used(r, 10);
+    options.tail = used(r, tail);
+    options.match = used(r, match);
   }
   const ActionTable& table = of(*arg(0));
   lookup(selecting ? table.select : table.find, *arg(0))(arg(0), arg(1), options);
   return done();
 }
 
+enum class SortRefinement { case_, skip, compare, part, all, reverse, stable };
+
 Flow sort_entry(const int32_t* r) {
-  SortOptions options{used(r, 0), refinement_arg(r, 1), refinement_arg(r, 2), refinement_arg(r, 3), used(r, 4), used(r, 5), used(r, 6)};
+  using enum SortRefinement;
+  const SortOptions options{.case_ = used(r, case_),
+                            .skip = refinement_arg(r, skip),
+                            .compare = refinement_arg(r, compare),
+                            .part = refinement_arg(r, part),
+                            .all = used(r, all),
+                            .reverse = used(r, reverse),
+                            .stable = used(r, stable)};
   lookup(of(*arg(0)).sort, *arg(0))(arg(0), options);
   return done();
 }
 
+// put and modify: /case.
+enum class CaseRefinement { case_ };
+
 Flow put_entry(const int32_t* r) {
-  lookup(of(*arg(0)).put, *arg(0))(arg(0), arg(1), arg(2), used(r, 0));
+  lookup(of(*arg(0)).put, *arg(0))(arg(0), arg(1), arg(2), used(r, CaseRefinement::case_));
   return done();
 }
 
 Flow modify_entry(const int32_t* r) {
-  lookup(of(*arg(0)).modify, *arg(0))(arg(0), arg(1), arg(2), used(r, 0));
+  lookup(of(*arg(0)).modify, *arg(0))(arg(0), arg(1), arg(2), used(r, CaseRefinement::case_));
   return done();
 }
 
+enum class TrimRefinement { head, tail, auto_, lines, all, with };
+
 Flow trim_entry(const int32_t* r) {
-  TrimOptions options{used(r, 0), used(r, 1), used(r, 2), used(r, 3), used(r, 4), refinement_arg(r, 5)};
+  using enum TrimRefinement;
+  const TrimOptions options{.head = used(r, head),
+                            .tail = used(r, tail),
+                            .auto_ = used(r, auto_),
+                            .lines = used(r, lines),
+                            .all = used(r, all),
+                            .with = refinement_arg(r, with)};
   lookup(of(*arg(0)).trim, *arg(0))(arg(0), options);
   return done();
 }

@@ -89,8 +89,8 @@ inline void check_machine_stack() {
 // A cache's cells by index; valid until the next allocation.
 inline const Cell& cache_cell(NodeId cache, uint32_t index) { return cells(cache)[index]; }
 
-void put(const Cell& value, bool sub) {
-  if (sub) ArgStack::push(value);
+void put(const Cell& value, Into into) {
+  if (into == Into::new_cell) ArgStack::push(value);
   else ArgStack::set_result_keep(value);
 }
 
@@ -381,7 +381,9 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   switch (kind) {
     case ArgKind::evaluated:
       if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
-      return eval_expression(code, true, call.infix);
+      // An operator's right operand takes no operators of its own: they
+      // apply left to right.
+      return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
     case ArgKind::get_word:
       ArgStack::push(cells(code.block)[code.index++]);
       return Flow::normal;
@@ -392,7 +394,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
         case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
         case TypeId::get_path: {
           Code one{code.block, code.index - 1};
-          return eval_expression(one, true, true);
+          return eval_expression(one, Into::new_cell, Infix::stop);
         }
         default: ArgStack::push(item); return Flow::normal;
       }
@@ -558,7 +560,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
   return eval_function_body(callable);
 }
 
-Flow call_value(const Call& call, Code& code, bool sub) {
+Flow call_value(const Call& call, Code& code, Into into) {
   check_machine_stack();
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
@@ -568,7 +570,7 @@ Flow call_value(const Call& call, Code& code, bool sub) {
   KIV_PROPAGATE(fetch_and_run(call, code));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
-  if (sub) {
+  if (into == Into::new_cell) {
     ArgStack::drop_to(slot);
     ArgStack::push(result);
   } else {
@@ -579,7 +581,13 @@ Flow call_value(const Call& call, Code& code, bool sub) {
 
 // ---- paths ----
 
-Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_mode) {
+// A path evaluated (a function on it is called), set (set-path!) or got
+// (get-path!: a function on it is an error).
+enum class PathMode : uint8_t { evaluate, set, get };
+
+Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
+  const bool set_mode = mode == PathMode::set;
+  const bool get_mode = mode == PathMode::get;
   const uint32_t count = block::count(path);
   if (count == 0) error::raise(err::script::empty_path, path);
   const Cell first = *block::at(path, 0);
@@ -591,7 +599,7 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
     if (get_mode) error::raise(err::script::invalid_path_get, path);
     Cell refinements_path = path;
     cell::set_type(refinements_path, TypeId::path);
-    return call_value({start, first, &refinements_path, 0, false}, code, sub);
+    return call_value({start, first, &refinements_path, 0, false}, code, into);
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
@@ -616,13 +624,13 @@ Flow eval_path(const Cell& path, Code& code, bool sub, bool set_mode, bool get_m
       Cell refinements_path = path;
       cell::set_type(refinements_path, TypeId::path);
       stack::pop(1);
-      return call_value({callable, selector, &refinements_path, i, false}, code, sub);
+      return call_value({callable, selector, &refinements_path, i, false}, code, into);
     }
   }
   const Cell result = set_mode ? new_value : *value;
   stack::pop(1);
   if (set_mode) stack::pop(1);  // the value to set, pushed by the caller
-  put(result, sub);
+  put(result, into);
   return Flow::normal;
 }
 
@@ -663,7 +671,7 @@ Flow eval_block(const Cell& block, bool last) {
     try {
       for (;;) {
         g_position.w1 = code.index;
-        KIV_PROPAGATE(eval_expression(code, false));
+        KIV_PROPAGATE(eval_expression(code, Into::result_slot));
         if (at_end(code)) break;
         ArgStack::reset();
       }
@@ -688,7 +696,7 @@ Flow eval_in_window(const Cell& block) {
   g_position = block;
   for (;;) {
     g_position.w1 = code.index;
-    KIV_PROPAGATE(eval_expression(code, true));
+    KIV_PROPAGATE(eval_expression(code, Into::new_cell));
     if (at_end(code)) return Flow::normal;
     ArgStack::drop_to(top);
   }
@@ -698,26 +706,26 @@ namespace {
 
 // Evaluates the value that starts an expression (the cell just taken from
 // `code`), with its arguments when it names a call.
-Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
+Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
-      return sub ? eval_in_window(value) : eval_block(value, true);
+      return into == Into::new_cell ? eval_in_window(value) : eval_block(value, true);
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
-      if (is_callable(type)) return call_value({target, value, nullptr, 0, false}, code, sub);
+      if (is_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
       if (type == TypeId::unset) error::raise(err::script::no_value, value);
       if (type == TypeId::op) error::raise(err::script::no_op_arg, value);
-      put(target, sub);
+      put(target, into);
       return Flow::normal;
     }
     case TypeId::set_word: {
       if (at_end(code)) error::raise(err::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
-      KIV_PROPAGATE(eval_expression(code, true));
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
       if (context::set_direct(value, *ArgStack::last())) {
-        if (!sub) ArgStack::set_result_keep(*ArgStack::last());
+        if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
         return Flow::normal;
       }
       Val word = ArgStack::push(value);
@@ -727,45 +735,45 @@ Flow eval_head(const Cell& value, Code& code, bool sub, bool literal) {
       if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
       const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
-      put(result, sub);
+      put(result, into);
       return Flow::normal;
     }
     case TypeId::lit_word: {
       Cell word = value;
-      put(cell::set_type(word, TypeId::word), sub);
+      put(cell::set_type(word, TypeId::word), into);
       return Flow::normal;
     }
     case TypeId::get_word:
-      put(*context::get(value), sub);
+      put(*context::get(value), into);
       return Flow::normal;
     case TypeId::native:
     case TypeId::action:
     case TypeId::function:
     case TypeId::routine:
       if (literal) {
-        put(value, sub);
+        put(value, into);
         return Flow::normal;
       }
-      return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, sub);
+      return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, into);
     case TypeId::op:
       error::raise(err::internal::not_done);
     case TypeId::path:
-      return eval_path(value, code, sub, false, false);
+      return eval_path(value, code, into, PathMode::evaluate);
     case TypeId::lit_path: {
       Cell path = value;
       cell::set_type(path, TypeId::path);
       path.w3 = 0;
-      put(path, sub);
+      put(path, into);
       return Flow::normal;
     }
     case TypeId::set_path:
       if (at_end(code)) error::raise(err::script::need_value, value);
-      KIV_PROPAGATE(eval_expression(code, true));
-      return eval_path(value, code, sub, true, false);
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:
-      return eval_path(value, code, sub, false, true);
+      return eval_path(value, code, into, PathMode::get);
     default:
-      put(value, sub);
+      put(value, into);
       return Flow::normal;
   }
 }
@@ -792,10 +800,10 @@ inline const Cell* number_operand(const Cell& operand) {
 
 }  // namespace
 
-Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
+Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
   const Cell value = cells(code_buffer(code))[code.index++];
-  KIV_PROPAGATE(eval_head(value, code, sub, literal));
-  if (no_infix) return Flow::normal;
+  KIV_PROPAGATE(eval_head(value, code, into, literal));
+  if (infix == Infix::stop) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
   for (;;) {
     const SeriesBuf* buf = code_buffer(code);
@@ -818,7 +826,7 @@ Flow eval_expression(Code& code, bool sub, bool no_infix, bool literal) {
     Cell function = *op_slot;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
-    KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, sub));
+    KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
   }
   return Flow::normal;
 }

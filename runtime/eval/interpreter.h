@@ -53,10 +53,17 @@ Flow eval_in_window(const Cell& block);
 // rethrown (so call it only inside the handler).
 Flow exit_flow(const Unwind& unwind);
 
-// Evaluates one expression at `code` (with infix operators unless
-// `no_infix`), moving `code` past it. With `literal`, functions found as
-// values are data rather than calls.
-Flow eval_expression(Code& code, bool sub, bool no_infix = false, bool literal = false);
+// Where an evaluation leaves its value: pushed as a new cell on the
+// argument stack (an argument, a sub-expression), or in the current
+// window's result slot.
+enum class Into : bool { result_slot, new_cell };
+// Whether an expression takes the infix operators that follow its first
+// value (an operator's right operand does not).
+enum class Infix : bool { take, stop };
+
+// Evaluates one expression at `code`, moving `code` past it. With
+// `literal`, functions found as values are data rather than calls.
+Flow eval_expression(Code& code, Into into, Infix infix = Infix::take, bool literal = false);
 
 // Calls a function! whose arguments are already in the current window (a
 // frame marked for it): for natives and datatypes that call user code.

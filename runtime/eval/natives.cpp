@@ -43,9 +43,18 @@ using stack::ArgStack;
 // ---- the calling convention ----
 
 Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
-bool used(const int32_t* refinements, int index) { return refinements[index] != -1; }
-Val refinement_arg(const int32_t* refinements, int index) {
-  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[index]));
+// Refinements are read by their position among the refinements of the
+// native's spec; each native below names them with an enum in spec order.
+// `refinements[i]` is -1 for an unused refinement, else the position of its
+// argument in the call's window.
+template <class Refinement>
+bool used(const int32_t* refinements, Refinement which) {
+  return refinements[static_cast<int>(which)] != -1;
+}
+// The argument of a used refinement.
+template <class Refinement>
+Val refinement_arg(const int32_t* refinements, Refinement which) {
+  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[static_cast<int>(which)]));
 }
 Flow answer(const Cell& value) {
   ArgStack::set_result_keep(value);
@@ -96,7 +105,7 @@ template <class Each>
 Flow each_expression(const Cell& block, Each each) {
   interpreter::Code code{series::node_of(block), series_type::head(block)};
   while (code.index < memory::buffer(code.block)->length()) {
-    KIV_PROPAGATE(interpreter::eval_expression(code, true));
+    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
     const Cell value = *ArgStack::last();
     stack::pop(1);
     if (each(value)) return Flow::normal;
@@ -125,15 +134,17 @@ Flow native_all(const int32_t*) {
   return answer(all_true ? last : none::make());
 }
 
+enum class CaseRefinement { all };
+
 Flow native_case(const int32_t* refinements) {
-  const bool all = used(refinements, 0);
+  const bool all = used(refinements, CaseRefinement::all);
   const Cell cases = *arg(0);
   interpreter::Code code{series::node_of(cases), series_type::head(cases)};
   const auto length = [&] { return memory::buffer(code.block)->length(); };
   Cell result = none::make();
   while (code.index < length()) {
     stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
-    KIV_PROPAGATE(interpreter::eval_expression(code, false));
+    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::result_slot));
     const Cell condition = *ArgStack::result();
     stack::unwind();
     stack::pop(1);
@@ -149,7 +160,7 @@ Flow native_case(const int32_t* refinements) {
       KIV_PROPAGATE(interpreter::eval_block(action, false));
     } else {
       stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
-      KIV_PROPAGATE(interpreter::eval_expression(code, false));
+      KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::result_slot));
       stack::unwind();
     }
     result = *ArgStack::last();
@@ -158,6 +169,8 @@ Flow native_case(const int32_t* refinements) {
   }
   return answer(result);
 }
+
+enum class SwitchRefinement { default_ };
 
 Flow native_switch(const int32_t* refinements) {
   const Cell value = *arg(0);
@@ -172,7 +185,7 @@ Flow native_switch(const int32_t* refinements) {
     }
     break;
   }
-  if (used(refinements, 0)) return run(*refinement_arg(refinements, 0));
+  if (used(refinements, SwitchRefinement::default_)) return run(*refinement_arg(refinements, SwitchRefinement::default_));
   return answer(none::make());
 }
 
@@ -383,9 +396,11 @@ Flow native_remove_each(const int32_t*) {
 
 // ---- exits ----
 
+enum class BreakRefinement { return_ };
+
 Flow native_break(const int32_t* refinements) {
-  const bool with_value = used(refinements, 0);
-  const Cell value = with_value ? *refinement_arg(refinements, 0) : unset::make();
+  const bool with_value = used(refinements, BreakRefinement::return_);
+  const Cell value = with_value ? *refinement_arg(refinements, BreakRefinement::return_) : unset::make();
   return stack::throw_break(false, with_value ? &value : nullptr);
 }
 
@@ -393,8 +408,12 @@ Flow native_continue(const int32_t*) { return stack::throw_break(true, nullptr);
 Flow native_exit(const int32_t*) { return stack::throw_exit(false); }
 Flow native_return(const int32_t*) { return stack::throw_exit(true); }
 
+// throw and catch: /name.
+enum class NameRefinement { name };
+
 Flow native_throw(const int32_t* refinements) {
-  const Cell name = used(refinements, 0) ? *refinement_arg(refinements, 0) : unset::make();
+  const Cell name =
+      used(refinements, NameRefinement::name) ? *refinement_arg(refinements, NameRefinement::name) : unset::make();
   return stack::throw_value(*arg(0), name);
 }
 
@@ -414,8 +433,8 @@ bool name_matches(const Cell& wanted, const Cell& thrown) {
 
 Flow native_catch(const int32_t* refinements) {
   const Cell block = *arg(0);
-  const bool by_name = used(refinements, 0);
-  const Cell wanted = by_name ? *refinement_arg(refinements, 0) : none::make();
+  const bool by_name = used(refinements, NameRefinement::name);
+  const Cell wanted = by_name ? *refinement_arg(refinements, NameRefinement::name) : none::make();
   stack::mark(body_name(), stack::frame::catch_);
   const Flow flow = interpreter::eval_block(block, true);
   if (flow == Flow::exit) {
@@ -434,9 +453,11 @@ Flow native_catch(const int32_t* refinements) {
   return Flow::normal;
 }
 
+enum class TryRefinement { all, keep };
+
 Flow native_try(const int32_t* refinements) {
   const Cell block = *arg(0);
-  const bool all = used(refinements, 0);
+  const bool all = used(refinements, TryRefinement::all);
   const uint32_t depth = stack::call_depth();
   stack::mark(named("try"), all ? stack::frame::try_all : stack::frame::try_);
   try {
@@ -505,7 +526,7 @@ Flow native_reduce(const int32_t*) {
   interpreter::Code code{series::node_of(value), series_type::head(value)};
   while (code.index < memory::buffer(code.block)->length()) {
     // The value stays on the stack, rooted, while the block grows.
-    KIV_PROPAGATE(interpreter::eval_expression(code, true));
+    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
     block::append(result, *ArgStack::last());
     stack::pop(1);
   }
@@ -537,27 +558,36 @@ Flow compose_into(Val out, const Cell& source, bool deep, bool only) {
   return Flow::normal;
 }
 
+enum class ComposeRefinement { deep, only };
+
 Flow native_compose(const int32_t* refinements) {
   Val out = block::push_new(block::count(*arg(0)));
-  KIV_PROPAGATE(compose_into(out, *arg(0), used(refinements, 0), used(refinements, 1)));
+  KIV_PROPAGATE(compose_into(out, *arg(0), used(refinements, ComposeRefinement::deep),
+                                 used(refinements, ComposeRefinement::only)));
   return answer(*out);
 }
 
 // get word (/any: unset without an error); get object: its values.
+enum class GetRefinement { any, case_ };
+
 Flow native_get(const int32_t* refinements) {
   if (cell::is(*arg(0), TypeId::object)) return answer(object::values_of(arg(0)));
   const Cell value = *context::get(*arg(0));
-  if (cell::is(value, TypeId::unset) && !used(refinements, 0)) error::raise(err::script::no_value, *arg(0));
+  if (cell::is(value, TypeId::unset) && !used(refinements, GetRefinement::any)) error::raise(err::script::no_value, *arg(0));
   return answer(value);
 }
 
 // set word value; set [words] value (spread when a block, unless /only);
+enum class SetRefinement { any, case_, only, some };
+
 // set object value (its fields). /any allows unset values, /some leaves
 // alone what would be set to none.
 Flow native_set(const int32_t* refinements) {
   Val target = arg(0);
   Val value = arg(1);
-  const object::SetOptions options{used(refinements, 0), used(refinements, 2), used(refinements, 3)};
+  const object::SetOptions options{.any = used(refinements, SetRefinement::any),
+                                   .only = used(refinements, SetRefinement::only),
+                                   .some = used(refinements, SetRefinement::some)};
   if (cell::is(*value, TypeId::unset) && !options.any) error::raise(err::script::need_value, *target);
   if (cell::is(*target, TypeId::object)) {
     object::set_many(target, value, options);
@@ -595,6 +625,8 @@ NodeId context_of(const Cell& value) {
 
 // bind words context: binds a word, or the words of a block (deeply, in
 // place; a copy with /copy), to the context when it holds them.
+enum class BindRefinement { copy };
+
 Flow native_bind(const int32_t* refinements) {
   const NodeId target = context_of(*arg(1));
   Val words = arg(0);
@@ -603,7 +635,7 @@ Flow native_bind(const int32_t* refinements) {
     context::bind_word(target, word);
     return answer(word);
   }
-  if (used(refinements, 0)) *words = block::copy(words, true);
+  if (used(refinements, BindRefinement::copy)) *words = block::copy(words, true);
   const bool object_context = context::kind_of(target) == context::Kind::object;
   context::bind_block(target, series::node_of(*words), series::index_of(*words), object_context);
   return answer(*words);
@@ -630,11 +662,13 @@ Flow native_context_q(const int32_t*) {
 }
 
 // construct spec, construct/with spec prototype, /only.
+enum class ConstructRefinement { with, only };
+
 Flow native_construct(const int32_t* refinements) {
   std::optional<Val> prototype;
-  if (used(refinements, 0)) prototype = refinement_arg(refinements, 0);
+  if (used(refinements, ConstructRefinement::with)) prototype = refinement_arg(refinements, ConstructRefinement::with);
   Val result = ArgStack::push(none::make());
-  object::construct(result, arg(0), prototype, used(refinements, 1));
+  object::construct(result, arg(0), prototype, used(refinements, ConstructRefinement::only));
   return answer(*result);
 }
 
@@ -646,6 +680,8 @@ Flow native_extend(const int32_t*) { error::raise(err::internal::not_done); }
 // alike (a block goes with a block or a hash); typesets combine here, blocks
 // and strings through their own set operations. unique takes one set, so
 // its refinements come one argument earlier.
+enum class SetOperationRefinement { case_, skip };
+
 template <typeset::SetOp op>
 Flow native_set_operation(const int32_t* refinements) {
   const bool two_sets = op != typeset::SetOp::unique;
@@ -656,10 +692,11 @@ Flow native_set_operation(const int32_t* refinements) {
     if (first != second && !(is_list(first) && is_list(second)))
       error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
   }
-  const bool case_sensitive = used(refinements, 0);
-  const int32_t skip = used(refinements, 1) ? cell::get_int32(*refinement_arg(refinements, 1)) : 1;
+  using enum SetOperationRefinement;
+  const bool case_sensitive = used(refinements, case_);
+  const int32_t record_size = used(refinements, skip) ? cell::get_int32(*refinement_arg(refinements, skip)) : 1;
   const Val second_set = two_sets ? arg(1) : arg(0);
-  if (is_list(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, skip));
+  if (is_list(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, record_size));
   if (first == TypeId::string) {
     using Text = string::SetOp;
     const Text text_op = op == typeset::SetOp::unique      ? Text::unique
@@ -667,7 +704,7 @@ Flow native_set_operation(const int32_t* refinements) {
                          : op == typeset::SetOp::intersect ? Text::intersect
                          : op == typeset::SetOp::exclude   ? Text::exclude
                                                            : Text::difference;
-    return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, skip));
+    return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, record_size));
   }
   if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
   error::raise(err::internal::not_done);  // bitset set operations
@@ -715,9 +752,11 @@ native::Entry comparison_entry(CmpOp op) {
 
 Flow native_not(const int32_t*) { return answer(logic::make(!logic::is_true(*arg(0)))); }
 
+enum class TypeOfRefinement { word };
+
 Flow native_type_q(const int32_t* refinements) {
   const TypeId type = cell::type_of(*arg(0));
-  if (used(refinements, 0)) return answer(word::make_global(datatype::info(type).symbol));
+  if (used(refinements, TypeOfRefinement::word)) return answer(word::make_global(datatype::info(type).symbol));
   return answer(datatype::make(type));
 }
 
@@ -755,9 +794,12 @@ Flow native_stats(const int32_t*) {
 
 // /on and /off switch the collector; with neither, one collection runs and
 // the result is the bytes still in use, as `stats` gives them.
+enum class RecycleRefinement { on, off };
+
 Flow native_recycle(const int32_t* refinements) {
-  if (used(refinements, 0) || used(refinements, 1)) {
-    runtime::state.collector_on = used(refinements, 0);
+  using enum RecycleRefinement;
+  if (used(refinements, on) || used(refinements, off)) {
+    runtime::state.collector_on = used(refinements, on);
     return answer(unset::make());
   }
   collector::collect();
@@ -779,15 +821,19 @@ Flow native_set_env(const int32_t*) {
   return answer(*arg(1));
 }
 
+enum class NewLineRefinement { all, skip };
+
 Flow native_new_line(const int32_t* refinements) {
   const Cell position = *arg(0);
   const bool on = logic::is_true(*arg(1));
-  const bool all = used(refinements, 0);
-  const uint32_t step = used(refinements, 1) ? static_cast<uint32_t>(std::max(1, cell::get_int32(*refinement_arg(refinements, 1)))) : 1;
+  const bool all = used(refinements, NewLineRefinement::all);
+  const bool skipping = used(refinements, NewLineRefinement::skip);
+  const uint32_t step =
+      skipping ? static_cast<uint32_t>(std::max(1, cell::get_int32(*refinement_arg(refinements, NewLineRefinement::skip)))) : 1;
   for (uint32_t i = 0; i < block::count(position); i += step) {
     Cell& item = *block::at(position, i);
     item.header = on ? item.header | cell::new_line_flag : item.header & ~cell::new_line_flag;
-    if (!all && !used(refinements, 1)) break;
+    if (!all && !skipping) break;
   }
   return answer(position);
 }
