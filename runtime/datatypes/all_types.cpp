@@ -26,41 +26,43 @@
 namespace kiv::datatypes {
 
 // The order is fixed: a child copies its parent's slots when it registers.
-// Types join this list as they are built.
+// Types join this list as they are built. Each datatype module registers
+// its types through `register_types`; a few register some of theirs later
+// (paths, paren, issue), when the types they copy from are in place.
 void register_all() {
   datatype::reset_registry();
-  datatype::init();
-  unset::init();
-  none::init();
-  logic::init();
-  series_type::register_type();
+  datatype::register_types();
+  unset::register_types();
+  none::register_types();
+  logic::register_types();
+  series_type::register_types();
   block::register_types();
-  string::register_type();
+  string::register_types();
   // binary!
-  integer::init();
-  symbol::register_type();
-  context::register_type();
+  integer::register_types();
+  symbol::register_types();
+  context::register_types();
   word::register_types();  // word!, lit-word!, set-word!, get-word!, refinement!
-  char_::init();
+  char_::register_types();
   native::register_types();  // native!, action!, op!
   block::register_paths();   // path!, lit-path!, set-path!, get-path!
-  function::register_type();
-  routine::register_type();
+  function::register_types();
+  routine::register_types();
   block::register_paren();
   word::register_issue();
   // url!, file!
-  object::register_type();
+  object::register_types();
   // bitset!, triple!
-  float_::init();
-  typeset::register_type();
-  error_type::register_type();
+  float_::register_types();
+  typeset::register_types();
+  error_type::register_types();
   // vector!, map!, hash!, pair!
-  percent::init();
+  percent::register_types();
   // tuple!, time!
-  tag::register_type();
-  email::register_type();
+  tag::register_types();
+  email::register_types();
   // handle!, date!, port!, money!
-  ref::register_type();
+  ref::register_types();
   // point2D!, point3D!, the imaging layer, then image!.
 }
 

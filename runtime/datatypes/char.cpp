@@ -158,7 +158,7 @@ void math(Val left, Val right) {
 
 }  // namespace
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::char_, TypeId::integer, "char!",
                            {.make = to_value,
                             .random = inherit,

@@ -23,6 +23,6 @@ inline Cell make(uint32_t code_point) { return Cell{cell::header(TypeId::char_),
 inline Val push(uint32_t code_point) { return stack::push(make(code_point)); }
 inline uint32_t get(const Cell& value) { return value.w2; }
 
-void init();
+void register_types();
 
 }  // namespace kiv::char_

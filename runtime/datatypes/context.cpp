@@ -257,6 +257,6 @@ Cell* slot_uncached(NodeId context, uint32_t index) {
   return reinterpret_cast<Cell*>(values->head_ptr()) + index;
 }
 
-void register_type() { datatype::register_type({TypeId::context, TypeId::none_type, "context!", {}}); }
+void register_types() { datatype::register_type({TypeId::context, TypeId::none_type, "context!", {}}); }
 
 }  // namespace kiv::context

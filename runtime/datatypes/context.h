@@ -156,6 +156,6 @@ bool collect_set_words(NodeId context, NodeId block, uint32_t index);
 void init_global();
 NodeId global();
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::context

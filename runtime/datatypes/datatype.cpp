@@ -93,7 +93,7 @@ TypeId highest() { return g_highest; }
 
 void set_symbol(TypeId type, uint32_t symbol) { detail::type_table[static_cast<int>(type)].symbol = symbol; }
 
-void init() {
+void register_types() {
   register_type({TypeId::datatype, TypeId::none_type, "datatype!",
                  {.form = form, .mold = mold_value, .compare = compare}});
 }

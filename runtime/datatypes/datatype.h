@@ -62,6 +62,6 @@ inline TypeId get(const Cell& value) { return static_cast<TypeId>(value.w1); }
 inline Val push(TypeId type) { return stack::push(make(type)); }
 
 // Registers datatype! itself.
-void init();
+void register_types();
 
 }  // namespace kiv::datatype

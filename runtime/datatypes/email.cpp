@@ -61,7 +61,7 @@ void eval_path(PathStep& step) {
 
 }  // namespace
 
-void register_type() {
+void register_types() {
   ActionSlots slots = string::inherited_slots();
   slots.random = {};
   slots.mold = mold;

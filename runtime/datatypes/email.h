@@ -5,6 +5,6 @@
 
 namespace kiv::email {
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::email

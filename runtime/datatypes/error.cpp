@@ -165,7 +165,7 @@ void eval_path(PathStep& step) {
 
 }  // namespace
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::error, TypeId::none_type, "error!", {.form = form, .mold = mold_value, .eval_path = eval_path}});
 }
 

@@ -20,7 +20,7 @@
 
 namespace kiv::error_type {
 
-void register_type();
+void register_types();
 
 // An error! value made from the pending error (error_raise.h). May collect.
 Cell make_from_pending();

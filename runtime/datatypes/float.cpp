@@ -520,7 +520,7 @@ void round(Val value, const RoundOptions& options) {
   store(*value, result_type, result);
 }
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::float_, TypeId::none_type, "float!",
                            {.make = to_value,
                             .random = random_value,
@@ -545,7 +545,7 @@ void init() {
 
 namespace kiv::percent {
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::percent, TypeId::float_, "percent!",
                            {.make = inherit,
                             .random = inherit,

@@ -90,7 +90,7 @@ void power(Val base, Val exponent);
 // for the result's type.
 void round(Val value, const RoundOptions& options);
 
-void init();
+void register_types();
 
 }  // namespace kiv::float_
 
@@ -111,6 +111,6 @@ inline void make_at(Cell& target, double fraction) {
 }
 inline void set_result(double fraction) { stack::set_last(make(fraction)); }
 
-void init();
+void register_types();
 
 }  // namespace kiv::percent

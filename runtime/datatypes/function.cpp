@@ -266,7 +266,7 @@ void collect_locals(Val spec, Val body) {
   }
 }
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::function, TypeId::context, "function!",
                            {.make = make_value, .reflect = reflect, .form = form, .mold = mold_value,
                             .compare = compare}});

@@ -46,6 +46,6 @@ inline Cell metadata(const Cell& callable, uint32_t index) { return *metadata_sl
 // Adds the body's set-words (and loop words) to the spec after /local.
 void collect_locals(Val spec, Val body);
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::function

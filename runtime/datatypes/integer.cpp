@@ -400,7 +400,7 @@ void do_math(Val left, Val right, MathOp op) {
   }
 }
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::integer, TypeId::none_type, "integer!",
                            {.make = make_value,
                             .random = random_value,

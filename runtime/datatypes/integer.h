@@ -109,6 +109,6 @@ const char* op_name(MathOp op);
 // script/invalid-type: the type of `value` is refused.
 [[noreturn]] void raise_invalid_type(const Cell& value);
 
-void init();
+void register_types();
 
 }  // namespace kiv::integer

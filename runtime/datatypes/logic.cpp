@@ -82,7 +82,7 @@ bool arg_true(const Cell& value) {
   return is_true(value);
 }
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::logic, TypeId::none_type, "logic!",
                            {.make = make_value,
                             .random = random_value,

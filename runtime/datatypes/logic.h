@@ -27,6 +27,6 @@ bool value_true(const Cell& value, bool check, const Cell& word);
 // Truth of a result that must be a value: unset! raises script/no-return.
 bool arg_true(const Cell& value);
 
-void init();
+void register_types();
 
 }  // namespace kiv::logic

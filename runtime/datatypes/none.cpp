@@ -25,7 +25,7 @@ int32_t no_length(Val) { return -1; }
 
 }  // namespace
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::none, TypeId::none_type, "none!",
                            {.make = make_value,
                             .to = make_value,

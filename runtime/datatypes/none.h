@@ -6,6 +6,6 @@
 namespace kiv::none {
 
 inline Cell make() { return Cell{cell::header(TypeId::none), 0, 0, 0}; }
-void init();
+void register_types();
 
 }  // namespace kiv::none

@@ -661,7 +661,7 @@ void clear_set_flags(NodeId context) {
 
 // Slots: make, reflect, form, mold, eval-path, compare, copy, put, select
 // and modify; every other action is unsupported.
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::object, TypeId::none_type, "object!",
                            {.make = make_value,
                             .reflect = reflect,

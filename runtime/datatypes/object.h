@@ -101,6 +101,6 @@ void set_many(Val object, Val value, const SetOptions& options);
 // Clears the "set" flag of every field.
 void clear_set_flags(NodeId context);
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::object

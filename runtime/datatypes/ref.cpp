@@ -14,7 +14,7 @@ int32_t mold(Val value, Val out, const MoldOptions&, int32_t part) {
 
 }  // namespace
 
-void register_type() {
+void register_types() {
   ActionSlots slots = string::inherited_slots();
   slots.random = {};
   slots.mold = mold;

@@ -4,6 +4,6 @@
 
 namespace kiv::ref {
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::ref

@@ -62,7 +62,7 @@ void define_all() {
 
 Body body_of(const Cell& routine) { return table()[function::metadata(routine, code_cell).w2].body; }
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::routine, TypeId::function, "routine!",
                            {.reflect = inherit, .form = form, .mold = mold_value, .compare = inherit}});
 }

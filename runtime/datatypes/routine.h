@@ -25,6 +25,6 @@ void define_all();
 // The body of a routine value.
 Body body_of(const Cell& routine);
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::routine

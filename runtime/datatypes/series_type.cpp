@@ -412,7 +412,7 @@ Cell copy_range(const Cell& series, uint32_t start, uint32_t count) {
   return result;
 }
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::series, TypeId::none_type, "series!",
                            {.random = random,
                             .reflect = reflect,

@@ -41,6 +41,6 @@ void remove_units(NodeId node, uint32_t position, uint32_t count);
 // A new series of `series`'s type holding `count` units from `start`.
 Cell copy_range(const Cell& series, uint32_t start, uint32_t count);
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::series_type

@@ -1136,7 +1136,7 @@ ActionSlots inherited_slots() {
   return slots;
 }
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::string, TypeId::series, "string!",
                            {.make = make_value,
                             .random = inherit,

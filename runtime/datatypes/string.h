@@ -99,6 +99,6 @@ Cell set_operation(Val first, Val second, SetOp op, bool case_sensitive, int32_t
 ActionSlots inherited_slots();
 
 // Registers string!. tag!, email! and ref! register from their own files.
-void register_type();
+void register_types();
 
 }  // namespace kiv::string

@@ -110,7 +110,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 
 }  // namespace
 
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::symbol, TypeId::none_type, "symbol!", {.compare = compare}});
 }
 

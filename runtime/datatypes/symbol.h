@@ -55,7 +55,7 @@ uint32_t count();
 NodeId table();
 NodeId index();
 
-void register_type();
+void register_types();
 
 namespace detail {
 // Appends a new symbol cell with its spelling; answers its position.

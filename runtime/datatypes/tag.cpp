@@ -20,7 +20,7 @@ int32_t mold(Val value, Val out, const MoldOptions&, int32_t part) { return form
 
 }  // namespace
 
-void register_type() {
+void register_types() {
   ActionSlots slots = string::inherited_slots();
   slots.random = {};
   slots.form = form;

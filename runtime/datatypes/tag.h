@@ -5,6 +5,6 @@
 
 namespace kiv::tag {
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::tag

@@ -145,7 +145,7 @@ Cell do_bitwise(const Cell& left, const Cell& right, SetOp op) {
 
 // Slots: make, to, form, mold, compare, and~, complement, or~, xor~ and
 // find; every other action is unsupported.
-void register_type() {
+void register_types() {
   datatype::register_type({TypeId::typeset, TypeId::none_type, "typeset!",
                            {.make = make_value,
                             .to = make_value,

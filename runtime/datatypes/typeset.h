@@ -46,6 +46,6 @@ uint32_t count(const Cell& set);
 // one type); anything else raises script/invalid-arg with it.
 Cell do_bitwise(const Cell& left, const Cell& right, SetOp op);
 
-void register_type();
+void register_types();
 
 }  // namespace kiv::typeset

@@ -18,7 +18,7 @@ int compare(const Cell&, const Cell& other, CmpOp op) { return compare_single_va
 
 }  // namespace
 
-void init() {
+void register_types() {
   datatype::register_type({TypeId::unset, TypeId::none_type, "unset!",
                            {.make = make_value, .to = make_value, .form = form, .mold = mold_value,
                             .compare = compare}});

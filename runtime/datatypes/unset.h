@@ -6,6 +6,6 @@
 namespace kiv::unset {
 
 inline Cell make() { return Cell{cell::header(TypeId::unset), 0, 0, 0}; }
-void init();
+void register_types();
 
 }  // namespace kiv::unset
