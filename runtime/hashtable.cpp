@@ -102,8 +102,8 @@ bool node_keyed(Kind kind) { return kind >= Kind::node_keyed; }
 // Keys are compared only when their type bytes agree.
 bool keys_match(const Cell& stored, const Cell& key, CmpOp op) {
   if (cell::type_of(stored) != cell::type_of(key)) return false;
-  const int answer = actions::compare_dispatch(stored, key, op);
-  return answer != -2 && actions::holds(answer, op);
+  const int answer = compare::dispatch(stored, key, op);
+  return answer != -2 && compare::holds(answer, op);
 }
 
 void sizing(Record& rec, uint32_t size) {

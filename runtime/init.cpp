@@ -88,9 +88,9 @@ void init() {
   error_catalog::load();        // before anything can raise an error
   interpreter::init();
   natives::init();
-  actions::init();
+  action_entries::init();
   base_words::init();
-  actions::init_operators();
+  action_entries::init_operators();
   base_routines::add_all();
   routine::define_all();
   slot_table::init();           // value slot table

@@ -200,7 +200,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
     if (tx == ty || (word::is_any_word(tx) && word::is_any_word(ty)) || (is_number(tx) && is_number(ty))) {
-      const int answer = actions::compare_dispatch(x, y, op);
+      const int answer = compare::dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
       return tx < ty ? -1 : 1;
@@ -351,7 +351,7 @@ void eval_path(PathStep& step) {
   }
   for (uint32_t i = head(series); i < total(series); ++i) {
     const Cell item = cells(node)[i];
-    if (actions::compare_dispatch(item, selector, CmpOp::find_word) != 0) continue;
+    if (compare::dispatch(item, selector, CmpOp::find_word) != 0) continue;
     if (step.new_value) {
       if (i + 1 >= total(series)) error::raise(err::script::invalid_path, step.path, selector);
       cells(node)[i + 1] = *step.new_value;

@@ -56,7 +56,7 @@ void make_native(Val result, Val spec, TypeId type) {
   // nothing.
   const int32_t index = cell::get_int32(*block::at(*spec, 1));
   const bool exists = index >= 1 && (type == TypeId::native ? natives::entry(static_cast<uint32_t>(index)) != nullptr
-                                                             : actions::entry(static_cast<uint32_t>(index)) != nullptr);
+                                                             : action_entries::entry(static_cast<uint32_t>(index)) != nullptr);
   if (!exists) error::raise(err::script::bad_make_arg, datatype::make(type), *spec);
   Val spec_block = stack::push(*block::at(*spec, 0));
   *result = make(type, static_cast<uint32_t>(index), spec_block);

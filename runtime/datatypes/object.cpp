@@ -450,7 +450,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
     if (tx == ty || (word::is_any_word(tx) && word::is_any_word(ty)) || (is_number(tx) && is_number(ty))) {
-      const int answer = actions::compare_dispatch(x, y, op);
+      const int answer = compare::dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
       return tx < ty ? -1 : 1;

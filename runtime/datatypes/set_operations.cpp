@@ -23,8 +23,8 @@ using typeset::SetOp;
 // Keys of different types never match; like types compare under `op`.
 bool keys_match(const Cell& a, const Cell& b, CmpOp op) {
   if (cell::type_of(a) != cell::type_of(b)) return false;
-  const int answer = actions::compare_dispatch(a, b, op);
-  return answer != -2 && actions::holds(answer, op);
+  const int answer = compare::dispatch(a, b, op);
+  return answer != -2 && compare::holds(answer, op);
 }
 
 // The record starts of a block, by the hash of their key. Positions are

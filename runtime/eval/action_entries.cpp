@@ -23,7 +23,7 @@
 #include "runtime/eval/natives.h"
 #include "runtime/mold.h"
 
-namespace kiv::actions {
+namespace kiv::action_entries {
 namespace {
 
 using stack::ArgStack;
@@ -426,4 +426,4 @@ void init_operators() {
   }
 }
 
-}  // namespace kiv::actions
+}  // namespace kiv::action_entries

@@ -3,14 +3,14 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/datatypes/datatype.h"
 
-namespace kiv::actions {
+namespace kiv::compare {
 namespace {
 
 int sign(int64_t difference) { return difference < 0 ? -1 : difference > 0 ? 1 : 0; }
 
 }  // namespace
 
-int compare_dispatch(const Cell& a, const Cell& b, CmpOp op) {
+int dispatch(const Cell& a, const Cell& b, CmpOp op) {
   const TypeId type = cell::type_of(a);
   const TypeId other = cell::type_of(b);
   switch (type) {
@@ -41,8 +41,8 @@ bool holds(int answer, CmpOp op) {
   }
 }
 
-bool compare(const Cell& a, const Cell& b, CmpOp op) {
-  const int answer = compare_dispatch(a, b, op);
+bool test(const Cell& a, const Cell& b, CmpOp op) {
+  const int answer = dispatch(a, b, op);
   if (answer == -2) {
     if (is_equality(op)) return op == CmpOp::not_equal;
     error::raise(err::script::invalid_compare, a, b);
@@ -50,4 +50,4 @@ bool compare(const Cell& a, const Cell& b, CmpOp op) {
   return holds(answer, op);
 }
 
-}  // namespace kiv::actions
+}  // namespace kiv::compare

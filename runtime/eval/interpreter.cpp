@@ -246,7 +246,7 @@ uint8_t fast_kind(const Cell& op) {
   if (known == fast_unknown) {
     known = fast_none;
     if (wrapped == TypeId::action) {
-      if (const auto math = actions::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
+      if (const auto math = action_entries::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
     } else if (const auto comparison = natives::comparison_of(op.w1)) {
       known = fast_compare + static_cast<uint8_t>(*comparison);
     }
@@ -291,7 +291,7 @@ bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
   if (kind >= fast_compare) {
     const auto op = static_cast<CmpOp>(kind - fast_compare);
     const bool whole = cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer);
-    const bool holds = whole ? compare_whole(cell::get_int32(left), cell::get_int32(right), op) : actions::compare(left, right, op);
+    const bool holds = whole ? compare_whole(cell::get_int32(left), cell::get_int32(right), op) : compare::test(left, right, op);
     left = logic::make(holds);
     return true;
   }
@@ -549,7 +549,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!is_function) {
-    const native::Entry entry = type == TypeId::action ? actions::entry(callable.w1) : natives::entry(callable.w1);
+    const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
   }
   if (shape.locals > 0) {

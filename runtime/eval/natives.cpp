@@ -178,7 +178,7 @@ Flow native_switch(const int32_t* refinements) {
   const uint32_t count = block::count(cases);
   for (uint32_t i = 0; i < count; ++i) {
     const Cell candidate = *block::at(cases, i);
-    if (cell::is(candidate, TypeId::block) || !actions::compare(candidate, value, CmpOp::equal)) continue;
+    if (cell::is(candidate, TypeId::block) || !compare::test(candidate, value, CmpOp::equal)) continue;
     for (uint32_t k = i + 1; k < count; ++k) {
       const Cell body = *block::at(cases, k);
       if (cell::is(body, TypeId::block)) return run(body);
@@ -734,7 +734,7 @@ Flow native_unset(const int32_t*) {
 
 template <CmpOp op>
 Flow native_compare(const int32_t*) {
-  return answer(logic::make(actions::compare(*arg(0), *arg(1), op)));
+  return answer(logic::make(compare::test(*arg(0), *arg(1), op)));
 }
 
 native::Entry comparison_entry(CmpOp op) {

@@ -23,7 +23,7 @@ void init();
 
 }  // namespace kiv::natives
 
-namespace kiv::actions {
+namespace kiv::action_entries {
 
 // The generic entry of action `number` (1-62), or null (set-path has none).
 native::Entry entry(uint32_t number);
@@ -36,4 +36,4 @@ void init();
 // Makes the infix operators (+, =, ...) of the actions and natives.
 void init_operators();
 
-}  // namespace kiv::actions
+}  // namespace kiv::action_entries

@@ -25,13 +25,13 @@ TEST_F(Typeset, SortsByTheNumberOfTypes) {
   const Cell one = set_of({TypeId::string});
   const Cell two = set_of({TypeId::integer, TypeId::float_});
   const Cell other_two = set_of({TypeId::block, TypeId::word});
-  EXPECT_EQ(actions::compare_dispatch(one, two, CmpOp::sort), -1);
-  EXPECT_EQ(actions::compare_dispatch(two, one, CmpOp::sort), 1);
-  EXPECT_EQ(actions::compare_dispatch(two, other_two, CmpOp::sort), 0);
-  EXPECT_NE(actions::compare_dispatch(two, other_two, CmpOp::equal), 0);
-  EXPECT_EQ(actions::compare_dispatch(two, one, CmpOp::lesser), -2);
+  EXPECT_EQ(compare::dispatch(one, two, CmpOp::sort), -1);
+  EXPECT_EQ(compare::dispatch(two, one, CmpOp::sort), 1);
+  EXPECT_EQ(compare::dispatch(two, other_two, CmpOp::sort), 0);
+  EXPECT_NE(compare::dispatch(two, other_two, CmpOp::equal), 0);
+  EXPECT_EQ(compare::dispatch(two, one, CmpOp::lesser), -2);
   // unique answers its first set as it is.
-  EXPECT_EQ(actions::compare_dispatch(typeset::do_bitwise(two, other_two, typeset::SetOp::unique), two, CmpOp::equal), 0);
+  EXPECT_EQ(compare::dispatch(typeset::do_bitwise(two, other_two, typeset::SetOp::unique), two, CmpOp::equal), 0);
 }
 
 }  // namespace
