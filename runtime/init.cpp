@@ -77,7 +77,7 @@ void init() {
   hashtable::init();            // the collector traces tables through it
   datatypes::register_all();    // type and action tables, parents first
   memory::add_first_frames();   // first node and series frames
-  root::init();                 // root block
+  root_block::init();                 // root block
   stack::init();                // argument stack
   symbol::init();               // symbol table and its index
   context::init_global();

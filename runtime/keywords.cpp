@@ -53,8 +53,8 @@ void init() {
   true_ = symbol::make("true");
   false_ = symbol::make("false");
   for (std::string_view name : boot_refinements)
-    root::append(word::make(TypeId::refinement, no_node, symbol::make(name), word::unresolved));
-  root::append(word::make_issue("ooo"));
+    root_block::append(word::make(TypeId::refinement, no_node, symbol::make(name), word::unresolved));
+  root_block::append(word::make_issue("ooo"));
 }
 
 }  // namespace kiv::kw

@@ -3,7 +3,7 @@
 #include "runtime/core/gc_safety.h"
 #include "runtime/core/series.h"
 
-namespace kiv::root {
+namespace kiv::root_block {
 namespace {
 NodeId g_node = no_node;
 }
@@ -25,4 +25,4 @@ uint32_t length() { return memory::buffer(g_node)->length(); }
 
 NodeId node() { return g_node; }
 
-}  // namespace kiv::root
+}  // namespace kiv::root_block

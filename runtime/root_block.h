@@ -11,7 +11,7 @@
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
 
-namespace kiv::root {
+namespace kiv::root_block {
 
 inline constexpr uint32_t initial_cells = 10016;
 
@@ -22,4 +22,4 @@ Cell at(uint32_t position);
 uint32_t length();
 NodeId node();
 
-}  // namespace kiv::root
+}  // namespace kiv::root_block

@@ -16,7 +16,7 @@ namespace {
 
 // While the runtime starts, words made global are kept in the root block.
 Cell kept(const Cell& value) {
-  if (runtime::state.boot_flag) root::append(value);
+  if (runtime::state.boot_flag) root_block::append(value);
   return value;
 }
 

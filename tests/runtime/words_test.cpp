@@ -82,8 +82,8 @@ TEST_F(Symbols, TypeNamesComeFirstInTypeOrder) {
   }
   EXPECT_EQ(symbol::spelling(kw::self), "self");
   bool found_issue = false;
-  for (uint32_t i = 0; i < root::length(); ++i) {
-    const Cell value = root::at(i);
+  for (uint32_t i = 0; i < root_block::length(); ++i) {
+    const Cell value = root_block::at(i);
     if (cell::is(value, TypeId::issue) && symbol::spelling(value.w2) == "ooo") found_issue = true;
   }
   EXPECT_TRUE(found_issue) << "#ooo is among the boot values";
