@@ -160,7 +160,7 @@ void print_string(const void* text, size_t length, int unit, bool newline) {
       }
       break;
     default:
-      runtime::error(runtime::error_no_switch_match, reinterpret_cast<uintptr_t>(&print_string));
+      runtime::fatal(runtime::error_no_switch_match, reinterpret_cast<uintptr_t>(&print_string));
   }
   if (newline) put_code_point('\n');
   flush();

@@ -170,7 +170,7 @@ void load(std::string_view text) {
   }
   if (problem.empty()) return;
   std::fprintf(stderr, "*** Error catalogue: %s\n", problem.c_str());
-  runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&catalogue));
+  runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&catalogue));
 }
 
 const Cell& catalogue() { return g_catalogue; }

@@ -20,7 +20,7 @@ namespace {
 // characters), so running out of room is a bug in this file.
 void room_for(size_t size, size_t more) {
   if (size + more > Text::kCapacity) {
-    runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&room_for));
+    runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&room_for));
   }
 }
 

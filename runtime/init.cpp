@@ -126,9 +126,9 @@ void top_level_body(int argc, const char* const* argv, Program program) {
     state.pending = unwind.code;
     top_handler();
   } catch (const std::bad_alloc&) {
-    error(error_out_of_memory, reinterpret_cast<uintptr_t>(&top_level_body));
+    fatal(error_out_of_memory, reinterpret_cast<uintptr_t>(&top_level_body));
   }
-  error(error_quiet, 0);  // the normal end: tracked blocks freed, status 0
+  fatal(error_quiet, 0);  // the normal end: tracked blocks freed, status 0
 }
 
 void start(int argc, const char* const* argv, Program program) {
@@ -144,7 +144,7 @@ void start(int argc, const char* const* argv, Program program) {
   pthread_attr_destroy(&attributes);
   // The Kiv thread ends the process itself; this thread only waits.
   pthread_join(thread, nullptr);
-  error(error_quiet, 0);
+  fatal(error_quiet, 0);
 }
 
 }  // namespace kiv::runtime

@@ -145,7 +145,7 @@ Collector g;
   const int length = std::snprintf(line, sizeof line, "*** Heap check failed %s collection %llu: %s\n", g.phase,
                                    static_cast<unsigned long long>(g.stats.collections + 1), detail);
   if (length > 0) (void)!::write(STDERR_FILENO, line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));
-  runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&report_corrupt));
+  runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&report_corrupt));
 }
 
 [[noreturn]] void corrupt(const char* format, ...) {

@@ -36,7 +36,7 @@ void push(RootLink* link) {
 
 void pop(RootLink* link) {
   // Roots live in C++ scopes, so they end in reverse order of creation.
-  if (g_newest != link) runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(link));
+  if (g_newest != link) runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(link));
   g_newest = link->prev;
 }
 
@@ -56,7 +56,7 @@ void set_stress_hook(StressHook hook) { g_stress = hook; }
 
 void may_gc() {
 #ifdef KIV_DEBUG_CHECKS
-  if (no_gc_depth != 0) runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&may_gc));
+  if (no_gc_depth != 0) runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&may_gc));
 #endif
   if (g_stress) g_stress();
 }

@@ -72,7 +72,7 @@ void init() {
 
 uint32_t register_class(const char* name, ReleaseFn release) {
   if (g.class_count == class_capacity)
-    runtime::error(runtime::error_assertion, reinterpret_cast<uintptr_t>(&register_class));
+    runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&register_class));
   g.classes[g.class_count++] = {name, release};
   return g.class_count;
 }

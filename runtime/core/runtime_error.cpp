@@ -176,7 +176,7 @@ void set_output_flush(void (*flush)()) { g_output_flush = flush; }
 
 void cleanup() { memory::free_all(); }
 
-void error(int number, uintptr_t address) {
+void fatal(int number, uintptr_t address) {
   if (g_output_flush) g_output_flush();
   if (number != error_quiet) show_report(number, address);
   cleanup();
@@ -184,8 +184,8 @@ void error(int number, uintptr_t address) {
 }
 
 __attribute__((noinline)) void top_handler() {
-  if (state.pending == exit_code::quiet_end) error(error_quiet, 0);
-  error(error_no_catch, reinterpret_cast<uintptr_t>(&top_handler));
+  if (state.pending == exit_code::quiet_end) fatal(error_quiet, 0);
+  fatal(error_no_catch, reinterpret_cast<uintptr_t>(&top_handler));
 }
 
 int fault_error_number(int signal_number, int signal_code, bool stack_overflow) {

@@ -32,7 +32,7 @@ size_t format_error_report(char* out, size_t capacity, int number, uintptr_t add
 
 // Ends the process as runtime error `number`. Number 0 is the quiet end:
 // no report. Every tracked block is freed first.
-[[noreturn]] void error(int number, uintptr_t address);
+[[noreturn]] void fatal(int number, uintptr_t address);
 
 // Sets the function that writes what the output layer still holds; it runs
 // before a report is written and the process ends.

@@ -49,7 +49,7 @@ void unlink(TrackedHeader* header) {
 }
 
 [[noreturn]] void out_of_memory(const void* call_site) {
-  runtime::error(runtime::error_out_of_memory, reinterpret_cast<uintptr_t>(call_site));
+  runtime::fatal(runtime::error_out_of_memory, reinterpret_cast<uintptr_t>(call_site));
 }
 
 bool total_size(size_t size, size_t* total) {

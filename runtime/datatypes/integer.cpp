@@ -436,7 +436,7 @@ const char* op_name(MathOp op) {
     case MathOp::and_: return "and~";
     case MathOp::xor_: return "xor~";
   }
-  runtime::error(runtime::error_no_switch_match, 0);
+  runtime::fatal(runtime::error_no_switch_match, 0);
 }
 
 [[noreturn]] void raise_not_related(TypeId type, const char* name) {

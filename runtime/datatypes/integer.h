@@ -94,7 +94,7 @@ inline std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op) {
     case MathOp::and_: return a & b;
     case MathOp::xor_: return a ^ b;
   }
-  runtime::error(runtime::error_no_switch_match, 0);
+  runtime::fatal(runtime::error_no_switch_match, 0);
 }
 
 // The arithmetic action behind add, subtract, multiply, divide, remainder,

@@ -111,13 +111,13 @@ TEST(RuntimeErrorDeath, QuietEndFreesTrackedBlocksWithoutText) {
   EXPECT_EXIT(
       {
         memory::allocate(64);
-        error(error_quiet, 0);
+        fatal(error_quiet, 0);
       },
       ::testing::ExitedWithCode(0), "^$");
 }
 
 TEST(RuntimeErrorDeath, UnknownNumberHasItsOwnText) {
-  EXPECT_EXIT(error(57, 0x1234), ::testing::ExitedWithCode(57),
+  EXPECT_EXIT(fatal(57, 0x1234), ::testing::ExitedWithCode(57),
               "^\\*\\*\\* Runtime Error 57: unknown error code!\n\\*\\*\\* at: 00001234h\n$");
 }
 
