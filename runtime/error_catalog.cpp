@@ -1,6 +1,8 @@
 #include "runtime/error_catalog.h"
 
 #include <cstdio>
+#include <iterator>
+#include <span>
 
 #include "runtime/core/exits.h"
 #include "runtime/core/runtime_error.h"
@@ -9,7 +11,6 @@
 #include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/embedded.h"
 #include "runtime/eval/lexer.h"
@@ -68,12 +69,22 @@ std::string quoted(std::string_view text) {
   return result;
 }
 
+// The generated ids of the category at `position`, in position order.
+std::span<const err::CatalogueWords> generated_ids(uint32_t position) {
+  const std::span<const err::CatalogueWords> all(err::catalogue_words);
+  size_t first = 0;
+  while (first < all.size() && all[first].code.value / 100 < position) ++first;
+  size_t end = first;
+  while (end < all.size() && all[end].code.value / 100 == position) ++end;
+  return all.subspan(first, end - first);
+}
+
 // The problems with one category's block at `position`, else empty.
-std::string check_category(const Cell& name, const Cell& block, uint32_t position, const Tables& tables) {
-  const std::string_view expected = tables.names[position];
+std::string check_category(const Cell& name, const Cell& block, uint32_t position) {
+  const std::string_view expected = err::category_words[position];
   if (spelling(name) != expected)
     return "category " + std::to_string(position) + " is " + quoted(spelling(name)) + " in the catalogue but " +
-           quoted(expected) + " in error_codes.h";
+           quoted(expected) + " in error_ids.h";
   const std::string where = "category " + quoted(expected);
   if (!cell::is(block, TypeId::block)) return where + " is not a block";
   const uint32_t count = field_count(block);
@@ -86,19 +97,8 @@ std::string check_category(const Cell& name, const Cell& block, uint32_t positio
   if (!cell::is(*type.name, TypeId::set_word) || spelling(*type.name) != "type" ||
       !cell::is(*type.value, TypeId::string))
     return where + " has no type: title after its code";
-  if (string::to_utf8(*type.value) != tables.titles[position])
-    return where + " is titled \"" + string::to_utf8(*type.value) + "\" in the catalogue but \"" +
-           tables.titles[position] + "\" in error_codes.h";
 
-  // The C++ ids of this category, in position order.
-  std::span<const err::CatalogueWords> ids;
-  for (size_t i = 0; i < tables.words.size(); ++i) {
-    if (tables.words[i].code.value / 100 != position) continue;
-    size_t end = i;
-    while (end < tables.words.size() && tables.words[end].code.value / 100 == position) ++end;
-    ids = tables.words.subspan(i, end - i);
-    break;
-  }
+  const std::span<const err::CatalogueWords> ids = generated_ids(position);
   for (uint32_t i = 2; i < count; ++i) {
     const Field id = field(block, i);
     const uint32_t id_position = i - 2;
@@ -109,33 +109,31 @@ std::string check_category(const Cell& name, const Cell& block, uint32_t positio
       return where + ": " + quoted(spelling(*id.name)) + " has no message template";
     if (id_position >= ids.size())
       return where + ": " + quoted(spelling(*id.name)) + " (code " + code_text +
-             ") is in the catalogue but not in error_codes.h";
-    if (spelling(*id.name) != ids[id_position].id || std::string_view(ids[id_position].category) != expected)
+             ") is in the catalogue but not in error_ids.h";
+    if (spelling(*id.name) != ids[id_position].id)
       return where + ": code " + code_text + " is " + quoted(spelling(*id.name)) + " in the catalogue but " +
-             quoted(std::string(ids[id_position].category) + "/" + ids[id_position].id) + " in error_codes.h";
+             quoted(ids[id_position].id) + " in error_ids.h";
   }
   if (count - 2 < ids.size())
     return where + ": " + quoted(ids[count - 2].id) + " (code " + std::to_string(ids[count - 2].code.value) +
-           ") is in error_codes.h but not in the catalogue";
+           ") is in error_ids.h but not in the catalogue";
   return {};
 }
 
 }  // namespace
 
-Tables builtin_tables() { return {err::catalogue_words, err::category_words, err::category_titles}; }
-
-std::string check(const Cell& catalogue, const Tables& tables) {
+std::string check(const Cell& catalogue) {
   if (!cell::is(catalogue, TypeId::block)) return "the catalogue is not a block";
   if (block::count(catalogue) % 2 != 0) return "the catalogue is not made of category names and blocks";
   const uint32_t count = field_count(catalogue);
-  if (count != tables.names.size())
-    return "the catalogue has " + std::to_string(count) + " categories, error_codes.h " +
-           std::to_string(tables.names.size());
+  const size_t expected = std::size(err::category_words);
+  if (count != expected)
+    return "the catalogue has " + std::to_string(count) + " categories, error_ids.h " + std::to_string(expected);
   for (uint32_t i = 0; i < count; ++i) {
     const Field category = field(catalogue, i);
     if (!cell::is(*category.name, TypeId::set_word))
       return "category " + std::to_string(i) + " has no set-word name";
-    std::string problem = check_category(*category.name, *category.value, i, tables);
+    std::string problem = check_category(*category.name, *category.value, i);
     if (!problem.empty()) return problem;
   }
   return {};
@@ -161,7 +159,7 @@ void load(std::string_view text) {
   std::string problem;
   try {
     Val values = read(text);
-    problem = check(*values, builtin_tables());
+    problem = check(*values);
     if (problem.empty()) g_catalogue = *values;
     stack::pop(1);
   } catch (const Unwind&) {

@@ -10,13 +10,14 @@
 // get-words naming error fields, or a word naming the field that is the
 // message). The block is kept for the whole run in a permanent root.
 //
-// C++ code raises errors by the constants of error_codes.h; `load` checks
-// that those constants and the catalogue agree on every position, so a
-// code always names the id the catalogue has there.
+// C++ code raises errors by the constants of error_codes.h, which the build
+// generates from the same file. `load` checks that the catalogue it reads
+// has the shape above and each generated id at its code's position: the
+// build's reader of the file and the runtime's must agree, or a code would
+// name another id's message.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,11 @@
 
 namespace kiv::error_catalog {
 
-// Reads the embedded catalogue (or `text`), checks it against
-// err::catalogue_words and keeps it. A catalogue that does not read or does
-// not agree ends start-up as runtime error 98, after a line on standard
-// error that names the problem. May collect.
+// Reads the embedded catalogue (or `text`), checks it against the
+// generated err::category_words and err::catalogue_words and keeps it. A
+// catalogue that does not read or does not agree ends start-up as runtime
+// error 98, after a line on standard error that names the problem. May
+// collect.
 void load();
 void load(std::string_view text);
 
@@ -37,16 +39,10 @@ void load(std::string_view text);
 // syntax error in the text is raised as usual. May collect.
 Val read(std::string_view text);
 
-// The first disagreement between a catalogue block and the C++ tables, as
-// a sentence; empty when the shapes are right and every category and id is
-// at the same position in both. Never allocates.
-struct Tables {
-  std::span<const err::CatalogueWords> words;
-  std::span<const char* const> names;   // category words by position
-  std::span<const char* const> titles;  // category titles by position
-};
-Tables builtin_tables();
-std::string check(const Cell& catalogue, const Tables& tables);
+// The first disagreement between a catalogue block and the generated
+// tables, as a sentence; empty when the shapes are right and every
+// category and id is at the same position in both. Never allocates.
+std::string check(const Cell& catalogue);
 
 // The loaded catalogue block (none before `load`).
 const Cell& catalogue();
