@@ -108,6 +108,28 @@ void show_result(const Cell& value, Outcome outcome) {
   write_text(STDOUT_FILENO, std::string(result_marker) + " " + text + "\n");
 }
 
+// Shows a value (or an error) as `show_result` does. Showing can fail
+// itself (a value of a type that cannot be molded yet): the error that
+// raises is shown in its place, and when even that cannot be shown, a
+// fixed line says so; the console goes on either way.
+void show_safely(const Cell& value, Outcome outcome) {
+  Cell shown = value;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      show_result(shown, outcome);
+      return;
+    } catch (const Unwind& unwind) {
+      if (unwind.code != exit_code::error) throw;
+      stack::unroll_to(0);
+      stack::drop_to(0);
+      runtime::state.pending = 0;
+      shown = error_type::make_from_pending();
+      outcome = Outcome::error;
+    }
+  }
+  write_text(STDOUT_FILENO, "*** Error: the result cannot be shown\n");
+}
+
 // Whether the text left an opening bracket, paren or brace unclosed, so
 // that more lines are needed.
 bool incomplete(const std::string& text) {
@@ -161,7 +183,8 @@ int run_lines() {
       stack::drop_to(0);
       code = result;
     }
-    show_result(code, outcome);
+    Val kept = stack::push(code);
+    show_safely(*kept, outcome);
     stack::drop_to(0);
     write_text(STDOUT_FILENO, prompt);
   }
@@ -197,13 +220,14 @@ int run_script(const std::string& path) {
       write_text(STDOUT_FILENO, "*** Error: not a Kiv program!\n");
       return 1;
     }
-    show_result(error_type::make_from_pending(), Outcome::error);
+    show_safely(error_type::make_from_pending(), Outcome::error);
     return 254;
   }
   Val kept = stack::push(code);
   Cell result;
   if (evaluate(*kept, &result) == Outcome::error) {
-    show_result(result, Outcome::error);
+    Val error = stack::push(result);
+    show_safely(*error, Outcome::error);
     return 254;
   }
   return 0;

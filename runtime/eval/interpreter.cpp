@@ -638,7 +638,9 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
 // expression being evaluated.
 void locate_error(Cell& where, Cell& near) {
   if (stack::call_depth() > 0) where = stack::caller_name();
-  near = g_position;
+  // Outside any evaluation (the console showing a result) there is no
+  // expression: near stays none.
+  if (!cell::is(g_position, TypeId::unset)) near = g_position;
 }
 
 }  // namespace
