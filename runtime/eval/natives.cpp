@@ -806,18 +806,37 @@ Flow native_recycle(const int32_t* refinements) {
   return native_stats(refinements);
 }
 
+// An environment variable's name: the text of a string type or the
+// spelling of a word. The system cannot hold a name that is empty or has
+// "=" or NUL in it: such a name is an invalid argument.
+std::string env_name(const Cell& name) {
+  std::string text = word::is_any_word(cell::type_of(name)) ? std::string(symbol::spelling(name.w2)) : string::to_utf8(name);
+  if (text.empty() || text.find_first_of(std::string_view("=\0", 2)) != std::string::npos)
+    error::raise(err::script::invalid_arg, name);
+  return text;
+}
+
 Flow native_get_env(const int32_t*) {
-  const auto value = os::get_env(string::to_utf8(*arg(0)).c_str());
+  const auto value = os::get_env(env_name(*arg(0)).c_str());
   if (!value) return answer(none::make());
   Val text = string::push_new(static_cast<uint32_t>(value->size()));
   string::append_utf8(text, *value);
   return answer(*text);
 }
 
+// A value with NUL in it cannot be stored whole: it is refused rather than
+// cut short. A failure of the system is an error too, never a silent no-op.
 Flow native_set_env(const int32_t*) {
-  const std::string name = cell::is(*arg(0), TypeId::string) ? string::to_utf8(*arg(0)) : std::string(symbol::spelling(arg(0)->w2));
-  if (cell::is(*arg(1), TypeId::none)) os::set_env(name.c_str(), nullptr);
-  else os::set_env(name.c_str(), string::to_utf8(*arg(1)).c_str());
+  const std::string name = env_name(*arg(0));
+  bool stored = false;
+  if (cell::is(*arg(1), TypeId::none)) {
+    stored = os::set_env(name.c_str(), nullptr);
+  } else {
+    const std::string value = string::to_utf8(*arg(1));
+    if (value.find('\0') != std::string::npos) error::raise(err::script::invalid_arg, *arg(1));
+    stored = os::set_env(name.c_str(), value.c_str());
+  }
+  if (!stored) error::raise(err::script::invalid_arg, *arg(0));
   return answer(*arg(1));
 }
 
