@@ -1,5 +1,6 @@
 #include "console/cli_console.h"
 
+#include <cerrno>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -29,13 +30,10 @@ constexpr const char* prompt = ">> ";
 constexpr const char* result_marker = "==";
 constexpr uint32_t terminal_width = 120;
 
+// Text of the console's own: results, errors, prompts. Output to standard
+// output that cannot be written ends the process (console_output.h).
 void write_text(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
+  if (!os::write_all(fd, text.data(), text.size()) && fd == STDOUT_FILENO) output::standard_output_failed(errno);
 }
 
 // `print` and `prin` land here.

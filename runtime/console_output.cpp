@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "runtime/callbacks.h"
 #include "runtime/core/runtime_error.h"
+#include "runtime/os.h"
 #include "runtime/unicode_utf8.h"
 
 namespace kiv::output {
@@ -23,15 +26,9 @@ char g_buffer[buffer_size];
 size_t g_pending = 0;
 
 void write_all(const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(g_fd, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;  // output that cannot be written is dropped, as a closed pipe
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
+  if (os::write_all(g_fd, data, length)) return;
+  if (g_fd == STDOUT_FILENO) standard_output_failed(errno);
+  // Another descriptor (standard error): there is nowhere to report it.
 }
 
 void put_code_point(uint32_t code_point) {
@@ -80,6 +77,15 @@ void init(int fd) {
 }
 
 bool is_terminal() { return g_terminal; }
+
+void standard_output_failed(int error_number) {
+  g_pending = 0;  // what is buffered cannot be written either
+  const std::string line =
+      std::string("*** Error: cannot write to standard output: ") + std::strerror(error_number) + "\n";
+  (void)os::write_all(STDERR_FILENO, line.data(), line.size());
+  runtime::cleanup();
+  std::_Exit(1);
+}
 
 void flush() {
   if (g_pending == 0) return;

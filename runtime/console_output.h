@@ -23,6 +23,12 @@ bool is_terminal();
 // Writes the pending bytes.
 void flush();
 
+// Standard output could not be written (a full disk, a closed pipe when
+// SIGPIPE is ignored): says so on standard error and ends the process with
+// status 1, so that lost output never passes for success. `error_number`
+// is the errno of the failed write.
+[[noreturn]] void standard_output_failed(int error_number);
+
 const char* print_cstring(const char* text);
 // Writes up to `max_count` bytes of `text`, stopping at a NUL.
 const char* print_counted(const char* text, size_t max_count);

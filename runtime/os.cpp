@@ -12,6 +12,19 @@
 
 namespace kiv::os {
 
+bool write_all(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
 std::string current_dir() {
   std::string path(256, '\0');
   while (::getcwd(path.data(), path.size()) == nullptr) {

@@ -1,5 +1,5 @@
 // The thin layer between the runtime and the operating system: the current
-// directory, environment, sleeping, and the clock.
+// directory, environment, writing to a descriptor, sleeping, and the clock.
 //
 // Paths and environment strings are UTF-8 (bytes as the system keeps them).
 #pragma once
@@ -19,6 +19,10 @@ bool set_env(const char* name, const char* value);
 std::optional<std::string> get_env(const char* name);
 
 // Milliseconds slept for a wait of `seconds`: at least 1, truncated.
+// Writes all `length` bytes, retrying after an interruption or a partial
+// write. False when the system refuses (errno says why).
+bool write_all(int fd, const char* data, size_t length);
+
 int64_t sleep_millis(double seconds);
 void sleep(double seconds);
 
