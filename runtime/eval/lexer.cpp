@@ -2288,10 +2288,12 @@ void Lexer::load_binary(bool build) {
   if (unclosed_) fail(TypeId::binary);
   const std::string_view t = token_text();
   const size_t brace = t.find('{');
+  // The base prefix is 2, 16 or 64; a longer run of digits stops counting
+  // as soon as it passes 64, so no prefix can overflow into a valid base.
   int base = 16;
   if (brace > 1) {
     base = 0;
-    for (size_t i = 0; i + 1 < brace; ++i) base = base * 10 + (t[i] - '0');
+    for (size_t i = 0; i + 1 < brace && base <= 64; ++i) base = base * 10 + (t[i] - '0');
   }
   const std::string_view body = t.substr(brace + 1, t.size() - brace - 2);
   bytes_.clear();
