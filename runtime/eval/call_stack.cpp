@@ -67,7 +67,14 @@ void unroll_to(uint32_t target_depth) {
     restore_context(frame);
     ArgStack::set_base(frame.saved_base);
   }
-  ArgStack::drop_to(frame_count == 0 ? 0 : ArgStack::base_index() + 1);
+  if (frame_count == 0) {
+    ArgStack::drop_to(0);
+    return;
+  }
+  // The frame left on top keeps its result slot, which the unrolled code
+  // may never have written: it starts again as unset, so that the
+  // collector never reads a stale or empty cell there.
+  ArgStack::set_result_keep(unset::make());
 }
 
 Cell caller_name() {

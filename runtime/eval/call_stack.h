@@ -99,8 +99,8 @@ inline void unwind_last() {
   ArgStack::set_result_keep(result);
 }
 // Pops frames down to `depth` frames, restoring the function contexts of
-// those it passes; the argument stack goes back to the base of the frame
-// left on top (or the bottom).
+// those it passes; the argument stack goes back to the result slot of the
+// frame left on top, set to unset (or to the bottom).
 void unroll_to(uint32_t depth);
 
 // The word that names the nearest call (skipping `<body>` and `<anon>`
