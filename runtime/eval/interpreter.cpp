@@ -38,7 +38,13 @@ using stack::ArgStack;
 // Kinds of argument in an argument cache (bits 20-21 of the typeset cell).
 enum class ArgKind : uint32_t { evaluated = 0, get_word = 1, lit_word = 2, returns = 3 };
 constexpr uint32_t kind_shift = 20;
-constexpr size_t stack_reserve = 256 * 1024;  // machine stack kept for error handling
+// Machine stack kept for raising the stack-overflow error and handling it;
+// the sanitizer build's frames are several times larger.
+#ifdef KIV_SANITIZED
+constexpr size_t stack_reserve = 1024 * 1024;
+#else
+constexpr size_t stack_reserve = 256 * 1024;
+#endif
 constexpr int max_refinements = 32;
 
 Cell g_position{};   // the expression being evaluated
