@@ -9,6 +9,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
@@ -25,7 +26,7 @@ namespace {
 using ownership::Change;
 using ownership::ChangeReport;
 using series_type::head;
-using series_type::is_any_block;
+using type_traits::is_any_block;
 using series_type::length;
 using series_type::total;
 
@@ -199,7 +200,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const Cell y = cells(nb)[hb + i];
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
-    if (tx == ty || (word::is_any_word(tx) && word::is_any_word(ty)) || (is_number(tx) && is_number(ty))) {
+    if (tx == ty || (type_traits::is_all_word(tx) && type_traits::is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
       const int answer = actions::compare_dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
@@ -256,7 +257,7 @@ void change(Val series, Val value, int32_t part, bool only, int32_t dup) {
 
 // ---- copy, take, swap, trim ----
 
-bool holds_series(TypeId type) { return series_type::is_series(type); }
+bool holds_series(TypeId type) { return type_traits::is_series(type); }
 
 // Replaces every series cell of `block` by its copy (deep for blocks);
 // with a type filter, only the selected types, series or not.

@@ -4,6 +4,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
@@ -67,7 +68,7 @@ void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     Cell& item = cells(block)[i];
     const TypeId type = cell::type_of(item);
-    if (series_type::is_any_block(type)) {
+    if (type_traits::is_any_block(type)) {
       const NodeId inner = series::node_of(item);
       if (!cycle::find(inner)) bind_cells(context, inner, series::index_of(item), self);
     } else if (self && type == TypeId::word && item.w2 == kw::self) {

@@ -10,6 +10,7 @@
 // C++ storage (`Units`, or a vector of code points). Writing may then grow
 // or move any buffer, the source's included, and a string may be its own
 // argument: `append s s` reads the text before the write begins.
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/string.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ namespace {
 using ownership::Change;
 using ownership::ChangeReport;
 using series_type::head;
-using series_type::is_any_string;
+using type_traits::is_any_string;
 using series_type::total;
 
 // Buffer flag of a bitset! whose members include every bit beyond the
@@ -682,10 +683,7 @@ std::u32string trimmed(const std::u32string& text, const TrimOptions& options, c
   if (!options.head || options.tail) {
     while (end > first && is_blank(text[end - 1])) cut_line_feed |= text[--end] == U'\n';
   }
-  if (options.head || options.tail) {
-    out.assign(text, first, end - first);
-    return out;
-  }
+  if (options.head || options.tail) return text.substr(first, end - first);
   // Line by line: no line spaces at the start of a line or just before
   // its line feed.
   bool line_start = true;

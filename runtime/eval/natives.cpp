@@ -11,6 +11,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -331,7 +332,7 @@ Flow native_forall(const int32_t*) {
   const Cell name = *arg(0);
   const Cell body = *arg(1);
   const Cell original = *context::get(name);
-  if (!series_type::is_series(cell::type_of(original)))
+  if (!type_traits::is_series(cell::type_of(original)))
     error::raise(err::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
   open_loop();
   bool broke = false;
@@ -399,11 +400,11 @@ Flow native_throw(const int32_t* refinements) {
 }
 
 bool name_matches(const Cell& wanted, const Cell& thrown) {
-  if (!word::is_any_word(cell::type_of(thrown))) return false;
+  if (!type_traits::is_all_word(cell::type_of(thrown))) return false;
   if (cell::is(wanted, TypeId::block)) {
     for (uint32_t i = 0; i < block::count(wanted); ++i) {
       const Cell item = *block::at(wanted, i);
-      if (!word::is_any_word(cell::type_of(item)))
+      if (!type_traits::is_all_word(cell::type_of(item)))
         error::raise(err::script::invalid_refine_arg, named("name"), wanted);
       if (symbol::resolve(item.w2) == symbol::resolve(thrown.w2)) return true;
     }
@@ -500,7 +501,7 @@ Flow native_do(const int32_t*) {
 
 Flow native_reduce(const int32_t*) {
   const Cell value = *arg(0);
-  if (!series_type::is_any_block(cell::type_of(value))) return answer(value);
+  if (!type_traits::is_any_block(cell::type_of(value))) return answer(value);
   Val result = block::push_new(block::count(value));
   interpreter::Code code{series::node_of(value), series_type::head(value)};
   while (code.index < memory::buffer(code.block)->length()) {
@@ -566,7 +567,7 @@ Flow native_set(const int32_t* refinements) {
     const bool spread = cell::is(*value, TypeId::block) && !options.only;
     for (uint32_t i = 0; i < block::count(words); ++i) {
       const Cell name = *block::at(words, i);
-      if (!word::is_any_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
+      if (!type_traits::is_all_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
       const Cell item = spread ? (i < block::count(*value) ? *block::at(*value, i) : none::make()) : *value;
       if (options.some && cell::is(item, TypeId::none)) continue;
       if (cell::is(item, TypeId::unset) && !options.any) error::raise(err::script::need_value, name);
@@ -588,7 +589,7 @@ Flow native_set(const int32_t* refinements) {
 // holds.
 NodeId context_of(const Cell& value) {
   const TypeId type = cell::type_of(value);
-  const bool has_context = type == TypeId::object || type == TypeId::function || word::is_any_word(type);
+  const bool has_context = type == TypeId::object || type == TypeId::function || type_traits::is_all_word(type);
   if (!has_context || value.w1 == no_node) error::raise(err::script::invalid_arg, value);
   return value.w1;
 }
