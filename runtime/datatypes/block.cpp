@@ -26,9 +26,11 @@ namespace {
 using ownership::Change;
 using ownership::ChangeReport;
 using series_type::head;
-using type_traits::is_any_block;
 using series_type::length;
 using series_type::total;
+using type_traits::is_all_word;
+using type_traits::is_any_block;
+using type_traits::is_number;
 
 Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
 
@@ -169,8 +171,6 @@ int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part)
 
 // ---- compare ----
 
-bool is_number(TypeId type) { return type == TypeId::integer || type == TypeId::float_ || type == TypeId::percent; }
-
 bool paths_alike(TypeId a, TypeId b, CmpOp op) {
   const bool lookup = op == CmpOp::find_word || op == CmpOp::find_word_case;
   return lookup && ((a == TypeId::path && b == TypeId::lit_path) || (a == TypeId::lit_path && b == TypeId::path));
@@ -200,7 +200,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const Cell y = cells(nb)[hb + i];
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
-    if (tx == ty || (type_traits::is_all_word(tx) && type_traits::is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
+    if (tx == ty || (is_all_word(tx) && is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
       const int answer = actions::compare_dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {

@@ -50,18 +50,9 @@ void claim_entries(NodeId context) {
   for (uint32_t i = 0; i < memory::buffer(words)->length(); ++i) entries[i].w1 = context;
 }
 
-bool is_bindable_word(TypeId type) {
-  switch (type) {
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::refinement:
-      return true;
-    default:
-      return false;
-  }
-}
+// The words that binding changes: all-word! but issue!, which keeps the
+// binding it was made with.
+bool is_bindable_word(TypeId type) { return type_traits::is_all_word(type) && type != TypeId::issue; }
 
 void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
   cycle::push(block);
@@ -119,16 +110,8 @@ NodeId make_from_words(NodeId block, uint32_t index, const Options& options) {
   Rooted<NodeId> context(make(length > index ? length - index : 0, options));
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     const Cell item = cells(block)[i];
-    switch (cell::type_of(item)) {
-      case TypeId::word:
-      case TypeId::get_word:
-      case TypeId::lit_word:
-      case TypeId::refinement:
-        add_symbol(context.get(), item.w2, true);
-        break;
-      default:
-        break;
-    }
+    const TypeId type = cell::type_of(item);
+    if (type_traits::is_argument_word(type) || type == TypeId::refinement) add_symbol(context.get(), item.w2, true);
   }
   return context.get();
 }

@@ -21,14 +21,12 @@
 namespace kiv::function {
 namespace {
 
+using type_traits::is_argument_word;
+
 constexpr uint32_t metadata_cells = 5;
 
 bool is_symbol(const Cell& value, std::string_view name) {
   return symbol::equal_caseless(symbol::spelling(value.w2), name);
-}
-
-bool is_argument_word(TypeId type) {
-  return type == TypeId::word || type == TypeId::lit_word || type == TypeId::get_word;
 }
 
 // A type block: datatypes, typesets, and words naming them.

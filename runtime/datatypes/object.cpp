@@ -32,6 +32,8 @@ namespace kiv::object {
 namespace {
 
 using context::Kind;
+using type_traits::is_all_word;
+using type_traits::is_number;
 
 constexpr uint32_t new_object_room = 4;
 enum Handler : uint32_t { on_change = 0, on_deep_change = 1 };
@@ -397,15 +399,7 @@ void assign(Val object, uint32_t index, Val new_value) {
 // obj/field and obj/field: value.
 void eval_path(PathStep& step) {
   const Cell element = *step.selector;
-  switch (cell::type_of(element)) {
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::get_word:
-    case TypeId::lit_word:
-      break;
-    default:
-      error::raise(err::script::invalid_path, step.path, element);
-  }
+  if (!type_traits::is_any_word(cell::type_of(element))) error::raise(err::script::invalid_path, step.path, element);
   const int32_t index = field_index(*step.value, element);
   const bool missing = index < 0 || (!step.new_value && cell::is(value_at(step.value->w1, index), TypeId::unset));
   if (missing) {
@@ -427,8 +421,6 @@ void eval_path(PathStep& step) {
 
 // Objects compare field by field, ordered first by their number of fields,
 // then by each field's symbol, then by its value.
-bool is_number(TypeId type) { return type == TypeId::integer || type == TypeId::float_ || type == TypeId::percent; }
-
 int compare(const Cell& a, const Cell& b, CmpOp op) {
   if (!cell::is(a, TypeId::object) || !cell::is(b, TypeId::object)) return -2;
   if (a.w1 == b.w1) return 0;
@@ -450,7 +442,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const Cell y = value_at(b.w1, word_b.w3);
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
-    if (tx == ty || (type_traits::is_all_word(tx) && type_traits::is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
+    if (tx == ty || (is_all_word(tx) && is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
       const int answer = actions::compare_dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
@@ -472,7 +464,7 @@ void copy(Val value, std::optional<Val>, bool deep, std::optional<Val> types) {
 
 // select object 'field: the value, or none.
 void select(Val object, Val key, const FindOptions&) {
-  if (!type_traits::is_all_word(cell::type_of(*key)))
+  if (!is_all_word(cell::type_of(*key)))
     error::raise(err::script::invalid_type, datatype::make(cell::type_of(*key)));
   const int32_t index = field_index(*object, *key);
   *object = index < 0 ? none::make() : value_at(object->w1, static_cast<uint32_t>(index));
@@ -492,7 +484,7 @@ void put(Val object, Val key, Val value, bool) {
 // ownership of the object's series.
 void modify(Val target, Val field, Val value, bool) {
   const std::string_view name =
-      type_traits::is_all_word(cell::type_of(*field)) ? symbol::spelling(symbol::resolve(field->w2)) : std::string_view();
+      is_all_word(cell::type_of(*field)) ? symbol::spelling(symbol::resolve(field->w2)) : std::string_view();
   if (name == "changed") {
     if (!cell::is(*value, TypeId::none)) error::raise(err::script::invalid_arg, *value);
     clear_set_flags(target->w1);
@@ -504,7 +496,7 @@ void modify(Val target, Val field, Val value, bool) {
     } else {
       const bool well_formed = cell::is(*value, TypeId::block) && block::count(*value) >= 2 &&
                                cell::is(*block::at(*value, 0), TypeId::object) &&
-                               type_traits::is_all_word(cell::type_of(*block::at(*value, 1)));
+                               is_all_word(cell::type_of(*block::at(*value, 1)));
       if (!well_formed) error::raise(err::script::invalid_arg, *value);
       Val owner = stack::push(*block::at(*value, 0));
       Val word = stack::push(*block::at(*value, 1));
