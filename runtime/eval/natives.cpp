@@ -478,11 +478,8 @@ Flow native_has(const int32_t*) {
 
 Flow native_do(const int32_t*) {
   const Cell value = *arg(0);
+  if (type_traits::is_any_list(cell::type_of(value))) return run(value);
   switch (cell::type_of(value)) {
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::hash:
-      return run(value);
     case TypeId::string: {
       const std::string text = string::to_utf8(value);
       return run(*lexer::scan(text));
@@ -651,16 +648,17 @@ template <typeset::SetOp op>
 Flow native_set_operation(const int32_t* refinements) {
   const bool two_sets = op != typeset::SetOp::unique;
   const TypeId first = cell::type_of(*arg(0));
-  const auto is_list = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
+  // The block sets: block! and hash!, any-list! but paren!.
+  const auto is_block_or_hash = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
   if (two_sets) {
     const TypeId second = cell::type_of(*arg(1));
-    if (first != second && !(is_list(first) && is_list(second)))
+    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)))
       error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
   }
   const bool case_sensitive = used(refinements, 0);
   const int32_t skip = used(refinements, 1) ? cell::get_int32(*refinement_arg(refinements, 1)) : 1;
   const Val second_set = two_sets ? arg(1) : arg(0);
-  if (is_list(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, skip));
+  if (is_block_or_hash(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, skip));
   if (first == TypeId::string) {
     using Text = string::SetOp;
     const Text text_op = op == typeset::SetOp::unique      ? Text::unique
