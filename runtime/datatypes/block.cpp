@@ -31,6 +31,7 @@ using series_type::total;
 using type_traits::is_all_word;
 using type_traits::is_any_block;
 using type_traits::is_number;
+using type_traits::is_series;
 
 Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
 
@@ -257,8 +258,6 @@ void change(Val series, Val value, int32_t part, bool only, int32_t dup) {
 
 // ---- copy, take, swap, trim ----
 
-bool holds_series(TypeId type) { return type_traits::is_series(type); }
-
 // Replaces every series cell of `block` by its copy (deep for blocks);
 // with a type filter, only the selected types, series or not.
 void copy_nested(NodeId node, const Cell* types) {
@@ -266,10 +265,10 @@ void copy_nested(NodeId node, const Cell* types) {
     const Cell item = cells(node)[i];
     const TypeId type = cell::type_of(item);
     if (types) {
-      const bool copyable = holds_series(type) || type == TypeId::bitset || type == TypeId::object ||
+      const bool copyable = is_series(type) || type == TypeId::bitset || type == TypeId::object ||
                             type == TypeId::error || type == TypeId::map;
       if (!copyable || !typeset::has(*types, type)) continue;
-    } else if (!holds_series(type)) {
+    } else if (!is_series(type)) {
       continue;
     }
     const action::CopyFn copy_fn = datatype::actions(type).copy;
@@ -300,7 +299,7 @@ void take(Val series, std::optional<Val> part, bool deep, bool last) {
   if (!deep) return;
   if (part && is_any_block(cell::type_of(*series))) {
     copy_nested(series::node_of(*series), nullptr);
-  } else if (holds_series(cell::type_of(*series))) {
+  } else if (is_series(cell::type_of(*series))) {
     if (const action::CopyFn copy_fn = datatype::actions(cell::type_of(*series)).copy)
       copy_fn(series, std::nullopt, true, std::nullopt);
   }
