@@ -15,7 +15,7 @@
 //   percent!, as number! is.
 // - Sets that the runtime tests and the language has no typeset for
 //   (map_key, argument_word), each said once below.
-// Where a call site wants a family less or more one type, it writes the
+// Where a call site wants a family with a type more or less, it writes the
 // exception next to the family and says why (the interpreter calls every
 // any-function! but op! by prefix, for one).
 //
@@ -34,25 +34,26 @@
 
 namespace kiv::type_traits {
 
+// The members of each family are given once, in detail::build() below.
 enum class Family : uint8_t {
-  // The language's typesets, named as in Kiv.
-  number,        // integer! float! percent!
-  planar,        // pair! point2D!
-  any_point,     // point2D! point3D!
-  scalar,        // number!, any-point!, money! char! pair! tuple! time! date!
-  any_word,      // word! set-word! lit-word! get-word!
-  all_word,      // any-word!, refinement! issue!
-  any_list,      // block! paren! hash!
-  any_path,      // path! lit-path! set-path! get-path!
-  any_block,     // any-list!, any-path!
-  any_function,  // native! action! op! function! routine!
-  any_object,    // object! error! port!
-  any_string,    // string! file! url! tag! email! ref!
-  series,        // any-block!, any-string!, binary! image! vector!
-  immediate,     // scalar!, all-word!, none! logic! datatype! typeset! handle!
+  // The language's typesets: number!, planar!, any-point!, ... as named.
+  number,
+  planar,
+  any_point,
+  scalar,
+  any_word,
+  all_word,
+  any_list,
+  any_path,
+  any_block,
+  any_function,
+  any_object,
+  any_string,
+  series,
+  immediate,
   // Sets of the runtime's own.
-  map_key,        // may be a key of a map!: any-string!, all-word!, scalar!, binary!
-  argument_word,  // names an argument in a function spec: word! get-word! lit-word!
+  map_key,        // may be a key of a map! (stored, or written as #[...])
+  argument_word,  // names an argument in a function spec
 };
 
 struct Traits {

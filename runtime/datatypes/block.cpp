@@ -14,7 +14,6 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/mold.h"

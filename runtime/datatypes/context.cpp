@@ -7,7 +7,6 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/hashtable.h"

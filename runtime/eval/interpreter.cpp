@@ -346,7 +346,7 @@ inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix
     const Cell* value = context::slot(at->w1, at->w3);
     if (!value) return false;
     const TypeId value_type = cell::type_of(*value);
-    if (value_type == TypeId::unset || value_type == TypeId::op || is_prefix_callable(value_type)) return false;
+    if (value_type == TypeId::unset || type_traits::is_any_function(value_type)) return false;
     ArgStack::push(*value);
   } else {
     return false;
