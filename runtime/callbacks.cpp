@@ -16,10 +16,15 @@ struct HookList {
   size_t count = 0;
   size_t capacity = 0;
 
-  void reset() {
+  void release() {
     memory::free(entries);
+    entries = nullptr;
+    count = capacity = 0;
+  }
+
+  void reset() {
+    release();
     entries = static_cast<Hook*>(memory::allocate(growth * sizeof(Hook)));
-    count = 0;
     capacity = growth;
   }
 
@@ -52,6 +57,11 @@ HookList<TextHook> g_text_hooks;
 }  // namespace
 
 void init() {
+  // Both old lists go before either new one is made: after a free_all
+  // (shutdown, tests) they are stale, and a new first list could take the
+  // second's old address, which the second's free would then release.
+  g_print_hooks.release();
+  g_text_hooks.release();
   g_print_hooks.reset();
   g_text_hooks.reset();
 }

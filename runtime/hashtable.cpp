@@ -9,6 +9,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/gc_safety.h"
 #include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/eval/compare.h"
@@ -252,39 +253,11 @@ void drop_pair(NodeId data, uint32_t position) {
 }
 
 // A map key as stored: words become set-words; other keys keep their type
-// when they make sense as keys.
+// when they make sense as keys (type_traits::is_map_key).
 void normalize_map_key(Cell& key) {
-  switch (cell::type_of(key)) {
-    case TypeId::word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::set_word:
-      cell::set_type(key, TypeId::set_word);
-      return;
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::binary:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref:
-    case TypeId::char_:
-    case TypeId::integer:
-    case TypeId::float_:
-    case TypeId::refinement:
-    case TypeId::issue:
-    case TypeId::pair:
-    case TypeId::percent:
-    case TypeId::tuple:
-    case TypeId::time:
-    case TypeId::date:
-    case TypeId::money:
-    case TypeId::point2d:
-    case TypeId::point3d:
-      return;
-    default:
-      error::raise(err::script::invalid_path, datatype::make(cell::type_of(key)));
-  }
+  const TypeId type = cell::type_of(key);
+  if (type_traits::is_any_word(type)) cell::set_type(key, TypeId::set_word);
+  else if (!type_traits::is_map_key(type)) error::raise(err::script::invalid_path, datatype::make(type));
 }
 
 }  // namespace
@@ -361,7 +334,10 @@ uint32_t hash_value(const Cell& value, bool case_sensitive) {
     const uint32_t all[3] = {value.w1, value.w2, value.w3};
     return murmur3(all + (first - 1), static_cast<size_t>(count) * 4);
   };
-  switch (cell::type_of(value)) {
+  const TypeId type = cell::type_of(value);
+  if (type_traits::is_all_word(type)) return fmix32(symbol::resolve(value.w2));
+  if (type_traits::is_any_string(type)) return hash_string(value, case_sensitive);
+  switch (type) {
     case TypeId::unset: return 0xFFFFFFFE;
     case TypeId::none: return 0xFFFFFFFF;
     case TypeId::datatype:
@@ -376,19 +352,7 @@ uint32_t hash_value(const Cell& value, bool case_sensitive) {
     case TypeId::event: return fmix32(value.w2);
     case TypeId::native:
     case TypeId::action: return fmix32(value.w3);
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::refinement:
-    case TypeId::issue: return fmix32(symbol::resolve(value.w2));
     case TypeId::symbol: return hash_name(symbol::spelling_of_cell(value));
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref: return hash_string(value, case_sensitive);
     case TypeId::float_:
     case TypeId::percent:
     case TypeId::time: {
@@ -600,14 +564,7 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup) {
   const Record& rec = record(table);
   const Kind kind = kind_of(rec);
   Cell probe_key = key;
-  if (kind == Kind::map) {
-    switch (cell::type_of(key)) {
-      case TypeId::word:
-      case TypeId::lit_word:
-      case TypeId::get_word: cell::set_type(probe_key, TypeId::set_word); break;
-      default: break;
-    }
-  }
+  if (kind == Kind::map && type_traits::is_any_word(cell::type_of(key))) cell::set_type(probe_key, TypeId::set_word);
   const Cell* data = cells(rec.data);
   const int32_t* flags = words(rec.flags);
   const int32_t* keys = words(rec.keys);

@@ -7,10 +7,10 @@
 #include "runtime/core/cycle.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -26,9 +26,9 @@ enum EntryCell : uint32_t { value_cell = 0, owner_cell = 1, word_cell = 2 };
 
 NodeId g_table = no_node;
 
-bool owned_deeply(TypeId type) { return series_type::is_any_block(type); }
+bool owned_deeply(TypeId type) { return type_traits::is_any_block(type); }
 bool owned_flatly(TypeId type) {
-  return series_type::is_any_string(type) || type == TypeId::binary || type == TypeId::vector || type == TypeId::bitset;
+  return type_traits::is_any_string(type) || type == TypeId::binary || type == TypeId::vector || type == TypeId::bitset;
 }
 bool ownable(TypeId type) { return owned_deeply(type) || owned_flatly(type); }
 

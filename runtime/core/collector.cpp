@@ -17,84 +17,11 @@
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 
 namespace kiv::collector {
 
-Rule rule_of(TypeId type) {
-  switch (type) {
-    case TypeId::datatype:
-    case TypeId::unset:
-    case TypeId::none:
-    case TypeId::logic:
-    case TypeId::char_:
-    case TypeId::integer:
-    case TypeId::float_:
-    case TypeId::triple:
-    case TypeId::typeset:
-    case TypeId::pair:
-    case TypeId::percent:
-    case TypeId::tuple:
-    case TypeId::series:  // a parent type: no value has it
-    case TypeId::time:
-    case TypeId::date:
-    case TypeId::money:
-    case TypeId::point2d:
-    case TypeId::point3d:
-      return Rule::nothing;
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::refinement:
-    case TypeId::issue:
-      return Rule::word;
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::path:
-    case TypeId::lit_path:
-    case TypeId::set_path:
-    case TypeId::get_path:
-    case TypeId::binary:
-    case TypeId::bitset:
-    case TypeId::vector:
-    case TypeId::error:  // w2: the block of its fields
-      return Rule::series;
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref:
-      return Rule::text;
-    case TypeId::symbol:
-      return Rule::symbol;
-    case TypeId::context:
-      return Rule::context;
-    case TypeId::object:
-    case TypeId::port:
-      return Rule::object;
-    case TypeId::map:
-    case TypeId::hash:
-      return Rule::map;
-    case TypeId::function:
-    case TypeId::routine:
-      return Rule::function;
-    case TypeId::native:
-    case TypeId::action:
-      return Rule::native;
-    case TypeId::op:
-      return Rule::op;
-    case TypeId::image:
-      return Rule::image;
-    case TypeId::handle:
-      return Rule::handle;
-    case TypeId::event:
-      return Rule::event;
-    case TypeId::none_type:
-      return Rule::unknown;
-  }
-  return Rule::unknown;  // ids past the last type
-}
+Rule rule_of(TypeId type) { return type_traits::marking_rule(type); }
 
 namespace {
 

@@ -12,7 +12,8 @@
 //    cells, and the markers other modules register. Marking follows an
 //    explicit work list, never recursion, so a deeply nested block cannot
 //    overflow the machine stack. What a cell refers to is decided by its
-//    type, in one table (`rule_of`).
+//    type: each type's marking rule is a column of the type traits table
+//    (type_traits.h), read through `rule_of`.
 // 2. Sweep. Ownership records are weak: those whose series or owner went
 //    unmarked are dropped (ownership.h). The external handles that no value
 //    marked are released (handles.h). Every buffer in use that is not
@@ -112,9 +113,9 @@ bool verifying();
 void report_at(NodeId series, uint32_t index);
 [[noreturn]] void fail_check(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// What a cell of each type refers to. Every type id has one rule; the
-// payload words named are those that hold node ids (or, for handle!, the
-// index of an external handle).
+// What a cell of each type refers to. Every type id has one rule, given in
+// the type traits table (type_traits.h); the payload words named are those
+// that hold node ids (or, for handle!, the index of an external handle).
 enum class Rule : uint8_t {
   nothing,
   word,       // w1 context, when not 0

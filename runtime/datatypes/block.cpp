@@ -9,11 +9,11 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/mold.h"
@@ -25,9 +25,12 @@ namespace {
 using ownership::Change;
 using ownership::ChangeReport;
 using series_type::head;
-using series_type::is_any_block;
 using series_type::length;
 using series_type::total;
+using type_traits::is_all_word;
+using type_traits::is_any_block;
+using type_traits::is_number;
+using type_traits::is_series;
 
 Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
 
@@ -168,8 +171,6 @@ int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part)
 
 // ---- compare ----
 
-bool is_number(TypeId type) { return type == TypeId::integer || type == TypeId::float_ || type == TypeId::percent; }
-
 bool paths_alike(TypeId a, TypeId b, CmpOp op) {
   const bool lookup = op == CmpOp::find_word || op == CmpOp::find_word_case;
   return lookup && ((a == TypeId::path && b == TypeId::lit_path) || (a == TypeId::lit_path && b == TypeId::path));
@@ -199,7 +200,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const Cell y = cells(nb)[hb + i];
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
-    if (tx == ty || (word::is_any_word(tx) && word::is_any_word(ty)) || (is_number(tx) && is_number(ty))) {
+    if (tx == ty || (is_all_word(tx) && is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
       const int answer = compare::dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
@@ -256,8 +257,6 @@ void change(Val series, Val value, int32_t part, bool only, int32_t dup) {
 
 // ---- copy, take, swap, trim ----
 
-bool holds_series(TypeId type) { return series_type::is_series(type); }
-
 // Replaces every series cell of `block` by its copy (deep for blocks);
 // with a type filter, only the selected types, series or not.
 void copy_nested(NodeId node, const Cell* types) {
@@ -265,10 +264,10 @@ void copy_nested(NodeId node, const Cell* types) {
     const Cell item = cells(node)[i];
     const TypeId type = cell::type_of(item);
     if (types) {
-      const bool copyable = holds_series(type) || type == TypeId::bitset || type == TypeId::object ||
+      const bool copyable = is_series(type) || type == TypeId::bitset || type == TypeId::object ||
                             type == TypeId::error || type == TypeId::map;
       if (!copyable || !typeset::has(*types, type)) continue;
-    } else if (!holds_series(type)) {
+    } else if (!is_series(type)) {
       continue;
     }
     const action::CopyFn copy_fn = datatype::actions(type).copy;
@@ -299,7 +298,7 @@ void take(Val series, std::optional<Val> part, bool deep, bool last) {
   if (!deep) return;
   if (part && is_any_block(cell::type_of(*series))) {
     copy_nested(series::node_of(*series), nullptr);
-  } else if (holds_series(cell::type_of(*series))) {
+  } else if (is_series(cell::type_of(*series))) {
     if (const action::CopyFn copy_fn = datatype::actions(cell::type_of(*series)).copy)
       copy_fn(series, std::nullopt, true, std::nullopt);
   }

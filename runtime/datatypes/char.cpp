@@ -9,6 +9,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -60,29 +61,26 @@ uint32_t from_number(const Cell& spec, double number) {
 
 // `make` and `to` of char!.
 void to_value(Val result, Val spec, TypeId) {
+  const TypeId from = cell::type_of(*spec);
   uint32_t code_point = 0;
-  switch (cell::type_of(*spec)) {
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref:
-      code_point = from_text(*spec);
-      break;
-    case TypeId::char_:
-    case TypeId::integer:
-      code_point = from_number(*spec, integer::get(*spec));
-      break;
-    case TypeId::float_:
-    case TypeId::percent:
-      code_point = from_number(*spec, std::trunc(cell::get_double(*spec)));
-      break;
-    case TypeId::binary:
-      code_point = from_binary(*spec);
-      break;
-    default:
-      raise_bad_to(*spec);
+  if (type_traits::is_any_string(from)) {
+    code_point = from_text(*spec);
+  } else {
+    switch (from) {
+      case TypeId::char_:
+      case TypeId::integer:
+        code_point = from_number(*spec, integer::get(*spec));
+        break;
+      case TypeId::float_:
+      case TypeId::percent:
+        code_point = from_number(*spec, std::trunc(cell::get_double(*spec)));
+        break;
+      case TypeId::binary:
+        code_point = from_binary(*spec);
+        break;
+      default:
+        raise_bad_to(*spec);
+    }
   }
   *result = make(code_point);
 }

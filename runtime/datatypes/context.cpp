@@ -4,9 +4,9 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/hashtable.h"
@@ -49,25 +49,16 @@ void claim_entries(NodeId context) {
   for (uint32_t i = 0; i < memory::buffer(words)->length(); ++i) entries[i].w1 = context;
 }
 
-bool is_bindable_word(TypeId type) {
-  switch (type) {
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::refinement:
-      return true;
-    default:
-      return false;
-  }
-}
+// The words that binding changes: all-word! but issue!, which keeps the
+// binding it was made with.
+bool is_bindable_word(TypeId type) { return type_traits::is_all_word(type) && type != TypeId::issue; }
 
 void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
   cycle::push(block);
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     Cell& item = cells(block)[i];
     const TypeId type = cell::type_of(item);
-    if (series_type::is_any_block(type)) {
+    if (type_traits::is_any_block(type)) {
       const NodeId inner = series::node_of(item);
       if (!cycle::find(inner)) bind_cells(context, inner, series::index_of(item), self);
     } else if (self && type == TypeId::word && item.w2 == kw::self) {
@@ -118,16 +109,8 @@ NodeId make_from_words(NodeId block, uint32_t index, const Options& options) {
   Rooted<NodeId> context(make(length > index ? length - index : 0, options));
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     const Cell item = cells(block)[i];
-    switch (cell::type_of(item)) {
-      case TypeId::word:
-      case TypeId::get_word:
-      case TypeId::lit_word:
-      case TypeId::refinement:
-        add_symbol(context.get(), item.w2, true);
-        break;
-      default:
-        break;
-    }
+    const TypeId type = cell::type_of(item);
+    if (type_traits::is_argument_word(type) || type == TypeId::refinement) add_symbol(context.get(), item.w2, true);
   }
   return context.get();
 }

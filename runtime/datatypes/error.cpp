@@ -7,6 +7,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
@@ -84,7 +85,7 @@ int32_t write_value(Val out, const Cell& value, int32_t part, bool formed, const
 // formed and cut). May collect.
 int32_t write_message(Val error, Val out, const Cell& message, int32_t part, bool syntax, const Cell* replaced_arg1) {
   Val body = stack::push(message);
-  if (word::is_any_word(cell::type_of(*body))) *body = named_field(*error, symbol::spelling(body->w2), replaced_arg1);
+  if (type_traits::is_all_word(cell::type_of(*body))) *body = named_field(*error, symbol::spelling(body->w2), replaced_arg1);
   if (cell::is(*body, TypeId::string)) {
     part = mold::form_value(body, out, part);
   } else if (cell::is(*body, TypeId::block)) {
@@ -94,7 +95,7 @@ int32_t write_message(Val error, Val out, const Cell& message, int32_t part, boo
       const Cell element = *block::at(*body, i);
       if (cell::is(element, TypeId::string)) {
         part = write_value(out, element, part, true);
-      } else if (word::is_any_word(cell::type_of(element))) {
+      } else if (type_traits::is_all_word(cell::type_of(element))) {
         const Cell value = named_field(*error, symbol::spelling(element.w2), replaced_arg1);
         part = write_value(out, value, part, syntax, {}, syntax ? syntax_arg_limit : 0);
       } else {
@@ -129,7 +130,7 @@ int32_t form(Val value, Val out, int32_t part) {
 
   part = mold::emit(out, "\n*** Where: ", part);
   const Cell where_value = field(*value, where);
-  if (word::is_any_word(cell::type_of(where_value))) {
+  if (type_traits::is_all_word(cell::type_of(where_value))) {
     const std::string name(symbol::spelling(where_value.w2));  // `out` may grow and move the symbol's text
     part = mold::emit_utf8(out, name, part);
   } else if (cell::is(where_value, TypeId::string)) {
@@ -151,7 +152,7 @@ int32_t mold_value(Val value, Val out, const MoldOptions&, int32_t part) { retur
 // err/where.
 void eval_path(PathStep& step) {
   if (step.new_value) error::raise(err::script::bad_path_set, step.path, *step.selector);
-  const std::string_view name = word::is_any_word(cell::type_of(*step.selector))
+  const std::string_view name = type_traits::is_all_word(cell::type_of(*step.selector))
                                     ? symbol::spelling(step.selector->w2)
                                     : std::string_view();
   static constexpr std::string_view fields[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where"};

@@ -12,6 +12,7 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -191,36 +192,30 @@ double from_binary(const Cell& spec) {
 // `make` and `to` of float! and percent! (`type`). May collect (a percent!
 // from text loads it).
 void to_value(Val result, Val spec, TypeId type) {
+  const TypeId from = cell::type_of(*spec);
   double number = 0.0;
-  switch (cell::type_of(*spec)) {
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::hash:
-      number = from_block(*spec, type);
-      break;
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref:
-      number = type == TypeId::percent ? percent_from_text(*spec) : float_from_text(*spec);
-      break;
-    case TypeId::char_:
-    case TypeId::integer:
-    case TypeId::float_:
-    case TypeId::percent:
-    case TypeId::time:
-      number = number_of(*spec);
-      break;
-    case TypeId::binary:
-      number = from_binary(*spec);
-      break;
-    case TypeId::money:
-      number = hand_over::from_money(*spec);
-      break;
-    default:
-      raise_bad_to(type, *spec);
+  if (type_traits::is_any_list(from)) {
+    number = from_block(*spec, type);
+  } else if (type_traits::is_any_string(from)) {
+    number = type == TypeId::percent ? percent_from_text(*spec) : float_from_text(*spec);
+  } else {
+    switch (from) {
+      case TypeId::char_:
+      case TypeId::integer:
+      case TypeId::float_:
+      case TypeId::percent:
+      case TypeId::time:
+        number = number_of(*spec);
+        break;
+      case TypeId::binary:
+        number = from_binary(*spec);
+        break;
+      case TypeId::money:
+        number = hand_over::from_money(*spec);
+        break;
+      default:
+        raise_bad_to(type, *spec);
+    }
   }
   const Cell made = type == TypeId::percent ? percent::make(number) : make(number);
   *result = made;

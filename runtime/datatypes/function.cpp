@@ -7,6 +7,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -20,14 +21,12 @@
 namespace kiv::function {
 namespace {
 
+using type_traits::is_argument_word;
+
 constexpr uint32_t metadata_cells = 5;
 
 bool is_symbol(const Cell& value, std::string_view name) {
   return symbol::equal_caseless(symbol::spelling(value.w2), name);
-}
-
-bool is_argument_word(TypeId type) {
-  return type == TypeId::word || type == TypeId::lit_word || type == TypeId::get_word;
 }
 
 // A type block: datatypes, typesets, and words naming them.
@@ -42,7 +41,7 @@ void validate_type_block(const Cell& types) {
       case TypeId::word: {
         const Cell value = *context::get(item);
         const TypeId type = cell::type_of(value);
-        if (type != TypeId::datatype && type != TypeId::typeset && !word::is_any_word(type))
+        if (type != TypeId::datatype && type != TypeId::typeset && !type_traits::is_all_word(type))
           error::raise(err::script::invalid_type_spec, item);
         break;
       }
@@ -210,7 +209,7 @@ void collect_locals(Val spec, Val body) {
   std::vector<uint32_t> known;
   for (uint32_t i = 0; i < block::count(*spec); ++i) {
     const Cell item = *block::at(*spec, i);
-    if (word::is_any_word(cell::type_of(item))) known.push_back(symbol::resolve(item.w2));
+    if (type_traits::is_all_word(cell::type_of(item))) known.push_back(symbol::resolve(item.w2));
   }
   std::vector<uint32_t> collected;
   const auto collect = [&](uint32_t symbol_id) {

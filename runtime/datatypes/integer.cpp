@@ -11,6 +11,7 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
@@ -132,43 +133,39 @@ int32_t from_double(double number) {
 }
 
 void to_value(Val result, Val spec, TypeId) {
+  const TypeId from = cell::type_of(*spec);
   int32_t value = 0;
-  switch (cell::type_of(*spec)) {
-    case TypeId::integer:
-    case TypeId::char_:
-      value = get(*spec);
-      break;
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref: {
-      const Scan read = scan(string::to_utf8(*spec));
-      if (read.status != ScanStatus::ok) raise_bad_to(*spec);
-      value = read.value;
-      break;
+  if (type_traits::is_any_string(from)) {
+    const Scan read = scan(string::to_utf8(*spec));
+    if (read.status != ScanStatus::ok) raise_bad_to(*spec);
+    value = read.value;
+  } else {
+    switch (from) {
+      case TypeId::integer:
+      case TypeId::char_:
+        value = get(*spec);
+        break;
+      case TypeId::float_:
+      case TypeId::percent:
+        value = from_double(cell::get_double(*spec));
+        break;
+      case TypeId::time:
+        // The seconds rounded half away from zero, so that -1.7 s gives -2
+        // as 1.7 s gives 2.
+        value = from_double(std::round(cell::get_double(*spec)));
+        break;
+      case TypeId::issue:
+        value = from_issue(spec);
+        break;
+      case TypeId::binary:
+        value = from_binary(*spec);
+        break;
+      case TypeId::date:
+      case TypeId::money:
+        hand_over::richer_to_integer(result, spec);
+      default:
+        raise_bad_to(*spec);
     }
-    case TypeId::float_:
-    case TypeId::percent:
-      value = from_double(cell::get_double(*spec));
-      break;
-    case TypeId::time:
-      // The seconds rounded half away from zero, so that -1.7 s gives -2
-      // as 1.7 s gives 2.
-      value = from_double(std::round(cell::get_double(*spec)));
-      break;
-    case TypeId::issue:
-      value = from_issue(spec);
-      break;
-    case TypeId::binary:
-      value = from_binary(*spec);
-      break;
-    case TypeId::date:
-    case TypeId::money:
-      hand_over::richer_to_integer(result, spec);
-    default:
-      raise_bad_to(*spec);
   }
   *result = make(value);
 }

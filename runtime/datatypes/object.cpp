@@ -11,13 +11,13 @@
 #include "runtime/core/exits.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -31,6 +31,8 @@ namespace kiv::object {
 namespace {
 
 using context::Kind;
+using type_traits::is_all_word;
+using type_traits::is_number;
 
 constexpr uint32_t new_object_room = 4;
 enum Handler : uint32_t { on_change = 0, on_deep_change = 1 };
@@ -181,14 +183,14 @@ void copy_series_value(Val item, NodeId context, bool rebind) {
   const action::CopyFn copy_fn = datatype::actions(type).copy;
   if (!copy_fn) return;
   copy_fn(item, std::nullopt, true, std::nullopt);
-  if (rebind && series_type::is_any_block(type))
+  if (rebind && type_traits::is_any_block(type))
     context::bind_block(context, series::node_of(*item), series::index_of(*item), true);
 }
 
 // Copies every series field of an object context (deeply).
 void copy_series_fields(NodeId context, bool rebind) {
   for (uint32_t i = 0; i < context::word_count(context); ++i) {
-    if (!series_type::is_series(cell::type_of(value_at(context, i)))) continue;
+    if (!type_traits::is_series(cell::type_of(value_at(context, i)))) continue;
     Val item = stack::push(value_at(context, i));
     copy_series_value(item, context, rebind);
     value_at(context, i) = *item;
@@ -241,7 +243,7 @@ bool merge(Val object, Val source) {
     const uint32_t index = context::add_symbol(into, entry.w2, true, &added);
     gained |= added;
     Val item = stack::push(value_at(from, entry.w3));
-    if (series_type::is_series(cell::type_of(*item))) copy_series_value(item, into, true);
+    if (type_traits::is_series(cell::type_of(*item))) copy_series_value(item, into, true);
     else if (cell::is(*item, TypeId::function)) *item = rebind_function(item, into);
     value_at(into, index) = *item;
     stack::pop(1);
@@ -396,15 +398,7 @@ void assign(Val object, uint32_t index, Val new_value) {
 // obj/field and obj/field: value.
 void eval_path(PathStep& step) {
   const Cell element = *step.selector;
-  switch (cell::type_of(element)) {
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::get_word:
-    case TypeId::lit_word:
-      break;
-    default:
-      error::raise(err::script::invalid_path, step.path, element);
-  }
+  if (!type_traits::is_any_word(cell::type_of(element))) error::raise(err::script::invalid_path, step.path, element);
   const int32_t index = field_index(*step.value, element);
   const bool missing = index < 0 || (!step.new_value && cell::is(value_at(step.value->w1, index), TypeId::unset));
   if (missing) {
@@ -426,8 +420,6 @@ void eval_path(PathStep& step) {
 
 // Objects compare field by field, ordered first by their number of fields,
 // then by each field's symbol, then by its value.
-bool is_number(TypeId type) { return type == TypeId::integer || type == TypeId::float_ || type == TypeId::percent; }
-
 int compare(const Cell& a, const Cell& b, CmpOp op) {
   if (!cell::is(a, TypeId::object) || !cell::is(b, TypeId::object)) return -2;
   if (a.w1 == b.w1) return 0;
@@ -449,7 +441,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     const Cell y = value_at(b.w1, word_b.w3);
     const TypeId tx = cell::type_of(x);
     const TypeId ty = cell::type_of(y);
-    if (tx == ty || (word::is_any_word(tx) && word::is_any_word(ty)) || (is_number(tx) && is_number(ty))) {
+    if (tx == ty || (is_all_word(tx) && is_all_word(ty)) || (is_number(tx) && is_number(ty))) {
       const int answer = compare::dispatch(x, y, op);
       if (answer != 0) return answer;
     } else {
@@ -471,7 +463,7 @@ void copy(Val value, std::optional<Val>, bool deep, std::optional<Val> types) {
 
 // select object 'field: the value, or none.
 void select(Val object, Val key, const FindOptions&) {
-  if (!word::is_any_word(cell::type_of(*key)))
+  if (!is_all_word(cell::type_of(*key)))
     error::raise(err::script::invalid_type, datatype::make(cell::type_of(*key)));
   const int32_t index = field_index(*object, *key);
   *object = index < 0 ? none::make() : value_at(object->w1, static_cast<uint32_t>(index));
@@ -491,7 +483,7 @@ void put(Val object, Val key, Val value, bool) {
 // ownership of the object's series.
 void modify(Val target, Val field, Val value, bool) {
   const std::string_view name =
-      word::is_any_word(cell::type_of(*field)) ? symbol::spelling(symbol::resolve(field->w2)) : std::string_view();
+      is_all_word(cell::type_of(*field)) ? symbol::spelling(symbol::resolve(field->w2)) : std::string_view();
   if (name == "changed") {
     if (!cell::is(*value, TypeId::none)) error::raise(err::script::invalid_arg, *value);
     clear_set_flags(target->w1);
@@ -503,7 +495,7 @@ void modify(Val target, Val field, Val value, bool) {
     } else {
       const bool well_formed = cell::is(*value, TypeId::block) && block::count(*value) >= 2 &&
                                cell::is(*block::at(*value, 0), TypeId::object) &&
-                               word::is_any_word(cell::type_of(*block::at(*value, 1)));
+                               is_all_word(cell::type_of(*block::at(*value, 1)));
       if (!well_formed) error::raise(err::script::invalid_arg, *value);
       Val owner = stack::push(*block::at(*value, 0));
       Val word = stack::push(*block::at(*value, 1));

@@ -6,6 +6,7 @@
 
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -21,6 +22,9 @@ namespace {
 
 using ownership::Change;
 using ownership::ChangeReport;
+using type_traits::is_any_block;
+using type_traits::is_any_string;
+using type_traits::is_series;
 
 Cell integer_cell(int64_t value) { return Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(value), 0}; }
 Cell char_cell(uint32_t code_point) { return Cell{cell::header(TypeId::char_), 0, code_point, 0}; }
@@ -328,7 +332,7 @@ void copy(Val value, std::optional<Val> part, bool, std::optional<Val>) {
 
 void reflect(Val value, Val field) {
   // The owner of a series: objects record owners; none has one yet.
-  if (word::is_any_word(cell::type_of(*field)) && symbol::spelling(symbol::resolve(field->w2)) == "owned") {
+  if (type_traits::is_all_word(cell::type_of(*field)) && symbol::spelling(symbol::resolve(field->w2)) == "owned") {
     *value = none::make();
     return;
   }
@@ -336,40 +340,6 @@ void reflect(Val value, Val field) {
 }
 
 }  // namespace
-
-bool is_any_block(TypeId type) {
-  switch (type) {
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::path:
-    case TypeId::lit_path:
-    case TypeId::set_path:
-    case TypeId::get_path:
-    case TypeId::hash:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_any_string(TypeId type) {
-  switch (type) {
-    case TypeId::string:
-    case TypeId::file:
-    case TypeId::url:
-    case TypeId::tag:
-    case TypeId::email:
-    case TypeId::ref:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_series(TypeId type) {
-  return is_any_block(type) || is_any_string(type) || type == TypeId::binary || type == TypeId::vector ||
-         type == TypeId::image;
-}
 
 uint32_t total(const Cell& value) { return memory::buffer(series::node_of(value))->length(); }
 uint32_t head(const Cell& value) { return std::min(value.w1, total(value)); }

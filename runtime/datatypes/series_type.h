@@ -17,11 +17,6 @@
 
 namespace kiv::series_type {
 
-bool is_any_block(TypeId type);
-bool is_any_string(TypeId type);
-// Types whose values are positions in a series buffer.
-bool is_series(TypeId type);
-
 // Units in the buffer; the value's head clamped to them; units from the
 // head to the tail.
 uint32_t total(const Cell& value);

@@ -6,9 +6,9 @@
 
 #include "runtime/core/error_raise.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
-#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/compare.h"
@@ -43,7 +43,7 @@ class RecordIndex {
 
   void add(uint32_t position) {
     const Cell& key = *block::at(*block_, position);
-    if (series_type::is_any_block(cell::type_of(key))) {
+    if (type_traits::is_any_block(cell::type_of(key))) {
       block_keys_.push_back(position);
       return;
     }
@@ -52,7 +52,7 @@ class RecordIndex {
 
   // Whether some record of the block starts with `key`. Never allocates.
   bool contains(const Cell& key) const {
-    if (series_type::is_any_block(cell::type_of(key))) {
+    if (type_traits::is_any_block(cell::type_of(key))) {
       return std::any_of(block_keys_.begin(), block_keys_.end(),
                          [&](uint32_t position) { return keys_match(*block::at(*block_, position), key, op_); });
     }

@@ -10,6 +10,7 @@
 // C++ storage (`Units`, or a vector of code points). Writing may then grow
 // or move any buffer, the source's included, and a string may be its own
 // argument: `append s s` reads the text before the write begins.
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/string.h"
 
 #include <algorithm>
@@ -43,8 +44,8 @@ namespace {
 using ownership::Change;
 using ownership::ChangeReport;
 using series_type::head;
-using series_type::is_any_string;
 using series_type::total;
+using type_traits::is_any_string;
 
 // Buffer flag of a bitset! whose members include every bit beyond the
 // stored bytes.
@@ -125,9 +126,6 @@ int64_t part_count(const Cell& series, const Cell& part) {
 
 bool is_text_or_binary(TypeId type) { return is_any_string(type) || type == TypeId::binary; }
 
-// The block types whose elements append, insert and change form one by one.
-bool is_list(TypeId type) { return type == TypeId::block || type == TypeId::paren || type == TypeId::hash; }
-
 // Forms `value` into `out`; a char! is its code point.
 int32_t form_into(Val value, Val out, int32_t budget) {
   if (cell::is(*value, TypeId::char_)) {
@@ -201,7 +199,7 @@ Units value_units(Val value, int32_t limit) {
   }
   int32_t budget = limit < 0 ? INT32_MAX : limit;
   Val out = push_new(16);
-  if (is_list(type)) {
+  if (type_traits::is_any_list(type)) {
     const NodeId node = series::node_of(*value);
     for (uint32_t i = head(*value); i < total(*value) && budget > 0; ++i) {
       Val item = stack::push(reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[i]);
@@ -682,10 +680,7 @@ std::u32string trimmed(const std::u32string& text, const TrimOptions& options, c
   if (!options.head || options.tail) {
     while (end > first && is_blank(text[end - 1])) cut_line_feed |= text[--end] == U'\n';
   }
-  if (options.head || options.tail) {
-    out.assign(text, first, end - first);
-    return out;
-  }
+  if (options.head || options.tail) return text.substr(first, end - first);
   // Line by line: no line spaces at the start of a line or just before
   // its line feed.
   bool line_start = true;
@@ -753,11 +748,6 @@ void merge_sort(std::vector<uint32_t>& items, Order&& order) {
   }
 }
 
-bool is_callable(TypeId type) {
-  return type == TypeId::function || type == TypeId::native || type == TypeId::action || type == TypeId::op ||
-         type == TypeId::routine;
-}
-
 // The order of a record against another from a comparator's answer.
 int answer_order(const Cell& answer) {
   switch (cell::type_of(answer)) {
@@ -823,7 +813,7 @@ void sort(Val series, const SortOptions& options) {
       const int32_t k = cell::get_int32(compare_with);
       if (k < 1 || static_cast<uint32_t>(k) > size) error::raise(err::script::out_of_range, compare_with);
       key = static_cast<uint32_t>(k - 1);
-    } else if (is_callable(cell::type_of(compare_with))) {
+    } else if (type_traits::is_any_function(cell::type_of(compare_with))) {
       by_function = true;
     } else {
       error::raise(err::script::invalid_arg, compare_with);

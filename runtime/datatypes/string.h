@@ -14,7 +14,7 @@
 //
 // This is the text layer that every form and mold writes through. tag!,
 // email!, ref! (and file!, url!) are strings under another type id; the
-// actions here serve them all (series_type::is_any_string).
+// actions here serve them all (type_traits::is_any_string).
 #pragma once
 
 #include <cstdint>

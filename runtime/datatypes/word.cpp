@@ -4,6 +4,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
@@ -28,18 +29,17 @@ Cell retyped(Cell value, TypeId type) {
 // ---- actions ----
 
 void make_value(Val result, Val spec, TypeId type) {
-  switch (cell::type_of(*spec)) {
+  const TypeId from = cell::type_of(*spec);
+  if (type_traits::is_any_word(from)) {
+    *result = retyped(*spec, type);
+    return;
+  }
+  switch (from) {
     case TypeId::datatype:
       *result = retyped(intern(datatype::info(datatype::get(*spec)).name), type);
       return;
     case TypeId::logic:
       *result = retyped(intern(spec->w1 ? "true" : "false"), type);
-      return;
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-      *result = retyped(*spec, type);
       return;
     case TypeId::string:
     case TypeId::char_:
@@ -53,21 +53,14 @@ void make_value(Val result, Val spec, TypeId type) {
 }
 
 void make_issue_value(Val result, Val spec, TypeId type) {
-  switch (cell::type_of(*spec)) {
-    case TypeId::string:
-      *result = make_issue(string::to_utf8(*spec));
-      return;
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::refinement:
-    case TypeId::issue:
-      *result = retyped(*spec, TypeId::issue);
-      return;
-    default:
-      make_value(result, spec, type);
-      cell::set_type(*result, TypeId::issue);
+  const TypeId from = cell::type_of(*spec);
+  if (type_traits::is_all_word(from)) {
+    *result = retyped(*spec, TypeId::issue);
+  } else if (from == TypeId::string) {
+    *result = make_issue(string::to_utf8(*spec));
+  } else {
+    make_value(result, spec, type);
+    cell::set_type(*result, TypeId::issue);
   }
 }
 
@@ -119,7 +112,7 @@ Cell make_issue(std::string_view text) {
 int compare(const Cell& a, const Cell& b, CmpOp op) {
   const TypeId ta = cell::type_of(a);
   const TypeId tb = cell::type_of(b);
-  if (!is_any_word(tb) || (tb == TypeId::issue && ta != TypeId::issue)) return -2;
+  if (!type_traits::is_all_word(tb) || (tb == TypeId::issue && ta != TypeId::issue)) return -2;
   const bool same_type = ta == tb;
   const bool exact_equal = a.w2 == b.w2;
   const bool folded_equal = symbol::resolve(a.w2) == symbol::resolve(b.w2);

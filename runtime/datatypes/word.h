@@ -21,8 +21,6 @@ inline Cell make(TypeId type, NodeId context, uint32_t symbol, uint32_t index) {
   return Cell{cell::header(type), context, symbol, index};
 }
 
-inline bool is_any_word(TypeId type) { return type >= TypeId::word && type <= TypeId::issue; }
-
 // A word of `name` bound to the global context, keeping the spelling given
 // (a case variant reads the shared slot of the first spelling). While the
 // runtime starts, the word is also kept in the root block. May collect.

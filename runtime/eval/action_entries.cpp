@@ -8,6 +8,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -155,7 +156,7 @@ Flow round_entry(const int32_t* r) {
 int32_t part_count(const std::optional<Val>& part, const Cell& source) {
   if (!part) return -1;
   if (cell::is(**part, TypeId::integer)) return cell::get_int32(**part);
-  if (series_type::is_series(cell::type_of(**part))) {
+  if (type_traits::is_series(cell::type_of(**part))) {
     if (series::node_of(**part) != series::node_of(source)) error::raise(err::script::invalid_part, **part);
     return static_cast<int32_t>(series_type::head(**part)) - static_cast<int32_t>(series_type::head(source));
   }

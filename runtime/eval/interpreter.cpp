@@ -11,6 +11,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -81,9 +82,9 @@ inline bool at_end(Code& code) { return code.index >= cell_count(code_buffer(cod
 
 Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
 
-bool is_callable(TypeId type) {
-  return type == TypeId::native || type == TypeId::action || type == TypeId::function || type == TypeId::routine;
-}
+// Called when a word or path names it: any-function! but op!, which is
+// called only infix.
+bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
 
 // Deep recursion ends in a catchable error long before the machine stack.
 inline void check_machine_stack() {
@@ -213,10 +214,7 @@ Cell argument_word(const Cell& callable, uint32_t n) {
   uint32_t seen = 0;
   for (uint32_t i = 0; i < block::count(spec); ++i) {
     const Cell item = *block::at(spec, i);
-    const TypeId type = cell::type_of(item);
-    if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
-      if (seen++ == n) return item;
-    }
+    if (type_traits::is_argument_word(cell::type_of(item)) && seen++ == n) return item;
   }
   return none::make();
 }
@@ -260,7 +258,11 @@ uint8_t fast_kind(const Cell& op) {
   return known;
 }
 
-bool is_number(const Cell& value) { return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_); }
+// The operands of the operators' fast path: integer! and float! (a
+// percent! keeps its type through its datatype's arithmetic).
+bool is_integer_or_float(const Cell& value) {
+  return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_);
+}
 double number_of(const Cell& value) {
   return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
 }
@@ -330,27 +332,11 @@ struct Call {
   uint8_t fast = fast_none;  // an operator's number fast path (see fast_kind)
 };
 
-// Whether a value evaluates to itself.
+// Whether a value evaluates to itself: all but paren!, any-word!,
+// any-function! and any-path! (a refinement! or issue! is inert).
 constexpr bool is_inert(TypeId type) {
-  switch (type) {
-    case TypeId::paren:
-    case TypeId::word:
-    case TypeId::set_word:
-    case TypeId::lit_word:
-    case TypeId::get_word:
-    case TypeId::native:
-    case TypeId::action:
-    case TypeId::function:
-    case TypeId::routine:
-    case TypeId::op:
-    case TypeId::path:
-    case TypeId::lit_path:
-    case TypeId::set_path:
-    case TypeId::get_path:
-      return false;
-    default:
-      return true;
-  }
+  return type != TypeId::paren && !type_traits::is_any_word(type) && !type_traits::is_any_function(type) &&
+         !type_traits::is_any_path(type);
 }
 
 // The commonest arguments, a value written in the code or a word holding a
@@ -366,7 +352,7 @@ inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix
     const Cell* value = context::slot(at->w1, at->w3);
     if (!value) return false;
     const TypeId value_type = cell::type_of(*value);
-    if (value_type == TypeId::unset || value_type == TypeId::op || is_callable(value_type)) return false;
+    if (value_type == TypeId::unset || type_traits::is_any_function(value_type)) return false;
     ArgStack::push(*value);
   } else {
     return false;
@@ -525,12 +511,13 @@ Flow fetch_and_run(const Call& call, Code& code) {
   if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
   uint32_t fetched = call.infix ? 1 : 0;  // arguments already in the window
   const uint32_t base = ArgStack::base_index();
-  if (call.fast != fast_none && is_number(*ArgStack::at(base))) {
+  if (call.fast != fast_none && is_integer_or_float(*ArgStack::at(base))) {
     // An operator on numbers: with its right operand a number too, the
     // work is done here, without the argument cache or the dispatch.
     KIV_PROPAGATE(fetch_argument(call, code, ArgKind::evaluated, callable, 1));
     fetched = 2;
-    if (is_number(*ArgStack::at(base + 1)) && fast_operation(call.fast, *ArgStack::at(base), *ArgStack::at(base + 1))) {
+    if (is_integer_or_float(*ArgStack::at(base + 1)) &&
+        fast_operation(call.fast, *ArgStack::at(base), *ArgStack::at(base + 1))) {
       ArgStack::keep();
       return Flow::normal;
     }
@@ -600,7 +587,7 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   if (!cell::is(first, TypeId::word)) error::raise(err::script::word_first, path);
   const Cell start = *context::get(first);
   if (cell::is(start, TypeId::unset)) error::raise(err::script::unset_path, path, first);
-  if (is_callable(cell::type_of(start))) {
+  if (is_prefix_callable(cell::type_of(start))) {
     if (set_mode) error::raise(err::script::invalid_path_set, path);
     if (get_mode) error::raise(err::script::invalid_path_get, path);
     Cell refinements_path = path;
@@ -625,7 +612,7 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
     step_fn(step);
     stack::pop(1);
-    if (!set_mode && !get_mode && is_callable(cell::type_of(*value))) {
+    if (!set_mode && !get_mode && is_prefix_callable(cell::type_of(*value))) {
       const Cell callable = *value;
       Cell refinements_path = path;
       cell::set_type(refinements_path, TypeId::path);
@@ -721,7 +708,7 @@ Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
-      if (is_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
+      if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
       if (type == TypeId::unset) error::raise(err::script::no_value, value);
       if (type == TypeId::op) error::raise(err::script::no_op_arg, value);
       put(target, into);
@@ -803,7 +790,7 @@ inline const Cell* number_operand(const Cell& operand) {
     right = context::slot(operand.w1, operand.w3);
     if (!right) return nullptr;
   }
-  return is_number(*right) ? right : nullptr;
+  return is_integer_or_float(*right) ? right : nullptr;
 }
 
 }  // namespace
@@ -823,7 +810,7 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     const uint8_t fast = fast_kind(*op_slot);
     if (fast != fast_none && code.index + 1 < count) {
       Cell& left = *ArgStack::last();
-      const Cell* right = is_number(left) ? number_operand(at[1]) : nullptr;
+      const Cell* right = is_integer_or_float(left) ? number_operand(at[1]) : nullptr;
       if (right && fast_operation(fast, left, *right)) {
         code.index += 2;
         continue;
@@ -854,7 +841,7 @@ size_t push_arguments(const Cell& function, std::span<const Cell> args) {
     if (type == TypeId::refinement) {
       optional = true;
       ArgStack::push(logic::make(false));
-    } else if (type == TypeId::word || type == TypeId::get_word || type == TypeId::lit_word) {
+    } else if (type_traits::is_argument_word(type)) {
       ArgStack::push(!optional && taken < args.size() ? args[taken++] : none::make());
     }
   }

@@ -13,6 +13,7 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -757,21 +758,6 @@ constexpr int32_t code_malconstruct = -2;
 constexpr int32_t code_missing = -3;
 constexpr int32_t code_missing_at_end = -4;
 
-bool is_path_type(TypeId type) { return type >= TypeId::path && type <= TypeId::get_path; }
-
-bool map_key_type(TypeId type) {
-  switch (type) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::binary: case TypeId::tag:
-    case TypeId::email: case TypeId::ref: case TypeId::word: case TypeId::lit_word: case TypeId::get_word:
-    case TypeId::set_word: case TypeId::char_: case TypeId::integer: case TypeId::float_: case TypeId::refinement:
-    case TypeId::issue: case TypeId::pair: case TypeId::percent: case TypeId::tuple: case TypeId::time:
-    case TypeId::date: case TypeId::money: case TypeId::point2d: case TypeId::point3d:
-      return true;
-    default:
-      return false;
-  }
-}
-
 class Lexer {
  public:
   Lexer(std::string&& text, const Options& options)
@@ -846,7 +832,7 @@ class Lexer {
   void close_path();
   void path_step();
   void comma();
-  bool innermost_path() const { return !frames_.empty() && is_path_type(frames_.back().type); }
+  bool innermost_path() const { return !frames_.empty() && type_traits::is_any_path(frames_.back().type); }
   void note_type(TypeId type);
   bool fire(Event event, int32_t type, size_t input, const Cell* value = nullptr);
   int32_t type_code(Kind kind) const {
@@ -1571,7 +1557,7 @@ void Lexer::close_frame(TypeId closer) {
 void Lexer::finish_map(uint32_t slot) {
   const uint32_t count = depth() - slot - 1;
   bool keys_ok = count % 2 == 0;
-  for (uint32_t i = slot + 1; keys_ok && i < depth(); i += 2) keys_ok = map_key_type(cell::type_of(at(i)));
+  for (uint32_t i = slot + 1; keys_ok && i < depth(); i += 2) keys_ok = type_traits::is_map_key(cell::type_of(at(i)));
   if (!keys_ok) {
     // The map's text runs from its "#[" to here; the map is dropped.
     start_ = frames_.back().open_at;

@@ -11,6 +11,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -344,7 +345,7 @@ Flow native_forall(const int32_t*) {
   const Cell name = *arg(0);
   const Cell body = *arg(1);
   const Cell original = *context::get(name);
-  if (!series_type::is_series(cell::type_of(original)))
+  if (!type_traits::is_series(cell::type_of(original)))
     error::raise(err::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
   open_loop();
   bool broke = false;
@@ -418,11 +419,11 @@ Flow native_throw(const int32_t* refinements) {
 }
 
 bool name_matches(const Cell& wanted, const Cell& thrown) {
-  if (!word::is_any_word(cell::type_of(thrown))) return false;
+  if (!type_traits::is_all_word(cell::type_of(thrown))) return false;
   if (cell::is(wanted, TypeId::block)) {
     for (uint32_t i = 0; i < block::count(wanted); ++i) {
       const Cell item = *block::at(wanted, i);
-      if (!word::is_any_word(cell::type_of(item)))
+      if (!type_traits::is_all_word(cell::type_of(item)))
         error::raise(err::script::invalid_refine_arg, named("name"), wanted);
       if (symbol::resolve(item.w2) == symbol::resolve(thrown.w2)) return true;
     }
@@ -498,11 +499,8 @@ Flow native_has(const int32_t*) {
 
 Flow native_do(const int32_t*) {
   const Cell value = *arg(0);
+  if (type_traits::is_any_list(cell::type_of(value))) return run(value);
   switch (cell::type_of(value)) {
-    case TypeId::block:
-    case TypeId::paren:
-    case TypeId::hash:
-      return run(value);
     case TypeId::string: {
       const std::string text = string::to_utf8(value);
       return run(*lexer::scan(text));
@@ -521,7 +519,7 @@ Flow native_do(const int32_t*) {
 
 Flow native_reduce(const int32_t*) {
   const Cell value = *arg(0);
-  if (!series_type::is_any_block(cell::type_of(value))) return answer(value);
+  if (!type_traits::is_any_block(cell::type_of(value))) return answer(value);
   Val result = block::push_new(block::count(value));
   interpreter::Code code{series::node_of(value), series_type::head(value)};
   while (code.index < memory::buffer(code.block)->length()) {
@@ -596,7 +594,7 @@ Flow native_set(const int32_t* refinements) {
     const bool spread = cell::is(*value, TypeId::block) && !options.only;
     for (uint32_t i = 0; i < block::count(words); ++i) {
       const Cell name = *block::at(words, i);
-      if (!word::is_any_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
+      if (!type_traits::is_all_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
       const Cell item = spread ? (i < block::count(*value) ? *block::at(*value, i) : none::make()) : *value;
       if (options.some && cell::is(item, TypeId::none)) continue;
       if (cell::is(item, TypeId::unset) && !options.any) error::raise(err::script::need_value, name);
@@ -618,7 +616,7 @@ Flow native_set(const int32_t* refinements) {
 // holds.
 NodeId context_of(const Cell& value) {
   const TypeId type = cell::type_of(value);
-  const bool has_context = type == TypeId::object || type == TypeId::function || word::is_any_word(type);
+  const bool has_context = type == TypeId::object || type == TypeId::function || type_traits::is_all_word(type);
   if (!has_context || value.w1 == no_node) error::raise(err::script::invalid_arg, value);
   return value.w1;
 }
@@ -686,17 +684,18 @@ template <typeset::SetOp op>
 Flow native_set_operation(const int32_t* refinements) {
   const bool two_sets = op != typeset::SetOp::unique;
   const TypeId first = cell::type_of(*arg(0));
-  const auto is_list = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
+  // The block sets: block! and hash!, any-list! but paren!.
+  const auto is_block_or_hash = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
   if (two_sets) {
     const TypeId second = cell::type_of(*arg(1));
-    if (first != second && !(is_list(first) && is_list(second)))
+    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)))
       error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
   }
   using enum SetOperationRefinement;
   const bool case_sensitive = used(refinements, case_);
   const int32_t record_size = used(refinements, skip) ? cell::get_int32(*refinement_arg(refinements, skip)) : 1;
   const Val second_set = two_sets ? arg(1) : arg(0);
-  if (is_list(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, record_size));
+  if (is_block_or_hash(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, record_size));
   if (first == TypeId::string) {
     using Text = string::SetOp;
     const Text text_op = op == typeset::SetOp::unique      ? Text::unique
@@ -810,7 +809,7 @@ Flow native_recycle(const int32_t* refinements) {
 // spelling of a word. The system cannot hold a name that is empty or has
 // "=" or NUL in it: such a name is an invalid argument.
 std::string env_name(const Cell& name) {
-  std::string text = word::is_any_word(cell::type_of(name)) ? std::string(symbol::spelling(name.w2)) : string::to_utf8(name);
+  std::string text = type_traits::is_any_word(cell::type_of(name)) ? std::string(symbol::spelling(name.w2)) : string::to_utf8(name);
   if (text.empty() || text.find_first_of(std::string_view("=\0", 2)) != std::string::npos)
     error::raise(err::script::invalid_arg, name);
   return text;
