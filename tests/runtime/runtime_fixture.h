@@ -182,23 +182,35 @@ uint16_t raised_error(Body&& body) {
   return 0;
 }
 
-// Evaluates Kiv source text at the top level, as a line of a script; its
-// value, held to the end of the test. An error it raises goes on to the
-// caller (see raised_error).
-inline Held eval(std::string_view text) {
+// Evaluates Kiv source text at the top level, as a line of a script, and
+// answers its value (which nothing holds: it is valid until the next call
+// that may allocate; for tests that watch what a collection frees). An
+// error it raises goes on to the caller (see raised_error).
+inline Cell value_of(std::string_view text) {
   Val code = lexer::scan(text);
   EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal) << text;
   const Cell value = *stack::last();
   stack::pop(2);
-  return Held(value);  // nothing allocates between the pop and the push
+  return value;
 }
 
-// The mold of what `text` evaluates to.
-inline std::string eval_molded(std::string_view text) { return molded(eval(text)); }
+// The value of `text`, held to the end of the test.
+inline Held eval(std::string_view text) {
+  return Held(value_of(text));  // nothing allocates between the evaluation and the push
+}
+
+// The mold of what `text` evaluates to; nothing is left held.
+inline std::string eval_molded(std::string_view text) {
+  Val code = lexer::scan(text);
+  EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal) << text;
+  const std::string result = molded(*stack::last());
+  stack::pop(2);
+  return result;
+}
 
 // The code of the script error `text` raises, or 0.
 inline uint16_t eval_error(std::string_view text) {
-  return raised_error([&] { eval(text); });
+  return raised_error([&] { value_of(text); });
 }
 
 // What code under test should leave: a value, or a script error.
