@@ -168,11 +168,7 @@ TEST_F(HashValue, SymbolCellsHashLikeTheirInterningName) {
 }
 
 TEST_F(HashValue, EqualNumbersHashAlike) {
-  const auto number = [](TypeId type, double value) {
-    Cell result{cell::header(type), 0, 0, 0};
-    cell::set_double(result, value);
-    return result;
-  };
+  using testing::number;
   Cell other_nan = number(TypeId::float_, std::nan(""));
   other_nan.w2 ^= 0x1234;  // another quiet NaN payload
   ASSERT_TRUE(std::isnan(cell::get_double(other_nan)));

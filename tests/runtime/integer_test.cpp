@@ -16,7 +16,6 @@ namespace {
 
 using testing::binary;
 using testing::form_of;
-using testing::gives;
 using testing::mold_of;
 
 constexpr int32_t kMin = integer::min_value;
@@ -29,7 +28,7 @@ class Integer : public testing::RuntimeTest {
   void expect_to(const Cell& spec, int32_t expected, const std::string& label) {
     testing::expect_result(
         datatype::make(TypeId::integer), [&](Val v) { actions().to(v, stack::push(spec), TypeId::integer); },
-        gives(integer::make(expected)), "to " + label);
+        integer::make(expected), "to " + label);
   }
 };
 

@@ -23,6 +23,7 @@
 namespace kiv {
 namespace {
 
+using testing::unit_of;
 using lexer::Event;
 using lexer::EventInfo;
 
@@ -45,7 +46,6 @@ Cell load_one(std::string_view text) {
 
 std::string spelling(const Cell& word) { return std::string(symbol::spelling(word.w2)); }
 std::string text_of(const Cell& series) { return string::to_utf8(series); }
-uint32_t unit_of(const Cell& series) { return memory::buffer(series::node_of(series))->unit(); }
 
 // ---------------------------------------------------------------------------
 // Literal payloads

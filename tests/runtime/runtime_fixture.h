@@ -125,6 +125,9 @@ inline NodeId cell_series(std::initializer_list<Cell> cells) {
   return node;
 }
 
+// The bytes of each unit of a series's buffer (of a string: 1, 2 or 4).
+inline uint32_t unit_of(const Cell& series) { return memory::buffer(series::node_of(series))->unit(); }
+
 // ---- Text of values ----
 
 // Form or mold of `value` through its datatype's action, and the budget
@@ -194,11 +197,6 @@ inline Cell value_of(std::string_view text) {
   return value;
 }
 
-// The value of `text`, held to the end of the test.
-inline Held eval(std::string_view text) {
-  return Held(value_of(text));  // nothing allocates between the evaluation and the push
-}
-
 // The mold of what `text` evaluates to; nothing is left held.
 inline std::string eval_molded(std::string_view text) {
   Val code = lexer::scan(text);
@@ -213,32 +211,19 @@ inline uint16_t eval_error(std::string_view text) {
   return raised_error([&] { value_of(text); });
 }
 
-// What code under test should leave: a value, or a script error.
-struct Expected {
-  Cell value{};  // holds no series: a test keeps nothing else rooted
-  uint16_t error = 0;
-};
-inline Expected gives(const Cell& value) { return {value, 0}; }
-inline Expected raises(err::Code code) { return {Cell{}, code.value}; }
-
-// Runs `body` on `first`, pushed on the argument stack, and checks what it
-// leaves there against `expected`: the same datatype and value (numbers
-// bit for bit, a NaN for any NaN; other values by their mold), or the
-// script error.
+// Runs `body` on `first`, pushed on the argument stack, and checks that it
+// raises nothing and leaves there a value of the datatype of `want` and
+// the same value: numbers bit for bit (a NaN for any NaN), other values by
+// their mold. `want` holds no series (nothing would keep it).
 template <class Body>
-void expect_result(const Cell& first, Body&& body, const Expected& expected, const std::string& label) {
+void expect_result(const Cell& first, Body&& body, const Cell& want, const std::string& label) {
   Cell result{};
   const uint16_t code = raised_error([&] {
     Val value = stack::push(first);
     body(value);
     result = *value;
   });
-  if (expected.error != 0) {
-    EXPECT_EQ(code, expected.error) << label;
-    return;
-  }
   ASSERT_EQ(code, 0) << label;
-  const Cell& want = expected.value;
   ASSERT_EQ(cell::type_of(result), cell::type_of(want)) << label << ": got " << molded(result);
   switch (cell::type_of(want)) {
     case TypeId::float_:

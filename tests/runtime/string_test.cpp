@@ -14,6 +14,7 @@
 namespace kiv {
 namespace {
 
+using testing::unit_of;
 using testing::at_index;
 using testing::form_of;
 using testing::mold_of;
@@ -32,7 +33,6 @@ testing::Held bytes(std::string_view data, TypeId type) {
   return testing::Held(Cell{cell::header(type), 0, node, 0});
 }
 
-uint32_t unit(const Cell& text) { return memory::buffer(series::node_of(text))->unit(); }
 std::string text(const Cell& value) { return string::to_utf8(value); }
 
 class Strings : public testing::RuntimeTest {
@@ -71,26 +71,26 @@ class Strings : public testing::RuntimeTest {
 TEST_F(Strings, AppendWidensAt128AndAboveTheBmp) {
   Val s = stack::push(str("ab"));
   string::append_char(s, 'c');
-  EXPECT_EQ(unit(*s), 1u);
+  EXPECT_EQ(unit_of(*s), 1u);
   string::append_char(s, 0xE9);
-  EXPECT_EQ(unit(*s), 2u) << "appending widens from 128 on";
+  EXPECT_EQ(unit_of(*s), 2u) << "appending widens from 128 on";
   string::append_char(s, 0x20AC);
-  EXPECT_EQ(unit(*s), 2u);
+  EXPECT_EQ(unit_of(*s), 2u);
   string::append_char(s, 0x1F600);
-  EXPECT_EQ(unit(*s), 4u);
+  EXPECT_EQ(unit_of(*s), 4u);
   EXPECT_EQ(text(*s), "abc\u00E9\u20AC\U0001F600") << "widening keeps every character";
 
   const auto t = str("x");
   append(t, character(0xE9));
-  EXPECT_EQ(unit(t), 2u) << "a char! appended takes the unit it needs";
+  EXPECT_EQ(unit_of(t), 2u) << "a char! appended takes the unit it needs";
   const auto u = str("x");
   append(u, str("y\u00E9"));
-  EXPECT_EQ(unit(u), 1u) << "a unit-1 string keeps a unit-1 target";
+  EXPECT_EQ(unit_of(u), 1u) << "a unit-1 string keeps a unit-1 target";
   const auto wide = str("\u0100");
   const Cell ascii_in_wide = change(wide, str("ab"));  // a unit-2 buffer holding only ASCII
   const auto v = str("x");
   append(v, at_index(ascii_in_wide, 0));
-  EXPECT_EQ(unit(v), 2u) << "a copy takes the wider of the two units";
+  EXPECT_EQ(unit_of(v), 2u) << "a copy takes the wider of the two units";
   EXPECT_EQ(text(v), "xab");
 }
 
@@ -98,11 +98,11 @@ TEST_F(Strings, PokeWidensAt256) {
   const ActionTable& series = datatype::actions(TypeId::string);
   const auto s = str("abc");
   series.poke(stack::push(s), integer::push(1), 1, stack::push(character(0xE9)));
-  EXPECT_EQ(unit(s), 1u) << "Latin-1 fits a unit-1 buffer";
+  EXPECT_EQ(unit_of(s), 1u) << "Latin-1 fits a unit-1 buffer";
   series.poke(stack::push(s), integer::push(2), 2, stack::push(character(0x100)));
-  EXPECT_EQ(unit(s), 2u);
+  EXPECT_EQ(unit_of(s), 2u);
   series.poke(stack::push(s), integer::push(3), 3, stack::push(character(0x10000)));
-  EXPECT_EQ(unit(s), 4u);
+  EXPECT_EQ(unit_of(s), 4u);
   EXPECT_EQ(text(s), "\u00E9\u0100\U00010000");
 }
 
@@ -110,7 +110,7 @@ TEST_F(Strings, InsertWidensForAWiderCharacter) {
   const auto s = str("abcd");
   insert(at_index(s, 2), character(0x3B1), -1, 3);
   EXPECT_EQ(text(s), "ab\u03B1\u03B1\u03B1cd");
-  EXPECT_EQ(unit(s), 2u);
+  EXPECT_EQ(unit_of(s), 2u);
 }
 
 // ---- form and mold ----
@@ -166,7 +166,7 @@ TEST_F(Strings, SwapWidensForAWiderCharacter) {
   const auto a = str("ab");
   actions.swap(stack::push(at_index(a, 1)), stack::push(str("\u0100z")));
   EXPECT_EQ(text(a), "a\u0100");
-  EXPECT_EQ(unit(a), 2u);
+  EXPECT_EQ(unit_of(a), 2u);
 }
 
 TEST_F(Strings, BadUtf8NamesTheBytesFromTheBadOne) {
@@ -178,7 +178,7 @@ TEST_F(Strings, BadUtf8NamesTheBytesFromTheBadOne) {
 
 TEST_F(Strings, LoadRefusesACutSequenceAtTheEnd) {
   EXPECT_EQ(text(string::load("a\xC3\xA9", string::Encoding::utf8)), "a\u00E9");
-  EXPECT_EQ(unit(string::load("a\xC3\xA9", string::Encoding::utf8)), 1u) << "loaded Latin-1 stays unit 1";
+  EXPECT_EQ(unit_of(string::load("a\xC3\xA9", string::Encoding::utf8)), 1u) << "loaded Latin-1 stays unit 1";
   EXPECT_EQ(text(string::load(std::string("a\0\xAC\x20", 4), string::Encoding::utf16le)), "a\u20AC");
   EXPECT_EQ(raised_error([&] { string::load("a\xC3", string::Encoding::utf8); }), err::access::invalid_utf8.value);
 }

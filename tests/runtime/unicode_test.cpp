@@ -14,6 +14,7 @@
 namespace kiv {
 namespace {
 
+using testing::unit_of;
 using namespace std::string_view_literals;
 using testing::raised_error;
 
@@ -45,7 +46,6 @@ std::u32string chars_of(const Cell& value) {
   return chars;
 }
 
-uint32_t unit_of(const Cell& value) { return memory::buffer(series::node_of(value))->unit(); }
 
 std::string bytes_of_binary(const Cell& value) {
   const SeriesBuf* buf = memory::buffer(series::node_of(value));
