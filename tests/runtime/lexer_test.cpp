@@ -23,9 +23,9 @@
 namespace kiv {
 namespace {
 
-using testing::unit_of;
 using lexer::Event;
 using lexer::EventInfo;
+using testing::unit_of;
 
 class Lexer : public testing::RuntimeTest {};
 

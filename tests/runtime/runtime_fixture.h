@@ -119,6 +119,7 @@ inline Cell binary(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
 }
 
 // A bare cell series of `cells` (no block! cell names it), held by node id.
+// Cells that refer to series must be held elsewhere while it grows.
 inline NodeId cell_series(std::initializer_list<Cell> cells) {
   const NodeId node = hold(memory::new_cell_series(static_cast<uint32_t>(cells.size())));
   for (const Cell& value : cells) *series::append_slot(node) = value;

@@ -14,12 +14,12 @@
 namespace kiv {
 namespace {
 
-using testing::unit_of;
 using testing::at_index;
 using testing::form_of;
 using testing::mold_of;
 using testing::raised_error;
 using testing::str;
+using testing::unit_of;
 
 Cell character(uint32_t code_point) { return string::make_char(code_point); }
 

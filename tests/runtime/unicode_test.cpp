@@ -14,9 +14,9 @@
 namespace kiv {
 namespace {
 
-using testing::unit_of;
 using namespace std::string_view_literals;
 using testing::raised_error;
+using testing::unit_of;
 
 // A string series holding `chars` in units of `unit` bytes (0: the
 // narrowest that holds them), its head `head_units` units into the buffer.
