@@ -14,10 +14,11 @@
 
 #include "runtime/core/error_codes.h"
 #include "runtime/core/series.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime_fixture.h"
+#include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {
 namespace {
@@ -27,18 +28,11 @@ using hashtable::Lookup;
 
 // ---- helpers ----
 
-Cell integer(int32_t n) { return Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(n), 0}; }
-
 Cell retyped(Cell value, TypeId type) { return cell::set_type(value, type); }
 
 Cell word_of(std::string_view name) { return word::intern(name); }
 
-// A cell series holding `cells`.
-NodeId block_of(std::initializer_list<Cell> cells) {
-  const NodeId node = testing::hold(memory::new_cell_series(static_cast<uint32_t>(cells.size()) + 1));
-  for (const Cell& value : cells) *series::append_slot(node) = value;
-  return node;
-}
+using testing::cell_series;
 
 Cell* cells_of(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
 uint32_t length_of(NodeId node) { return memory::buffer(node)->length(); }
@@ -174,11 +168,7 @@ TEST_F(HashValue, SymbolCellsHashLikeTheirInterningName) {
 }
 
 TEST_F(HashValue, EqualNumbersHashAlike) {
-  const auto number = [](TypeId type, double value) {
-    Cell result{cell::header(type), 0, 0, 0};
-    cell::set_double(result, value);
-    return result;
-  };
+  using testing::number;
   Cell other_nan = number(TypeId::float_, std::nan(""));
   other_nan.w2 ^= 0x1234;  // another quiet NaN payload
   ASSERT_TRUE(std::isnan(cell::get_double(other_nan)));
@@ -296,7 +286,7 @@ class HashMap : public testing::RuntimeTest {};
 TEST_F(HashMap, RepeatedKeyKeepsTheLaterValueAtTheFirstPlace) {
   const Cell a = word_of("a");
   const Cell b = word_of("b");
-  const NodeId block = block_of({a, integer(1), b, integer(2), a, integer(3)});
+  const NodeId block = cell_series({a, integer::make(1), b, integer::make(2), a, integer::make(3)});
   const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
 
   ASSERT_EQ(length_of(block), 4u);
@@ -313,7 +303,7 @@ TEST_F(HashMap, RepeatedKeyKeepsTheLaterValueAtTheFirstPlace) {
 TEST_F(HashMap, AnyWordKindFindsTheSameKey) {
   const Cell a = word_of("a");
   const NodeId table =
-      testing::hold(hashtable::make(0, block_of({a, integer(1), word_of("b"), integer(2)}), 0, Kind::map));
+      testing::hold(hashtable::make(0, cell_series({a, integer::make(1), word_of("b"), integer::make(2)}), 0, Kind::map));
   for (const TypeId type : {TypeId::word, TypeId::lit_word, TypeId::set_word, TypeId::get_word})
     EXPECT_EQ(hashtable::get(table, retyped(a, type)), 0) << static_cast<int>(type);
   EXPECT_EQ(hashtable::get(table, word_of("A")), 0);  // caseless by default
@@ -324,7 +314,7 @@ TEST_F(HashMap, AnyWordKindFindsTheSameKey) {
 }
 
 TEST_F(HashMap, RemovedPairKeepsItsKeyIndexed) {
-  const NodeId block = block_of({word_of("a"), integer(1), word_of("b"), integer(2)});
+  const NodeId block = cell_series({word_of("a"), integer::make(1), word_of("b"), integer::make(2)});
   const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
   hashtable::remove_key(table, 0);
   EXPECT_EQ(cells_of(block)[1].header, 0u);
@@ -339,10 +329,10 @@ TEST_F(HashMap, GrowsWhileBuiltFromALargeBlock) {
   constexpr int count = 60;
   for (int i = 0; i < count; ++i) {
     *series::append_slot(block) = word_of(numbered("k", i));
-    *series::append_slot(block) = integer(i);
+    *series::append_slot(block) = integer::make(i);
   }
   *series::append_slot(block) = word_of("k5");
-  *series::append_slot(block) = integer(500);
+  *series::append_slot(block) = integer::make(500);
   const NodeId table = testing::hold(hashtable::make(0, block, 0, Kind::map));
 
   EXPECT_EQ(size_of(table), count);
@@ -354,7 +344,7 @@ TEST_F(HashMap, GrowsWhileBuiltFromALargeBlock) {
 
 TEST_F(HashMap, KeyOfAnUnusableTypeRaisesInvalidPath) {
   const Cell block_key{cell::header(TypeId::block), 0, testing::hold(memory::new_cell_series(1)), 0};
-  const NodeId block = block_of({word_of("a"), integer(1), block_key, integer(2)});
+  const NodeId block = cell_series({word_of("a"), integer::make(1), block_key, integer::make(2)});
   const uint16_t code = testing::raised_error([&] { hashtable::make(0, block, 0, Kind::map); });
   EXPECT_EQ(code, err::script::invalid_path.value);
   EXPECT_EQ(error::pending().args[0].w1, static_cast<uint32_t>(TypeId::block));
@@ -367,7 +357,7 @@ class HashSeries : public testing::RuntimeTest {};
 TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
   // [a b a a]: a at 0, 2, 3.
   const NodeId table = testing::hold(
-      hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
+      hashtable::make(4, cell_series({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
   EXPECT_EQ(size_of(table), 2);
   struct Case {
     std::string_view key;
@@ -404,7 +394,7 @@ TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
 
 TEST_F(HashSeries, RemovingDuplicatesOneByOne) {
   const NodeId table = testing::hold(
-      hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
+      hashtable::make(4, cell_series({word_of("a"), word_of("b"), word_of("a"), word_of("a")}), 0, Kind::hash));
   hashtable::remove_key(table, 2);
   EXPECT_EQ(hashtable::get(table, word_of("a"), {.start = 1}), 3);
   EXPECT_EQ(size_of(table), 2);
@@ -424,7 +414,7 @@ TEST_F(HashSeries, RemovingDuplicatesOneByOne) {
 
 TEST_F(HashSeries, RemoveRangeOfTheWholeBlockEmptiesTheTable) {
   const NodeId table =
-      testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("b"), word_of("a")}), 0, Kind::hash));
+      testing::hold(hashtable::make(4, cell_series({word_of("a"), word_of("b"), word_of("a")}), 0, Kind::hash));
   hashtable::remove_range(table, 0, 10);  // cut at the block's end
   EXPECT_EQ(size_of(table), 0);
   EXPECT_EQ(hashtable::record(table).occupied, 0);
@@ -440,7 +430,7 @@ TEST_F(HashSeries, RemoveRangeOfTheWholeBlockEmptiesTheTable) {
 
 TEST_F(HashSeries, KeysFollowCellsInsertedAndRemoved) {
   const Cell a = word_of("a"), b = word_of("b"), c = word_of("c"), x = word_of("x"), y = word_of("y");
-  const NodeId table = testing::hold(hashtable::make(4, block_of({a, b, c, a}), 0, Kind::hash));
+  const NodeId table = testing::hold(hashtable::make(4, cell_series({a, b, c, a}), 0, Kind::hash));
 
   insert_cells(table, 1, {x, y});  // [a x y b c a]
   const std::pair<Cell, int32_t> inserted[] = {{a, 0}, {x, 1}, {y, 2}, {b, 3}, {c, 4}};
@@ -463,7 +453,7 @@ TEST_F(HashSeries, KeysFollowCellsInsertedAndRemoved) {
 }
 
 TEST_F(HashSeries, ShiftOfTooManyCellsIsLeftToARehash) {
-  const NodeId table = testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("b")}), 0, Kind::hash));
+  const NodeId table = testing::hold(hashtable::make(4, cell_series({word_of("a"), word_of("b")}), 0, Kind::hash));
   EXPECT_EQ(hashtable::shift_keys(table, 30001, 0, 5, true), 1);
   EXPECT_EQ(hashtable::get(table, word_of("a")), 0);
   EXPECT_EQ(hashtable::get(table, word_of("b")), 1);
@@ -511,7 +501,7 @@ TEST_F(HashSeries, AddingABatchOfCellsGrowsEnough) {
 
 TEST_F(HashSeries, ClearEmptiesTableAndBlock) {
   const NodeId table =
-      testing::hold(hashtable::make(4, block_of({word_of("a"), word_of("a"), word_of("b")}), 0, Kind::hash));
+      testing::hold(hashtable::make(4, cell_series({word_of("a"), word_of("a"), word_of("b")}), 0, Kind::hash));
   hashtable::clear(table);
   EXPECT_EQ(size_of(table), 0);
   EXPECT_EQ(length_of(data_of(table)), 0u);
@@ -525,7 +515,7 @@ TEST_F(HashSeries, ClearEmptiesTableAndBlock) {
 }
 
 TEST_F(HashSeries, CopyIsIndependentOfTheOriginal) {
-  const NodeId block = block_of({word_of("a"), word_of("b"), word_of("a")});
+  const NodeId block = cell_series({word_of("a"), word_of("b"), word_of("a")});
   const NodeId table = testing::hold(hashtable::make(4, block, 0, Kind::hash));
   const NodeId copy = testing::hold(hashtable::copy(table, testing::hold(memory::copy_series(block))));
   hashtable::remove_key(copy, 0);
@@ -558,7 +548,7 @@ class HashNodeTable : public testing::RuntimeTest {
   void put(size_t i) {
     const uint32_t entry = hashtable::put_node(table_, key(i));
     Cell* cells = hashtable::entry_cells(table_, entry);
-    for (uint32_t k = 0; k < extra; ++k) cells[k] = integer(static_cast<int32_t>(i * 10 + k));
+    for (uint32_t k = 0; k < extra; ++k) cells[k] = integer::make(static_cast<int32_t>(i * 10 + k));
   }
   // Whether key i is found with the cells written by `put`.
   ::testing::AssertionResult holds(size_t i) {

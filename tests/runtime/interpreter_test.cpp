@@ -3,28 +3,17 @@
 
 #include "runtime/datatypes/routine.h"
 #include "runtime/eval/call_stack.h"
-#include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
 #include "runtime/platform.h"
 #include "tests/runtime/series_fixture.h"
 
 namespace kiv {
 namespace {
 
+using testing::eval_error;
+using testing::eval_molded;
 using testing::molded;
-using testing::raised_error;
 
-class Interpreter : public testing::RuntimeTest {
- protected:
-  // Evaluates source text at the top level; answers the mold of its value.
-  std::string eval(std::string_view text) {
-    Val code = lexer::scan(text);
-    EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal);
-    const std::string result = molded(*stack::last());
-    stack::pop(2);
-    return result;
-  }
-};
+class Interpreter : public testing::RuntimeTest {};
 
 // A routine's body reads its window: the argument, then the refinement's
 // flag and argument.
@@ -41,10 +30,10 @@ Flow scale(void) {
 TEST_F(Interpreter, RoutinesTakeArgumentsLikeFunctions) {
   routine::add("scale-it", R"("Test routine" n [integer!] /by factor [integer!])", scale);
   routine::define_all();
-  EXPECT_EQ(eval("scale-it 21"), "42");
-  EXPECT_EQ(eval("scale-it/by 5 3"), "15");
-  EXPECT_EQ(eval("type? :scale-it"), "routine!");
-  EXPECT_EQ(raised_error([&] { eval("scale-it \"x\""); }), err::script::expect_arg.value);
+  EXPECT_EQ(eval_molded("scale-it 21"), "42");
+  EXPECT_EQ(eval_molded("scale-it/by 5 3"), "15");
+  EXPECT_EQ(eval_molded("type? :scale-it"), "routine!");
+  EXPECT_EQ(eval_error("scale-it \"x\""), err::script::expect_arg.value);
 }
 
 // A lexer callback as a routine: the token argument is a pair for every
@@ -60,9 +49,9 @@ TEST_F(Interpreter, TranscodeTracesThroughARoutine) {
   routine::define_all();
   const uint32_t depth = stack::call_depth();
   const uint32_t top = stack::depth();
-  EXPECT_EQ(eval("transcode/trace {a 1 [2 b]} :drop-integers"), "[a [b]]");
-  EXPECT_EQ(eval("catch [transcode/trace {7} func [e i t l k] [[load] throw k]]"), "7");
-  EXPECT_EQ(eval("loop 2 [transcode/trace {7} func [e i t l k] [[load] break/return 3]]"), "3");
+  EXPECT_EQ(eval_molded("transcode/trace {a 1 [2 b]} :drop-integers"), "[a [b]]");
+  EXPECT_EQ(eval_molded("catch [transcode/trace {7} func [e i t l k] [[load] throw k]]"), "7");
+  EXPECT_EQ(eval_molded("loop 2 [transcode/trace {7} func [e i t l k] [[load] break/return 3]]"), "3");
   EXPECT_EQ(stack::call_depth(), depth);
   EXPECT_EQ(stack::depth(), top);
 }
@@ -70,9 +59,9 @@ TEST_F(Interpreter, TranscodeTracesThroughARoutine) {
 TEST_F(Interpreter, StacksAreBackWhereTheyWereAfterEachKindOfExit) {
   const uint32_t depth = stack::call_depth();
   const uint32_t top = stack::depth();
-  EXPECT_EQ(eval("f: func [x] [loop 3 [if x [return 1]] 2] f true"), "1");
-  EXPECT_EQ(eval("catch [loop 2 [throw 7]]"), "7");
-  EXPECT_EQ(eval("loop 2 [break/return 3]"), "3");
+  EXPECT_EQ(eval_molded("f: func [x] [loop 3 [if x [return 1]] 2] f true"), "1");
+  EXPECT_EQ(eval_molded("catch [loop 2 [throw 7]]"), "7");
+  EXPECT_EQ(eval_molded("loop 2 [break/return 3]"), "3");
   EXPECT_EQ(molded(*stack::last()), molded(*stack::last()));
   EXPECT_EQ(stack::call_depth(), depth);
   EXPECT_EQ(stack::depth(), top);
@@ -81,9 +70,9 @@ TEST_F(Interpreter, StacksAreBackWhereTheyWereAfterEachKindOfExit) {
 TEST_F(Interpreter, CallDepthLimitIsACatchableError) {
   runtime::record_stack_bounds();
   // Each call needs a few frames: the limit of frames comes first.
-  EXPECT_EQ(eval("r: func [n] [r n + 1] e: try [r 1] e/id"), "stack-overflow");
+  EXPECT_EQ(eval_molded("r: func [n] [r n + 1] e: try [r 1] e/id"), "stack-overflow");
   EXPECT_EQ(stack::call_depth(), 0u);
-  EXPECT_EQ(eval("1 + 1"), "2") << "evaluation goes on with the stacks intact";
+  EXPECT_EQ(eval_molded("1 + 1"), "2") << "evaluation goes on with the stacks intact";
 }
 
 // Parens nest on the machine stack, not in call frames: the machine-stack

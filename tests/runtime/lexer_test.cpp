@@ -1,5 +1,9 @@
-// The lexer: every literal family, blocks and paths, line markers, syntax
-// errors, the scan modes and the callback protocol.
+// The lexer from C++: the payloads of the literals a script cannot take
+// apart (tuple bytes, pairs, money digits, dates, string units, binary
+// bytes, points, map records), the C++ scan options and callback protocol,
+// escapes and the text-to-number scanners. Every literal form, structure,
+// line marker and syntax error a script can load is in
+// tests/kiv/eval/lexer.kiv.
 #include "runtime/eval/lexer.h"
 
 #include <bit>
@@ -13,7 +17,6 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/hashtable.h"
 #include "tests/runtime/runtime_fixture.h"
 
@@ -22,6 +25,7 @@ namespace {
 
 using lexer::Event;
 using lexer::EventInfo;
+using testing::unit_of;
 
 class Lexer : public testing::RuntimeTest {};
 
@@ -42,173 +46,9 @@ Cell load_one(std::string_view text) {
 
 std::string spelling(const Cell& word) { return std::string(symbol::spelling(word.w2)); }
 std::string text_of(const Cell& series) { return string::to_utf8(series); }
-uint32_t unit_of(const Cell& series) { return memory::buffer(series::node_of(series))->unit(); }
-double double_of(const Cell& value) { return cell::get_double(value); }
-
-// A syntax error as raised: its id and arguments.
-struct Raised {
-  uint16_t code = 0;
-  std::string position;  // "(line N)"
-  TypeId type = TypeId::none_type;  // invalid: the datatype
-  std::string missing;              // missing: the character
-  std::string near;
-};
-
-Raised error_of(std::string_view text) {
-  Raised raised;
-  try {
-    lexer::scan(text);
-  } catch (const Unwind& unwind) {
-    runtime::state.pending = 0;
-    if (unwind.code != exit_code::error) return raised;
-    const error::Pending& pending = error::pending();
-    raised.code = pending.code.value;
-    raised.position = text_of(pending.args[0]);
-    if (pending.code == err::syntax::invalid) {
-      raised.type = datatype::get(pending.args[1]);
-      raised.near = text_of(pending.args[2]);
-    } else if (pending.code == err::syntax::missing) {
-      raised.missing = text_of(pending.args[1]);
-      raised.near = text_of(pending.args[2]);
-    } else {
-      raised.near = text_of(pending.args[1]);
-    }
-  }
-  return raised;
-}
-
-// Expects `text` to raise `invalid` for `type`.
-void expect_invalid(std::string_view text, TypeId type) {
-  const Raised raised = error_of(text);
-  EXPECT_EQ(raised.code, err::syntax::invalid.value) << text;
-  EXPECT_EQ(raised.type, type) << text;
-}
 
 // ---------------------------------------------------------------------------
-// Words
-
-TEST_F(Lexer, WordsAndTheirKinds) {
-  const struct {
-    const char* text;
-    TypeId type;
-    const char* name;
-  } cases[] = {
-      {"abc", TypeId::word, "abc"},         {"a:", TypeId::set_word, "a"},     {":a", TypeId::get_word, "a"},
-      {"'a", TypeId::lit_word, "a"},        {"/a", TypeId::refinement, "a"},   {"/1", TypeId::refinement, "1"},
-      {"#a-b", TypeId::issue, "a-b"},       {"#123", TypeId::issue, "123"},    {"/", TypeId::word, "/"},
-      {"//", TypeId::word, "//"},           {"'/", TypeId::lit_word, "/"},     {":/", TypeId::get_word, "/"},
-      {"/:", TypeId::set_word, "/"},        {"%", TypeId::word, "%"},          {"<", TypeId::word, "<"},
-      {"<=", TypeId::word, "<="},           {"<>", TypeId::word, "<>"},        {"<<", TypeId::word, "<<"},
-      {">", TypeId::word, ">"},             {">=", TypeId::word, ">="},        {">>>", TypeId::word, ">>>"},
-      {"'<=", TypeId::lit_word, "<="},      {"->", TypeId::word, "->"},        {"+", TypeId::word, "+"},
-      {"-", TypeId::word, "-"},             {"...", TypeId::word, "..."},      {"ffh", TypeId::word, "ffh"},
-      {"Bach", TypeId::word, "Bach"},       {"don't", TypeId::word, "don't"},  {"a#b\\c^d", TypeId::word, "a#b\\c^d"},
-      {"caf\xC3\xA9", TypeId::word, "caf\xC3\xA9"}, {"a.b", TypeId::word, "a.b"}, {"+a", TypeId::word, "+a"},
-      {"a'", TypeId::word, "a'"},           {"x!?*&|~_=", TypeId::word, "x!?*&|~_="},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), c.type) << c.text;
-    EXPECT_EQ(spelling(value), c.name) << c.text;
-  }
-}
-
-TEST_F(Lexer, WordsAreBoundToTheGlobalContext) {
-  const Cell a = load_one("some-word");
-  const Cell b = word::intern("some-word");
-  EXPECT_EQ(a.w1, b.w1);
-  EXPECT_EQ(a.w2, b.w2);
-}
-
-TEST_F(Lexer, InvalidWords) {
-  const struct {
-    const char* text;
-    TypeId type;
-  } cases[] = {
-      {"'", TypeId::word},       {":", TypeId::word},       {"' a", TypeId::word},     {"'a:", TypeId::lit_word},
-      {":a:", TypeId::word},     {"'1", TypeId::word},      {"#", TypeId::issue},      {"#a:b", TypeId::issue},
-      {"Ah", TypeId::word},      {"a@", TypeId::email},     {"@", TypeId::ref},        {"'a:b", TypeId::lit_word},
-      {":a:b", TypeId::get_word}, {"/a:", TypeId::refinement}, {"'/a", TypeId::word},   {"a\x80z", TypeId::word},
-  };
-  for (const auto& c : cases) expect_invalid(c.text, c.type);
-}
-
-// ---------------------------------------------------------------------------
-// Numbers
-
-TEST_F(Lexer, Integers) {
-  const struct {
-    const char* text;
-    int32_t value;
-  } cases[] = {
-      {"0", 0},          {"7", 7},           {"+5", 5},          {"-12", -12},        {"1'000'000", 1000000},
-      {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"0000000001", 1}, {"0Fh", 15},   {"FFh", 255},
-      {"10h", 16},       {"ABh", 0xAB},      {"7FFFFFFFh", INT32_MAX}, {"FFFFFFFFh", -1},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), TypeId::integer) << c.text;
-    EXPECT_EQ(cell::get_int32(value), c.value) << c.text;
-  }
-}
-
-TEST_F(Lexer, IntegersTooLongOrTooLargeAreFloats) {
-  const struct {
-    const char* text;
-    double value;
-  } cases[] = {
-      {"12345678901", 12345678901.0}, {"2147483648", 2147483648.0}, {"-2147483649", -2147483649.0},
-      {"00000000001", 1.0},           {"1'234'567'890'1", 12345678901.0}, {"-2'147'483'648", -2147483648.0},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), TypeId::float_) << c.text;
-    EXPECT_EQ(double_of(value), c.value) << c.text;
-  }
-}
-
-TEST_F(Lexer, InvalidIntegers) {
-  for (const char* text : {"1''000", "1'", "1''", "1h", "123456789h", "0fh", "-1Fh", "1a", "12ab", "0FFFFFFFFh"})
-    expect_invalid(text, TypeId::integer);
-}
-
-TEST_F(Lexer, FloatsAndPercents) {
-  const struct {
-    const char* text;
-    TypeId type;
-    double value;
-  } cases[] = {
-      {"1.5", TypeId::float_, 1.5},        {".5", TypeId::float_, 0.5},       {"-.25", TypeId::float_, -0.25},
-      {"1e3", TypeId::float_, 1000.0},     {"1.5E-3", TypeId::float_, 0.0015}, {"+2.5e+2", TypeId::float_, 250.0},
-      {"1'000.5", TypeId::float_, 1000.5}, {"0.1", TypeId::float_, 0.1},      {"50%", TypeId::percent, 0.5},
-      {"12.5%", TypeId::percent, 0.125},   {"-1%", TypeId::percent, -0.01},   {".5%", TypeId::percent, 0.005},
-      {"1e2%", TypeId::percent, 1.0},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), c.type) << c.text;
-    EXPECT_EQ(double_of(value), c.value) << c.text;
-  }
-}
-
-TEST_F(Lexer, FloatSpecials) {
-  EXPECT_TRUE(std::isinf(double_of(load_one("1.#INF"))));
-  EXPECT_GT(double_of(load_one("1.#INF")), 0);
-  EXPECT_LT(double_of(load_one("-1.#inf")), 0);
-  EXPECT_TRUE(std::isinf(double_of(load_one("-1.#inf"))));
-  EXPECT_TRUE(std::isnan(double_of(load_one("1.#NaN"))));
-  EXPECT_EQ(cell::type_of(load_one("1.#nan")), TypeId::float_);
-  for (const char* text : {"1.#X", "1.#INFX", "2.#INF", "1.#"}) expect_invalid(text, TypeId::float_);
-}
-
-TEST_F(Lexer, InvalidFloats) {
-  for (const char* text : {"1.", "1e", "1e+", "1.5e", ".5.", "1.5a", "-.5e", "1''.5"})
-    expect_invalid(text, TypeId::float_);
-  // At most 312 bytes.
-  std::string longest = "1." + std::string(310, '5');
-  EXPECT_EQ(cell::type_of(load_one(longest)), TypeId::float_);
-  expect_invalid(longest + "5", TypeId::float_);
-}
+// Literal payloads
 
 TEST_F(Lexer, Tuples) {
   const Cell color = load_one("255.0.10.128");
@@ -227,8 +67,6 @@ TEST_F(Lexer, Tuples) {
   std::memcpy(bytes, &longest.w1, 12);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(bytes[i], i + 1);
 
-  for (const char* text : {"1.2.3.4.5.6.7.8.9.10.11.12.13", "1.256.3", "1..2", "1.2.3.", "1.2.a", "1.2.0300"})
-    expect_invalid(text, TypeId::tuple);
 }
 
 TEST_F(Lexer, Pairs) {
@@ -242,26 +80,6 @@ TEST_F(Lexer, Pairs) {
     EXPECT_EQ(static_cast<int32_t>(value.w2), c.x) << c.text;
     EXPECT_EQ(static_cast<int32_t>(value.w3), c.y) << c.text;
   }
-  for (const char* text : {"1.5x2", "1x", "1x2x3", "1xa", "12345678901x1"}) expect_invalid(text, TypeId::pair);
-  expect_invalid("1''2x3", TypeId::integer);
-}
-
-TEST_F(Lexer, Times) {
-  const struct {
-    const char* text;
-    double seconds;
-  } cases[] = {
-      {"10:30", 37800.0},   {"0:0", 0.0},          {"1:30.5", 90.5},   {"1:30,5", 90.5},
-      {"1:30:45.5", 5445.5}, {"-1:30", -5400.0},   {"+1:00", 3600.0},  {"-0:30", -1800.0},
-      {"100:00", 360000.0}, {"1'000:00", 3600000.0},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), TypeId::time) << c.text;
-    EXPECT_EQ(double_of(value), c.seconds) << c.text;
-  }
-  for (const char* text : {"1:", "1:30:", "1:30:4:5", "1:30.", "1:30:4e1", "1:-5", "1:30:y"})
-    expect_invalid(text, TypeId::time);
 }
 
 // The 22 packed digits of a money! cell, and its sign and currency index.
@@ -304,9 +122,6 @@ TEST_F(Lexer, Money) {
     EXPECT_EQ(money.currency, lexer::currency_index(c.currency)) << c.text;
   }
   EXPECT_NE(lexer::currency_index("usd"), 0u);
-  for (const char* text : {"$1.123456", "$1''0", "$", "$.5", "$'1", "$1'", "$1'.5", "XYZ$1", "$1.",
-                           "$123456789012345678", "$1.5.5"})
-    expect_invalid(text, TypeId::money);
 }
 
 // Date payload fields.
@@ -360,14 +175,7 @@ TEST_F(Lexer, Dates) {
     EXPECT_EQ(date.zone, c.zone) << c.text;
     EXPECT_EQ(date.time, c.stored_time) << c.text;
   }
-  for (const char* text : {"30-Feb-2021", "29-Feb-2021", "2020-13-01", "0-Jan-2020", "12-Foo-2020", "12-Ja-2020",
-                           "2020-01-12/25:00", "2020-01-12/10:60", "2020-01-12/10:30+16", "2020-01-12x", "2020-000",
-                           "2020-W54", "2020-W02-8", "1-2", "10000-1-1", "2020-01/12", "2020-1-12T"})
-    expect_invalid(text, TypeId::date);
 }
-
-// ---------------------------------------------------------------------------
-// Text
 
 TEST_F(Lexer, Strings) {
   using namespace std::string_literals;
@@ -402,66 +210,6 @@ TEST_F(Lexer, Strings) {
     EXPECT_EQ(text_of(value), c.value) << c.text;
     EXPECT_EQ(unit_of(value), c.unit) << c.text;
   }
-  for (const char* text : {"\"abc", "\"a\nb\"", "{abc", "{a{b}", "\"^(1234567)\"", "\"^(110000)\"", "\"^(xyz)\"",
-                           "\"^()\"", "%{abc", "%{a}%%", "\"\xC3\"", "{\xFF}"})
-    expect_invalid(text, TypeId::string);
-}
-
-TEST_F(Lexer, Characters) {
-  const struct {
-    const char* text;
-    uint32_t code_point;
-  } cases[] = {
-      {"#\"a\"", 'a'},  {"#\"^(tab)\"", 9}, {"#\"^\"\"", '"'},   {"#\"^^\"", '^'},      {"#\"^a\"", 1},
-      {"#\"^[\"", 27},  {"#\"^@\"", 0},     {"#\"\xC3\xA9\"", 0xE9}, {"#\"^(10FFFF)\"", 0x10FFFF},
-      {"#\"^(1F600)\"", 0x1F600}, {"#\"\xF0\x9F\x98\x80\"", 0x1F600}, {"#\"^(line)\"", 10}, {"#\"^/\"", 10},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), TypeId::char_) << c.text;
-    EXPECT_EQ(value.w2, c.code_point) << c.text;
-  }
-  for (const char* text : {"#\"\"", "#\"ab\"", "#\"^\"", "#\"^(110000)\"", "#\"^(zz)\"", "#\"a", "#\"\xC3\""})
-    expect_invalid(text, TypeId::char_);
-}
-
-TEST_F(Lexer, FilesUrlsEmailsTagsAndRefs) {
-  const struct {
-    const char* text;
-    TypeId type;
-    const char* value;
-  } cases[] = {
-      {"%a/b.txt", TypeId::file, "a/b.txt"},
-      {"%/c/dir/", TypeId::file, "/c/dir/"},
-      {"%\"a b\"", TypeId::file, "a b"},
-      {"%\"a^b\"", TypeId::file, "a^b"},
-      {"%a%20b", TypeId::file, "a b"},
-      {"%caf%C3%A9", TypeId::file, "caf\xC3\xA9"},
-      {"%a^(line)", TypeId::file, "a\n"},
-      {"%50%", TypeId::file, "50%"},
-      {"http://x.com/a%20b?q=1,2", TypeId::url, "http://x.com/a b?q=1,2"},
-      {"a:b", TypeId::url, "a:b"},
-      {"ftp://h/^x", TypeId::url, "ftp://h/^x"},
-      {"mailto:a@b", TypeId::url, "mailto:a@b"},
-      {"user@host.com", TypeId::email, "user@host.com"},
-      {"1@2", TypeId::email, "1@2"},
-      {"<a>", TypeId::tag, "a"},
-      {"<a href=\">\">", TypeId::tag, "a href=\">\""},
-      {"</b>", TypeId::tag, "/b"},
-      {"<a ^>", TypeId::tag, "a ^"},
-      {"@ref", TypeId::ref, "ref"},
-      {"@a/b", TypeId::ref, "a/b"},
-  };
-  for (const auto& c : cases) {
-    const Cell value = load_one(c.text);
-    EXPECT_EQ(cell::type_of(value), c.type) << c.text;
-    EXPECT_EQ(text_of(value), c.value) << c.text;
-  }
-  expect_invalid("<a", TypeId::tag);
-  expect_invalid("<a\n>", TypeId::tag);
-  expect_invalid("%\"ab", TypeId::file);
-  expect_invalid("@", TypeId::ref);
-  expect_invalid("@a\xFF", TypeId::ref);
 }
 
 TEST_F(Lexer, Binaries) {
@@ -488,27 +236,6 @@ TEST_F(Lexer, Binaries) {
     EXPECT_EQ(buffer->unit(), 1u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer->head_ptr()), buffer->used_bytes()), c.bytes) << c.text;
   }
-  for (const char* text : {"2#{0100}", "8#{00}", "#{123}", "#{GG}", "64#{S}", "64#{SG=x}", "2#{012}", "#{00",
-                           "3#{}"})
-    expect_invalid(text, TypeId::binary);
-  // The error text starts at the bad character.
-  EXPECT_EQ(error_of("#{00 0G}").near, "G}");
-}
-
-TEST_F(Lexer, ConstructionSyntax) {
-  const Cell yes = load_one("#(true)");
-  EXPECT_EQ(cell::type_of(yes), TypeId::logic);
-  EXPECT_EQ(yes.w1, 1u);
-  EXPECT_EQ(load_one("#(False)").w1, 0u);
-  EXPECT_EQ(cell::type_of(load_one("#(NONE)")), TypeId::none);
-  EXPECT_EQ(cell::type_of(load_one("#(unset)")), TypeId::unset);
-  for (const char* text : {"#(integer!)", "#(Integer)", "#(INTEGER!)"}) {
-    const Cell type = load_one(text);
-    EXPECT_EQ(cell::type_of(type), TypeId::datatype) << text;
-    EXPECT_EQ(datatype::get(type), TypeId::integer) << text;
-  }
-  for (const char* text : {"#(foo)", "#(int)", "#()", "#( true)", "#(true", "#(integer!!)"})
-    EXPECT_EQ(error_of(text).code, err::syntax::malconstruct.value) << text;
 }
 
 TEST_F(Lexer, Points) {
@@ -533,42 +260,6 @@ TEST_F(Lexer, Points) {
   const Cell special = load_one("(1.#INF, -1.#INF)");
   EXPECT_TRUE(std::isinf(std::bit_cast<float>(special.w1)));
   EXPECT_LT(std::bit_cast<float>(special.w2), 0.0f);
-
-  for (const char* text : {"(1, )", "(12,)", "(, 1)", "(1 2, 3)", "(a, b)", "(1, 2", "(1,\n2)"})
-    expect_invalid(text, TypeId::point2d);
-  expect_invalid("(1, 2, 3, 4)", TypeId::point3d);
-  expect_invalid("(1, 2, x)", TypeId::point3d);
-  // A comma anywhere else: outside a paren it is invalid, inside one the
-  // paren cannot close.
-  expect_invalid("1,5", TypeId::point2d);
-  expect_invalid("[a, b]", TypeId::point2d);
-  EXPECT_EQ(error_of("(x, b c)").code, err::syntax::missing.value);
-  // Fewer than 4 bytes after "(" make a paren.
-  EXPECT_EQ(cell::type_of(load_one("(1)")), TypeId::paren);
-}
-
-// ---------------------------------------------------------------------------
-// Structure
-
-TEST_F(Lexer, BlocksAndParensNest) {
-  const std::vector<Cell> values = load("a [b [1 2] (c)] ()");
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_EQ(cell::type_of(values[1]), TypeId::block);
-  ASSERT_EQ(block::count(values[1]), 3u);
-  EXPECT_EQ(spelling(*block::at(values[1], 0)), "b");
-  const Cell inner = *block::at(values[1], 1);
-  EXPECT_EQ(cell::type_of(inner), TypeId::block);
-  EXPECT_EQ(block::count(inner), 2u);
-  EXPECT_EQ(cell::get_int32(*block::at(inner, 1)), 2);
-  EXPECT_EQ(cell::type_of(*block::at(values[1], 2)), TypeId::paren);
-  EXPECT_EQ(cell::type_of(values[2]), TypeId::paren);
-  EXPECT_EQ(block::count(values[2]), 0u);
-  // Delimiters need no space around them.
-  const std::vector<Cell> tight = load("a[b]\"c\"d(e){f}g;h\ni");
-  ASSERT_EQ(tight.size(), 8u);
-  EXPECT_EQ(cell::type_of(tight[4]), TypeId::paren);
-  EXPECT_EQ(text_of(tight[5]), "f");
-  EXPECT_EQ(spelling(tight[7]), "i");
 }
 
 TEST_F(Lexer, Maps) {
@@ -579,126 +270,6 @@ TEST_F(Lexer, Maps) {
   EXPECT_EQ(hashtable::record(map.w3).size, 2);
   EXPECT_EQ(cell::type_of(*block::at(series::make(TypeId::block, map.w2), 0)), TypeId::set_word);
   EXPECT_EQ(cell::get_int32(*block::at(series::make(TypeId::block, map.w2), 1)), 3);
-  EXPECT_EQ(cell::type_of(load_one("#[]")), TypeId::map);
-  expect_invalid("#[a]", TypeId::map);
-  expect_invalid("#[[1] 2]", TypeId::map);
-  EXPECT_EQ(error_of("#[a 1)").code, err::syntax::missing.value);
-}
-
-std::string type_tag(TypeId type) { return "#" + std::to_string(static_cast<int>(type)); }
-
-// The spellings of the words in a path, and the types of its other elements.
-std::vector<std::string> elements(const Cell& path) {
-  std::vector<std::string> names;
-  for (uint32_t i = 0; i < block::count(path); ++i) {
-    const Cell element = *block::at(path, i);
-    names.push_back(cell::type_of(element) == TypeId::word ? spelling(element) : type_tag(cell::type_of(element)));
-  }
-  return names;
-}
-
-TEST_F(Lexer, Paths) {
-  using Names = std::vector<std::string>;
-  const struct {
-    const char* text;
-    TypeId type;
-    Names names;
-  } cases[] = {
-      {"a/b", TypeId::path, {"a", "b"}},
-      {"a/b/c", TypeId::path, {"a", "b", "c"}},
-      {"'a/b", TypeId::lit_path, {"a", "b"}},
-      {":a/b", TypeId::get_path, {"a", "b"}},
-      {"a/b:", TypeId::set_path, {"a", "b"}},
-      {"a/1/x", TypeId::path, {"a", type_tag(TypeId::integer), "x"}},
-      {"a/(b)/c", TypeId::path, {"a", type_tag(TypeId::paren), "c"}},
-      {"a/(b):", TypeId::set_path, {"a", type_tag(TypeId::paren)}},
-      {"a/:b", TypeId::path, {"a", type_tag(TypeId::get_word)}},
-      {"a/\"s\"", TypeId::path, {"a", type_tag(TypeId::string)}},
-      {"a/[b]", TypeId::path, {"a", type_tag(TypeId::block)}},
-      {"a/1.5", TypeId::path, {"a", type_tag(TypeId::float_)}},
-  };
-  for (const auto& c : cases) {
-    const Cell path = load_one(c.text);
-    EXPECT_EQ(cell::type_of(path), c.type) << c.text;
-    EXPECT_EQ(elements(path), c.names) << c.text;
-  }
-  // A path ends at a delimiter; what follows is the next value.
-  const std::vector<Cell> values = load("[a/b c/d:] x/y(z)");
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_EQ(cell::type_of(*block::at(values[0], 0)), TypeId::path);
-  EXPECT_EQ(cell::type_of(*block::at(values[0], 1)), TypeId::set_path);
-  EXPECT_EQ(cell::type_of(values[1]), TypeId::path);
-  EXPECT_EQ(cell::type_of(values[2]), TypeId::paren);
-
-  for (const char* text : {"a/", "a/ b", "a//b", "a/b:/c", "'a/b:", "a/b:c", "a/]"}) {
-    const Raised raised = error_of(text);
-    EXPECT_EQ(raised.code, err::syntax::invalid.value) << text;
-    EXPECT_EQ(raised.type, TypeId::path) << text;
-  }
-  // An element that fails is reported as a bad character.
-  EXPECT_EQ(error_of("a/1x").code, err::syntax::bad_char.value);
-}
-
-// ---------------------------------------------------------------------------
-// Lines, separators and errors
-
-TEST_F(Lexer, NewLineMarkersFollowLineBreaks) {
-  const std::vector<Cell> values = load("a\nb c\n\n[d\ne] ;note\n f {x\ny} g");
-  ASSERT_EQ(values.size(), 7u);
-  const bool expected[] = {false, true, false, true, true, false, false};
-  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(cell::has_new_line(values[i]), expected[i]) << i;
-  EXPECT_FALSE(cell::has_new_line(*block::at(values[3], 0)));
-  EXPECT_TRUE(cell::has_new_line(*block::at(values[3], 1)));
-  EXPECT_TRUE(cell::has_new_line(load_one("\n1")));
-}
-
-TEST_F(Lexer, EmptyInputAndSeparators) {
-  for (const char* text : {"", "   ", "\n\t\r\n", "; only a comment", " ;a\n;b\n"})
-    EXPECT_TRUE(load(text).empty()) << text;
-  // A NUL byte ends the text.
-  EXPECT_EQ(load(std::string_view("a b\0c d", 7)).size(), 2u);
-  // Control bytes are whitespace.
-  EXPECT_EQ(load("a\x01\x0B\x1F" "b").size(), 2u);
-  // Unicode spaces separate words; a zero-width non-joiner does not.
-  EXPECT_EQ(load("a\xC2\xA0" "b").size(), 2u);
-  EXPECT_EQ(load("a\xE3\x80\x80" "b").size(), 2u);
-  EXPECT_EQ(load("\xE2\x80\x8B" "a\xE2\x80\xAF" "b\xC2\x85").size(), 2u);
-  EXPECT_EQ(spelling(load_one("a\xE2\x80\x8C" "b")), "a\xE2\x80\x8C" "b");
-  EXPECT_EQ(load("1\xC2\xA0" "2").size(), 2u);
-}
-
-TEST_F(Lexer, ErrorsNameTheLineAndTheTextNearby) {
-  const Raised bad = error_of("a\nb\n 1a c");
-  EXPECT_EQ(bad.code, err::syntax::invalid.value);
-  EXPECT_EQ(bad.position, "(line 3)");
-  EXPECT_EQ(bad.type, TypeId::integer);
-  EXPECT_EQ(bad.near, "1a c");
-  EXPECT_EQ(error_of("{a\nb\nc} 1a").position, "(line 3)");
-
-  // The near text ends at a line end, or at the first character boundary
-  // at or after 30 bytes.
-  EXPECT_EQ(error_of("1a bc\nde").near, "1a bc");
-  const std::string long_token = "1a" + std::string(27, 'x') + "\xC3\xA9\xC3\xA9 tail";
-  EXPECT_EQ(error_of(long_token).near, "1a" + std::string(27, 'x') + "\xC3\xA9");
-
-  const struct {
-    const char* text;
-    const char* missing;
-    const char* near;
-  } unclosed[] = {
-      {"[1 2", "]", "[1 2"},     {"x (1 2]", ")", "(1 2]"}, {"[1 2)", "]", "[1 2)"},
-      {"1]", "[", "1]"},         {")", "(", ")"},           {"[a (b", ")", "(b"},
-      {"#[a 1", "]", "#[a 1"},
-  };
-  for (const auto& c : unclosed) {
-    const Raised raised = error_of(c.text);
-    EXPECT_EQ(raised.code, err::syntax::missing.value) << c.text;
-    EXPECT_EQ(raised.missing, c.missing) << c.text;
-    EXPECT_EQ(raised.near, c.near) << c.text;
-  }
-  for (const char* text : {"}", "\\", "a \x80", "\xC0\x80", "\xFF"})
-    EXPECT_EQ(error_of(text).code, err::syntax::bad_char.value) << text;
-  EXPECT_EQ(error_of("a \\b").near, "\\b");
 }
 
 // ---------------------------------------------------------------------------
@@ -711,58 +282,31 @@ lexer::Result run(std::string_view text, const lexer::Options& options, Cell* ou
   return result;
 }
 
-TEST_F(Lexer, ScanModesTypeTheFirstValue) {
-  const struct {
-    const char* text;
-    TypeId scan, prescan;
-  } cases[] = {
-      {"1 a", TypeId::integer, TypeId::integer},
-      {"a: 1", TypeId::set_word, TypeId::word},
-      {"$1", TypeId::money, TypeId::money},
-      {"1.2.3", TypeId::tuple, TypeId::tuple},
-      {"(1, 2, 3)", TypeId::point3d, TypeId::point2d},
-      {"[1 2] 3", TypeId::block, TypeId::block},
-      {"a/b c", TypeId::path, TypeId::path},
-      {"#[a 1]", TypeId::map, TypeId::map},
-      {"1a 2", TypeId::error, TypeId::integer},
-      {"[1 1a]", TypeId::error, TypeId::block},
-      {"{abc", TypeId::error, TypeId::error},
-      {"[1", TypeId::error, TypeId::error},
-      {"\\", TypeId::error, TypeId::error},
-      {"12345678901", TypeId::float_, TypeId::integer},
-  };
-  for (const auto& c : cases) {
-    Cell out{};
-    EXPECT_EQ(run(c.text, {.mode = lexer::Mode::scan, .one = true}, &out).type, static_cast<int32_t>(c.scan)) << c.text;
-    EXPECT_EQ(datatype::get(out), c.scan) << c.text;
-    EXPECT_EQ(run(c.text, {.mode = lexer::Mode::prescan, .one = true}).type, static_cast<int32_t>(c.prescan)) << c.text;
-  }
-  Cell out{};
-  EXPECT_EQ(run("  ; nothing", {.mode = lexer::Mode::scan}, &out).type, 0);
-  EXPECT_EQ(cell::type_of(out), TypeId::none);
-  // Without `one`, the whole text is checked and nothing is raised.
+// The types each mode answers are in lexer.kiv (transcode/scan and
+// /prescan, which stop after one value): without `one` the whole text is
+// checked and nothing is raised.
+TEST_F(Lexer, ScanModesWithoutOneCheckTheWholeText) {
   EXPECT_EQ(run("1 [2 1a] }", {.mode = lexer::Mode::scan}).type, static_cast<int32_t>(TypeId::integer));
 }
 
+// Where one value ends is in lexer.kiv (transcode/next); here, the output
+// and the options scripts do not combine.
 TEST_F(Lexer, OneValueStopsAfterIt) {
-  const struct {
-    const char* text;
-    int64_t consumed;
-  } cases[] = {{"1 2", 1}, {"  [a [b]] c", 9}, {"a/b/c d", 5}, {"{x\ny} z", 5}, {"", 0}, {"x", 1}};
-  for (const auto& c : cases) {
-    Cell out{};
-    const lexer::Result result = run(c.text, {.one = true}, &out);
-    EXPECT_EQ(result.consumed, c.consumed) << c.text;
-    EXPECT_EQ(cell::type_of(out), TypeId::block) << c.text;
-    EXPECT_EQ(block::count(out), c.consumed == 0 ? 0u : 1u) << c.text;
-    EXPECT_EQ(run(c.text, {.mode = lexer::Mode::scan, .one = true}).consumed, c.consumed) << c.text;
-  }
+  Cell out{};
+  run("  [a [b]] c", {.one = true}, &out);
+  ASSERT_EQ(cell::type_of(out), TypeId::block);
+  EXPECT_EQ(block::count(out), 1u);
+  run("", {.one = true}, &out);
+  ASSERT_EQ(cell::type_of(out), TypeId::block);
+  EXPECT_EQ(block::count(out), 0u) << "nothing to load: an empty block";
+  EXPECT_EQ(run("", {.mode = lexer::Mode::scan, .one = true}).consumed, 0);
+
   Cell value{};
   run("\n42 43", {.one = true, .wrap = false}, &value);
   EXPECT_EQ(cell::type_of(value), TypeId::integer);
   EXPECT_EQ(cell::get_int32(value), 42);
   EXPECT_FALSE(cell::has_new_line(value));
-  EXPECT_EQ(run("1 2 3", {}).consumed, 5);
+  EXPECT_EQ(run("1 2 3", {}).consumed, 5) << "without `one`, all of it";
 }
 
 TEST_F(Lexer, IntoAppendsToTheBlockGiven) {

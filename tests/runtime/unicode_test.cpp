@@ -16,6 +16,7 @@ namespace {
 
 using namespace std::string_view_literals;
 using testing::raised_error;
+using testing::unit_of;
 
 // A string series holding `chars` in units of `unit` bytes (0: the
 // narrowest that holds them), its head `head_units` units into the buffer.
@@ -45,7 +46,6 @@ std::u32string chars_of(const Cell& value) {
   return chars;
 }
 
-uint32_t unit_of(const Cell& value) { return memory::buffer(series::node_of(value))->unit(); }
 
 std::string bytes_of_binary(const Cell& value) {
   const SeriesBuf* buf = memory::buffer(series::node_of(value));

@@ -15,15 +15,14 @@
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/series.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
 #include "runtime/hashtable.h"
 #include "tests/runtime/series_fixture.h"
 
 namespace kiv {
 namespace {
 
-using testing::molded;
+using testing::eval_molded;
+using testing::value_of;
 using testing::str;
 
 // A string that nothing keeps once made (`str` keeps its own to the end of
@@ -51,24 +50,6 @@ class Collector : public testing::RuntimeTest {
     collector::set_stress(saved_);
     runtime::state.collector_on = false;
     RuntimeTest::TearDown();
-  }
-
-  // Evaluates source text at the top level; answers the mold of its value.
-  std::string eval(std::string_view text) {
-    Val code = lexer::scan(text);
-    EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal);
-    const std::string result = molded(*stack::last());
-    stack::pop(2);
-    return result;
-  }
-
-  // The value of source text evaluated at the top level.
-  Cell value_of(std::string_view text) {
-    Val code = lexer::scan(text);
-    EXPECT_EQ(interpreter::eval_block(*code, false), Flow::normal);
-    const Cell value = *stack::last();
-    stack::pop(2);
-    return value;
   }
 
   // Strings that nothing keeps: the gaps that make live buffers move.
@@ -99,10 +80,10 @@ TEST_F(Collector, CyclicAndNestedDataSurvivesWithTheSameMold) {
       "f: func [a /local c] [c: a * 2 reduce [c a \"local\"]]",
       "g: does [f 4]",
   };
-  for (const std::string& source : sources) eval(source);
+  for (const std::string& source : sources) eval_molded(source);
   const std::vector<std::string> probes = {"b", "nested", ":f", ":g", "f 21", "g"};
   std::vector<std::string> before;
-  for (const std::string& probe : probes) before.push_back(eval(probe));
+  for (const std::string& probe : probes) before.push_back(eval_molded(probe));
   ASSERT_EQ(before[0], "[1 [2 [3 \"three\"]] x [...]]");
   ASSERT_EQ(before[4], "[42 21 \"local\"]");
 
@@ -114,7 +95,7 @@ TEST_F(Collector, CyclicAndNestedDataSurvivesWithTheSameMold) {
   collector::collect();
   collector::collect();
   EXPECT_NE(address(nested.get()), old_place) << "the buffers did not move: the test shows nothing";
-  for (size_t i = 0; i < probes.size(); ++i) EXPECT_EQ(eval(probes[i]), before[i]) << probes[i];
+  for (size_t i = 0; i < probes.size(); ++i) EXPECT_EQ(eval_molded(probes[i]), before[i]) << probes[i];
 }
 
 // What only one kind of root holds must survive, and move, intact.
@@ -155,20 +136,20 @@ TEST_F(Collector, EachKindOfRootKeepsItsValue) {
 
 TEST_F(Collector, DroppedDataIsReclaimed) {
   const std::string fill = "kept: copy [] loop 200 [append kept reduce [copy \"abc\" [a b c] copy [1 2]]]";
-  eval(fill);  // first run: the words and the natives' argument caches stay
-  eval("kept: none");
+  eval_molded(fill);  // first run: the words and the natives' argument caches stay
+  eval_molded("kept: none");
   const uint32_t depth = stack::depth();
   collector::collect();
   const size_t baseline = memory::in_use_bytes();
   const uint32_t nodes_before = memory::usage().node_frames[0].used_nodes;
 
-  eval(fill);
+  eval_molded(fill);
   stack::push(series::make(TypeId::string, memory::new_byte_series(memory::max_series_frame_size)));
   collector::collect();
   EXPECT_GT(memory::in_use_bytes(), baseline + memory::max_series_frame_size);
   EXPECT_EQ(memory::usage().big_buffers.size(), 1u);
 
-  eval("kept: none");
+  eval_molded("kept: none");
   stack::drop_to(depth);
   collector::collect();
   EXPECT_EQ(memory::in_use_bytes(), baseline);
@@ -323,9 +304,9 @@ TEST_F(Collector, KivCodeRunsUnderACollectionAtEveryAllocation) {
   runtime::state.collector_on = true;
   collector::set_stress({.every = 1, .verify = true});
   const uint64_t before = collector::stats().collections;
-  EXPECT_EQ(eval("acc: copy [] repeat i 20 [append acc reduce [i copy \"x\" [n]]] length? acc"), "60");
-  EXPECT_EQ(eval("h: func [n] [either n < 2 [n] [(h n - 1) + (h n - 2)]] h 10"), "55");
-  EXPECT_EQ(eval("s: copy [] foreach w [a bb ccc] [append s mold w] s"), "[\"a\" \"bb\" \"ccc\"]");
+  EXPECT_EQ(eval_molded("acc: copy [] repeat i 20 [append acc reduce [i copy \"x\" [n]]] length? acc"), "60");
+  EXPECT_EQ(eval_molded("h: func [n] [either n < 2 [n] [(h n - 1) + (h n - 2)]] h 10"), "55");
+  EXPECT_EQ(eval_molded("s: copy [] foreach w [a bb ccc] [append s mold w] s"), "[\"a\" \"bb\" \"ccc\"]");
   EXPECT_GT(collector::stats().collections, before + 100);
 }
 
@@ -334,7 +315,7 @@ TEST_F(Collector, KivCodeRunsUnderACollectionAtEveryAllocation) {
 TEST_F(Collector, AnAllocatingLoopRunsInBoundedMemory) {
   runtime::state.collector_on = true;
   collector::set_stress({});  // collections only when memory runs short
-  eval("loop 3000 [b: copy [] loop 40 [append b copy [1 2 3 4]] c: reduce [b copy b]]");  // 25 MB in all
+  eval_molded("loop 3000 [b: copy [] loop 40 [append b copy [1 2 3 4]] c: reduce [b copy b]]");  // 25 MB in all
   EXPECT_GT(collector::stats().collections, 0u);
   const auto use = memory::usage();
   size_t frame_bytes = 0;
