@@ -82,9 +82,9 @@ TEST_F(Interpreter, MachineStackLimitIsACatchableError) {
   runtime::record_stack_bounds();
   constexpr size_t depth = 200000;  // more than this thread's 8 MB can hold
   const std::string nested = "1 + " + std::string(depth, '(') + "1" + std::string(depth, ')');
-  EXPECT_EQ(eval("e: try [" + nested + "] e/id"), "stack-overflow");
+  EXPECT_EQ(eval_molded("e: try [" + nested + "] e/id"), "stack-overflow");
   EXPECT_EQ(stack::call_depth(), 0u);
-  EXPECT_EQ(eval("1 + 1"), "2") << "evaluation goes on with the stacks intact";
+  EXPECT_EQ(eval_molded("1 + 1"), "2") << "evaluation goes on with the stacks intact";
 }
 
 }  // namespace
