@@ -73,7 +73,7 @@ Outcome evaluate(const Cell& code, Cell* result) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(0);
     runtime::state.pending = 0;
-    *result = error_type::make_from_pending();
+    *result = error_value::make_from_pending();
     return Outcome::error;
   }
 }
@@ -87,7 +87,7 @@ Outcome load(const std::string& text, Cell* block) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(0);
     runtime::state.pending = 0;
-    *block = error_type::make_from_pending();
+    *block = error_value::make_from_pending();
     return Outcome::failed_load;
   }
 }
@@ -121,7 +121,7 @@ void show_safely(const Cell& value, Outcome outcome) {
       stack::unroll_to(0);
       stack::drop_to(0);
       runtime::state.pending = 0;
-      shown = error_type::make_from_pending();
+      shown = error_value::make_from_pending();
       outcome = Outcome::error;
     }
   }
@@ -214,11 +214,11 @@ int run_script(const std::string& path) {
     if (unwind.code != exit_code::error) throw;
     runtime::state.pending = 0;
     stack::unroll_to(0);
-    if (error::pending().code == err::syntax::no_header) {
+    if (error::pending().code == error_id::syntax::no_header) {
       write_text(STDOUT_FILENO, "*** Error: not a Kiv program!\n");
       return 1;
     }
-    show_safely(error_type::make_from_pending(), Outcome::error);
+    show_safely(error_value::make_from_pending(), Outcome::error);
     return 254;
   }
   Val kept = stack::push(code);

@@ -10,7 +10,7 @@ void raise_expect_arg(const Cell& value, uint32_t arg_index) {
   // once one exists; until then both are none.
   (void)arg_index;
   const Cell none{cell::header(TypeId::none), 0, 0, 0};
-  error::raise(err::script::expect_arg, none, datatype::make(cell::type_of(value)), none);
+  error::raise(error_id::script::expect_arg, none, datatype::make(cell::type_of(value)), none);
 }
 
 void arg_type(const Cell& set, const Cell& value, uint32_t arg_index) {

@@ -43,7 +43,7 @@ const Cell* category_block(uint32_t category) {
 }
 
 // The field of id `code` in its category: position + 2, after code and type.
-Field id_field(err::Code code) {
+Field id_field(error_id::Code code) {
   const Cell* block = category_block(static_cast<uint32_t>(code.category()));
   const auto position = static_cast<uint32_t>(code.position()) + 2;
   if (block == nullptr || position >= field_count(*block)) return {};
@@ -70,8 +70,8 @@ std::string quoted(std::string_view text) {
 }
 
 // The generated ids of the category at `position`, in position order.
-std::span<const err::CatalogueWords> generated_ids(uint32_t position) {
-  const std::span<const err::CatalogueWords> all(err::catalogue_words);
+std::span<const error_id::CatalogueWords> generated_ids(uint32_t position) {
+  const std::span<const error_id::CatalogueWords> all(error_id::catalogue_words);
   size_t first = 0;
   while (first < all.size() && all[first].code.value / 100 < position) ++first;
   size_t end = first;
@@ -81,7 +81,7 @@ std::span<const err::CatalogueWords> generated_ids(uint32_t position) {
 
 // The problems with one category's block at `position`, else empty.
 std::string check_category(const Cell& name, const Cell& block, uint32_t position) {
-  const std::string_view expected = err::category_words[position];
+  const std::string_view expected = error_id::category_words[position];
   if (spelling(name) != expected)
     return "category " + std::to_string(position) + " is " + quoted(spelling(name)) + " in the catalogue but " +
            quoted(expected) + " in error_ids.h";
@@ -98,7 +98,7 @@ std::string check_category(const Cell& name, const Cell& block, uint32_t positio
       !cell::is(*type.value, TypeId::string))
     return where + " has no type: title after its code";
 
-  const std::span<const err::CatalogueWords> ids = generated_ids(position);
+  const std::span<const error_id::CatalogueWords> ids = generated_ids(position);
   for (uint32_t i = 2; i < count; ++i) {
     const Field id = field(block, i);
     const uint32_t id_position = i - 2;
@@ -126,7 +126,7 @@ std::string check(const Cell& catalogue) {
   if (!cell::is(catalogue, TypeId::block)) return "the catalogue is not a block";
   if (block::count(catalogue) % 2 != 0) return "the catalogue is not made of category names and blocks";
   const uint32_t count = field_count(catalogue);
-  const size_t expected = std::size(err::category_words);
+  const size_t expected = std::size(error_id::category_words);
   if (count != expected)
     return "the catalogue has " + std::to_string(count) + " categories, error_ids.h " + std::to_string(expected);
   for (uint32_t i = 0; i < count; ++i) {
@@ -178,7 +178,7 @@ std::string_view category_name(uint32_t category) {
   return spelling(*field(g_catalogue, category).name);
 }
 
-std::string_view id_name(err::Code code) {
+std::string_view id_name(error_id::Code code) {
   const Field id = id_field(code);
   return id.name ? spelling(*id.name) : std::string_view();
 }
@@ -188,7 +188,7 @@ Cell title(uint32_t category) {
   return block ? *field(*block, 1).value : none::make();
 }
 
-Cell message_template(err::Code code) {
+Cell message_template(error_id::Code code) {
   const Field id = id_field(code);
   return id.value ? *id.value : none::make();
 }

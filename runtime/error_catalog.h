@@ -28,7 +28,7 @@
 namespace kiv::error_catalog {
 
 // Reads the embedded catalogue (or `text`), checks it against the
-// generated err::category_words and err::catalogue_words and keeps it. A
+// generated error_id::category_words and error_id::catalogue_words and keeps it. A
 // catalogue that does not read or does not agree ends start-up as runtime
 // error 98, after a line on standard error that names the problem. May
 // collect.
@@ -51,8 +51,8 @@ const Cell& catalogue();
 // names are valid until the next allocation and empty when the catalogue
 // has no such category or id; the cells are none then.
 std::string_view category_name(uint32_t category);
-std::string_view id_name(err::Code code);
+std::string_view id_name(error_id::Code code);
 Cell title(uint32_t category);
-Cell message_template(err::Code code);
+Cell message_template(error_id::Code code);
 
 }  // namespace kiv::error_catalog

@@ -257,7 +257,7 @@ void drop_pair(NodeId data, uint32_t position) {
 void normalize_map_key(Cell& key) {
   const TypeId type = cell::type_of(key);
   if (type_traits::is_any_word(type)) cell::set_type(key, TypeId::set_word);
-  else if (!type_traits::is_map_key(type)) error::raise(err::script::invalid_path, datatype::make(type));
+  else if (!type_traits::is_map_key(type)) error::raise(error_id::script::invalid_path, datatype::make(type));
 }
 
 }  // namespace

@@ -12,13 +12,13 @@ namespace kiv::mold {
 
 int32_t form_value(Val value, Val out, int32_t part) {
   const action::FormFn form = datatype::actions(cell::type_of(*value)).form;
-  if (!form) error::raise(err::internal::not_done);
+  if (!form) error::raise(error_id::internal::not_done);
   return form(value, out, part);
 }
 
 int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part) {
   const action::MoldFn mold = datatype::actions(cell::type_of(*value)).mold;
-  if (!mold) error::raise(err::internal::not_done);
+  if (!mold) error::raise(error_id::internal::not_done);
   return mold(value, out, options, part);
 }
 

@@ -48,7 +48,7 @@ void write_unit(uint8_t* at, uint32_t unit, uint32_t code_point) { std::memcpy(a
 
 Cell integer_cell(uint32_t value) { return Cell{cell::header(TypeId::integer), 0, value, 0}; }
 
-[[noreturn]] void raise_invalid_char(uint32_t code_point) { error::raise(err::script::invalid_char, integer_cell(code_point)); }
+[[noreturn]] void raise_invalid_char(uint32_t code_point) { error::raise(error_id::script::invalid_char, integer_cell(code_point)); }
 
 // Raises access/invalid-utf8 with the first 4 bytes of `bad` (fewer at the
 // end of the input) as a binary! value.
@@ -58,7 +58,7 @@ Cell integer_cell(uint32_t value) { return Cell{cell::header(TypeId::integer), 0
   SeriesBuf* buf = memory::buffer(node);
   std::memcpy(buf->head_ptr(), bad.data(), bad.size());
   buf->tail = buf->head + static_cast<uint32_t>(bad.size());
-  error::raise(err::access::invalid_utf8, series::make(TypeId::binary, node));
+  error::raise(error_id::access::invalid_utf8, series::make(TypeId::binary, node));
 }
 
 // Appends characters to the string `out`. `produce(emit)` calls `emit` with
@@ -76,7 +76,7 @@ void append_chars(Val out, Produce&& produce) {
   const NodeId node = series::node_of(*out);
   string::widen(node, unit_for(widest));
   const uint32_t unit = memory::buffer(node)->unit();
-  if (count * unit > memory::max_capacity) error::raise(err::internal::no_memory);
+  if (count * unit > memory::max_capacity) error::raise(error_id::internal::no_memory);
   const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(count * unit));
   NoGcScope no_gc;
   uint8_t* at = memory::buffer(node)->data() + offset;

@@ -6,7 +6,7 @@ written. The build runs this script to turn it into the constants C++ code
 raises errors with, so that a code always names the id the catalogue has at
 its position:
 
-    namespace kiv::err {
+    namespace kiv::error_id {
     enum class Category : uint8_t { throw_ = 0, note = 1, ... };
     namespace script { inline constexpr Code no_value{300}; ... }
     inline constexpr const char* category_words[] = {"throw", ...};
@@ -16,7 +16,7 @@ its position:
 A category's code is 100 x its position and an id's code is the category's
 code plus the id's position among its ids, counted from 0. The C++ name of
 a category or id is its word in lower case with "-" made "_"; a name that is
-a C++ keyword, or would clash with a macro or a name of namespace err, takes
+a C++ keyword, or would clash with a macro or a name of namespace error_id, takes
 a trailing "_" (throw_, break_, protected_).
 
 The script reads the part of Kiv the catalogue is written in: an optional
@@ -50,7 +50,7 @@ CPP_KEYWORDS = frozenset("""
 # replace a constant of the same name.
 MACROS = frozenset("errno stdin stdout stderr unix linux".split())
 
-# Names error_codes.h and the generated header declare in namespace err
+# Names error_codes.h and the generated header declare in namespace error_id
 # itself, which a category's namespace would clash with.
 ERR_NAMES = frozenset("catalogue_words category_words".split())
 
@@ -296,7 +296,7 @@ def render(categories, source_name):
            "// Included by runtime/core/error_codes.h, after Code and CatalogueWords.",
            "#pragma once",
            "",
-           "namespace kiv::err {",
+           "namespace kiv::error_id {",
            "",
            "// Category positions.",
            "enum class Category : uint8_t {"]
@@ -316,7 +316,7 @@ def render(categories, source_name):
     for c in categories:
         namespace = cpp_name(c.word, ERR_NAMES)
         out += [f'    {{{namespace}::{cpp_name(word)}, "{c.word}", "{word}"}},' for word in c.ids]
-    out += ["};", "", "}  // namespace kiv::err", ""]
+    out += ["};", "", "}  // namespace kiv::error_id", ""]
     return "\n".join(out)
 
 

@@ -14,7 +14,7 @@ void push(NodeId node) {
   g_entries[g_depth++] = node;
   if (g_depth == capacity) {
     g_depth = 0;
-    error::raise(err::internal::too_deep);
+    error::raise(error_id::internal::too_deep);
   }
 }
 

@@ -8,9 +8,9 @@
 // writes generated/error_ids.h in the build tree):
 //
 //   - `Category`'s enumerators, one for each category by position;
-//   - a constant for each id, err::<category>::<id> (err::script::no_value),
+//   - a constant for each id, error_id::<category>::<id> (error_id::script::no_value),
 //     the words in lower case with "-" made "_", and a trailing "_" on a
-//     C++ keyword or a name that would clash (err::throw_::break_);
+//     C++ keyword or a name that would clash (error_id::throw_::break_);
 //   - `category_words` and `catalogue_words`, the catalogue words by
 //     position and by code, with which start-up checks that the catalogue
 //     it reads has each id where its code says (error_catalog.h).
@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-namespace kiv::err {
+namespace kiv::error_id {
 
 // Category positions; the generated header lists them.
 enum class Category : uint8_t;
@@ -40,6 +40,6 @@ struct CatalogueWords {
   const char* id;
 };
 
-}  // namespace kiv::err
+}  // namespace kiv::error_id
 
 #include "generated/error_ids.h"

@@ -10,7 +10,7 @@ namespace {
 Pending g_pending;
 Locator g_locator = nullptr;
 
-[[noreturn]] void raise_with(err::Code code, std::initializer_list<const Cell*> args) {
+[[noreturn]] void raise_with(error_id::Code code, std::initializer_list<const Cell*> args) {
   Pending record;
   record.code = code;
   for (const Cell* arg : args) record.args[record.arg_count++] = *arg;
@@ -28,10 +28,10 @@ const Pending& pending() { return g_pending; }
 void set_locator(Locator locator) { g_locator = locator; }
 void clear_pending() { g_pending = Pending{}; }
 
-void raise(err::Code code) { raise_with(code, {}); }
-void raise(err::Code code, const Cell& arg1) { raise_with(code, {&arg1}); }
-void raise(err::Code code, const Cell& arg1, const Cell& arg2) { raise_with(code, {&arg1, &arg2}); }
-void raise(err::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3) {
+void raise(error_id::Code code) { raise_with(code, {}); }
+void raise(error_id::Code code, const Cell& arg1) { raise_with(code, {&arg1}); }
+void raise(error_id::Code code, const Cell& arg1, const Cell& arg2) { raise_with(code, {&arg1, &arg2}); }
+void raise(error_id::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3) {
   raise_with(code, {&arg1, &arg2, &arg3});
 }
 

@@ -1,5 +1,9 @@
 // Raising script errors from C++ code.
 //
+// Three names belong together: `error_id` holds the catalogue's ids
+// (error_codes.h), `error` raises them (here), and `error_value` is the
+// error! datatype that a caught error becomes (datatypes/error.h).
+//
 // `error::raise` records the error's catalogue code and up to three argument
 // values, then sends the error exit outwards (exits.h) to the nearest
 // construct that catches errors. The error! value itself is made from this
@@ -18,7 +22,7 @@
 namespace kiv::error {
 
 struct Pending {
-  err::Code code{0};
+  error_id::Code code{0};
   uint8_t arg_count = 0;
   Cell args[3]{};  // roots of the collector while an error is in flight
   Cell where{};    // the word naming the call that raised it
@@ -35,9 +39,9 @@ void clear_pending();
 using Locator = void (*)(Cell& where, Cell& near);
 void set_locator(Locator locator);
 
-[[noreturn]] void raise(err::Code code);
-[[noreturn]] void raise(err::Code code, const Cell& arg1);
-[[noreturn]] void raise(err::Code code, const Cell& arg1, const Cell& arg2);
-[[noreturn]] void raise(err::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3);
+[[noreturn]] void raise(error_id::Code code);
+[[noreturn]] void raise(error_id::Code code, const Cell& arg1);
+[[noreturn]] void raise(error_id::Code code, const Cell& arg1, const Cell& arg2);
+[[noreturn]] void raise(error_id::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3);
 
 }  // namespace kiv::error

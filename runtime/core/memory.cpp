@@ -57,7 +57,7 @@ Root g;
 void* os_alloc(size_t size) {
   void* block = nullptr;
   if (runtime::catch_exits(os_failure_threshold, [&] { block = pages::allocate(size); }) != 0)
-    error::raise(err::internal::no_memory);
+    error::raise(error_id::internal::no_memory);
   g.system_bytes += size;
   return block;
 }
@@ -65,7 +65,7 @@ void* os_alloc(size_t size) {
 void os_free(void* block, size_t size) {
   for_collector::unpoison(block, size);  // the next block here starts clean
   if (runtime::catch_exits(os_failure_threshold, [&] { pages::release(block, size); }) != 0)
-    error::raise(err::internal::wrong_mem);
+    error::raise(error_id::internal::wrong_mem);
   g.system_bytes -= size;
 }
 
@@ -83,7 +83,7 @@ uint32_t take_directory_slot() {
     g.free_directory_slots.pop_back();
     return slot;
   }
-  if (g.next_directory_slot >= detail::node_directory_size) error::raise(err::internal::no_memory);
+  if (g.next_directory_slot >= detail::node_directory_size) error::raise(error_id::internal::no_memory);
   return g.next_directory_slot++;
 }
 
@@ -201,7 +201,7 @@ void free_big_buffer(SeriesBuf* buffer) {
 
 uint64_t checked_capacity(uint64_t count, uint32_t unit) {
   const uint64_t bytes = align_up(count * unit, 16);
-  if (bytes > max_capacity) error::raise(err::internal::no_memory);
+  if (bytes > max_capacity) error::raise(error_id::internal::no_memory);
   return bytes;
 }
 
@@ -259,7 +259,7 @@ enum class Keep { nothing, contents, contents_and_fill };
 
 void expand(NodeId node, uint32_t new_size, Keep keep, uint8_t fill) {
   uint64_t size = new_size ? new_size : uint64_t{2} * buffer(node)->capacity;
-  if (size == 0 || size > max_capacity) error::raise(err::internal::no_memory);
+  if (size == 0 || size > max_capacity) error::raise(error_id::internal::no_memory);
   const uint32_t unit = buffer(node)->unit();
   SeriesBuf* fresh = new_buffer(static_cast<uint32_t>(size / unit), unit, 0);
   SeriesBuf* old = buffer(node);  // the allocation may have moved it

@@ -24,7 +24,7 @@ void ArgStack::overflow() {
   // Leave five cells of room so that handling the error can push values.
   top_ = top_ - 5 < begin_ ? begin_ : top_ - 5;
   cycle::reset();
-  error::raise(err::internal::stack_overflow);
+  error::raise(error_id::internal::stack_overflow);
 }
 
 }  // namespace kiv::stack

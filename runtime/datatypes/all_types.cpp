@@ -55,7 +55,7 @@ void register_all() {
   // bitset!, triple!
   float_::register_types();
   typeset::register_types();
-  error_type::register_types();
+  error_value::register_types();
   // vector!, map!, hash!, pair!
   percent::register_types();
   // tuple!, time!

@@ -55,7 +55,7 @@ std::vector<Cell> source_cells(const Cell& value, bool only) {
 
 uint32_t checked_total(size_t count, int32_t dup) {
   const uint64_t cells_needed = uint64_t{count} * static_cast<uint64_t>(std::max(dup, 1));
-  if (cells_needed * sizeof(Cell) > memory::max_capacity) error::raise(err::internal::no_memory);
+  if (cells_needed * sizeof(Cell) > memory::max_capacity) error::raise(error_id::internal::no_memory);
   return static_cast<uint32_t>(cells_needed);
 }
 
@@ -84,7 +84,7 @@ void make_value(Val result, Val spec, TypeId type) {
     *result = make_new(size >= 1.0 && size < 1e9 ? static_cast<uint32_t>(size) : 1, type);
     return;
   }
-  error::raise(err::script::bad_make_arg, datatype::make(type), *spec);
+  error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
 }
 
 void to_value(Val result, Val spec, TypeId type) {
@@ -281,7 +281,7 @@ void copy_nested(NodeId node, const Cell* types) {
 
 void copy_value(Val value, std::optional<Val> part, bool deep, std::optional<Val> types) {
   const NodeId source = series::node_of(*value);
-  if (deep && cycle::find(source)) error::raise(err::internal::no_cycle);
+  if (deep && cycle::find(source)) error::raise(error_id::internal::no_cycle);
   cycle::Guard guard;
   if (deep) cycle::push(source);
   const action::CopyFn shallow = datatype::actions(TypeId::series).copy;
@@ -305,7 +305,7 @@ void take(Val series, std::optional<Val> part, bool deep, bool last) {
 }
 
 void swap(Val series, Val other) {
-  if (!is_any_block(cell::type_of(*other))) error::raise(err::script::invalid_arg, *other);
+  if (!is_any_block(cell::type_of(*other))) error::raise(error_id::script::invalid_arg, *other);
   if (length(*series) == 0 || length(*other) == 0) return;
   const uint32_t a = head(*series);
   const uint32_t b = head(*other);
@@ -341,7 +341,7 @@ void eval_path(PathStep& step) {
     const int64_t position = static_cast<int64_t>(head(series)) + (n > 0 ? n - 1 : n);
     const bool inside = n != 0 && position >= 0 && position < total(series);
     if (step.new_value) {
-      if (!inside) error::raise(err::script::out_of_range, selector);
+      if (!inside) error::raise(error_id::script::out_of_range, selector);
       cells(node)[position] = *step.new_value;
     } else {
       *step.value = inside ? cells(node)[position] : none::make();
@@ -352,14 +352,14 @@ void eval_path(PathStep& step) {
     const Cell item = cells(node)[i];
     if (compare::dispatch(item, selector, CmpOp::find_word) != 0) continue;
     if (step.new_value) {
-      if (i + 1 >= total(series)) error::raise(err::script::invalid_path, step.path, selector);
+      if (i + 1 >= total(series)) error::raise(error_id::script::invalid_path, step.path, selector);
       cells(node)[i + 1] = *step.new_value;
     } else {
       *step.value = i + 1 < total(series) ? cells(node)[i + 1] : none::make();
     }
     return;
   }
-  if (step.new_value) error::raise(err::script::invalid_path, step.path, selector);
+  if (step.new_value) error::raise(error_id::script::invalid_path, step.path, selector);
   *step.value = none::make();
 }
 

@@ -21,7 +21,7 @@ namespace kiv::char_ {
 namespace {
 
 [[noreturn]] void raise_bad_to(const Cell& spec) {
-  error::raise(err::script::bad_to_arg, datatype::make(TypeId::char_), spec);
+  error::raise(error_id::script::bad_to_arg, datatype::make(TypeId::char_), spec);
 }
 
 // Hand-over to vector!: a char! with a vector! right operand is the
@@ -29,7 +29,7 @@ namespace {
 // until vector! exists.
 [[noreturn]] void vector_math(Val left, Val right, MathOp op) {
   (void)left, (void)right, (void)op;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 // The character at the index of a string (or file!, url!, ...).
@@ -55,7 +55,7 @@ uint32_t from_binary(const Cell& spec) {
 // A number as a code point; out of range raises script/out-of-range with
 // the number.
 uint32_t from_number(const Cell& spec, double number) {
-  if (!(number >= 0.0 && number <= max_code_point)) error::raise(err::script::out_of_range, spec);
+  if (!(number >= 0.0 && number <= max_code_point)) error::raise(error_id::script::out_of_range, spec);
   return static_cast<uint32_t>(number);
 }
 
@@ -135,17 +135,17 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::float_: {
       const double truncated = std::trunc(cell::get_double(*right));
       // No code point lies that far: the result could not be one either.
-      if (integer::float_overflows(truncated)) error::raise(err::math::overflow);
+      if (integer::float_overflows(truncated)) error::raise(error_id::math::overflow);
       b = static_cast<int32_t>(truncated);
       break;
     }
     case TypeId::vector:
       vector_math(left, right, op);
     default:
-      error::raise(err::script::invalid_type, datatype::make(cell::type_of(*right)));
+      error::raise(error_id::script::invalid_type, datatype::make(cell::type_of(*right)));
   }
   const std::optional<int32_t> result = integer::do_math_op(integer::get(*left), b, op);
-  if (!result || *result < 0 || static_cast<uint32_t>(*result) > max_code_point) error::raise(err::math::overflow);
+  if (!result || *result < 0 || static_cast<uint32_t>(*result) > max_code_point) error::raise(error_id::math::overflow);
   left->w2 = static_cast<uint32_t>(*result);
 }
 

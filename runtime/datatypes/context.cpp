@@ -150,17 +150,17 @@ Cell word_at(NodeId context, uint32_t index) { return cells(words_node(context))
 
 
 void store_word(Val word, Val value, NodeId context, bool notify) {
-  if (context == no_node) error::raise(err::script::not_defined, *word);
+  if (context == no_node) error::raise(error_id::script::not_defined, *word);
   if (word->w3 == unresolved) {
     int32_t index = find_symbol(context, word->w2, false);
     if (index < 0) {
       // A function's words are fixed by its spec: nothing joins them.
-      if (values_on_stack(context)) error::raise(err::script::not_defined, *word);
+      if (values_on_stack(context)) error::raise(error_id::script::not_defined, *word);
       index = static_cast<int32_t>(add_symbol(context, word->w2, true));
     }
     word->w3 = static_cast<uint32_t>(index);
   }
-  if (!has_values(context)) error::raise(err::script::not_defined, *word);
+  if (!has_values(context)) error::raise(error_id::script::not_defined, *word);
   if (kind_of(context) == Kind::object) {
     const int32_t position = hashtable::find_word(store_of(context), word->w2, true);
     if (position >= 0) cells(words_node(context))[position].header |= flag::word_set;
@@ -182,13 +182,13 @@ void set(Val word, Val value) {
 
 Cell* get_slow(const Cell& word) {
   const NodeId context = word.w1;
-  if (context == no_node) error::raise(err::script::not_defined, word);
+  if (context == no_node) error::raise(error_id::script::not_defined, word);
   if (word.w3 != unresolved) {
-    if (!has_values(context)) error::raise(err::script::not_in_context, word);
+    if (!has_values(context)) error::raise(error_id::script::not_in_context, word);
     return slot(context, word.w3);
   }
   if (word.w2 == kw::self) return &self_cell(context);
-  error::raise(err::script::no_value, word);
+  error::raise(error_id::script::no_value, word);
 }
 
 int32_t bind_word(NodeId context, Cell& word) {

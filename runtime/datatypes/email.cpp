@@ -31,9 +31,9 @@ void eval_path(PathStep& step) {
   if (cell::is(selector, TypeId::word)) {
     const std::string_view name = symbol::spelling(selector.w2);
     host = symbol::equal_caseless(name, "host");
-    if (!host && !symbol::equal_caseless(name, "user")) error::raise(err::script::invalid_path, step.path, selector);
+    if (!host && !symbol::equal_caseless(name, "user")) error::raise(error_id::script::invalid_path, step.path, selector);
   } else {
-    error::raise(err::script::invalid_path, step.path, selector);
+    error::raise(error_id::script::invalid_path, step.path, selector);
   }
 
   const Cell address = *step.value;

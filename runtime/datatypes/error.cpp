@@ -17,7 +17,7 @@
 #include "runtime/error_catalog.h"
 #include "runtime/mold.h"
 
-namespace kiv::error_type {
+namespace kiv::error_value {
 namespace {
 
 // Positions in the fields block.
@@ -32,14 +32,14 @@ Cell field(const Cell& error, uint32_t index) {
   return reinterpret_cast<const Cell*>(memory::buffer(error.w2)->head_ptr())[index];
 }
 
-err::Code code_of(const Cell& error) { return err::Code{static_cast<uint16_t>(field(error, code).w2)}; }
+error_id::Code code_of(const Cell& error) { return error_id::Code{static_cast<uint16_t>(field(error, code).w2)}; }
 
 // The error field named `name` (code, type, id, arg1..arg3, near, where),
 // else none; `replaced_arg1`, when given, stands for arg1. The type and id
 // words come from the catalogue. May collect.
 Cell named_field(const Cell& error, std::string_view name, const Cell* replaced_arg1 = nullptr) {
   const auto is = [name](std::string_view candidate) { return symbol::equal_caseless(name, candidate); };
-  const err::Code number = code_of(error);
+  const error_id::Code number = code_of(error);
   if (is("code")) return field(error, code);
   if (is("type") || is("id")) {
     const std::string_view word =
@@ -112,13 +112,13 @@ int32_t write_message(Val error, Val out, const Cell& message, int32_t part, boo
 // failure, on one line). An error whose code the catalogue does not know
 // is shown as an invalid-error naming that code.
 int32_t form(Val value, Val out, int32_t part) {
-  err::Code number = code_of(*value);
+  error_id::Code number = code_of(*value);
   Cell replaced_arg1;
   const Cell* unknown = nullptr;
   if (error_catalog::id_name(number).empty()) {
     replaced_arg1 = field(*value, code);
     unknown = &replaced_arg1;
-    number = err::internal::invalid_error;
+    number = error_id::internal::invalid_error;
   }
   const auto category = static_cast<uint32_t>(number.category());
   Val title = stack::push(error_catalog::title(category));
@@ -126,7 +126,7 @@ int32_t form(Val value, Val out, int32_t part) {
   part = cell::is(*title, TypeId::string) ? mold::form_value(title, out, part) : mold::emit(out, "Error", part);
   part = mold::emit(out, ": ", part);
   part = write_message(value, out, error_catalog::message_template(number), part,
-                       number.category() == err::Category::syntax, unknown);
+                       number.category() == error_id::Category::syntax, unknown);
 
   part = mold::emit(out, "\n*** Where: ", part);
   const Cell where_value = field(*value, where);
@@ -151,7 +151,7 @@ int32_t mold_value(Val value, Val out, const MoldOptions&, int32_t part) { retur
 // err/code, err/type (the category), err/id, err/arg1..3, err/near,
 // err/where.
 void eval_path(PathStep& step) {
-  if (step.new_value) error::raise(err::script::bad_path_set, step.path, *step.selector);
+  if (step.new_value) error::raise(error_id::script::bad_path_set, step.path, *step.selector);
   const std::string_view name = type_traits::is_all_word(cell::type_of(*step.selector))
                                     ? symbol::spelling(step.selector->w2)
                                     : std::string_view();
@@ -161,7 +161,7 @@ void eval_path(PathStep& step) {
     *step.value = named_field(*step.value, known);
     return;
   }
-  error::raise(err::script::invalid_path, step.path, *step.selector);
+  error::raise(error_id::script::invalid_path, step.path, *step.selector);
 }
 
 }  // namespace
@@ -182,4 +182,4 @@ Cell make_from_pending() {
   return value;
 }
 
-}  // namespace kiv::error_type
+}  // namespace kiv::error_value

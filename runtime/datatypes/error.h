@@ -18,11 +18,11 @@
 
 #include "runtime/core/cell.h"
 
-namespace kiv::error_type {
+namespace kiv::error_value {
 
 void register_types();
 
 // An error! value made from the pending error (error_raise.h). May collect.
 Cell make_from_pending();
 
-}  // namespace kiv::error_type
+}  // namespace kiv::error_value

@@ -54,7 +54,7 @@ using integer::raise_invalid_type;
 using integer::raise_not_related;
 
 [[noreturn]] void raise_bad_to(TypeId type, const Cell& spec) {
-  error::raise(err::script::bad_to_arg, datatype::make(type), spec);
+  error::raise(error_id::script::bad_to_arg, datatype::make(type), spec);
 }
 
 // Hand-over points to datatypes richer than float!. Each is the one place
@@ -67,20 +67,20 @@ namespace hand_over {
 // point arithmetic with the operands swapped).
 [[noreturn]] void richer_math(Val left, Val right, MathOp op) {
   (void)left, (void)right, (void)op;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 // A float compared with money!: the double converted to money and the
 // money comparison.
 [[noreturn]] void compare_money(const Cell& a, const Cell& b, CmpOp op) {
   (void)a, (void)b, (void)op;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 // `to float!` of a money! value: its value as a double.
 [[noreturn]] double from_money(const Cell& spec) {
   (void)spec;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 }  // namespace hand_over
@@ -105,7 +105,7 @@ double do_math_op(double x, double y, MathOp op) {
     case MathOp::xor_:
       break;
   }
-  error::raise(err::script::cannot_use, stack::caller_name(), datatype::make(TypeId::float_));
+  error::raise(error_id::script::cannot_use, stack::caller_name(), datatype::make(TypeId::float_));
 }
 
 template <MathOp op>
@@ -505,10 +505,10 @@ void round(Val value, const RoundOptions& options) {
   double result = x;
   if (s > 0.0 && !(s < std::fabs(x) * 0x1p-53)) {
     result = round_to_scale(x, s, options);
-    if (std::isinf(result) && std::isfinite(x)) error::raise(err::math::overflow);
+    if (std::isinf(result) && std::isfinite(x)) error::raise(error_id::math::overflow);
   }
   if (result_type == TypeId::integer) {
-    if (integer::float_overflows(result)) error::raise(err::script::type_limit, datatype::make(TypeId::integer));
+    if (integer::float_overflows(result)) error::raise(error_id::script::type_limit, datatype::make(TypeId::integer));
     integer::make_at(*value, static_cast<int32_t>(result));
     return;
   }

@@ -42,27 +42,27 @@ void validate_type_block(const Cell& types) {
         const Cell value = *context::get(item);
         const TypeId type = cell::type_of(value);
         if (type != TypeId::datatype && type != TypeId::typeset && !type_traits::is_all_word(type))
-          error::raise(err::script::invalid_type_spec, item);
+          error::raise(error_id::script::invalid_type_spec, item);
         break;
       }
       default:
-        error::raise(err::script::invalid_type_spec, item);
+        error::raise(error_id::script::invalid_type_spec, item);
     }
   }
 }
 
-[[noreturn]] void refuse(const Cell& spec) { error::raise(err::script::bad_func_def, spec); }
+[[noreturn]] void refuse(const Cell& spec) { error::raise(error_id::script::bad_func_def, spec); }
 
 Cell* cells(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr()); }
 
 // ---- actions ----
 
 void make_value(Val result, Val spec, TypeId) {
-  if (!cell::is(*spec, TypeId::block) || block::count(*spec) < 2) error::raise(err::script::bad_func_def, *spec);
+  if (!cell::is(*spec, TypeId::block) || block::count(*spec) < 2) error::raise(error_id::script::bad_func_def, *spec);
   const Cell first = *block::at(*spec, 0);
   const Cell second = *block::at(*spec, 1);
   if (!cell::is(first, TypeId::block) || !cell::is(second, TypeId::block))
-    error::raise(err::script::bad_func_def, *spec);
+    error::raise(error_id::script::bad_func_def, *spec);
   Val spec_block = stack::push(first);
   Val body = stack::push(second);
   *result = *make(spec_block, body);
@@ -80,7 +80,7 @@ void reflect(Val value, Val field) {
     for (uint32_t i = 0; i < context::word_count(ctx); ++i) block::append(words, context::word_at(ctx, i));
     *value = *words;
   } else {
-    error::raise(err::internal::not_done);
+    error::raise(error_id::internal::not_done);
   }
 }
 
@@ -176,7 +176,7 @@ uint32_t validate_spec(const Cell& spec) {
       const Cell y = *block::at(spec, b);
       const TypeId ty = cell::type_of(y);
       if (!is_argument_word(ty) && ty != TypeId::refinement) continue;
-      if (symbol::resolve(x.w2) == symbol::resolve(y.w2)) error::raise(err::script::dup_vars, x);
+      if (symbol::resolve(x.w2) == symbol::resolve(y.w2)) error::raise(error_id::script::dup_vars, x);
     }
   }
   return flags;

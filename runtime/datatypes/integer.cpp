@@ -26,7 +26,7 @@ namespace kiv::integer {
 namespace {
 
 [[noreturn]] void raise_bad_to(const Cell& spec) {
-  error::raise(err::script::bad_to_arg, datatype::make(TypeId::integer), spec);
+  error::raise(error_id::script::bad_to_arg, datatype::make(TypeId::integer), spec);
 }
 
 // Makes `target` a float! of `number`, keeping its header flags: the answer
@@ -69,7 +69,7 @@ void float_math(Val left, Val right, MathOp op) { float_::do_math(left, right, o
       break;
   }
   (void)left;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 // Float power: the base (as it was given) becomes a double and the result
@@ -86,14 +86,14 @@ void float_round(Val value, const RoundOptions& options) { float_::round(value, 
 // float near-equality) or a money! (the integer as money).
 // The money! comparison does not exist yet: internal/not-done.
 int compare_richer(const Cell& a, const Cell& b, CmpOp op) {
-  if (cell::is(b, TypeId::money)) error::raise(err::internal::not_done);
+  if (cell::is(b, TypeId::money)) error::raise(error_id::internal::not_done);
   return float_::compare(float_::make(get(a)), b, op);
 }
 
 // `to integer!` of a date! (its integer form) or money! (its integer part).
 [[noreturn]] void richer_to_integer(Val result, Val spec) {
   (void)result, (void)spec;
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 }  // namespace hand_over
@@ -105,13 +105,13 @@ int compare_richer(const Cell& a, const Cell& b, CmpOp op) {
 int32_t from_issue(Val spec) {
   const std::string text(symbol::spelling(spec->w2));
   uint32_t bits = 0;
-  if (text.empty() || text.size() > 8) error::raise(err::script::invalid_data, *spec);
+  if (text.empty() || text.size() > 8) error::raise(error_id::script::invalid_data, *spec);
   for (char c : text) {
     uint32_t digit;
     if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
     else if (c >= 'A' && c <= 'F') digit = static_cast<uint32_t>(c - 'A' + 10);
     else if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
-    else error::raise(err::script::invalid_data, *spec);
+    else error::raise(error_id::script::invalid_data, *spec);
     bits = (bits << 4) | digit;
   }
   return static_cast<int32_t>(bits);
@@ -128,7 +128,7 @@ int32_t from_binary(const Cell& spec) {
 
 // A double truncated toward zero; out of range raises script/type-limit.
 int32_t from_double(double number) {
-  if (float_overflows(number)) error::raise(err::script::type_limit, datatype::make(TypeId::integer));
+  if (float_overflows(number)) error::raise(error_id::script::type_limit, datatype::make(TypeId::integer));
   return static_cast<int32_t>(number);
 }
 
@@ -225,13 +225,13 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 // absolute); -2147483648 has no positive twin in 32 bits.
 void absolute(Val value) {
   const int32_t n = get(*value);
-  if (n == min_value) error::raise(err::math::overflow);
+  if (n == min_value) error::raise(error_id::math::overflow);
   value->w2 = static_cast<uint32_t>(n < 0 ? -n : n);
 }
 
 void negate(Val value) {
   const int32_t n = get(*value);
-  if (n == min_value) error::raise(err::math::overflow);
+  if (n == min_value) error::raise(error_id::math::overflow);
   value->w2 = static_cast<uint32_t>(-n);
 }
 
@@ -321,7 +321,7 @@ void round_value(Val value, const RoundOptions& options) {
   } else {
     rounded = sign * up;  // half away from zero
   }
-  if (rounded < min_value || rounded > max_value) error::raise(err::math::overflow);
+  if (rounded < min_value || rounded > max_value) error::raise(error_id::math::overflow);
   make_at(*value, static_cast<int32_t>(rounded));
 }
 
@@ -438,11 +438,11 @@ const char* op_name(MathOp op) {
 
 [[noreturn]] void raise_not_related(TypeId type, const char* name) {
   const Cell action_word = word::intern(name);
-  error::raise(err::script::not_related, datatype::make(type), action_word);
+  error::raise(error_id::script::not_related, datatype::make(type), action_word);
 }
 
 [[noreturn]] void raise_invalid_type(const Cell& value) {
-  error::raise(err::script::invalid_type, datatype::make(cell::type_of(value)));
+  error::raise(error_id::script::invalid_type, datatype::make(cell::type_of(value)));
 }
 
 }  // namespace kiv::integer

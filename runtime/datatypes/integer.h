@@ -81,12 +81,12 @@ inline std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op) {
       return result;
     case MathOp::divide:
     case MathOp::remainder:
-      if (b == 0) error::raise(err::math::zero_divide);
+      if (b == 0) error::raise(error_id::math::zero_divide);
       // The processor faults on -2147483648 / -1; by -1 the quotient is the
       // negation and the remainder always 0.
       if (b == -1) {
         if (op == MathOp::remainder) return 0;
-        if (a == min_value) error::raise(err::math::overflow);
+        if (a == min_value) error::raise(error_id::math::overflow);
         return -a;
       }
       return op == MathOp::divide ? a / b : a % b;

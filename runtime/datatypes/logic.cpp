@@ -73,12 +73,12 @@ void bitwise(Val left, Val right) {
 }  // namespace
 
 bool value_true(const Cell& value, bool check, const Cell& word) {
-  if (check && cell::is(value, TypeId::unset)) error::raise(err::script::no_value, word);
+  if (check && cell::is(value, TypeId::unset)) error::raise(error_id::script::no_value, word);
   return is_true(value);
 }
 
 bool arg_true(const Cell& value) {
-  if (cell::is(value, TypeId::unset)) error::raise(err::script::no_return);
+  if (cell::is(value, TypeId::unset)) error::raise(error_id::script::no_return);
   return is_true(value);
 }
 

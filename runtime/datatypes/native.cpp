@@ -51,13 +51,13 @@ void make_native(Val result, Val spec, TypeId type) {
   const bool well_formed = cell::is(*spec, TypeId::block) && block::count(*spec) == 2 &&
                            cell::is(*block::at(*spec, 0), TypeId::block) &&
                            cell::is(*block::at(*spec, 1), TypeId::integer);
-  if (!well_formed) error::raise(err::script::bad_make_arg, datatype::make(type), *spec);
+  if (!well_formed) error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
   // Only entries that exist can be named: an empty one would be a call to
   // nothing.
   const int32_t index = cell::get_int32(*block::at(*spec, 1));
   const bool exists = index >= 1 && (type == TypeId::native ? natives::entry(static_cast<uint32_t>(index)) != nullptr
                                                              : action_entries::entry(static_cast<uint32_t>(index)) != nullptr);
-  if (!exists) error::raise(err::script::bad_make_arg, datatype::make(type), *spec);
+  if (!exists) error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
   Val spec_block = stack::push(*block::at(*spec, 0));
   *result = make(type, static_cast<uint32_t>(index), spec_block);
 }
@@ -75,7 +75,7 @@ void reflect(Val value, Val field) {
     else
       *value = Cell{cell::header(TypeId::integer), 0, callable.w1, 0};
   } else {
-    error::raise(err::internal::not_done);
+    error::raise(error_id::internal::not_done);
   }
 }
 
@@ -136,8 +136,8 @@ void define(TypeId type, uint32_t index, std::string_view name, std::string_view
 Cell make_op(const Cell& function) {
   const TypeId type = cell::type_of(function);
   if (type != TypeId::native && type != TypeId::action && type != TypeId::function && type != TypeId::routine)
-    error::raise(err::script::invalid_type, datatype::make(type));
-  if (!has_two_plain_left_arguments(series::make(TypeId::block, function.w2))) error::raise(err::script::bad_op_spec);
+    error::raise(error_id::script::invalid_type, datatype::make(type));
+  if (!has_two_plain_left_arguments(series::make(TypeId::block, function.w2))) error::raise(error_id::script::bad_op_spec);
   Cell op = function;
   op.header = cell::header(TypeId::op) | (static_cast<uint32_t>(type) << op_type_shift);
   if (type == TypeId::function) *function::metadata_slot(function, function::meta::op_function) = function;

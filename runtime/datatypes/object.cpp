@@ -112,7 +112,7 @@ void build_record(Val object) {
     const Cell handler = value_at(context, index);
     if (!is_callable_handler(handler)) {
       const int32_t position = context::find_symbol(context, symbol::make(handler_names[which]), true);
-      error::raise(err::script::bad_field_set, datatype::make(cell::type_of(handler)),
+      error::raise(error_id::script::bad_field_set, datatype::make(cell::type_of(handler)),
                    field_word(context, static_cast<uint32_t>(std::max(position, 0))));
     }
     descriptors[which] = index << 16 | (count_locals(handler) & 0xFFFF);
@@ -165,7 +165,7 @@ void call_handler(std::string_view name, Val handler, std::initializer_list<Val>
 // to the new function's own context.
 Cell rebind_function(Val function, NodeId context) {
   const Cell body = function::metadata(*function, function::meta::body);
-  if (!cell::is(body, TypeId::block)) error::raise(err::script::bad_func_def, *function);
+  if (!cell::is(body, TypeId::block)) error::raise(error_id::script::bad_func_def, *function);
   const uint32_t depth = stack::depth();
   Val spec = stack::push(series::make(TypeId::block, function->w2));
   Val original = stack::push(body);
@@ -204,7 +204,7 @@ void copy_series_fields(NodeId context, bool rebind) {
 // take ownership of its series yet (`finish` does).
 Val copy_object(Val source, bool deep) {
   const NodeId from = source->w1;
-  if (deep && cycle::find(from)) error::raise(err::internal::no_cycle);
+  if (deep && cycle::find(from)) error::raise(error_id::internal::no_cycle);
   const uint32_t count = context::word_count(from);
   const NodeId into = context::make(count, {.object_made = true, .kind = Kind::object}, from);
   Val copy = stack::push(make(into, source->w2, no_node));
@@ -262,7 +262,7 @@ void clear_new_lines(NodeId context) {
 void make_value(Val result, Val spec, TypeId) {
   const bool derived = cell::is(*result, TypeId::object);
   const TypeId spec_type = cell::type_of(*spec);
-  if (spec_type != TypeId::block && spec_type != TypeId::object) error::raise(err::syntax::malconstruct, *spec);
+  if (spec_type != TypeId::block && spec_type != TypeId::object) error::raise(error_id::syntax::malconstruct, *spec);
   Val object = derived ? copy_object(result, false) : push_new(new_object_room);
   const NodeId context = object->w1;
   if (spec_type == TypeId::object) {
@@ -322,7 +322,7 @@ void reflect(Val value, Val field) {
   } else if (name == "events?") {
     *value = logic::make(object.w3 != no_node);
   } else {
-    error::raise(err::internal::not_done);
+    error::raise(error_id::internal::not_done);
   }
 }
 
@@ -398,7 +398,7 @@ void assign(Val object, uint32_t index, Val new_value) {
 // obj/field and obj/field: value.
 void eval_path(PathStep& step) {
   const Cell element = *step.selector;
-  if (!type_traits::is_any_word(cell::type_of(element))) error::raise(err::script::invalid_path, step.path, element);
+  if (!type_traits::is_any_word(cell::type_of(element))) error::raise(error_id::script::invalid_path, step.path, element);
   const int32_t index = field_index(*step.value, element);
   const bool missing = index < 0 || (!step.new_value && cell::is(value_at(step.value->w1, index), TypeId::unset));
   if (missing) {
@@ -406,7 +406,7 @@ void eval_path(PathStep& step) {
       *step.value = unset::make();
       return;
     }
-    error::raise(err::script::invalid_path, step.path, element);
+    error::raise(error_id::script::invalid_path, step.path, element);
   }
   if (!step.new_value) {
     *step.value = value_at(step.value->w1, static_cast<uint32_t>(index));
@@ -454,7 +454,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 void copy(Val value, std::optional<Val>, bool deep, std::optional<Val> types) {
   if (types) {
     const Cell refinement = word::make(TypeId::refinement, no_node, symbol::make("types"), word::unresolved);
-    error::raise(err::script::invalid_refine_arg, refinement, **types);
+    error::raise(error_id::script::invalid_refine_arg, refinement, **types);
   }
   Val copied = copy_object(value, deep);
   finish(copied);
@@ -464,16 +464,16 @@ void copy(Val value, std::optional<Val>, bool deep, std::optional<Val> types) {
 // select object 'field: the value, or none.
 void select(Val object, Val key, const FindOptions&) {
   if (!is_all_word(cell::type_of(*key)))
-    error::raise(err::script::invalid_type, datatype::make(cell::type_of(*key)));
+    error::raise(error_id::script::invalid_type, datatype::make(cell::type_of(*key)));
   const int32_t index = field_index(*object, *key);
   *object = index < 0 ? none::make() : value_at(object->w1, static_cast<uint32_t>(index));
 }
 
 // put object 'field value: a store with notification, as a path sets it.
 void put(Val object, Val key, Val value, bool) {
-  if (!cell::is(*key, TypeId::word)) error::raise(err::script::invalid_key_type, datatype::make(cell::type_of(*key)));
+  if (!cell::is(*key, TypeId::word)) error::raise(error_id::script::invalid_key_type, datatype::make(cell::type_of(*key)));
   const int32_t index = field_index(*object, *key);
-  if (index < 0) error::raise(err::script::invalid_path, *object, *key);
+  if (index < 0) error::raise(error_id::script::invalid_path, *object, *key);
   assign(object, static_cast<uint32_t>(index), value);
   *object = *value;
 }
@@ -485,7 +485,7 @@ void modify(Val target, Val field, Val value, bool) {
   const std::string_view name =
       is_all_word(cell::type_of(*field)) ? symbol::spelling(symbol::resolve(field->w2)) : std::string_view();
   if (name == "changed") {
-    if (!cell::is(*value, TypeId::none)) error::raise(err::script::invalid_arg, *value);
+    if (!cell::is(*value, TypeId::none)) error::raise(error_id::script::invalid_arg, *value);
     clear_set_flags(target->w1);
   } else if (name == "owner") {
     take_ownership(target);
@@ -496,7 +496,7 @@ void modify(Val target, Val field, Val value, bool) {
       const bool well_formed = cell::is(*value, TypeId::block) && block::count(*value) >= 2 &&
                                cell::is(*block::at(*value, 0), TypeId::object) &&
                                is_all_word(cell::type_of(*block::at(*value, 1)));
-      if (!well_formed) error::raise(err::script::invalid_arg, *value);
+      if (!well_formed) error::raise(error_id::script::invalid_arg, *value);
       Val owner = stack::push(*block::at(*value, 0));
       Val word = stack::push(*block::at(*value, 1));
       ownership::set_deep(target, owner, word);
@@ -545,7 +545,7 @@ void fire_on_set(Val object, Val word, Val old_value, Val new_value) {
   if (index == no_handler) return;
   const NodeId context = object->w1;
   const Cell handler = value_at(context, index);
-  if (!cell::is(handler, TypeId::function)) error::raise(err::script::invalid_obj_evt, handler);
+  if (!cell::is(handler, TypeId::function)) error::raise(error_id::script::invalid_obj_evt, handler);
   const uint32_t depth = stack::depth();
   Val function = stack::push(handler);
   const int32_t found = field_index(*object, *word);
@@ -562,7 +562,7 @@ void fire_on_set_in(NodeId context, Val word, Val old_value, Val new_value) {
 
 void fire_on_deep_change(Val owner, Val word, Val target, Val action, Val new_value, const Cell& index,
                          const Cell& part) {
-  if (owner->w3 == no_node) error::raise(err::script::invalid_obj_evt, *owner);
+  if (owner->w3 == no_node) error::raise(error_id::script::invalid_obj_evt, *owner);
   const uint32_t handler_at = handler_index(*owner, on_deep_change);
   if (handler_at == no_handler) return;
   const Cell handler = value_at(owner->w1, handler_at);
@@ -620,12 +620,12 @@ void set_many(Val object, Val value, const SetOptions& options) {
     return value_at(value->w1, static_cast<uint32_t>(found));
   };
   if (!spread) {
-    if (cell::is(*value, TypeId::unset) && !options.any) error::raise(err::script::need_value, *object);
+    if (cell::is(*value, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, *object);
   } else if (!options.some) {
     for (uint32_t i = 0; i < count; ++i) {
       const std::optional<Cell> source = source_value(i);
       if (source && cell::is(*source, TypeId::unset) && !options.any)
-        error::raise(err::script::need_value, field_word(context, i));
+        error::raise(error_id::script::need_value, field_word(context, i));
     }
   }
   const bool tells = object->w3 != no_node;

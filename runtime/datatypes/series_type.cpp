@@ -46,7 +46,7 @@ Cell refinement(std::string_view name) {
 }
 
 [[noreturn]] void invalid_refine_arg(std::string_view name, const Cell& value) {
-  error::raise(err::script::invalid_refine_arg, refinement(name), value);
+  error::raise(error_id::script::invalid_refine_arg, refinement(name), value);
 }
 
 int32_t integer_of(const Cell& value) { return static_cast<int32_t>(value.w2); }
@@ -66,14 +66,14 @@ void swap_units(NodeId node, uint32_t a, uint32_t b) {
 // ---- position actions ----
 
 void at(Val series, Val offset) {
-  if (!cell::is(*offset, TypeId::integer)) error::raise(err::script::invalid_arg, *offset);
+  if (!cell::is(*offset, TypeId::integer)) error::raise(error_id::script::invalid_arg, *offset);
   const int64_t n = integer_of(*offset);
   const int64_t position = static_cast<int64_t>(series->w1) + (n >= 1 ? n - 1 : n);
   series->w1 = static_cast<uint32_t>(clamp_position(position, *series));
 }
 
 void skip(Val series, Val offset) {
-  if (!cell::is(*offset, TypeId::integer)) error::raise(err::script::invalid_arg, *offset);
+  if (!cell::is(*offset, TypeId::integer)) error::raise(error_id::script::invalid_arg, *offset);
   series->w1 = static_cast<uint32_t>(clamp_position(static_cast<int64_t>(series->w1) + integer_of(*offset), *series));
 }
 
@@ -107,7 +107,7 @@ void pick(Val series, Val, int32_t index) {
 
 void poke(Val series, Val, int32_t position_index, Val value) {
   const auto position = indexed_position(*series, position_index);
-  if (!position) error::raise(err::script::out_of_range, integer_cell(position_index));
+  if (!position) error::raise(error_id::script::out_of_range, integer_cell(position_index));
   const TypeId type = cell::type_of(*series);
   const NodeId node = series::node_of(*series);
   if (is_any_block(type)) {
@@ -115,14 +115,14 @@ void poke(Val series, Val, int32_t position_index, Val value) {
     reinterpret_cast<Cell*>(unit_address(node, *position))[0] = *value;
     report.done(*position, 1);
   } else if (is_any_string(type)) {
-    if (!cell::is(*value, TypeId::char_)) error::raise(err::script::invalid_arg, *value);
+    if (!cell::is(*value, TypeId::char_)) error::raise(error_id::script::invalid_arg, *value);
     const uint32_t code_point = value->w2;
     ChangeReport report(series, Change::poke, *position, 1, value);
     string::widen(node, code_point <= 0xFF ? 1 : code_point <= 0xFFFF ? 2 : 4);
     std::memcpy(unit_address(node, *position), &code_point, memory::buffer(node)->unit());
     report.done(*position, 1);
   } else {
-    error::raise(err::internal::not_done);
+    error::raise(error_id::internal::not_done);
   }
   *series = *value;
 }
@@ -143,7 +143,7 @@ void remove(Val series, std::optional<Val> part, std::optional<Val> key) {
   int64_t count = 1;
   if (part) count = part_count(*series, **part);
   if (count < 1) return;
-  if (key) error::raise(err::internal::not_done);  // /key needs block search
+  if (key) error::raise(error_id::internal::not_done);  // /key needs block search
   const uint32_t from = head(*series);
   if (from >= total(*series)) return;
   const auto removed = static_cast<uint32_t>(std::min<int64_t>(count, total(*series) - from));
@@ -163,7 +163,7 @@ void reverse(Val series, std::optional<Val> part, std::optional<Val> skip_size) 
     if (!cell::is(**skip_size, TypeId::integer)) invalid_refine_arg("skip", **skip_size);
     size = integer_of(**skip_size);
     if (size == count) return;
-    if (size < 1) error::raise(err::script::out_of_range, **skip_size);
+    if (size < 1) error::raise(error_id::script::out_of_range, **skip_size);
     if (count < size || count % size != 0) invalid_refine_arg("skip", **skip_size);
   }
   ChangeReport report(series, Change::reverse, from, static_cast<uint32_t>(count));
@@ -222,7 +222,7 @@ void take(Val series, std::optional<Val> part, bool, bool last) {
 
 void move(Val origin, Val target, int32_t part) {
   const TypeId target_type = cell::type_of(*target);
-  if (!is_series(target_type)) error::raise(err::script::expect_arg, none::make(), datatype::make(target_type), none::make());
+  if (!is_series(target_type)) error::raise(error_id::script::expect_arg, none::make(), datatype::make(target_type), none::make());
   const uint32_t from = head(*origin);
   if (from >= total(*origin)) return;
   if (part != -1 && part < 1) return;
@@ -233,11 +233,11 @@ void move(Val origin, Val target, int32_t part) {
 
   if (source != destination) {
     if (is_any_block(origin_type) != is_any_block(target_type))
-      error::raise(err::script::move_bad, datatype::make(origin_type), datatype::make(target_type));
+      error::raise(error_id::script::move_bad, datatype::make(origin_type), datatype::make(target_type));
     const uint32_t source_unit = memory::buffer(source)->unit();
     const uint32_t target_unit = memory::buffer(destination)->unit();
     if (source_unit != target_unit && (!is_any_string(origin_type) || !is_any_string(target_type)))
-      error::raise(err::script::move_bad, datatype::make(origin_type), datatype::make(target_type));
+      error::raise(error_id::script::move_bad, datatype::make(origin_type), datatype::make(target_type));
     // Strings of different widths: the destination takes the wider unit.
     if (source_unit > target_unit) string::widen(destination, source_unit);
     const uint32_t at = head(*target);
@@ -265,7 +265,7 @@ void move(Val origin, Val target, int32_t part) {
   // Within one series. A destination inside the moved run is not a place.
   uint32_t to = std::min(head(*target), total(*origin));
   if (to == from) return;
-  if (to > from && to < from + count) error::raise(err::script::out_of_range, integer_cell(static_cast<int64_t>(to) + 1));
+  if (to > from && to < from + count) error::raise(error_id::script::out_of_range, integer_cell(static_cast<int64_t>(to) + 1));
   const bool owned = ownership::notify(*origin, Change::move, false, *origin, from, count);
   const uint32_t unit = memory::buffer(source)->unit();
   std::vector<uint8_t> run(unit_address(source, from), unit_address(source, from) + size_t{count} * unit);
@@ -336,7 +336,7 @@ void reflect(Val value, Val field) {
     *value = none::make();
     return;
   }
-  error::raise(err::internal::not_done);
+  error::raise(error_id::internal::not_done);
 }
 
 }  // namespace

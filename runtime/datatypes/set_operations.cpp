@@ -78,7 +78,7 @@ enum class Test : uint8_t { none, present, absent };
 Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t skip) {
   if (skip < 1) {
     const Cell name = word::make(TypeId::refinement, no_node, symbol::make("skip"), word::unresolved);
-    error::raise(err::script::invalid_refine_arg, name, integer::make(skip));
+    error::raise(error_id::script::invalid_refine_arg, name, integer::make(skip));
   }
   const auto step = static_cast<uint32_t>(skip);
   const CmpOp cmp = case_sensitive ? CmpOp::strict_equal : CmpOp::equal;

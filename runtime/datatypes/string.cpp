@@ -112,7 +112,7 @@ Cell refinement(std::string_view name) {
 }
 
 [[noreturn]] void invalid_refine_arg(std::string_view name, const Cell& value) {
-  error::raise(err::script::invalid_refine_arg, refinement(name), value);
+  error::raise(error_id::script::invalid_refine_arg, refinement(name), value);
 }
 
 // A /part argument of find and sort: an integer! count, or a position in
@@ -257,7 +257,7 @@ void make_value(Val result, Val spec, TypeId type) {
   const TypeId spec_type = cell::type_of(*spec);
   if (spec_type == TypeId::integer || spec_type == TypeId::float_) {
     double size = spec_type == TypeId::integer ? cell::get_int32(*spec) : std::trunc(cell::get_double(*spec));
-    if (!(size >= 0.0 && size <= static_cast<double>(memory::max_capacity))) error::raise(err::script::out_of_range, *spec);
+    if (!(size >= 0.0 && size <= static_cast<double>(memory::max_capacity))) error::raise(error_id::script::out_of_range, *spec);
     Cell made = make_new(static_cast<uint32_t>(size));
     *result = cell::set_type(made, type);
     return;
@@ -280,7 +280,7 @@ Cell decode_binary(const Cell& binary) {
       const int size = unicode::decode_utf8_strict(bytes.substr(pos), code_point);
       if (size <= 0) {
         const Cell rest = series::make(TypeId::binary, series::copy_units(node, from + static_cast<uint32_t>(pos), UINT32_MAX));
-        error::raise(err::access::invalid_utf8, rest);
+        error::raise(error_id::access::invalid_utf8, rest);
       }
       text.push_back(code_point);
       pos += static_cast<size_t>(size);
@@ -291,7 +291,7 @@ Cell decode_binary(const Cell& binary) {
 
 void to_value(Val result, Val spec, TypeId type) {
   const TypeId spec_type = cell::type_of(*spec);
-  if (spec_type == TypeId::none) error::raise(err::script::bad_to_arg, datatype::make(type), *spec);
+  if (spec_type == TypeId::none) error::raise(error_id::script::bad_to_arg, datatype::make(type), *spec);
   if (is_any_string(spec_type)) {
     *result = series_type::copy_range(*spec, head(*spec), series_type::length(*spec));
   } else if (spec_type == TypeId::binary) {
@@ -453,7 +453,7 @@ void write_value(Val series, Val value, int32_t part, int32_t dup, Place place) 
   const uint32_t all = total(*series);
   const uint32_t at = place == Place::append ? all : head(*series);
   const uint64_t added = uint64_t{text.count()} * times;
-  if ((added + all) * std::max(text.unit, unit_of(node)) > memory::max_capacity) error::raise(err::internal::no_memory);
+  if ((added + all) * std::max(text.unit, unit_of(node)) > memory::max_capacity) error::raise(error_id::internal::no_memory);
   const auto written = static_cast<uint32_t>(added);
   uint32_t replaced = 0;
   if (place == Place::change) replaced = std::min(part >= 0 ? static_cast<uint32_t>(part) : written, all - at);
@@ -520,7 +520,7 @@ Pattern pattern_of(Val value, bool fold) {
     pattern.bits = series::node_of(*value);
     return pattern;
   }
-  if (type == TypeId::binary) error::raise(err::script::invalid_arg, *value);
+  if (type == TypeId::binary) error::raise(error_id::script::invalid_arg, *value);
   if (is_any_string(type) && type != TypeId::tag) {
     pattern.text = code_points(*value);
   } else if (type == TypeId::word) {
@@ -548,12 +548,12 @@ std::optional<Match> search(Val series, Val value, const FindOptions& options) {
   const uint32_t from = head(*series);
   const bool reverse = options.reverse && !options.last;
   if (all == 0 || (from >= all && !reverse)) return std::nullopt;
-  if (options.any || options.with) error::raise(err::internal::not_done);
+  if (options.any || options.with) error::raise(error_id::internal::not_done);
   uint32_t step = 1;
   if (options.skip) {
     if (!cell::is(**options.skip, TypeId::integer)) invalid_refine_arg("skip", **options.skip);
     const int32_t size = cell::get_int32(**options.skip);
-    if (size < 1) error::raise(err::script::out_of_range, **options.skip);
+    if (size < 1) error::raise(error_id::script::out_of_range, **options.skip);
     step = static_cast<uint32_t>(size);
   }
   // The units searched: from the head to the tail, or, with /reverse,
@@ -648,7 +648,7 @@ std::u32string removal_set(const TrimOptions& options) {
     return std::u32string(bytes, bytes + series_type::length(with));
   }
   if (type == TypeId::char_ || type == TypeId::integer) return std::u32string(1, static_cast<char32_t>(with.w2));
-  error::raise(err::script::invalid_arg, with);
+  error::raise(error_id::script::invalid_arg, with);
 }
 
 // The text trim leaves; `set` is the sorted removal set of /all and /with.
@@ -705,7 +705,7 @@ std::u32string trimmed(const std::u32string& text, const TrimOptions& options, c
 }
 
 void trim(Val series, const TrimOptions& options) {
-  if (options.auto_ && !options.all && !options.with) error::raise(err::internal::not_done);
+  if (options.auto_ && !options.all && !options.with) error::raise(error_id::internal::not_done);
   std::u32string set;
   if (options.all || options.with) {
     set = removal_set(options);  // a bad /with value raises before anything changes
@@ -802,21 +802,21 @@ void sort(Val series, const SortOptions& options) {
     if (n < 1 || n > count || count % n != 0) invalid_refine_arg("skip", skip);
     size = static_cast<uint32_t>(n);
   } else if (options.all) {
-    error::raise(err::script::bad_refines);
+    error::raise(error_id::script::bad_refines);
   }
   uint32_t key = 0;  // the unit of each record that orders it
   bool by_function = false;
   if (options.compare) {
     const Cell compare_with = **options.compare;
     if (cell::is(compare_with, TypeId::integer)) {
-      if (!options.skip || options.all) error::raise(err::script::bad_refines);
+      if (!options.skip || options.all) error::raise(error_id::script::bad_refines);
       const int32_t k = cell::get_int32(compare_with);
-      if (k < 1 || static_cast<uint32_t>(k) > size) error::raise(err::script::out_of_range, compare_with);
+      if (k < 1 || static_cast<uint32_t>(k) > size) error::raise(error_id::script::out_of_range, compare_with);
       key = static_cast<uint32_t>(k - 1);
     } else if (type_traits::is_any_function(cell::type_of(compare_with))) {
       by_function = true;
     } else {
-      error::raise(err::script::invalid_arg, compare_with);
+      error::raise(error_id::script::invalid_arg, compare_with);
     }
   }
   const auto records = static_cast<uint32_t>(count / size);
@@ -877,7 +877,7 @@ void sort(Val series, const SortOptions& options) {
 
 // Exchanges the characters at the heads of two texts (or binaries).
 void swap(Val series, Val other) {
-  if (!is_text_or_binary(cell::type_of(*other))) error::raise(err::script::invalid_arg, *other);
+  if (!is_text_or_binary(cell::type_of(*other))) error::raise(error_id::script::invalid_arg, *other);
   if (series_type::length(*series) == 0 || series_type::length(*other) == 0) return;
   const NodeId a_node = series::node_of(*series);
   const NodeId b_node = series::node_of(*other);
@@ -887,8 +887,8 @@ void swap(Val series, Val other) {
   const uint32_t a_char = char_at(a_node, a);
   const uint32_t b_char = char_at(b_node, b);
   const auto fits = [](const Cell& target, uint32_t c) { return !cell::is(target, TypeId::binary) || c <= 0xFF; };
-  if (!fits(*series, b_char)) error::raise(err::script::out_of_range, make_char(b_char));
-  if (!fits(*other, a_char)) error::raise(err::script::out_of_range, make_char(a_char));
+  if (!fits(*series, b_char)) error::raise(error_id::script::out_of_range, make_char(b_char));
+  if (!fits(*other, a_char)) error::raise(error_id::script::out_of_range, make_char(a_char));
   ChangeReport first(series, Change::swap, a, 1);
   ChangeReport second(other, Change::swap, b, 1);
   if (a < total(*series) && b < total(*other)) {  // unless a handler shortened them
@@ -916,7 +916,7 @@ void eval_path(PathStep& step) {
     }
     return;
   }
-  if (cell::is(selector, TypeId::word)) error::raise(err::script::invalid_path, step.path, selector);
+  if (cell::is(selector, TypeId::word)) error::raise(error_id::script::invalid_path, step.path, selector);
   if (!step.new_value) {
     select(step.value, step.selector, {});
     return;
@@ -924,7 +924,7 @@ void eval_path(PathStep& step) {
   Val position = stack::push(*step.value);
   Val new_value = stack::push(*step.new_value);
   find(position, step.selector, {});
-  if (cell::is(*position, TypeId::none)) error::raise(err::script::bad_path_set, step.path, selector);
+  if (cell::is(*position, TypeId::none)) error::raise(error_id::script::bad_path_set, step.path, selector);
   actions.poke(position, step.selector, 2, new_value);
   stack::pop(2);
 }
@@ -1010,7 +1010,7 @@ Cell load(std::string_view bytes, Encoding encoding) {
     SeriesBuf* buf = memory::buffer(rest);
     std::memcpy(buf->data(), bytes.data() + bytes.size() - cut, cut);
     buf->tail = cut;
-    error::raise(err::access::invalid_utf8, series::make(TypeId::binary, rest));
+    error::raise(error_id::access::invalid_utf8, series::make(TypeId::binary, rest));
   }
   const Cell made = *out;
   stack::pop(1);
@@ -1081,7 +1081,7 @@ int compare_values(const Cell& a, const Cell& b, CmpOp op, bool match) {
 }
 
 Cell set_operation(Val first, Val second, SetOp op, bool case_sensitive, int32_t skip) {
-  if (skip < 1) error::raise(err::script::invalid_refine_arg, refinement("skip"), Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(skip), 0});
+  if (skip < 1) error::raise(error_id::script::invalid_refine_arg, refinement("skip"), Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(skip), 0});
   const auto step = static_cast<uint32_t>(skip);
   const std::u32string a = code_points(*first);
   const std::u32string b = op == SetOp::unique ? std::u32string() : code_points(*second);

@@ -24,7 +24,7 @@ void make_value(Val result, Val spec, TypeId) {
     *result = bits_of(value);
     return;
   }
-  if (!cell::is(value, TypeId::block)) error::raise(err::script::bad_to_arg, datatype::make(TypeId::typeset), value);
+  if (!cell::is(value, TypeId::block)) error::raise(error_id::script::bad_to_arg, datatype::make(TypeId::typeset), value);
   Cell set = make_empty();
   for (uint32_t i = 0; i < block::count(value); ++i) add_value(set, *block::at(value, i));
   *result = set;
@@ -89,7 +89,7 @@ void complement(Val value) {
 
 // find typeset datatype: whether the type is in the set.
 void find(Val set, Val value, const FindOptions&) {
-  if (!cell::is(*value, TypeId::datatype)) error::raise(err::script::invalid_arg, *value);
+  if (!cell::is(*value, TypeId::datatype)) error::raise(error_id::script::invalid_arg, *value);
   *set = logic::make(has(*set, datatype::get(*value)));
 }
 
@@ -104,7 +104,7 @@ void add_value(Cell& set, const Cell& value) {
     set.w2 |= item.w2;
     set.w3 |= item.w3;
   } else {
-    error::raise(err::script::invalid_arg, value);
+    error::raise(error_id::script::invalid_arg, value);
   }
 }
 
@@ -119,7 +119,7 @@ Cell do_bitwise(const Cell& left, const Cell& right, SetOp op) {
   Cell other = make_empty();
   if (cell::is(right, TypeId::typeset)) other = right;
   else if (cell::is(right, TypeId::datatype)) add(other, datatype::get(right));
-  else error::raise(err::script::invalid_arg, right);
+  else error::raise(error_id::script::invalid_arg, right);
   Cell result = bits_of(left);
   switch (op) {
     case SetOp::or_:

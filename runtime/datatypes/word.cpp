@@ -46,9 +46,9 @@ void make_value(Val result, Val spec, TypeId type) {
     case TypeId::refinement:
     case TypeId::issue:
       // Whether a text reads as a word is the lexer's to say.
-      error::raise(err::internal::not_done);
+      error::raise(error_id::internal::not_done);
     default:
-      error::raise(err::script::bad_to_arg, datatype::make(type), *spec);
+      error::raise(error_id::script::bad_to_arg, datatype::make(type), *spec);
   }
 }
 

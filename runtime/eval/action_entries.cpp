@@ -53,7 +53,7 @@ Flow done() {
 // script/expect-arg naming the function, the type and the argument.
 template <class Fn>
 Fn lookup(Fn fn, const Cell& value) {
-  if (!fn) error::raise(err::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(value)), none::make());
+  if (!fn) error::raise(error_id::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(value)), none::make());
   return fn;
 }
 
@@ -66,7 +66,7 @@ Flow make_or_to(const int32_t*) {
   const TypeId type = cell::is(target, TypeId::datatype) ? datatype::get(target) : cell::type_of(target);
   const ActionTable& table = datatype::actions(type);
   const action::MakeFn fn = to ? table.to : table.make;
-  if (!fn) error::raise(to ? err::script::bad_to_arg : err::script::bad_make_arg, datatype::make(type), *arg(1));
+  if (!fn) error::raise(to ? error_id::script::bad_to_arg : error_id::script::bad_make_arg, datatype::make(type), *arg(1));
   fn(arg(0), arg(1), type);
   return done();
 }
@@ -157,10 +157,10 @@ int32_t part_count(const std::optional<Val>& part, const Cell& source) {
   if (!part) return -1;
   if (cell::is(**part, TypeId::integer)) return cell::get_int32(**part);
   if (type_traits::is_series(cell::type_of(**part))) {
-    if (series::node_of(**part) != series::node_of(source)) error::raise(err::script::invalid_part, **part);
+    if (series::node_of(**part) != series::node_of(source)) error::raise(error_id::script::invalid_part, **part);
     return static_cast<int32_t>(series_type::head(**part)) - static_cast<int32_t>(series_type::head(source));
   }
-  error::raise(err::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
+  error::raise(error_id::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
 }
 
 // append, insert and change alike.

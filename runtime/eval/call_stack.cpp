@@ -29,7 +29,7 @@ namespace detail {
 void frames_overflow() {
   ArgStack::drop_to(ArgStack::depth() >= 5 ? ArgStack::depth() - 5 : 0);
   cycle::reset();
-  error::raise(err::internal::stack_overflow);
+  error::raise(error_id::internal::stack_overflow);
 }
 
 }  // namespace detail
@@ -115,7 +115,7 @@ void land_at(uint32_t target, const Cell& result, uint32_t code) {
 
 Flow throw_break(bool continue_loop, const Cell* value) {
   const int64_t target = find_target([](const CallFrame& f) { return type_of(f) == frame::loop; });
-  if (target < 0) error::raise(continue_loop ? err::throw_::continue_ : err::throw_::break_);
+  if (target < 0) error::raise(continue_loop ? error_id::throw_::continue_ : error_id::throw_::break_);
   const Cell result = value ? *value : unset::make();
   land_at(static_cast<uint32_t>(target), result, continue_loop ? exit_code::continue_loop : exit_code::break_loop);
   return Flow::exit;
@@ -123,7 +123,7 @@ Flow throw_break(bool continue_loop, const Cell* value) {
 
 Flow throw_exit(bool with_value) {
   const int64_t target = find_target([](const CallFrame& f) { return (f.bits & frame::return_target) != 0; });
-  if (target < 0) error::raise(err::throw_::return_);
+  if (target < 0) error::raise(error_id::throw_::return_);
   const Cell result = with_value ? *ArgStack::result() : unset::make();
   land_at(static_cast<uint32_t>(target), result, with_value ? exit_code::return_value : exit_code::exit_function);
   return Flow::exit;
@@ -131,7 +131,7 @@ Flow throw_exit(bool with_value) {
 
 Flow throw_value(const Cell& value, const Cell& name) {
   const int64_t target = find_target([](const CallFrame& f) { return type_of(f) == frame::catch_; });
-  if (target < 0) error::raise(err::throw_::throw_, value);
+  if (target < 0) error::raise(error_id::throw_::throw_, value);
   const Cell thrown = value;
   const Cell thrown_name = name;
   land_at(static_cast<uint32_t>(target), thrown, exit_code::user_throw);

@@ -45,7 +45,7 @@ bool test(const Cell& a, const Cell& b, CmpOp op) {
   const int answer = dispatch(a, b, op);
   if (answer == -2) {
     if (is_equality(op)) return op == CmpOp::not_equal;
-    error::raise(err::script::invalid_compare, a, b);
+    error::raise(error_id::script::invalid_compare, a, b);
   }
   return holds(answer, op);
 }

@@ -90,7 +90,7 @@ bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type)
 inline void check_machine_stack() {
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   if (here < runtime::state.stack_low + stack_reserve && runtime::state.stack_high != 0)
-    error::raise(err::internal::stack_overflow);
+    error::raise(error_id::internal::stack_overflow);
 }
 
 // A cache's cells by index; valid until the next allocation.
@@ -113,7 +113,7 @@ Cell typeset_of(const Cell& types) {
     if (cell::is(item, TypeId::word)) item = *context::get(item);
     if (cell::is(item, TypeId::datatype)) typeset::add(set, datatype::get(item));
     else if (cell::is(item, TypeId::typeset)) set.w1 |= item.w1, set.w2 |= item.w2, set.w3 |= item.w3;
-    else error::raise(err::script::invalid_type_spec, item);
+    else error::raise(error_id::script::invalid_type_spec, item);
   }
   return set;
 }
@@ -151,7 +151,7 @@ Cell build_cache(const Cell& callable, bool is_function) {
       case TypeId::get_word: block::append(cache, argument_typeset(spec, i, ArgKind::get_word)); break;
       case TypeId::lit_word: block::append(cache, argument_typeset(spec, i, ArgKind::lit_word)); break;
       case TypeId::set_word:
-        if (!symbol::equal_caseless(symbol::spelling(item.w2), "return")) error::raise(err::script::bad_func_def, item);
+        if (!symbol::equal_caseless(symbol::spelling(item.w2), "return")) error::raise(error_id::script::bad_func_def, item);
         block::append(cache, argument_typeset(spec, i, ArgKind::returns));
         break;
       case TypeId::refinement:
@@ -174,7 +174,7 @@ Cell build_cache(const Cell& callable, bool is_function) {
     }
   }
   if (refinements == 0) leading = block::count(*cache) - 1;
-  if (!is_function && refinements > max_refinements) error::raise(err::script::bad_func_def, spec);
+  if (!is_function && refinements > max_refinements) error::raise(error_id::script::bad_func_def, spec);
   *block::at(*cache, 0) = Cell{cell::header(TypeId::integer), leading, is_function ? locals : 0, refinements};
   const Cell built = *cache;
   stack::pop(1);
@@ -368,7 +368,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
       ArgStack::push(unset::make());
       return Flow::normal;
     }
-    error::raise(err::script::no_arg, call.name, argument_word(call.callable, arg_index));
+    error::raise(error_id::script::no_arg, call.name, argument_word(call.callable, arg_index));
   }
   switch (kind) {
     case ArgKind::evaluated:
@@ -395,7 +395,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
 }
 
 [[noreturn]] void raise_expect_arg(const Call& call, TypeId type, uint32_t arg_index) {
-  error::raise(err::script::expect_arg, call.name, datatype::make(type), argument_word(call.callable, arg_index));
+  error::raise(error_id::script::expect_arg, call.name, datatype::make(type), argument_word(call.callable, arg_index));
 }
 
 // An argument must be of its entry's types.
@@ -413,7 +413,7 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
   for (uint32_t e = call.path_index + 1; e < block::count(path); ++e) {
     const Cell element = *block::at(path, e);
     if (!cell::is(element, TypeId::word) && !cell::is(element, TypeId::get_word))
-      error::raise(err::script::bad_refine, element);
+      error::raise(error_id::script::bad_refine, element);
     if (cell::is(element, TypeId::get_word) && !logic::is_true(*context::get(element))) continue;
     // Find the refinement and where its arguments go.
     uint32_t flag_cell = 0;
@@ -431,9 +431,9 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
         ++cell_index;
       }
     }
-    if (found < 0) error::raise(err::script::no_refine, call.name, element);
+    if (found < 0) error::raise(error_id::script::no_refine, call.name, element);
     for (uint32_t u : used)
-      if (u == found) error::raise(err::script::dup_refine, element);
+      if (u == found) error::raise(error_id::script::dup_refine, element);
     used.push_back(static_cast<uint32_t>(found));
     const Cell refinement = *block::at(cache, static_cast<uint32_t>(found));
     uint32_t arg_index = 0;
@@ -582,14 +582,14 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   const bool set_mode = mode == PathMode::set;
   const bool get_mode = mode == PathMode::get;
   const uint32_t count = block::count(path);
-  if (count == 0) error::raise(err::script::empty_path, path);
+  if (count == 0) error::raise(error_id::script::empty_path, path);
   const Cell first = *block::at(path, 0);
-  if (!cell::is(first, TypeId::word)) error::raise(err::script::word_first, path);
+  if (!cell::is(first, TypeId::word)) error::raise(error_id::script::word_first, path);
   const Cell start = *context::get(first);
-  if (cell::is(start, TypeId::unset)) error::raise(err::script::unset_path, path, first);
+  if (cell::is(start, TypeId::unset)) error::raise(error_id::script::unset_path, path, first);
   if (is_prefix_callable(cell::type_of(start))) {
-    if (set_mode) error::raise(err::script::invalid_path_set, path);
-    if (get_mode) error::raise(err::script::invalid_path_get, path);
+    if (set_mode) error::raise(error_id::script::invalid_path_set, path);
+    if (get_mode) error::raise(error_id::script::invalid_path_get, path);
     Cell refinements_path = path;
     cell::set_type(refinements_path, TypeId::path);
     return call_value({start, first, &refinements_path, 0, false}, code, into);
@@ -604,9 +604,9 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
       selector = *ArgStack::last();
       stack::pop(1);
     }
-    if (cell::is(selector, TypeId::unset)) error::raise(err::script::invalid_path, path, selector);
+    if (cell::is(selector, TypeId::unset)) error::raise(error_id::script::invalid_path, path, selector);
     const action::PathFn step_fn = datatype::actions(cell::type_of(*value)).eval_path;
-    if (!step_fn) error::raise(err::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
+    if (!step_fn) error::raise(error_id::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
     Val selector_cell = ArgStack::push(selector);
     const bool last = i + 1 == count;
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
@@ -709,13 +709,13 @@ Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
       if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
-      if (type == TypeId::unset) error::raise(err::script::no_value, value);
-      if (type == TypeId::op) error::raise(err::script::no_op_arg, value);
+      if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
+      if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);
       return Flow::normal;
     }
     case TypeId::set_word: {
-      if (at_end(code)) error::raise(err::script::need_value, value);
+      if (at_end(code)) error::raise(error_id::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
       KIV_PROPAGATE(eval_expression(code, Into::new_cell));
@@ -751,7 +751,7 @@ Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
       }
       return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, into);
     case TypeId::op:
-      error::raise(err::internal::not_done);
+      error::raise(error_id::internal::not_done);
     case TypeId::path:
       return eval_path(value, code, into, PathMode::evaluate);
     case TypeId::lit_path: {
@@ -762,7 +762,7 @@ Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
       return Flow::normal;
     }
     case TypeId::set_path:
-      if (at_end(code)) error::raise(err::script::need_value, value);
+      if (at_end(code)) error::raise(error_id::script::need_value, value);
       KIV_PROPAGATE(eval_expression(code, Into::new_cell));
       return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:

@@ -1486,8 +1486,8 @@ void Lexer::syntax_error(bool at_token, int32_t code, char current) {
   string::append_utf8(near_text, text(start, near_end));
 
   switch (code) {
-    case code_bad_char: error::raise(err::syntax::bad_char, *position_text, *near_text);
-    case code_malconstruct: error::raise(err::syntax::malconstruct, *position_text, *near_text);
+    case code_bad_char: error::raise(error_id::syntax::bad_char, *position_text, *near_text);
+    case code_malconstruct: error::raise(error_id::syntax::malconstruct, *position_text, *near_text);
     case code_missing:
     case code_missing_at_end: {
       const TypeId frame = frames_.empty() ? (current == ')' ? TypeId::paren : TypeId::block) : frames_.back().type;
@@ -1496,10 +1496,10 @@ void Lexer::syntax_error(bool at_token, int32_t code, char current) {
       const char* missing = square ? (current == ']' ? "[" : "]") : (current == ')' ? "(" : ")");
       const Val missing_text = string::push_new(1);
       string::append_latin1(missing_text, missing);
-      error::raise(err::syntax::missing, *position_text, *missing_text, *near_text);
+      error::raise(error_id::syntax::missing, *position_text, *missing_text, *near_text);
     }
     default:
-      error::raise(err::syntax::invalid, *position_text, datatype::make(static_cast<TypeId>(code)), *near_text);
+      error::raise(error_id::syntax::invalid, *position_text, datatype::make(static_cast<TypeId>(code)), *near_text);
   }
 }
 

@@ -94,7 +94,7 @@ bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo&
 int64_t part_limit(const Cell& source, const Cell& length) {
   if (cell::is(length, TypeId::integer)) return std::max<int64_t>(cell::get_int32(length), 0);
   if (cell::type_of(length) != cell::type_of(source) || series::node_of(length) != series::node_of(source))
-    error::raise(err::script::not_same_type);
+    error::raise(error_id::script::not_same_type);
   return std::max<int64_t>(int64_t{series::index_of(length)} - series::index_of(source), 0);
 }
 

@@ -149,7 +149,7 @@ Flow native_case(const int32_t* refinements) {
     const Cell condition = *ArgStack::result();
     stack::unwind();
     stack::pop(1);
-    if (code.index >= length()) error::raise(err::script::need_value, condition);
+    if (code.index >= length()) error::raise(error_id::script::need_value, condition);
     if (!logic::is_true(condition)) {
       ++code.index;  // skip the action unevaluated
       result = none::make();
@@ -295,7 +295,7 @@ Flow native_while(const int32_t*) {
       const uint32_t code = runtime::state.pending;
       if (code == exit_code::break_loop || code == exit_code::continue_loop) {
         runtime::state.pending = 0;
-        error::raise(err::throw_::while_cond);
+        error::raise(error_id::throw_::while_cond);
       }
       return Flow::exit;
     }
@@ -314,7 +314,7 @@ Flow native_while(const int32_t*) {
 void set_loop_words(const Cell& words, uint32_t width, const Cell& series, uint32_t position) {
   for (uint32_t k = 0; k < width; ++k) {
     const Cell name = cell::is(words, TypeId::block) ? *block::at(words, k) : words;
-    if (!cell::is(name, TypeId::word)) error::raise(err::script::invalid_arg, name);
+    if (!cell::is(name, TypeId::word)) error::raise(error_id::script::invalid_arg, name);
     const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
                                                                   : none::make();
     Val item = ArgStack::push(value);
@@ -329,8 +329,8 @@ Flow native_foreach(const int32_t*) {
   const Cell series = *arg(1);
   const Cell body = *arg(2);
   const uint32_t width = cell::is(words, TypeId::block) ? block::count(words) : 1;
-  if (width == 0) error::raise(err::script::invalid_arg, words);
-  if (cell::is(series, TypeId::map)) error::raise(err::script::invalid_arg, series);
+  if (width == 0) error::raise(error_id::script::invalid_arg, words);
+  if (cell::is(series, TypeId::map)) error::raise(error_id::script::invalid_arg, series);
   open_loop();
   for (uint32_t position = series_type::head(series); position < series_type::total(series); position += width) {
     set_loop_words(words, width, series, position);
@@ -346,7 +346,7 @@ Flow native_forall(const int32_t*) {
   const Cell body = *arg(1);
   const Cell original = *context::get(name);
   if (!type_traits::is_series(cell::type_of(original)))
-    error::raise(err::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
+    error::raise(error_id::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
   open_loop();
   bool broke = false;
   while (true) {
@@ -359,7 +359,7 @@ Flow native_forall(const int32_t*) {
       break;
     }
     Cell after = *context::get(name);
-    if (series::node_of(after) != series::node_of(original)) error::raise(err::script::bad_loop_series, after);
+    if (series::node_of(after) != series::node_of(original)) error::raise(error_id::script::bad_loop_series, after);
     ++after.w1;
     *context::get(name) = after;
   }
@@ -373,7 +373,7 @@ Flow native_remove_each(const int32_t*) {
   const Cell series = *arg(1);
   const Cell body = *arg(2);
   const uint32_t width = cell::is(words, TypeId::block) ? block::count(words) : 1;
-  if (width == 0) error::raise(err::script::invalid_arg, words);
+  if (width == 0) error::raise(error_id::script::invalid_arg, words);
   open_loop();
   uint32_t position = series_type::head(series);
   while (position < series_type::total(series)) {
@@ -424,7 +424,7 @@ bool name_matches(const Cell& wanted, const Cell& thrown) {
     for (uint32_t i = 0; i < block::count(wanted); ++i) {
       const Cell item = *block::at(wanted, i);
       if (!type_traits::is_all_word(cell::type_of(item)))
-        error::raise(err::script::invalid_refine_arg, named("name"), wanted);
+        error::raise(error_id::script::invalid_refine_arg, named("name"), wanted);
       if (symbol::resolve(item.w2) == symbol::resolve(thrown.w2)) return true;
     }
     return false;
@@ -467,7 +467,7 @@ Flow native_try(const int32_t* refinements) {
     if (unwind.code != exit_code::error) throw;
     stack::unroll_to(depth + 1);  // back to the try frame
     runtime::state.pending = 0;
-    ArgStack::set_result_keep(error_type::make_from_pending());
+    ArgStack::set_result_keep(error_value::make_from_pending());
   }
   stack::unwind_last();
   return Flow::normal;
@@ -508,7 +508,7 @@ Flow native_do(const int32_t*) {
     case TypeId::file:
       return run(*script::load(script::read_file(string::to_utf8(value))));
     case TypeId::error:
-      error::raise(err::internal::not_done);  // re-raising an error value comes with error! values
+      error::raise(error_id::internal::not_done);  // re-raising an error value comes with error! values
     default: {
       Val code_block = block::push_new(1);
       block::append(code_block, value);
@@ -571,7 +571,7 @@ enum class GetRefinement { any, case_ };
 Flow native_get(const int32_t* refinements) {
   if (cell::is(*arg(0), TypeId::object)) return answer(object::values_of(arg(0)));
   const Cell value = *context::get(*arg(0));
-  if (cell::is(value, TypeId::unset) && !used(refinements, GetRefinement::any)) error::raise(err::script::no_value, *arg(0));
+  if (cell::is(value, TypeId::unset) && !used(refinements, GetRefinement::any)) error::raise(error_id::script::no_value, *arg(0));
   return answer(value);
 }
 
@@ -586,7 +586,7 @@ Flow native_set(const int32_t* refinements) {
   const object::SetOptions options{.any = used(refinements, SetRefinement::any),
                                    .only = used(refinements, SetRefinement::only),
                                    .some = used(refinements, SetRefinement::some)};
-  if (cell::is(*value, TypeId::unset) && !options.any) error::raise(err::script::need_value, *target);
+  if (cell::is(*value, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, *target);
   if (cell::is(*target, TypeId::object)) {
     object::set_many(target, value, options);
   } else if (cell::is(*target, TypeId::block)) {
@@ -594,10 +594,10 @@ Flow native_set(const int32_t* refinements) {
     const bool spread = cell::is(*value, TypeId::block) && !options.only;
     for (uint32_t i = 0; i < block::count(words); ++i) {
       const Cell name = *block::at(words, i);
-      if (!type_traits::is_all_word(cell::type_of(name))) error::raise(err::script::invalid_arg, name);
+      if (!type_traits::is_all_word(cell::type_of(name))) error::raise(error_id::script::invalid_arg, name);
       const Cell item = spread ? (i < block::count(*value) ? *block::at(*value, i) : none::make()) : *value;
       if (options.some && cell::is(item, TypeId::none)) continue;
-      if (cell::is(item, TypeId::unset) && !options.any) error::raise(err::script::need_value, name);
+      if (cell::is(item, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, name);
       Val word = ArgStack::push(name);
       Val content = ArgStack::push(item);
       context::set(word, content);
@@ -617,7 +617,7 @@ Flow native_set(const int32_t* refinements) {
 NodeId context_of(const Cell& value) {
   const TypeId type = cell::type_of(value);
   const bool has_context = type == TypeId::object || type == TypeId::function || type_traits::is_all_word(type);
-  if (!has_context || value.w1 == no_node) error::raise(err::script::invalid_arg, value);
+  if (!has_context || value.w1 == no_node) error::raise(error_id::script::invalid_arg, value);
   return value.w1;
 }
 
@@ -642,7 +642,7 @@ Flow native_bind(const int32_t* refinements) {
 // in object word: the word bound to the object, or none.
 Flow native_in(const int32_t*) {
   const Cell holder = *arg(0);
-  if (!cell::is(holder, TypeId::object) && !cell::is(holder, TypeId::function)) error::raise(err::script::invalid_arg, holder);
+  if (!cell::is(holder, TypeId::object) && !cell::is(holder, TypeId::function)) error::raise(error_id::script::invalid_arg, holder);
   Cell word = *arg(1);
   if (context::bind_word(holder.w1, word) < 0) return answer(none::make());
   return answer(word);
@@ -672,7 +672,7 @@ Flow native_construct(const int32_t* refinements) {
 
 // extend: objects do not grow in place (their fields are fixed when they
 // are made); maps join here when map! exists.
-Flow native_extend(const int32_t*) { error::raise(err::internal::not_done); }
+Flow native_extend(const int32_t*) { error::raise(error_id::internal::not_done); }
 
 // union, intersect, difference, exclude and unique: the arguments must be
 // alike (a block goes with a block or a hash); typesets combine here, blocks
@@ -689,7 +689,7 @@ Flow native_set_operation(const int32_t* refinements) {
   if (two_sets) {
     const TypeId second = cell::type_of(*arg(1));
     if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)))
-      error::raise(err::script::expect_val, datatype::make(first), datatype::make(second));
+      error::raise(error_id::script::expect_val, datatype::make(first), datatype::make(second));
   }
   using enum SetOperationRefinement;
   const bool case_sensitive = used(refinements, case_);
@@ -706,7 +706,7 @@ Flow native_set_operation(const int32_t* refinements) {
     return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, record_size));
   }
   if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
-  error::raise(err::internal::not_done);  // bitset set operations
+  error::raise(error_id::internal::not_done);  // bitset set operations
 }
 
 Flow native_value_q(const int32_t*) {
@@ -778,7 +778,7 @@ Flow native_wait(const int32_t*) {
   const Cell value = *arg(0);
   if (cell::is(value, TypeId::integer)) os::sleep(cell::get_int32(value));
   else if (cell::is(value, TypeId::float_)) os::sleep(cell::get_double(value));
-  else if (!cell::is(value, TypeId::none)) error::raise(err::script::invalid_arg, value);
+  else if (!cell::is(value, TypeId::none)) error::raise(error_id::script::invalid_arg, value);
   return answer(none::make());
 }
 
@@ -811,7 +811,7 @@ Flow native_recycle(const int32_t* refinements) {
 std::string env_name(const Cell& name) {
   std::string text = type_traits::is_any_word(cell::type_of(name)) ? std::string(symbol::spelling(name.w2)) : string::to_utf8(name);
   if (text.empty() || text.find_first_of(std::string_view("=\0", 2)) != std::string::npos)
-    error::raise(err::script::invalid_arg, name);
+    error::raise(error_id::script::invalid_arg, name);
   return text;
 }
 
@@ -832,10 +832,10 @@ Flow native_set_env(const int32_t*) {
     stored = os::set_env(name.c_str(), nullptr);
   } else {
     const std::string value = string::to_utf8(*arg(1));
-    if (value.find('\0') != std::string::npos) error::raise(err::script::invalid_arg, *arg(1));
+    if (value.find('\0') != std::string::npos) error::raise(error_id::script::invalid_arg, *arg(1));
     stored = os::set_env(name.c_str(), value.c_str());
   }
-  if (!stored) error::raise(err::script::invalid_arg, *arg(0));
+  if (!stored) error::raise(error_id::script::invalid_arg, *arg(0));
   return answer(*arg(1));
 }
 

@@ -26,7 +26,7 @@ std::string read_file(const std::string& path) {
   if (!file) {
     Val name = string::push_new(static_cast<uint32_t>(path.size()));
     string::append_utf8(name, path);
-    error::raise(err::access::cannot_open, *name);
+    error::raise(error_id::access::cannot_open, *name);
   }
   std::stringstream contents;
   contents << file.rdbuf();
@@ -35,12 +35,12 @@ std::string read_file(const std::string& path) {
 
 Val load(std::string_view text) {
   const size_t header = find_header(text);
-  if (header == std::string_view::npos) error::raise(err::syntax::no_header);
+  if (header == std::string_view::npos) error::raise(error_id::syntax::no_header);
   Val code = lexer::scan(text.substr(header));
   const bool has_header = block::count(*code) >= 2 && cell::is(*block::at(*code, 0), TypeId::word) &&
                           symbol::spelling(block::at(*code, 0)->w2) == "Kiv" &&
                           cell::is(*block::at(*code, 1), TypeId::block);
-  if (!has_header) error::raise(err::syntax::no_header);
+  if (!has_header) error::raise(error_id::syntax::no_header);
   code->w1 += 2;
   return code;
 }

@@ -109,9 +109,9 @@ TEST_F(Logic, Truth) {
   EXPECT_FALSE(logic::is_true(none::make()));
   EXPECT_TRUE(logic::is_true(integer::make(0)));
   const Cell word = datatype::make(TypeId::word);  // stands in for the word being read
-  EXPECT_EQ(raised_error([&] { logic::value_true(unset::make(), true, word); }), err::script::no_value.value);
+  EXPECT_EQ(raised_error([&] { logic::value_true(unset::make(), true, word); }), error_id::script::no_value.value);
   EXPECT_TRUE(logic::value_true(unset::make(), false, word));
-  EXPECT_EQ(raised_error([&] { logic::arg_true(unset::make()); }), err::script::no_return.value);
+  EXPECT_EQ(raised_error([&] { logic::arg_true(unset::make()); }), error_id::script::no_return.value);
 }
 
 TEST_F(Logic, NoneHasTheSeriesActionsThatAnswerNone) {
@@ -132,7 +132,7 @@ TEST_F(Logic, TypesetChecks) {
   EXPECT_TRUE(typeset::has(set, TypeId::event));
   EXPECT_FALSE(typeset::has(set, TypeId::none));
   EXPECT_NO_THROW(check::arg_type(set, logic::make(true), 0));
-  EXPECT_EQ(raised_error([&] { check::arg_type(set, none::make(), 0); }), err::script::expect_arg.value);
+  EXPECT_EQ(raised_error([&] { check::arg_type(set, none::make(), 0); }), error_id::script::expect_arg.value);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class ErrorCatalog : public testing::RuntimeTest {
   }
 
   // The text an error raised from C++ forms with.
-  static std::string formed_error(err::Code code, std::vector<Cell> args) {
+  static std::string formed_error(error_id::Code code, std::vector<Cell> args) {
     EXPECT_EQ(raised_error([&] {
                 switch (args.size()) {
                   case 0: error::raise(code);
@@ -52,22 +52,22 @@ class ErrorCatalog : public testing::RuntimeTest {
                 }
               }),
               code.value);
-    return testing::formed(error_type::make_from_pending());
+    return testing::formed(error_value::make_from_pending());
   }
 
   static std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 };
 
 TEST_F(ErrorCatalog, EveryGeneratedCodeFindsItsIdAndMessage) {
-  const auto categories = static_cast<uint32_t>(std::size(err::category_words));
+  const auto categories = static_cast<uint32_t>(std::size(error_id::category_words));
   for (uint32_t i = 0; i < categories; ++i) {
-    EXPECT_EQ(error_catalog::category_name(i), err::category_words[i]);
-    EXPECT_TRUE(cell::is(error_catalog::title(i), TypeId::string)) << err::category_words[i];
+    EXPECT_EQ(error_catalog::category_name(i), error_id::category_words[i]);
+    EXPECT_TRUE(cell::is(error_catalog::title(i), TypeId::string)) << error_id::category_words[i];
   }
   EXPECT_EQ(error_catalog::category_name(categories), "");
 
-  ASSERT_GT(std::size(err::catalogue_words), 100u);
-  for (const err::CatalogueWords& entry : err::catalogue_words) {
+  ASSERT_GT(std::size(error_id::catalogue_words), 100u);
+  for (const error_id::CatalogueWords& entry : error_id::catalogue_words) {
     EXPECT_EQ(error_catalog::category_name(static_cast<uint32_t>(entry.code.category())), entry.category)
         << entry.code.value;
     EXPECT_EQ(error_catalog::id_name(entry.code), entry.id) << entry.code.value;
@@ -76,19 +76,19 @@ TEST_F(ErrorCatalog, EveryGeneratedCodeFindsItsIdAndMessage) {
   // Each category's ids end where the generated ones do.
   for (uint32_t category = 0; category < categories; ++category) {
     uint32_t next = 100 * category;
-    for (const err::CatalogueWords& entry : err::catalogue_words)
+    for (const error_id::CatalogueWords& entry : error_id::catalogue_words)
       if (entry.code.value / 100 == category) next = entry.code.value + 1u;
-    EXPECT_EQ(error_catalog::id_name(err::Code{static_cast<uint16_t>(next)}), "") << next;
+    EXPECT_EQ(error_catalog::id_name(error_id::Code{static_cast<uint16_t>(next)}), "") << next;
   }
   EXPECT_EQ(error_catalog::check(error_catalog::catalogue()), "");
 
   // The constants C++ code raises by, spelt as the generator spells them.
-  EXPECT_EQ(error_catalog::id_name(err::throw_::break_), "break");
-  EXPECT_EQ(error_catalog::id_name(err::throw_::while_cond), "while-cond");
-  EXPECT_EQ(error_catalog::id_name(err::script::protected_), "protected");
-  EXPECT_EQ(error_catalog::id_name(err::script::kb_invalid_record), "kb-invalid-record");
-  EXPECT_EQ(err::script::no_value.category(), err::Category::script);
-  EXPECT_EQ(testing::molded(error_catalog::message_template(err::script::invalid_path)),
+  EXPECT_EQ(error_catalog::id_name(error_id::throw_::break_), "break");
+  EXPECT_EQ(error_catalog::id_name(error_id::throw_::while_cond), "while-cond");
+  EXPECT_EQ(error_catalog::id_name(error_id::script::protected_), "protected");
+  EXPECT_EQ(error_catalog::id_name(error_id::script::kb_invalid_record), "kb-invalid-record");
+  EXPECT_EQ(error_id::script::no_value.category(), error_id::Category::script);
+  EXPECT_EQ(testing::molded(error_catalog::message_template(error_id::script::invalid_path)),
             R"(["cannot access" :arg2 "in path" :arg1])");
 }
 
@@ -132,37 +132,37 @@ TEST_F(ErrorCatalog, MismatchEndsStartUpWithTheProblem) {
 TEST_F(ErrorCatalog, EachCategoryFormsItsTitleAndMessage) {
   Cell path = blk({w("obj"), w("field")}, TypeId::path);
   const struct {
-    err::Code code;
+    error_id::Code code;
     std::vector<Cell> args;
     const char* line;
   } cases[] = {
-      {err::throw_::throw_, {integer::make(1)}, "*** Throw Error: no catch for throw: 1"},
-      {err::note::no_load, {w("x")}, "*** note: cannot load:  x"},
+      {error_id::throw_::throw_, {integer::make(1)}, "*** Throw Error: no catch for throw: 1"},
+      {error_id::note::no_load, {w("x")}, "*** note: cannot load:  x"},
       // Syntax arguments are formed, not molded.
-      {err::syntax::invalid,
+      {error_id::syntax::invalid,
        {str("(line 1)"), datatype::make(TypeId::integer), str("1a")},
        "*** Syntax Error: (line 1) invalid integer at 1a"},
-      {err::script::unset_path, {path, w("field")}, "*** Script Error: field is unset in path obj/field"},
-      {err::script::not_defined, {w("x")}, "*** Script Error: word is not bound to a context"},
-      {err::math::zero_divide, {}, "*** Math Error: attempt to divide by zero"},
-      {err::access::cannot_open, {str("data.txt")}, "*** Access Error: cannot open: \"data.txt\""},
-      {err::user::message, {str("all gone")}, "*** User Error: all gone"},
-      {err::internal::deprecated, {str("IS"), str("RELATE")},
+      {error_id::script::unset_path, {path, w("field")}, "*** Script Error: field is unset in path obj/field"},
+      {error_id::script::not_defined, {w("x")}, "*** Script Error: word is not bound to a context"},
+      {error_id::math::zero_divide, {}, "*** Math Error: attempt to divide by zero"},
+      {error_id::access::cannot_open, {str("data.txt")}, "*** Access Error: cannot open: \"data.txt\""},
+      {error_id::user::message, {str("all gone")}, "*** User Error: all gone"},
+      {error_id::internal::deprecated, {str("IS"), str("RELATE")},
        "*** Internal Error: \"IS\" is deprecated, use \"RELATE\" instead"},
       // A code the catalogue lacks (reserved1 has no ids) names itself.
-      {err::Code{600}, {}, "*** Internal Error: invalid error object field value: 600"},
+      {error_id::Code{600}, {}, "*** Internal Error: invalid error object field value: 600"},
   };
   for (const auto& c : cases) EXPECT_EQ(first_line(formed_error(c.code, c.args)), c.line) << c.code.value;
 }
 
 TEST_F(ErrorCatalog, SyntaxArgumentsAreCutAt80Characters) {
   const std::string near(100, 'z');
-  const std::string text = formed_error(err::syntax::bad_char, {str("(line 3)"), str(near)});
+  const std::string text = formed_error(error_id::syntax::bad_char, {str("(line 3)"), str(near)});
   EXPECT_EQ(first_line(text), "*** Syntax Error: (line 3) invalid character at " + near.substr(0, 80));
 }
 
 TEST_F(ErrorCatalog, WhereIsUnknownOutsideACall) {
-  const std::string text = formed_error(err::math::overflow, {});
+  const std::string text = formed_error(error_id::math::overflow, {});
   EXPECT_EQ(text.substr(0, text.find("\n*** Near : ")), "*** Math Error: math or number overflow\n*** Where: ???");
 }
 

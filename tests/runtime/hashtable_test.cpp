@@ -346,7 +346,7 @@ TEST_F(HashMap, KeyOfAnUnusableTypeRaisesInvalidPath) {
   const Cell block_key{cell::header(TypeId::block), 0, testing::hold(memory::new_cell_series(1)), 0};
   const NodeId block = cell_series({word_of("a"), integer::make(1), block_key, integer::make(2)});
   const uint16_t code = testing::raised_error([&] { hashtable::make(0, block, 0, Kind::map); });
-  EXPECT_EQ(code, err::script::invalid_path.value);
+  EXPECT_EQ(code, error_id::script::invalid_path.value);
   EXPECT_EQ(error::pending().args[0].w1, static_cast<uint32_t>(TypeId::block));
 }
 

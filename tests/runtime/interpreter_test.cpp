@@ -33,7 +33,7 @@ TEST_F(Interpreter, RoutinesTakeArgumentsLikeFunctions) {
   EXPECT_EQ(eval_molded("scale-it 21"), "42");
   EXPECT_EQ(eval_molded("scale-it/by 5 3"), "15");
   EXPECT_EQ(eval_molded("type? :scale-it"), "routine!");
-  EXPECT_EQ(eval_error("scale-it \"x\""), err::script::expect_arg.value);
+  EXPECT_EQ(eval_error("scale-it \"x\""), error_id::script::expect_arg.value);
 }
 
 // A lexer callback as a routine: the token argument is a pair for every

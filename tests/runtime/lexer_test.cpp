@@ -447,7 +447,7 @@ TEST_F(Lexer, CallbackRecoversFromErrors) {
 
   // Answering true raises the error.
   lexer::Callback raise{event_bit(Event::error), [](const EventInfo&, int64_t&) { return true; }};
-  EXPECT_EQ(testing::raised_error([&] { run("1a", {.callback = &raise}); }), err::syntax::invalid.value);
+  EXPECT_EQ(testing::raised_error([&] { run("1a", {.callback = &raise}); }), error_id::syntax::invalid.value);
 
   // In scan mode an invalid token comes as an error event of type error!.
   types.clear();
@@ -474,9 +474,9 @@ TEST_F(Lexer, CallbacksMayScanAgainAndRaise) {
 
   // An error raised inside the callback passes through the lexer.
   lexer::Callback failing{event_bit(Event::scan), [](const EventInfo&, int64_t&) -> bool {
-                            error::raise(err::script::invalid_arg, none::make());
+                            error::raise(error_id::script::invalid_arg, none::make());
                           }};
-  EXPECT_EQ(testing::raised_error([&] { run("[a]", {.callback = &failing}); }), err::script::invalid_arg.value);
+  EXPECT_EQ(testing::raised_error([&] { run("[a]", {.callback = &failing}); }), error_id::script::invalid_arg.value);
   EXPECT_EQ(block::count(*lexer::scan("a b")), 2u) << "the lexer works after an error went through it";
 }
 

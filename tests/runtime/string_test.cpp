@@ -170,7 +170,7 @@ TEST_F(Strings, SwapWidensForAWiderCharacter) {
 }
 
 TEST_F(Strings, BadUtf8NamesTheBytesFromTheBadOne) {
-  EXPECT_EQ(raised_error([&] { to(bytes("ab\xFF\x41\x42", TypeId::binary)); }), err::access::invalid_utf8.value);
+  EXPECT_EQ(raised_error([&] { to(bytes("ab\xFF\x41\x42", TypeId::binary)); }), error_id::access::invalid_utf8.value);
   const Cell rest = error::pending().args[0];
   EXPECT_TRUE(cell::is(rest, TypeId::binary));
   EXPECT_EQ(series_type::length(rest), 3u) << "the bytes from the bad one to the end";
@@ -180,7 +180,7 @@ TEST_F(Strings, LoadRefusesACutSequenceAtTheEnd) {
   EXPECT_EQ(text(string::load("a\xC3\xA9", string::Encoding::utf8)), "a\u00E9");
   EXPECT_EQ(unit_of(string::load("a\xC3\xA9", string::Encoding::utf8)), 1u) << "loaded Latin-1 stays unit 1";
   EXPECT_EQ(text(string::load(std::string("a\0\xAC\x20", 4), string::Encoding::utf16le)), "a\u20AC");
-  EXPECT_EQ(raised_error([&] { string::load("a\xC3", string::Encoding::utf8); }), err::access::invalid_utf8.value);
+  EXPECT_EQ(raised_error([&] { string::load("a\xC3", string::Encoding::utf8); }), error_id::access::invalid_utf8.value);
 }
 
 // ---- tag!, email!, ref! ----

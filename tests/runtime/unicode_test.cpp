@@ -284,7 +284,7 @@ TEST_F(UnicodeStrings, LoadUtf8RaisesOnMalformedInputAndLeavesTheStringAlone) {
   for (auto [bytes, reported] : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::string(bytes)));
     Val text = string_of(U"ab");
-    EXPECT_EQ(raised_error([&] { (void)unicode::load_utf8(text, bytes); }), err::access::invalid_utf8.value);
+    EXPECT_EQ(raised_error([&] { (void)unicode::load_utf8(text, bytes); }), error_id::access::invalid_utf8.value);
     ASSERT_EQ(error::pending().arg_count, 1);
     EXPECT_TRUE(cell::is(error::pending().args[0], TypeId::binary));
     EXPECT_EQ(bytes_of_binary(error::pending().args[0]), reported);
@@ -311,7 +311,7 @@ TEST_F(UnicodeStrings, Utf8RoundTripsInEachUnit) {
   Val escaped = string_of(U"\xDC80");
   Val back = string::push_new(4);
   EXPECT_EQ(raised_error([&] { (void)unicode::load_utf8(back, unicode::to_utf8(*escaped)); }),
-            err::access::invalid_utf8.value);
+            error_id::access::invalid_utf8.value);
 }
 
 TEST_F(UnicodeStrings, ToUtf8FromTheIndexWithLimitAndLineEnds) {
@@ -324,11 +324,11 @@ TEST_F(UnicodeStrings, ToUtf8FromTheIndexWithLimitAndLineEnds) {
 
   Val bad = string_of(U"a", 4);
   memory::buffer(series::node_of(*bad))->head_ptr()[2] = 0x11;  // U+110000
-  EXPECT_EQ(raised_error([&] { (void)unicode::to_utf8(*bad); }), err::script::invalid_char.value);
-  EXPECT_EQ(raised_error([&] { (void)unicode::to_utf16le(*bad); }), err::script::invalid_char.value);
+  EXPECT_EQ(raised_error([&] { (void)unicode::to_utf8(*bad); }), error_id::script::invalid_char.value);
+  EXPECT_EQ(raised_error([&] { (void)unicode::to_utf16le(*bad); }), error_id::script::invalid_char.value);
   char room[8];
-  EXPECT_EQ(raised_error([&] { (void)unicode::utf8_length_of(0x110000); }), err::script::invalid_char.value);
-  EXPECT_EQ(raised_error([&] { (void)unicode::encode_utf8_char(0x110000, room); }), err::script::invalid_char.value);
+  EXPECT_EQ(raised_error([&] { (void)unicode::utf8_length_of(0x110000); }), error_id::script::invalid_char.value);
+  EXPECT_EQ(raised_error([&] { (void)unicode::encode_utf8_char(0x110000, room); }), error_id::script::invalid_char.value);
 }
 
 TEST_F(UnicodeStrings, BoundedUtf8WritesWholeCharactersOnly) {

@@ -173,7 +173,7 @@ TEST_F(Contexts, ReadErrors) {
   EXPECT_EQ(context::word_count(fn), 3u);
   Cell a = word::intern("a");
   ASSERT_EQ(context::bind_word(fn, a), 0);
-  EXPECT_EQ(raised_error([&] { context::get(a); }), err::script::not_in_context.value)
+  EXPECT_EQ(raised_error([&] { context::get(a); }), error_id::script::not_in_context.value)
       << "a function's word outside any call";
 
   // During a call the words read the argument window.
@@ -185,17 +185,17 @@ TEST_F(Contexts, ReadErrors) {
   EXPECT_EQ(cell::get_int32(*context::get(a)), 10);
   Val z = stack::push(word::make(TypeId::word, fn, symbol::make("zz"), word::unresolved));
   EXPECT_EQ(raised_error([&] { context::store_word(z, integer::push(1), fn, true); }),
-            err::script::not_defined.value)
+            error_id::script::not_defined.value)
       << "no word joins a running function's context";
   context::stop_values(fn);
 
   const NodeId plain = testing::hold(context::make(1, {}));
   const Cell unresolved = word::make(TypeId::word, plain, symbol::make("nothing"), word::unresolved);
-  EXPECT_EQ(raised_error([&] { context::get(unresolved); }), err::script::no_value.value);
+  EXPECT_EQ(raised_error([&] { context::get(unresolved); }), error_id::script::no_value.value);
   const Cell self = word::make(TypeId::word, plain, kw::self, word::unresolved);
   EXPECT_EQ(context::get(self), &context::self_cell(plain)) << "self reads the self cell";
   const Cell unbound = word::make(TypeId::refinement, no_node, kw::local, word::unresolved);
-  EXPECT_EQ(raised_error([&] { context::get(unbound); }), err::script::not_defined.value);
+  EXPECT_EQ(raised_error([&] { context::get(unbound); }), error_id::script::not_defined.value);
 }
 
 TEST_F(Contexts, MadeFromASourceOwnsItsEntries) {
@@ -248,7 +248,7 @@ TEST_F(Binding, SelfContainingBlocksEndAndDeepNestingRaises) {
 
   NodeId nested = cell_series({});
   for (int i = 0; i < 1000; ++i) nested = cell_series({series::make(TypeId::block, nested)});
-  EXPECT_EQ(raised_error([&] { context::bind_block(ctx, nested, 0, false); }), err::internal::too_deep.value);
+  EXPECT_EQ(raised_error([&] { context::bind_block(ctx, nested, 0, false); }), error_id::internal::too_deep.value);
   EXPECT_EQ(cycle::depth(), 0u);
 }
 

@@ -55,7 +55,7 @@ TEST_F(CycleStack, NineHundredNinetyNineLevelsPassTheThousandthRaises) {
   for (NodeId node = 1; node < cycle::capacity; ++node) cycle::push(node);
   EXPECT_EQ(cycle::depth(), 999u);
   EXPECT_TRUE(cycle::find(500));
-  EXPECT_EQ(raised_error([] { cycle::push(1000); }), err::internal::too_deep.value);
+  EXPECT_EQ(raised_error([] { cycle::push(1000); }), error_id::internal::too_deep.value);
   EXPECT_EQ(cycle::depth(), 0u) << "the stack is emptied so the error itself can be molded";
 }
 
@@ -65,7 +65,7 @@ TEST_F(CycleStack, GuardDropsWhatAnInterruptedWalkPushed) {
     cycle::Guard guard;
     cycle::push(8);
     cycle::push(9);
-    error::raise(err::script::invalid_arg);
+    error::raise(error_id::script::invalid_arg);
   });
   EXPECT_EQ(cycle::depth(), 1u);
   EXPECT_FALSE(cycle::find(8));
@@ -105,7 +105,7 @@ TEST_F(ArgumentStack, OverflowRaisesAndLeavesRoom) {
   const uint16_t code = raised_error([] {
     for (uint32_t i = 0; i < stack::argument_cells + 1; ++i) stack::push_slot();
   });
-  EXPECT_EQ(code, err::internal::stack_overflow.value);
+  EXPECT_EQ(code, error_id::internal::stack_overflow.value);
   EXPECT_EQ(stack::depth(), stack::argument_cells - 5) << "five cells of room for the error handling";
 }
 

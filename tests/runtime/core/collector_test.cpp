@@ -116,7 +116,7 @@ TEST_F(Collector, EachKindOfRootKeepsItsValue) {
        [&] { return series::make(TypeId::string, node_root->get()); }},
       {"the argument stack", [](const Cell& v) { stack::push(v); }, [] { return *stack::last(); }},
       {"the pending error",
-       [](const Cell& v) { (void)testing::raised_error([&] { error::raise(err::script::no_value, v); }); },
+       [](const Cell& v) { (void)testing::raised_error([&] { error::raise(error_id::script::no_value, v); }); },
        [] { return error::pending().args[0]; }},
       {"a registered marker", [&](const Cell& v) { marker_cell = v; collector::register_marker(marker); },
        [] { return marker_cell; }},

@@ -174,7 +174,7 @@ TEST_F(Memory, OversizedRequestsRaiseNoMemory) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(raised_code(c.body), err::internal::no_memory.value);
+    EXPECT_EQ(raised_code(c.body), error_id::internal::no_memory.value);
   }
 }
 
@@ -430,14 +430,14 @@ TEST_F(Memory, ExpandSizes) {
 TEST_F(Memory, ExpandWithoutAUsableSizeRaisesNoMemory) {
   const NodeId empty = memory::new_cell_series(0);
   const SeriesBuf* before = buffer(empty);
-  EXPECT_EQ(raised_code([&] { memory::expand_series(empty, 0); }), err::internal::no_memory.value);
-  EXPECT_EQ(raised_code([&] { memory::expand_copy_series(empty, 0); }), err::internal::no_memory.value);
+  EXPECT_EQ(raised_code([&] { memory::expand_series(empty, 0); }), error_id::internal::no_memory.value);
+  EXPECT_EQ(raised_code([&] { memory::expand_copy_series(empty, 0); }), error_id::internal::no_memory.value);
   EXPECT_EQ(buffer(empty), before);
 
   // Doubling 1 GB would pass the largest capacity.
   const NodeId huge = memory::new_byte_series(0x40000000);
   before = buffer(huge);
-  EXPECT_EQ(raised_code([&] { memory::expand_series(huge, 0); }), err::internal::no_memory.value);
+  EXPECT_EQ(raised_code([&] { memory::expand_series(huge, 0); }), error_id::internal::no_memory.value);
   EXPECT_EQ(buffer(huge), before);
 }
 
