@@ -75,15 +75,6 @@ Collector g;
   runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&report_corrupt));
 }
 
-[[noreturn]] void corrupt(const char* format, ...) {
-  char detail[400];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(detail, sizeof detail, format, args);
-  va_end(args);
-  report_corrupt(detail);
-}
-
 bool checking() { return g.stress.verify; }
 
 // Where the reference being followed was found, for reports.
@@ -110,16 +101,16 @@ void trace_root(const char* name, uint32_t index = 0) {
 SeriesBuf* buffer_of(NodeId node) {
   if (!memory::is_live_node(node)) {
     if (checking())
-      corrupt("node %#x, named by %s, is not in use", node, where().c_str());
+      fail_check("node %#x, named by %s, is not in use", node, where().c_str());
     return nullptr;
   }
   SeriesBuf* buf = memory::buffer(node);
   if (!buf) {
-    if (checking()) corrupt("node %#x has no buffer", node);
+    if (checking()) fail_check("node %#x has no buffer", node);
     return nullptr;
   }
   if (checking() && (buf->node != node || !(buf->flags & series_flag::in_use)))
-    corrupt("node %#x, named by %s, points at a buffer that is not its own (back-pointer %#x, flags %#x)", node,
+    fail_check("node %#x, named by %s, points at a buffer that is not its own (back-pointer %#x, flags %#x)", node,
             where().c_str(), buf->node, buf->flags);
   return buf;
 }
@@ -143,7 +134,7 @@ void keep_only(NodeId node) {
 void mark_table(NodeId table) {
   if (checking() && table != no_node && memory::is_live_node(table) &&
       !(memory::buffer(table)->gc_flags & gc_flag::hash_table))
-    corrupt("%s names node %#x as a hash table, which it is not", where().c_str(), table);
+    fail_check("%s names node %#x as a hash table, which it is not", where().c_str(), table);
   keep(table);
 }
 
@@ -196,7 +187,7 @@ void mark_cell_payload(const Cell& value) {
       const auto index = static_cast<int32_t>(value.w3);
       if (index < 0) return;
       if (g.pass == Pass::collect) handles::mark(index);
-      else if (static_cast<uint32_t>(index) >= handles::capacity()) corrupt("a handle! names entry %d", index);
+      else if (static_cast<uint32_t>(index) >= handles::capacity()) fail_check("a handle! names entry %d", index);
       return;
     }
     case Rule::event:
@@ -204,7 +195,7 @@ void mark_cell_payload(const Cell& value) {
       return;
     case Rule::unknown:
       if (checking())
-        corrupt("%s has no valid type (header %#x)", where().c_str(), value.header);
+        fail_check("%s has no valid type (header %#x)", where().c_str(), value.header);
       return;
   }
 }
@@ -215,13 +206,13 @@ void trace_table(NodeId table) {
   g.tracing = table;
   g.tracing_index = 0;
   if (g.table_tracer) g.table_tracer(table);
-  else if (checking()) corrupt("hash table %#x met with no table tracer set", table);
+  else if (checking()) fail_check("hash table %#x met with no table tracer set", table);
 }
 
 void trace_cells(NodeId node) {
   const SeriesBuf* buf = memory::buffer(node);
   if (checking() && (buf->head > buf->tail || buf->tail > buf->capacity))
-    corrupt("cell series %#x has head %u, tail %u, capacity %u", node, buf->head, buf->tail, buf->capacity);
+    fail_check("cell series %#x has head %u, tail %u, capacity %u", node, buf->head, buf->tail, buf->capacity);
   g.tracing = node;
   const auto* cells = reinterpret_cast<const Cell*>(buf->head_ptr());
   const uint32_t count = buf->length();
@@ -415,18 +406,18 @@ void clear_all_marks() {
 bool valid_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4 || unit == sizeof(Cell); }
 
 void check_header(const SeriesBuf* buf, const char* where) {
-  if (!valid_unit(buf->unit())) corrupt("buffer %p in %s has unit size %u", static_cast<const void*>(buf), where, buf->unit());
+  if (!valid_unit(buf->unit())) fail_check("buffer %p in %s has unit size %u", static_cast<const void*>(buf), where, buf->unit());
   if (buf->capacity % 16 != 0)
-    corrupt("buffer %p in %s has capacity %u", static_cast<const void*>(buf), where, buf->capacity);
+    fail_check("buffer %p in %s has capacity %u", static_cast<const void*>(buf), where, buf->capacity);
   if (buf->flags & series_flag::mark)
-    corrupt("buffer %p (node %#x) in %s keeps a mark outside a collection", static_cast<const void*>(buf), buf->node,
+    fail_check("buffer %p (node %#x) in %s keeps a mark outside a collection", static_cast<const void*>(buf), buf->node,
             where);
   if (!(buf->flags & series_flag::in_use)) return;
   if (buf->head > buf->tail || buf->tail > buf->capacity)
-    corrupt("buffer %p (node %#x) has head %u, tail %u, capacity %u", static_cast<const void*>(buf), buf->node,
+    fail_check("buffer %p (node %#x) has head %u, tail %u, capacity %u", static_cast<const void*>(buf), buf->node,
             buf->head, buf->tail, buf->capacity);
   if (buf->node == no_node || !memory::is_live_node(buf->node) || memory::buffer(buf->node) != buf)
-    corrupt("buffer %p in %s names node %#x, which does not point back at it", static_cast<const void*>(buf), where,
+    fail_check("buffer %p in %s names node %#x, which does not point back at it", static_cast<const void*>(buf), where,
             buf->node);
 }
 
@@ -437,17 +428,17 @@ void verify_structure() {
 
   SeriesFrame* previous = nullptr;
   for (SeriesFrame* frame = fc::first_series_frame(); frame; previous = frame, frame = frame->next) {
-    if (frame->prev != previous) corrupt("the series frame list is broken at frame %p", static_cast<void*>(frame));
-    if (previous && !(previous < frame)) corrupt("series frames are out of address order");
+    if (frame->prev != previous) fail_check("the series frame list is broken at frame %p", static_cast<void*>(frame));
+    if (previous && !(previous < frame)) fail_check("series frames are out of address order");
     if (frame->heap < frame->first() || frame->heap > frame->end ||
         frame->end != reinterpret_cast<uint8_t*>(frame) + frame->block_size)
-      corrupt("series frame %p has bad bounds", static_cast<void*>(frame));
+      fail_check("series frame %p has bad bounds", static_cast<void*>(frame));
     uint8_t* at = frame->first();
     while (at < frame->heap) {
       const auto* buf = reinterpret_cast<const SeriesBuf*>(at);
-      if (buf->flags & series_flag::big) corrupt("buffer %p in a series frame has the big flag", static_cast<const void*>(buf));
+      if (buf->flags & series_flag::big) fail_check("buffer %p in a series frame has the big flag", static_cast<const void*>(buf));
       if (at + memory::buffer_overhead + buf->capacity > frame->heap)
-        corrupt("buffer %p (capacity %u) runs past its frame's heap", static_cast<const void*>(buf), buf->capacity);
+        fail_check("buffer %p (capacity %u) runs past its frame's heap", static_cast<const void*>(buf), buf->capacity);
       check_header(buf, "a series frame");
       if (buf->flags & series_flag::in_use) ++buffers_in_use;
       at += memory::buffer_overhead + buf->capacity;
@@ -456,39 +447,39 @@ void verify_structure() {
   for (BigFrame* frame = fc::first_big_frame(); frame; frame = frame->next) {
     const SeriesBuf* buf = frame->buffer();
     if (!(buf->flags & series_flag::big) || !(buf->flags & series_flag::in_use))
-      corrupt("big buffer %p has flags %#x", static_cast<const void*>(buf), buf->flags);
+      fail_check("big buffer %p has flags %#x", static_cast<const void*>(buf), buf->flags);
     if (frame->need != memory::buffer_overhead + buf->capacity)
-      corrupt("big buffer %p does not fill its frame", static_cast<const void*>(buf));
+      fail_check("big buffer %p does not fill its frame", static_cast<const void*>(buf));
     check_header(buf, "a big frame");
     ++buffers_in_use;
   }
   for (NodeId node : fc::external_nodes()) {
-    if (!memory::is_live_node(node)) corrupt("external series node %#x is not in use", node);
+    if (!memory::is_live_node(node)) fail_check("external series node %#x is not in use", node);
     const SeriesBuf* buf = memory::buffer(node);
-    if (!(buf->flags & series_flag::external)) corrupt("external series node %#x has a buffer in the frames", node);
+    if (!(buf->flags & series_flag::external)) fail_check("external series node %#x has a buffer in the frames", node);
     check_header(buf, "the C heap");
     ++buffers_in_use;
   }
 
   size_t nodes_in_use = 0;
   for (NodeFrame* frame = fc::first_node_frame(); frame; frame = frame->next) {
-    if (memory::detail::node_directory[frame->index] != frame) corrupt("node frame %u is not in the directory", frame->index);
+    if (memory::detail::node_directory[frame->index] != frame) fail_check("node frame %u is not in the directory", frame->index);
     uint32_t free_count = 0;
     for (NodeId id = frame->free_head; id != no_node;) {
       if ((id >> memory::node_slot_bits) != frame->index || (id & memory::detail::node_slot_mask) == 0 ||
           (id & memory::detail::node_slot_mask) > frame->node_count)
-        corrupt("the free list of node frame %u holds %#x", frame->index, id);
+        fail_check("the free list of node frame %u holds %#x", frame->index, id);
       const uintptr_t slot = memory::detail::node_slot(id);
-      if (!(slot & 1)) corrupt("node %#x is on a free list but in use", id);
-      if (++free_count > frame->node_count) corrupt("the free list of node frame %u loops", frame->index);
+      if (!(slot & 1)) fail_check("node %#x is on a free list but in use", id);
+      if (++free_count > frame->node_count) fail_check("the free list of node frame %u loops", frame->index);
       id = static_cast<NodeId>(slot >> 1);
     }
     if (free_count + frame->used != frame->node_count)
-      corrupt("node frame %u: %u free and %u used of %u", frame->index, free_count, frame->used, frame->node_count);
+      fail_check("node frame %u: %u free and %u used of %u", frame->index, free_count, frame->used, frame->node_count);
     nodes_in_use += frame->used;
   }
   if (nodes_in_use != buffers_in_use)
-    corrupt("%zu nodes in use for %zu buffers in use", nodes_in_use, buffers_in_use);
+    fail_check("%zu nodes in use for %zu buffers in use", nodes_in_use, buffers_in_use);
 }
 
 // Marks from the roots with every check on, then clears the marks.
