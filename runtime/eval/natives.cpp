@@ -688,7 +688,9 @@ Flow native_set_operation(const int32_t* refinements) {
   const auto is_block_or_hash = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
   if (two_sets) {
     const TypeId second = cell::type_of(*arg(1));
-    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)))
+    // A datatype goes with a typeset as the set of that one type.
+    const bool typeset_and_type = first == TypeId::typeset && second == TypeId::datatype;
+    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)) && !typeset_and_type)
       error::raise(error_id::script::expect_val, datatype::make(first), datatype::make(second));
   }
   using enum SetOperationRefinement;
@@ -705,7 +707,7 @@ Flow native_set_operation(const int32_t* refinements) {
                                                            : Text::difference;
     return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, record_size));
   }
-  if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
+  if (first == TypeId::typeset) return answer(typeset::do_bitwise(*arg(0), *second_set, op));
   error::raise(error_id::internal::not_done);  // bitset set operations
 }
 
@@ -909,11 +911,11 @@ const std::array<NativeSpec, 107> table = {{
     {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
     {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
     {"parse", "", nullptr},
-    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
-    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
-    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string!])~", native_set_operation<typeset::SetOp::unique>},
-    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
-    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
+    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
+    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
+    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! typeset!])~", native_set_operation<typeset::SetOp::unique>},
+    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
+    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
     {"complement?", "", nullptr},
     {"dehex", "", nullptr},
     {"enhex", "", nullptr},
