@@ -462,7 +462,8 @@ ActionSlots block_slots() {
           .tail = inherit,
           .tail_q = inherit,
           .take = take,
-          .trim = trim};
+          .trim = trim,
+          .modify = inherit};
 }
 
 }  // namespace
