@@ -12,8 +12,10 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/mold.h"
@@ -84,6 +86,11 @@ void make_value(Val result, Val spec, TypeId type) {
     *result = make_new(size >= 1.0 && size < 1e9 ? static_cast<uint32_t>(size) : 1, type);
     return;
   }
+  if (spec_type == TypeId::object) {
+    *result = object::body_of(spec);
+    cell::set_type(*result, type);
+    return;
+  }
   error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
 }
 
@@ -93,6 +100,12 @@ void to_value(Val result, Val spec, TypeId type) {
     *result = copy(spec, false);
   } else if (spec_type == TypeId::string) {
     lexer::scan_series(result, *spec, -1);
+  } else if (spec_type == TypeId::object) {
+    *result = object::body_of(spec);
+  } else if (spec_type == TypeId::typeset) {
+    const Cell set = *spec;
+    *result = make_new(typeset::count(set), type);
+    typeset::to_block(set, result);
   } else {
     const Cell value = *spec;
     *result = make_new(1, type);
@@ -449,7 +462,8 @@ ActionSlots block_slots() {
           .tail = inherit,
           .tail_q = inherit,
           .take = take,
-          .trim = trim};
+          .trim = trim,
+          .modify = inherit};
 }
 
 }  // namespace

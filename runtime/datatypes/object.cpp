@@ -303,18 +303,7 @@ void reflect(Val value, Val field) {
   } else if (name == "values") {
     *value = values_of(value);
   } else if (name == "body") {
-    Val body = block::push_new(count * 2);
-    for (uint32_t i = 0; i < count; ++i) {
-      Cell key = field_word(context, i);
-      cell::set_type(key, TypeId::set_word);
-      key.header |= cell::new_line_flag;
-      block::append(body, key);
-      Cell item = value_at(context, key.w3);
-      if (cell::is(item, TypeId::word)) cell::set_type(item, TypeId::lit_word);
-      else if (cell::is(item, TypeId::path)) cell::set_type(item, TypeId::lit_path);
-      block::append(body, item);
-    }
-    *value = *body;
+    *value = body_of(value);
   } else if (name == "class") {
     *value = integer_cell(object.w2);
   } else if (name == "owner") {
@@ -509,6 +498,25 @@ void modify(Val target, Val field, Val value, bool) {
 }  // namespace
 
 uint32_t new_class_id() { return ++g_class_counter; }
+
+Cell body_of(Val object) {
+  const NodeId context = object->w1;
+  const uint32_t count = context::word_count(context);
+  Val body = block::push_new(count * 2);
+  for (uint32_t i = 0; i < count; ++i) {
+    Cell key = field_word(context, i);
+    cell::set_type(key, TypeId::set_word);
+    key.header |= cell::new_line_flag;
+    block::append(body, key);
+    Cell item = value_at(context, key.w3);
+    if (cell::is(item, TypeId::word)) cell::set_type(item, TypeId::lit_word);
+    else if (cell::is(item, TypeId::path)) cell::set_type(item, TypeId::lit_path);
+    block::append(body, item);
+  }
+  const Cell made = *body;
+  stack::pop(1);
+  return made;
+}
 
 Val push_new(uint32_t size) {
   const NodeId context = context::make(size, {.object_made = true, .kind = Kind::object});

@@ -65,6 +65,13 @@ uint32_t field_count(const Cell& object);
 // A new block holding a copy of the object's values. May collect.
 Cell values_of(Val object);
 
+// The object's fields as a new block of set-word / value pairs (its `body`
+// reflection, and what `to block!` makes of it): each set-word is bound to
+// the object and starts a new line; a word! value is given as a lit-word!
+// and a path! as a lit-path!, so that the block evaluates back to the
+// values. May collect.
+Cell body_of(Val object);
+
 // Whether a store into `context`, an object context, must call on-change*.
 bool notifies(NodeId context);
 

@@ -6,7 +6,9 @@
 
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -330,13 +332,39 @@ void copy(Val value, std::optional<Val> part, bool, std::optional<Val>) {
   *value = copy_range(*value, static_cast<uint32_t>(start), static_cast<uint32_t>(count));
 }
 
+// The spelling of a reflect or modify field word ("" for any other value).
+std::string_view field_name(const Cell& field) {
+  if (!type_traits::is_all_word(cell::type_of(field))) return {};
+  return symbol::spelling(symbol::resolve(field.w2));
+}
+
+// reflect series 'owned: the object that owns the series, or none.
 void reflect(Val value, Val field) {
-  // The owner of a series: objects record owners; none has one yet.
-  if (type_traits::is_all_word(cell::type_of(*field)) && symbol::spelling(symbol::resolve(field->w2)) == "owned") {
-    *value = none::make();
-    return;
+  if (field_name(*field) != "owned") error::raise(error_id::internal::not_done);
+  const std::optional<ownership::Owner> owner = ownership::owner_of(series::node_of(*value));
+  *value = owner ? owner->object : none::make();
+}
+
+// modify series 'owned none: the series and what it holds are owned no
+// more; 'owned [owner word]: `owner`'s field `word` owns them (a series
+// owned already keeps its owner). Other fields change nothing. The value
+// is the result.
+void modify(Val target, Val field, Val value, bool) {
+  if (field_name(*field) == "owned") {
+    if (cell::is(*value, TypeId::none)) {
+      ownership::unset_deep(*target);
+    } else {
+      const bool well_formed = cell::is(*value, TypeId::block) && block::count(*value) >= 2 &&
+                               cell::is(*block::at(*value, 0), TypeId::object) &&
+                               type_traits::is_all_word(cell::type_of(*block::at(*value, 1)));
+      if (!well_formed) error::raise(error_id::script::invalid_arg, *value);
+      Val owner = stack::push(*block::at(*value, 0));
+      Val word = stack::push(*block::at(*value, 1));
+      ownership::set_deep(target, owner, word);
+      stack::pop(2);
+    }
   }
-  error::raise(error_id::internal::not_done);
+  *target = *value;
 }
 
 }  // namespace
@@ -403,7 +431,8 @@ void register_types() {
                             .skip = skip,
                             .tail = to_tail,
                             .tail_q = at_tail,
-                            .take = take}});
+                            .take = take,
+                            .modify = modify}});
 }
 
 }  // namespace kiv::series_type

@@ -5,6 +5,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/mold.h"
 
 namespace kiv::typeset {
@@ -113,6 +114,14 @@ uint32_t count(const Cell& set) {
   const auto highest = static_cast<uint32_t>(datatype::highest());
   for (uint32_t t = 1; t <= highest; ++t) present += has(set, static_cast<TypeId>(t)) ? 1 : 0;
   return present;
+}
+
+void to_block(const Cell& set, Val block) {
+  const auto highest = static_cast<uint32_t>(datatype::highest());
+  for (uint32_t t = 1; t <= highest; ++t) {
+    const auto type = static_cast<TypeId>(t);
+    if (has(set, type)) block::append(block, word::make_global(datatype::info(type).symbol));
+  }
 }
 
 Cell do_bitwise(const Cell& left, const Cell& right, SetOp op) {

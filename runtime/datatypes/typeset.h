@@ -42,6 +42,10 @@ void add_value(Cell& set, const Cell& value);
 // Number of types present among the ids 1 to the highest registered.
 uint32_t count(const Cell& set);
 
+// Appends to `block` the word of every type present, in type id order
+// (`to block!` of a typeset). May collect.
+void to_block(const Cell& set, Val block);
+
 // `left` op `right`, where `right` is a typeset! or a datatype! (a set of
 // one type); anything else raises script/invalid-arg with it.
 Cell do_bitwise(const Cell& left, const Cell& right, SetOp op);

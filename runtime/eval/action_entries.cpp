@@ -2,7 +2,10 @@
 // arguments from the current window, turns refinements into the datatype
 // function's arguments, and dispatches on the datatype of the first
 // argument.
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "runtime/core/error_raise.h"
@@ -151,41 +154,76 @@ Flow round_entry(const int32_t* r) {
   return done();
 }
 
+// A word of the action's spec, for error reports.
+Cell spec_word(TypeId type, std::string_view name) {
+  return word::make(type, no_node, symbol::make(name), word::unresolved);
+}
+
 // The /part count of append, insert and change: an integer, or a position
-// in the series that supplies the values.
-int32_t part_count(const std::optional<Val>& part, const Cell& source) {
-  if (!part) return -1;
-  if (cell::is(**part, TypeId::integer)) return cell::get_int32(**part);
-  if (type_traits::is_series(cell::type_of(**part))) {
-    if (series::node_of(**part) != series::node_of(source)) error::raise(error_id::script::invalid_part, **part);
-    return static_cast<int32_t>(series_type::head(**part)) - static_cast<int32_t>(series_type::head(source));
+// in `counted`, the series the count is taken in (the count is the
+// distance to it, negative when it lies before). A position in another
+// series raises script/invalid-part, or for change script/invalid-refine-arg.
+std::optional<int64_t> part_count(const std::optional<Val>& part, const Cell& counted, bool changing) {
+  if (!part) return std::nullopt;
+  const Cell given = **part;
+  if (cell::is(given, TypeId::integer)) return cell::get_int32(given);
+  const Cell refinement = spec_word(TypeId::refinement, "part");
+  if (type_traits::is_series(cell::type_of(given))) {
+    const bool same_series =
+        type_traits::is_series(cell::type_of(counted)) && series::node_of(given) == series::node_of(counted);
+    if (!same_series) {
+      if (changing) error::raise(error_id::script::invalid_refine_arg, refinement, given);
+      error::raise(error_id::script::invalid_part, given);
+    }
+    return static_cast<int64_t>(series_type::head(given)) - static_cast<int64_t>(series_type::head(counted));
   }
-  error::raise(error_id::script::invalid_refine_arg, word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), **part);
+  error::raise(error_id::script::invalid_refine_arg, refinement, given);
 }
 
 // append, insert and change alike.
 enum class InsertRefinement { part, only, dup };
 
-// append and insert: a /part or /dup of nothing does nothing; change with
-// /part 0 replaces nothing, so it inserts.
+// A negative /part count reaches back from the start of `counted`: the
+// start moves back by it (not below the head) and the count becomes the
+// number of units passed over. Answers false when that leaves nothing to
+// do: `counted` is at its head, or not a series at all.
+bool reach_back(Val counted, int64_t& count) {
+  if (!type_traits::is_series(cell::type_of(*counted))) return false;
+  const int64_t from = series_type::head(*counted);
+  const int64_t start = std::max<int64_t>(from + count, 0);
+  counted->w1 = static_cast<uint32_t>(start);
+  count = from - start;
+  return count > 0;
+}
+
+// append and insert: /part counts in the value the cells come from, and a
+// /part or /dup of nothing does nothing. change: /part counts in the series
+// it changes, and a /part of 0 replaces nothing, so it inserts. The count
+// reaches the datatype as a number of units, or -1 when /part is unused.
 template <action::InsertFn ActionTable::*slot>
 Flow insertion(const int32_t* r) {
   using enum InsertRefinement;
   constexpr bool changing = slot == &ActionTable::change;
-  // change counts its /part in the series it changes; the others in the
-  // value they take the cells from.
-  const int32_t part_units = part_count(refinement_arg(r, part), changing ? *arg(0) : *arg(1));
+  Val counted = changing ? arg(0) : arg(1);
+  std::optional<int64_t> count = part_count(refinement_arg(r, part), *counted, changing);
   int32_t copies = 1;
-  if (const auto count = refinement_arg(r, dup)) copies = cell::get_int32(**count);
-  if ((!changing && part_units == 0) || copies <= 0) return done();
+  if (const auto dup_count = refinement_arg(r, dup)) copies = cell::get_int32(**dup_count);
+  if (copies <= 0) return done();
+  if (count && *count < 0 && !reach_back(counted, *count)) return done();
+  if (count && *count == 0 && !changing) return done();
+  const int32_t part_units = count ? static_cast<int32_t>(std::min<int64_t>(*count, INT32_MAX)) : -1;
   lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part_units, used(r, only), copies);
   return done();
 }
 
 enum class CopyRefinement { part, deep, types };
 
+// copy/types takes a typeset! only.
 Flow copy_entry(const int32_t* r) {
   using enum CopyRefinement;
+  if (const auto kind = refinement_arg(r, types); kind && !cell::is(**kind, TypeId::typeset))
+    error::raise(error_id::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(**kind)),
+                 spec_word(TypeId::word, "kind"));
   lookup(of(*arg(0)).copy, *arg(0))(arg(0), refinement_arg(r, part), used(r, deep), refinement_arg(r, types));
   return done();
 }

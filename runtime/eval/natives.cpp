@@ -17,6 +17,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -688,7 +689,9 @@ Flow native_set_operation(const int32_t* refinements) {
   const auto is_block_or_hash = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
   if (two_sets) {
     const TypeId second = cell::type_of(*arg(1));
-    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)))
+    // A datatype goes with a typeset as the set of that one type.
+    const bool typeset_and_type = first == TypeId::typeset && second == TypeId::datatype;
+    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)) && !typeset_and_type)
       error::raise(error_id::script::expect_val, datatype::make(first), datatype::make(second));
   }
   using enum SetOperationRefinement;
@@ -705,7 +708,7 @@ Flow native_set_operation(const int32_t* refinements) {
                                                            : Text::difference;
     return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, record_size));
   }
-  if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *arg(1), op));
+  if (first == TypeId::typeset) return answer(typeset::do_bitwise(*arg(0), *second_set, op));
   error::raise(error_id::internal::not_done);  // bitset set operations
 }
 
@@ -774,21 +777,104 @@ Flow print_value(bool newline) {
 Flow native_print(const int32_t*) { return print_value(true); }
 Flow native_prin(const int32_t*) { return print_value(false); }
 
+// wait value: sleeps for a number of seconds (integer! or float!) or a
+// time!, at least a millisecond. /all would gather the events of every
+// port waited on; a wait for a duration has none, so it changes nothing.
 Flow native_wait(const int32_t*) {
   const Cell value = *arg(0);
-  if (cell::is(value, TypeId::integer)) os::sleep(cell::get_int32(value));
-  else if (cell::is(value, TypeId::float_)) os::sleep(cell::get_double(value));
-  else if (!cell::is(value, TypeId::none)) error::raise(error_id::script::invalid_arg, value);
+  double seconds = 0;
+  switch (cell::type_of(value)) {
+    case TypeId::integer: seconds = cell::get_int32(value); break;
+    case TypeId::float_:
+    case TypeId::time: seconds = cell::get_double(value); break;
+    default: error::raise(error_id::script::invalid_arg, value);
+  }
+  os::sleep(seconds);
   return answer(none::make());
 }
 
-// Bytes of memory in use: an integer!, or a float! past its range.
-Flow native_stats(const int32_t*) {
-  const size_t bytes = memory::usage().in_use_bytes;
-  if (bytes <= 0x7FFFFFFF) return answer(Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(bytes), 0});
+// A count of bytes: an integer!, or a float! past its range.
+Cell byte_count(size_t bytes) {
+  if (bytes <= 0x7FFFFFFF) return integer::make(static_cast<int32_t>(bytes));
   Cell big{cell::header(TypeId::float_), 0, 0, 0};
   cell::set_double(big, static_cast<double>(bytes));
-  return answer(big);
+  return big;
+}
+
+// Appends to `block` a new block of `values`, marked to start a line.
+void append_line_block(Val block, std::initializer_list<size_t> values) {
+  Val line = block::push_new(static_cast<uint32_t>(values.size()));
+  for (const size_t value : values) block::append(line, byte_count(value));
+  line->header |= cell::new_line_flag;
+  block::append(block, *line);
+  stack::pop(1);
+}
+
+// The memory manager's statistics, as `stats/info` answers them: a block
+// of the node frames ([free used total] nodes each), the series frames
+// ([free used total] bytes each), the sizes of the big buffers, then the
+// bytes taken from the system and those of the C heap. The figures are
+// taken before the block is built, so its own allocations do not count.
+Cell memory_statistics() {
+  const memory::Usage use = memory::usage();
+  Val stats = block::push_new(5);
+  Val group = block::push_new(static_cast<uint32_t>(use.node_frames.size()));
+  for (const memory::NodeFrameUse& frame : use.node_frames)
+    append_line_block(group, {frame.free_nodes, frame.used_nodes, frame.node_count});
+  group->header |= cell::new_line_flag;
+  block::append(stats, *group);
+  *group = block::make_new(static_cast<uint32_t>(use.series_frames.size()));
+  for (const memory::SeriesFrameUse& frame : use.series_frames)
+    append_line_block(group, {frame.free_bytes, frame.used_bytes, frame.total_bytes});
+  group->header |= cell::new_line_flag;
+  block::append(stats, *group);
+  *group = block::make_new(static_cast<uint32_t>(use.big_buffers.size()));
+  for (const size_t bytes : use.big_buffers) {
+    Cell size = byte_count(bytes);
+    size.header |= cell::new_line_flag;
+    block::append(group, size);
+  }
+  group->header |= cell::new_line_flag;
+  block::append(stats, *group);
+  block::append(stats, byte_count(use.system_bytes));
+  block::append(stats, byte_count(use.c_heap_bytes));
+  const Cell made = *stats;
+  stack::pop(2);
+  return made;
+}
+
+// Hands the statistics to the library's show-memory-stats, in a frame of
+// that name. Without that function there is nothing to show them with:
+// an unset word raises script/no-value, any other value script/expect-val.
+void show_memory_statistics() {
+  const Cell name = word::intern("show-memory-stats");
+  const Cell shower = *context::get(name);
+  if (cell::is(shower, TypeId::unset)) error::raise(error_id::script::no_value, name);
+  if (!cell::is(shower, TypeId::function))
+    error::raise(error_id::script::expect_val, datatype::make(TypeId::function), datatype::make(cell::type_of(shower)));
+  const uint32_t depth = stack::depth();
+  Val function = ArgStack::push(shower);
+  Val data = ArgStack::push(memory_statistics());
+  const Cell arguments[] = {*data};
+  stack::mark_function(name, function->w1, stack::frame::function);
+  interpreter::push_arguments(*function, arguments);
+  if (interpreter::call_function(*function) != Flow::normal) runtime::throw_pending();
+  stack::pop_frame();
+  stack::drop_to(depth);
+}
+
+// stats: the bytes in use; /info the statistics block; /show prints it
+// through the library.
+enum class StatsRefinement { show, info };
+
+Flow native_stats(const int32_t* refinements) {
+  using enum StatsRefinement;
+  if (used(refinements, show)) {
+    show_memory_statistics();
+    return answer(unset::make());
+  }
+  if (used(refinements, info)) return answer(memory_statistics());
+  return answer(byte_count(memory::in_use_bytes()));
 }
 
 // /on and /off switch the collector; with neither, one collection runs and
@@ -802,7 +888,7 @@ Flow native_recycle(const int32_t* refinements) {
     return answer(unset::make());
   }
   collector::collect();
-  return native_stats(refinements);
+  return answer(byte_count(memory::in_use_bytes()));
 }
 
 // An environment variable's name: the text of a string type or the
@@ -905,15 +991,15 @@ const std::array<NativeSpec, 107> table = {{
     {"type?", R"~("Returns the datatype of a value" value [any-type!] /word "Return a word value, rather than a datatype value")~", native_type_q},
     {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
     {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values")~", native_compose},
-    {"stats", R"~("Returns interpreter statistics" return: [integer! block!])~", native_stats},
+    {"stats", R"~("Returns interpreter statistics" /show "Print the memory statistics" /info "Answer the memory statistics block" return: [integer! block!])~", native_stats},
     {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
     {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
     {"parse", "", nullptr},
-    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
-    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
-    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string!])~", native_set_operation<typeset::SetOp::unique>},
-    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
-    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
+    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
+    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
+    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! typeset!])~", native_set_operation<typeset::SetOp::unique>},
+    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
+    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
     {"complement?", "", nullptr},
     {"dehex", "", nullptr},
     {"enhex", "", nullptr},
@@ -954,7 +1040,7 @@ const std::array<NativeSpec, 107> table = {{
     {"extend", R"~("Extend an object or map value with list of key and value pairs" obj [object! map!] spec [block! hash! map!] /case "Use case-sensitive comparison")~", native_extend},
     {"debase", "", nullptr},
     {"to-local-file", "", nullptr},
-    {"wait", R"~("Waits for a duration in seconds or specified time" value [number! time! block! none!])~", native_wait},
+    {"wait", R"~("Waits for a duration in seconds or specified time" value [number! time! block! none!] /all "No effect on a duration: kept for waiting on several ports")~", native_wait},
     {"checksum", "", nullptr},
     {"unset", R"~("Unsets the value of a word in its current context" word [word! block!] "Word or block of words")~", native_unset},
     {"new-line", R"~("Sets or clears the new-line marker within a list series" position [any-list!] "Position to change marker (modified)" value [logic!] "Set TRUE for newline" /all "Set/clear marker to end of series" /skip "Set/clear marker periodically to the end of the series" size [integer!] return: [any-list!])~", native_new_line},
