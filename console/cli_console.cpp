@@ -58,8 +58,10 @@ std::string formed(const Cell& value, bool molding) {
 enum class Outcome { value, error, failed_load };
 
 // Evaluates a block at the top level: its value, or the error it raised,
-// ends up in `result`.
+// ends up in `result`. The error keeps the trace of the calls it was
+// raised in, taken before they are unrolled.
 Outcome evaluate(const Cell& code, Cell* result) {
+  const uint32_t own_cells = stack::depth();
   try {
     const Flow flow = interpreter::eval_block(code, true);
     if (flow == Flow::exit) {
@@ -71,9 +73,9 @@ Outcome evaluate(const Cell& code, Cell* result) {
     return Outcome::value;
   } catch (const Unwind& unwind) {
     if (unwind.code != exit_code::error) throw;
-    stack::unroll_to(0);
     runtime::state.pending = 0;
-    *result = error_value::make_from_pending();
+    *result = error_value::make_from_pending_with_trace(own_cells);
+    stack::unroll_to(0);
     return Outcome::error;
   }
 }

@@ -193,4 +193,27 @@ Cell message_template(error_id::Code code) {
   return id.value ? *id.value : none::make();
 }
 
+int32_t find_category(uint32_t symbol_id) {
+  const uint32_t wanted = symbol::resolve(symbol_id);
+  for (uint32_t i = 0; i < category_count(); ++i)
+    if (symbol::resolve(field(g_catalogue, i).name->w2) == wanted) return static_cast<int32_t>(i);
+  return -1;
+}
+
+int32_t find_id(uint32_t category, uint32_t symbol_id) {
+  const Cell* block = category_block(category);
+  if (block == nullptr) return -1;
+  const uint32_t wanted = symbol::resolve(symbol_id);
+  for (uint32_t i = 2; i < field_count(*block); ++i)
+    if (symbol::resolve(field(*block, i).name->w2) == wanted) return static_cast<int32_t>(i - 2);
+  return -1;
+}
+
+uint32_t category_count() { return cell::is(g_catalogue, TypeId::block) ? field_count(g_catalogue) : 0; }
+
+uint32_t id_count(uint32_t category) {
+  const Cell* block = category_block(category);
+  return block ? field_count(*block) - 2 : 0;
+}
+
 }  // namespace kiv::error_catalog

@@ -55,4 +55,15 @@ std::string_view id_name(error_id::Code code);
 Cell title(uint32_t category);
 Cell message_template(error_id::Code code);
 
+// Lookups by name, without regard to case: the position of the category
+// named by `symbol`, and the position of the id named by `symbol` among
+// its category's ids (counted from 0, as in codes); -1 when there is
+// none. Never allocate.
+int32_t find_category(uint32_t symbol);
+int32_t find_id(uint32_t category, uint32_t symbol);
+// The number of categories, and of the ids of a category (0 when there is
+// no such category).
+uint32_t category_count();
+uint32_t id_count(uint32_t category);
+
 }  // namespace kiv::error_catalog

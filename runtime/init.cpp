@@ -19,6 +19,7 @@
 #include "runtime/datatypes/all_types.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -93,6 +94,7 @@ void init() {
   ownership::init();
   stack::init_calls();          // call stack
   error_catalog::load();        // before anything can raise an error
+  error_value::init();          // the standard error and the trace options
   interpreter::init();
   natives::init();
   action_entries::init();

@@ -257,6 +257,7 @@ void mark_roots() {
   for (const Cell& arg : pending.args) mark_root_cell(arg);
   mark_root_cell(pending.where);
   mark_root_cell(pending.near);
+  mark_root_cell(pending.value);
   drain();
   for (const NamedMarker& entry : g.markers) {
     trace_root(entry.name);

@@ -10,13 +10,16 @@ namespace {
 Pending g_pending;
 Locator g_locator = nullptr;
 
-[[noreturn]] void raise_with(error_id::Code code, std::initializer_list<const Cell*> args) {
+constexpr Cell none_cell{cell::header(TypeId::none), 0, 0, 0};
+
+[[noreturn]] void raise_with(error_id::Code code, std::initializer_list<const Cell*> args, const Cell& value) {
   Pending record;
   record.code = code;
   for (const Cell* arg : args) record.args[record.arg_count++] = *arg;
-  for (uint8_t i = record.arg_count; i < 3; ++i) record.args[i] = Cell{cell::header(TypeId::none), 0, 0, 0};
-  record.where = record.near = Cell{cell::header(TypeId::none), 0, 0, 0};
-  if (g_locator) g_locator(record.where, record.near);
+  for (uint8_t i = record.arg_count; i < 3; ++i) record.args[i] = none_cell;
+  record.where = record.near = none_cell;
+  record.value = value;
+  if (g_locator) g_locator(record.where, record.near, record.call_depth);
   g_pending = record;
   runtime::raise_exit(exit_code::error);
 }
@@ -28,11 +31,12 @@ const Pending& pending() { return g_pending; }
 void set_locator(Locator locator) { g_locator = locator; }
 void clear_pending() { g_pending = Pending{}; }
 
-void raise(error_id::Code code) { raise_with(code, {}); }
-void raise(error_id::Code code, const Cell& arg1) { raise_with(code, {&arg1}); }
-void raise(error_id::Code code, const Cell& arg1, const Cell& arg2) { raise_with(code, {&arg1, &arg2}); }
+void raise(error_id::Code code) { raise_with(code, {}, none_cell); }
+void raise(error_id::Code code, const Cell& arg1) { raise_with(code, {&arg1}, none_cell); }
+void raise(error_id::Code code, const Cell& arg1, const Cell& arg2) { raise_with(code, {&arg1, &arg2}, none_cell); }
 void raise(error_id::Code code, const Cell& arg1, const Cell& arg2, const Cell& arg3) {
-  raise_with(code, {&arg1, &arg2, &arg3});
+  raise_with(code, {&arg1, &arg2, &arg3}, none_cell);
 }
+void raise_value(const Cell& error, error_id::Code code) { raise_with(code, {}, error); }
 
 }  // namespace kiv::error

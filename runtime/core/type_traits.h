@@ -127,12 +127,11 @@ constexpr Table build() {
            T::series});  // series!: a parent type, no value has it
   mark_by(table, R::word, {T::word, T::set_word, T::lit_word, T::get_word, T::refinement, T::issue});
   mark_by(table, R::series,
-          {T::block, T::paren, T::path, T::lit_path, T::set_path, T::get_path, T::binary, T::bitset, T::vector,
-           T::error});  // error!: w2 the block of its fields
+          {T::block, T::paren, T::path, T::lit_path, T::set_path, T::get_path, T::binary, T::bitset, T::vector});
   mark_by(table, R::text, {T::string, T::file, T::url, T::tag, T::email, T::ref});
   mark_by(table, R::symbol, {T::symbol});
   mark_by(table, R::context, {T::context});
-  mark_by(table, R::object, {T::object, T::port});
+  mark_by(table, R::object, {T::object, T::error, T::port});
   mark_by(table, R::map, {T::map, T::hash});
   mark_by(table, R::function, {T::function, T::routine});
   mark_by(table, R::native, {T::native, T::action});

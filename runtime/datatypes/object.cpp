@@ -198,16 +198,17 @@ void copy_series_fields(NodeId context, bool rebind) {
   }
 }
 
-// Pushes a copy of `source`: the same words and class, the values copied
-// cell by cell, function fields rebound to the copy, series fields copied
-// too when `deep`. The copy gets its own change-handler record but does not
-// take ownership of its series yet (`finish` does).
+// Pushes a copy of `source`: the same datatype (an error! copies as an
+// error!), words and class, the values copied cell by cell, function fields
+// rebound to the copy, series fields copied too when `deep`. The copy gets
+// its own change-handler record but does not take ownership of its series
+// yet (`finish` does).
 Val copy_object(Val source, bool deep) {
   const NodeId from = source->w1;
   if (deep && cycle::find(from)) error::raise(error_id::internal::no_cycle);
   const uint32_t count = context::word_count(from);
   const NodeId into = context::make(count, {.object_made = true, .kind = Kind::object}, from);
-  Val copy = stack::push(make(into, source->w2, no_node));
+  Val copy = stack::push(Cell{cell::header(cell::type_of(*source)), into, source->w2, no_node});
   refresh_self(copy);
   const NodeId values = context::context_cell(into).w2;
   for (uint32_t i = 0; i < count; ++i) {
@@ -320,10 +321,12 @@ void reflect(Val value, Val field) {
 // "make object! [" and "]" on lines of their own, one level deeper than
 // the object; /flat keeps them on one line, /only drops the frame. Form
 // writes one field per line with neither. The handler fields show only in
-// mold/all.
+// mold/all. The frame names the value's own datatype: an error! molds as
+// "make error! [".
 int32_t write_fields(Val value, Val out, const MoldOptions& options, int32_t part, bool forming) {
   const NodeId context = value->w1;
-  if (cycle::find(context)) return mold::emit(out, "make object! [...]", part);
+  const std::string opening = "make " + std::string(datatype::info(cell::type_of(*value)).name) + " [";
+  if (cycle::find(context)) return mold::emit(out, opening + "...]", part);
   const bool framed = !forming && !options.only;
   const bool multi_line = !forming && !options.flat;
   const int32_t field_indent = options.only ? options.indent : options.indent + 1;
@@ -332,7 +335,7 @@ int32_t write_fields(Val value, Val out, const MoldOptions& options, int32_t par
   inner.indent = forming ? 0 : field_indent;
   cycle::Guard guard;
   cycle::push(context);
-  if (framed) part = mold::emit(out, multi_line ? "make object! [\n" : "make object! [", part);
+  if (framed) part = mold::emit(out, multi_line ? opening + "\n" : opening, part);
   bool first = true;
   for (uint32_t i = 0; i < context::word_count(context) && part > 0; ++i) {
     const Cell entry = context::word_at(context, i);
@@ -408,9 +411,10 @@ void eval_path(PathStep& step) {
 }
 
 // Objects compare field by field, ordered first by their number of fields,
-// then by each field's symbol, then by its value.
+// then by each field's symbol, then by its value. An error! compares so
+// with another error!, never with an object!.
 int compare(const Cell& a, const Cell& b, CmpOp op) {
-  if (!cell::is(a, TypeId::object) || !cell::is(b, TypeId::object)) return -2;
+  if (!type_traits::is_any_object(cell::type_of(a)) || cell::type_of(a) != cell::type_of(b)) return -2;
   if (a.w1 == b.w1) return 0;
   if (op == CmpOp::same) return -1;
   if (cycle::find(a.w1)) return cycle::find(b.w1) ? 0 : -1;

@@ -1,14 +1,20 @@
 #include "runtime/eval/call_stack.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "runtime/core/collector.h"
 #include "runtime/core/cycle.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/exits.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/mold.h"
 
 namespace kiv::stack {
 namespace {
@@ -137,6 +143,50 @@ Flow throw_value(const Cell& value, const Cell& name) {
   land_at(static_cast<uint32_t>(target), thrown, exit_code::user_throw);
   ArgStack::push(thrown_name);
   return Flow::exit;
+}
+
+namespace {
+
+// Whether the frame's name holds a function! where it is bound. A function
+// context's values are read from its call's window on the argument stack.
+bool names_a_function(const CallFrame& frame) {
+  if (frame.name_context == no_node) return false;
+  const int32_t index = context::find_symbol(frame.name_context, frame.symbol, true);
+  if (index < 0) return false;
+  const Cell* value = context::slot(frame.name_context, static_cast<uint32_t>(index));
+  return value != nullptr && cell::is(*value, TypeId::function);
+}
+
+Cell frame_name(const CallFrame& frame) {
+  return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
+}
+
+}  // namespace
+
+std::vector<uint32_t> traced_frames(int32_t level, uint32_t limit) {
+  std::vector<uint32_t> traced;
+  for (uint32_t i = 0; i < std::min(limit, frame_count); ++i) {
+    const CallFrame& frame = frames[i];
+    if (frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0) continue;
+    if (level <= 1 && !names_a_function(frame)) continue;
+    traced.push_back(i);
+  }
+  return traced;
+}
+
+void append_names(Val block, const std::vector<uint32_t>& traced) {
+  // The frames stay where they are while the block grows (nothing but
+  // popping moves them), and they keep their names' contexts alive.
+  for (uint32_t i : traced) block::append(block, frame_name(frames[i]));
+}
+
+int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part) {
+  for (uint32_t i : traced_frames(level, limit)) {
+    const std::string name(symbol::spelling(frames[i].symbol));  // `out` may grow and move the text
+    part = mold::emit_utf8(out, name, part);
+    part = mold::emit(out, " ", part);
+  }
+  return part;
 }
 
 }  // namespace kiv::stack

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/context.h"
@@ -123,5 +125,24 @@ inline void set_return_target(bool on) {
 // Symbols of the frame names that traces skip.
 uint32_t body_symbol();
 uint32_t anon_symbol();
+
+// Call traces of errors. A trace lists, from the bottom of the call stack
+// up to (not including) frame `limit`, the frames that have a name other
+// than `<body>` and `<anon>`: at `level` 1 or below only those whose name
+// holds a function! in the context it is bound to, at 2 or more all of
+// them.
+//
+// The indexes of the frames a trace lists. A function context's values are
+// read from its call's window on the argument stack: an error's catcher
+// that has cut the argument stack back may ask, but before it pushes
+// anything. Never allocates.
+std::vector<uint32_t> traced_frames(int32_t level, uint32_t limit);
+// Appends the names of those frames to `block` as words (bound as the
+// frames' names are). The frames must still be on the call stack. May
+// collect.
+void append_names(Val block, const std::vector<uint32_t>& traced);
+// Writes the names of the frames a trace lists, each followed by a space,
+// to `out` and answers the budget left. May collect.
+int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part);
 
 }  // namespace kiv::stack

@@ -627,10 +627,12 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   return Flow::normal;
 }
 
-// Where an error is raised: the word naming the running call and the
-// expression being evaluated.
-void locate_error(Cell& where, Cell& near) {
-  if (stack::call_depth() > 0) where = stack::caller_name();
+// Where an error is raised: the word naming the running call, the
+// expression being evaluated and the depth of the call stack, up to which
+// the error's call trace is taken.
+void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
+  call_depth = stack::call_depth();
+  if (call_depth > 0) where = stack::caller_name();
   // Outside any evaluation (the console showing a result) there is no
   // expression: near stays none.
   if (!cell::is(g_position, TypeId::unset)) near = g_position;

@@ -457,18 +457,23 @@ Flow native_catch(const int32_t* refinements) {
 
 enum class TryRefinement { all, keep };
 
+// try/keep: the error keeps the trace of the calls it was raised in, taken
+// before they are unrolled.
 Flow native_try(const int32_t* refinements) {
   const Cell block = *arg(0);
   const bool all = used(refinements, TryRefinement::all);
+  const bool keep = used(refinements, TryRefinement::keep);
   const uint32_t depth = stack::call_depth();
   stack::mark(named("try"), all ? stack::frame::try_all : stack::frame::try_);
+  const uint32_t own_cells = ArgStack::depth();  // the try frame's window starts here
   try {
     KIV_PROPAGATE(interpreter::eval_block(block, true));
   } catch (const Unwind& unwind) {
     if (unwind.code != exit_code::error) throw;
-    stack::unroll_to(depth + 1);  // back to the try frame
     runtime::state.pending = 0;
-    ArgStack::set_result_keep(error_value::make_from_pending());
+    const Cell kept = keep ? error_value::make_from_pending_with_trace(own_cells) : Cell{};
+    stack::unroll_to(depth + 1);  // back to the try frame
+    ArgStack::set_result_keep(keep ? kept : error_value::make_from_pending());
   }
   stack::unwind_last();
   return Flow::normal;
@@ -509,7 +514,7 @@ Flow native_do(const int32_t*) {
     case TypeId::file:
       return run(*script::load(script::read_file(string::to_utf8(value))));
     case TypeId::error:
-      error::raise(error_id::internal::not_done);  // re-raising an error value comes with error! values
+      error_value::fire(value);
     default: {
       Val code_block = block::push_new(1);
       block::append(code_block, value);
@@ -570,7 +575,7 @@ Flow native_compose(const int32_t* refinements) {
 enum class GetRefinement { any, case_ };
 
 Flow native_get(const int32_t* refinements) {
-  if (cell::is(*arg(0), TypeId::object)) return answer(object::values_of(arg(0)));
+  if (type_traits::is_any_object(cell::type_of(*arg(0)))) return answer(object::values_of(arg(0)));
   const Cell value = *context::get(*arg(0));
   if (cell::is(value, TypeId::unset) && !used(refinements, GetRefinement::any)) error::raise(error_id::script::no_value, *arg(0));
   return answer(value);
@@ -588,7 +593,7 @@ Flow native_set(const int32_t* refinements) {
                                    .only = used(refinements, SetRefinement::only),
                                    .some = used(refinements, SetRefinement::some)};
   if (cell::is(*value, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, *target);
-  if (cell::is(*target, TypeId::object)) {
+  if (type_traits::is_any_object(cell::type_of(*target))) {
     object::set_many(target, value, options);
   } else if (cell::is(*target, TypeId::block)) {
     const Cell words = *target;
@@ -617,7 +622,7 @@ Flow native_set(const int32_t* refinements) {
 // holds.
 NodeId context_of(const Cell& value) {
   const TypeId type = cell::type_of(value);
-  const bool has_context = type == TypeId::object || type == TypeId::function || type_traits::is_all_word(type);
+  const bool has_context = type_traits::is_any_object(type) || type == TypeId::function || type_traits::is_all_word(type);
   if (!has_context || value.w1 == no_node) error::raise(error_id::script::invalid_arg, value);
   return value.w1;
 }
@@ -643,7 +648,8 @@ Flow native_bind(const int32_t* refinements) {
 // in object word: the word bound to the object, or none.
 Flow native_in(const int32_t*) {
   const Cell holder = *arg(0);
-  if (!cell::is(holder, TypeId::object) && !cell::is(holder, TypeId::function)) error::raise(error_id::script::invalid_arg, holder);
+  if (!type_traits::is_any_object(cell::type_of(holder)) && !cell::is(holder, TypeId::function))
+    error::raise(error_id::script::invalid_arg, holder);
   Cell word = *arg(1);
   if (context::bind_word(holder.w1, word) < 0) return answer(none::make());
   return answer(word);
@@ -655,7 +661,7 @@ Flow native_context_q(const int32_t*) {
   const NodeId target = arg(0)->w1;
   if (target == no_node) return answer(none::make());
   const Cell self = context::self_cell(target);
-  if (cell::is(self, TypeId::object) || cell::is(self, TypeId::function)) return answer(self);
+  if (type_traits::is_any_object(cell::type_of(self)) || cell::is(self, TypeId::function)) return answer(self);
   if (target == context::global()) return answer(object::make(target, 0, no_node));
   return answer(none::make());
 }

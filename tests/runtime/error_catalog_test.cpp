@@ -149,8 +149,9 @@ TEST_F(ErrorCatalog, EachCategoryFormsItsTitleAndMessage) {
       {error_id::user::message, {str("all gone")}, "*** User Error: all gone"},
       {error_id::internal::deprecated, {str("IS"), str("RELATE")},
        "*** Internal Error: \"IS\" is deprecated, use \"RELATE\" instead"},
-      // A code the catalogue lacks (reserved1 has no ids) names itself.
-      {error_id::Code{600}, {}, "*** Internal Error: invalid error object field value: 600"},
+      // A code the catalogue lacks (reserved1 has no ids) gives an error
+      // without an id word, shown as an invalid error naming its id.
+      {error_id::Code{600}, {}, "*** Internal Error: invalid error object field value: none"},
   };
   for (const auto& c : cases) EXPECT_EQ(first_line(formed_error(c.code, c.args)), c.line) << c.code.value;
 }
