@@ -171,18 +171,26 @@ std::vector<uint32_t> traced_frames(int32_t level, uint32_t limit) {
     if (level <= 1 && !names_a_function(frame)) continue;
     traced.push_back(i);
   }
+  if (traced.size() > trace_length) {
+    traced.erase(traced.begin(), traced.end() - trace_length);
+    traced.insert(traced.begin(), elided_frames);
+  }
   return traced;
 }
 
 void append_names(Val block, const std::vector<uint32_t>& traced) {
   // The frames stay where they are while the block grows (nothing but
   // popping moves them), and they keep their names' contexts alive.
-  for (uint32_t i : traced) block::append(block, frame_name(frames[i]));
+  for (uint32_t i : traced) {
+    if (i == elided_frames) block::append(block, word::make(TypeId::word, no_node, symbol::make("..."), word::unresolved));
+    else block::append(block, frame_name(frames[i]));
+  }
 }
 
 int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part) {
   for (uint32_t i : traced_frames(level, limit)) {
-    const std::string name(symbol::spelling(frames[i].symbol));  // `out` may grow and move the text
+    // A copy: `out` may grow and move the symbol's text.
+    const std::string name = i == elided_frames ? "..." : std::string(symbol::spelling(frames[i].symbol));
     part = mold::emit_utf8(out, name, part);
     part = mold::emit(out, " ", part);
   }

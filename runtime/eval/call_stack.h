@@ -132,10 +132,16 @@ uint32_t anon_symbol();
 // holds a function! in the context it is bound to, at 2 or more all of
 // them.
 //
-// The indexes of the frames a trace lists. A function context's values are
-// read from its call's window on the argument stack: an error's catcher
-// that has cut the argument stack back may ask, but before it pushes
-// anything. Never allocates.
+// A trace keeps the innermost `trace_length` calls; when there were more
+// (a runaway recursion), it starts with the word `...` in their place.
+//
+// The indexes of the frames a trace lists, `elided_frames` first when
+// outer ones were left out. A function context's values are read from its
+// call's window on the argument stack: an error's catcher that has cut the
+// argument stack back may ask, but before it pushes anything. Never
+// allocates.
+inline constexpr uint32_t trace_length = 20;
+inline constexpr uint32_t elided_frames = 0xFFFFFFFF;
 std::vector<uint32_t> traced_frames(int32_t level, uint32_t limit);
 // Appends the names of those frames to `block` as words (bound as the
 // frames' names are). The frames must still be on the call stack. May
