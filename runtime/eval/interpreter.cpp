@@ -558,8 +558,9 @@ Flow call_value(const Call& call, Code& code, Into into) {
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
-  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter);
-  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter);
+  const NodeId spec = call.callable.w2;  // every callable's spec block
+  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
+  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
   KIV_PROPAGATE(fetch_and_run(call, code));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
