@@ -35,6 +35,8 @@
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
+#include "runtime/ownership.h"
+#include "runtime/unicode.h"
 
 namespace kiv::natives {
 namespace {
@@ -759,6 +761,44 @@ Flow native_type_q(const int32_t* refinements) {
   return answer(datatype::make(type));
 }
 
+// ---- case ----
+
+enum class ChangeCaseRefinement { part };
+
+// uppercase and lowercase: a char! is mapped; a string is changed in place
+// from its index, up to a /part limit (a count, or a position in the same
+// string), and its owner, if any, hears of the change once it is done.
+template <bool upper>
+Flow native_change_case(const int32_t* refinements) {
+  Val value = arg(0);
+  if (cell::is(*value, TypeId::char_)) {
+    value->w2 = upper ? unicode::to_upper(value->w2) : unicode::to_lower(value->w2);
+    return answer(*value);
+  }
+  const NodeId node = series::node_of(*value);
+  const uint32_t tail = memory::buffer(node)->length();
+  const uint32_t head = std::min(series::index_of(*value), tail);
+  int64_t count = tail - head;
+  if (used(refinements, ChangeCaseRefinement::part)) {
+    const Cell limit = *refinement_arg(refinements, ChangeCaseRefinement::part);
+    if (cell::is(limit, TypeId::integer)) {
+      count = std::min<int64_t>(count, cell::get_int32(limit));
+    } else if (type_traits::is_any_string(cell::type_of(limit)) && series::node_of(limit) == node) {
+      count = std::min<int64_t>(count, int64_t{series::index_of(limit)} - head);
+    } else {
+      error::raise(error_id::script::invalid_refine_arg,
+                   word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), limit);
+    }
+  }
+  if (count <= 0) return answer(*value);
+  const auto changed = static_cast<uint32_t>(count);
+  if (upper) unicode::uppercase(node, head, changed);
+  else unicode::lowercase(node, head, changed);
+  ownership::notify(*value, upper ? ownership::Change::uppercase : ownership::Change::lowercase, true, none::make(),
+                    head, changed);
+  return answer(*value);
+}
+
 // ---- output and environment ----
 
 // Prints the formed value through the output hooks; a block is reduced
@@ -939,8 +979,8 @@ const std::array<NativeSpec, 107> table = {{
     {"construct", R"~("Makes a new object from an unevaluated spec; standard logic words are evaluated" block [block!] /with "Use a prototype object" object [object!] /only "Don't evaluate standard logic words")~", native_construct},
     {"value?", R"~("Returns TRUE if the word has a value" value [word!] return: [logic!])~", native_value_q},
     {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all "Catch also BREAK, CONTINUE, RETURN, EXIT and THROW exceptions" /keep "Capture and save the call stack in the error object")~", native_try},
-    {"uppercase", "", nullptr},
-    {"lowercase", "", nullptr},
+    {"uppercase", R"~("Converts string of characters to uppercase" string [any-string! char!] "Value to convert (modified when a string)" /part "Limits to a given length or position" limit [number! any-string!] return: [any-string! char!])~", native_change_case<true>},
+    {"lowercase", R"~("Converts string of characters to lowercase" string [any-string! char!] "Value to convert (modified when a string)" /part "Limits to a given length or position" limit [number! any-string!] return: [any-string! char!])~", native_change_case<false>},
     {"as-pair", "", nullptr},
     {"as-point2D", "", nullptr},
     {"as-point3D", "", nullptr},
