@@ -105,7 +105,7 @@ void put(const Cell& value, Into into) {
 
 ArgKind kind_of(const Cell& typeset_entry) { return static_cast<ArgKind>((typeset_entry.header >> kind_shift) & 3); }
 
-// The types a spec's type block accepts.
+// The types a spec's type block accepts. A block nested in it adds none.
 Cell typeset_of(const Cell& types) {
   Cell set{cell::header(TypeId::typeset), 0, 0, 0};
   for (uint32_t i = 0; i < block::count(types); ++i) {
@@ -113,7 +113,7 @@ Cell typeset_of(const Cell& types) {
     if (cell::is(item, TypeId::word)) item = *context::get(item);
     if (cell::is(item, TypeId::datatype)) typeset::add(set, datatype::get(item));
     else if (cell::is(item, TypeId::typeset)) set.w1 |= item.w1, set.w2 |= item.w2, set.w3 |= item.w3;
-    else error::raise(error_id::script::invalid_type_spec, item);
+    else if (!cell::is(item, TypeId::block)) error::raise(error_id::script::invalid_type_spec, item);
   }
   return set;
 }
@@ -126,10 +126,12 @@ Cell default_typeset() {
   return set;
 }
 
+// An argument's typeset: from the type block after its word, unless that
+// is missing or empty.
 Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
-  Cell set = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block)
-                 ? typeset_of(*block::at(spec, i + 1))
-                 : default_typeset();
+  const bool typed = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block) &&
+                     block::count(*block::at(spec, i + 1)) > 0;
+  Cell set = typed ? typeset_of(*block::at(spec, i + 1)) : default_typeset();
   set.header |= static_cast<uint32_t>(kind) << kind_shift;
   return set;
 }
