@@ -348,6 +348,7 @@ inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
   const TypeId type = cell::type_of(at[0]);
+  if (type == TypeId::issue) return false;  // it may start #system code
   if (is_inert(type)) {
     ArgStack::push(at[0]);
   } else if (type == TypeId::word && at->w1 != no_node && at->w3 != word::unresolved) {
@@ -682,6 +683,23 @@ Flow eval_block(const Cell& block, bool last) {
   return Flow::normal;
 }
 
+Flow eval_next(const Cell& block, uint32_t& index) {
+  check_machine_stack();
+  PositionGuard keep_position;
+  stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
+  Code code{series::node_of(block), index};
+  g_position = block;
+  g_position.w1 = index;
+  try {
+    KIV_PROPAGATE(eval_expression(code, Into::result_slot));
+  } catch (const Unwind& unwind) {
+    return exit_flow(unwind);
+  }
+  index = code.index;
+  stack::unwind();
+  return Flow::normal;
+}
+
 Flow eval_in_window(const Cell& block) {
   check_machine_stack();
   PositionGuard keep_position;
@@ -701,6 +719,14 @@ Flow eval_in_window(const Cell& block) {
 }
 
 namespace {
+
+// #system or #system-global followed by a block: code of the low-level
+// dialect, which only the compiler can run.
+bool starts_system_code(const Cell& issue, Code& code) {
+  if (at_end(code) || !cell::is(cells(code_buffer(code))[code.index], TypeId::block)) return false;
+  const std::string_view name = symbol::spelling(issue.w2);
+  return symbol::equal_caseless(name, "system") || symbol::equal_caseless(name, "system-global");
+}
 
 // Evaluates the value that starts an expression (the cell just taken from
 // `code`), with its arguments when it names a call.
@@ -770,6 +796,10 @@ Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
       return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:
       return eval_path(value, code, into, PathMode::get);
+    case TypeId::issue:
+      if (starts_system_code(value, code)) error::raise(error_id::internal::kiv_system);
+      put(value, into);
+      return Flow::normal;
     default:
       put(value, into);
       return Flow::normal;

@@ -499,18 +499,59 @@ Flow native_has(const int32_t*) {
 
 // ---- evaluation ----
 
-Flow native_do(const int32_t*) {
+// do/next: evaluates the expression of `code` (a block) at its index and
+// sets `position` to the block after it; at the tail there is none, the
+// value is unset and the position stays.
+Flow do_next(const Cell& code, Val position) {
+  uint32_t index = std::min(series::index_of(code), memory::buffer(series::node_of(code))->length());
+  Cell value = unset::make();
+  if (index < memory::buffer(series::node_of(code))->length()) {
+    KIV_PROPAGATE(interpreter::eval_next(code, index));
+    value = *ArgStack::last();
+  }
+  Cell after = code;
+  after.w1 = index;
+  Val rest = ArgStack::push(after);
+  context::set(position, rest);
+  return answer(value);
+}
+
+// Raises again the error an error! value holds: its code and arguments
+// (where and near are those of this `do`).
+[[noreturn]] void raise_error_value(const Cell& error) {
+  const action::PathFn field_of = datatype::actions(TypeId::error).eval_path;
+  Cell fields[4];
+  const std::string_view names[] = {"code", "arg1", "arg2", "arg3"};
+  for (int i = 0; i < 4; ++i) {
+    Val value = ArgStack::push(error);
+    Val selector = ArgStack::push(named(names[i]));
+    PathStep step{value, selector, nullptr, none::make(), 1, true, true};
+    field_of(step);
+    fields[i] = *value;
+    stack::pop(2);
+  }
+  if (!cell::is(fields[0], TypeId::integer) || cell::get_int32(fields[0]) < 0 || cell::get_int32(fields[0]) > 0xFFFF)
+    error::raise(error_id::internal::invalid_error, fields[0]);
+  error::raise(error_id::Code{static_cast<uint16_t>(cell::get_int32(fields[0]))}, fields[1], fields[2], fields[3]);
+}
+
+enum class DoRefinement { next };
+
+Flow native_do(const int32_t* refinements) {
   const Cell value = *arg(0);
-  if (type_traits::is_any_list(cell::type_of(value))) return run(value);
-  switch (cell::type_of(value)) {
+  const TypeId type = cell::type_of(value);
+  const bool next = used(refinements, DoRefinement::next);
+  if (type_traits::is_any_list(type)) return next ? do_next(value, refinement_arg(refinements, DoRefinement::next)) : run(value);
+  switch (type) {
     case TypeId::string: {
       const std::string text = string::to_utf8(value);
-      return run(*lexer::scan(text));
+      Val code = lexer::scan(text);
+      return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
       return run(*script::load(script::read_file(string::to_utf8(value))));
     case TypeId::error:
-      error::raise(error_id::internal::not_done);  // re-raising an error value comes with error! values
+      raise_error_value(value);
     default: {
       Val code_block = block::push_new(1);
       block::append(code_block, value);
@@ -928,7 +969,7 @@ const std::array<NativeSpec, 107> table = {{
     {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default "Specify a default block, if value is not found in cases" case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all "Test all conditions, evaluating the block following each truthy condition")~", native_case},
-    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!])~", native_do},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next "Do next expression only, return it, update block word" position [word!] "Word updated with new block position")~", native_do},
     {"get", R"~("Returns the value a word refers to" word [any-word! object!] /any "Answer unset for a word without a value, rather than raising an error" /case "Case-sensitive lookup" return: [any-type!])~", native_get},
     {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object!] value [any-type!] /any "Allow unset values" /case "Case-sensitive lookup" /only "Set every word to the value itself, even a block" /some "Leave alone the words whose value would be none" return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
