@@ -65,8 +65,8 @@ inline void push_frame(const CallFrame& frame) {
 }  // namespace detail
 
 // Pushes a frame named by `name` (a word cell); the new call's window
-// starts at the argument top. A call of a native, action or routine gives
-// the callee's spec block, which names its arguments in error messages.
+// starts at the argument top. The interpreter's calls give the callee's
+// spec block, which names its arguments in error messages.
 inline void mark(const Cell& name, uint32_t bits, NodeId callee_spec = no_node) {
   detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0, callee_spec});
 }

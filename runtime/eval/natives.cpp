@@ -537,6 +537,8 @@ Flow do_next(const Cell& code, Val position) {
 
 enum class DoRefinement { next };
 
+// do: /next steps through code held in a block or a string; any other
+// value is one expression already, evaluated whole.
 Flow native_do(const int32_t* refinements) {
   const Cell value = *arg(0);
   const TypeId type = cell::type_of(value);
