@@ -2,15 +2,13 @@
 
 #include "runtime/core/error_raise.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/eval/call_stack.h"
 
 namespace kiv::check {
 
 void raise_expect_arg(const Cell& value, uint32_t arg_index) {
-  // The function's name and the argument's word come from the call stack
-  // once one exists; until then both are none.
-  (void)arg_index;
-  const Cell none{cell::header(TypeId::none), 0, 0, 0};
-  error::raise(error_id::script::expect_arg, none, datatype::make(cell::type_of(value)), none);
+  error::raise(error_id::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(value)),
+               stack::caller_arg_word(arg_index));
 }
 
 void arg_type(const Cell& set, const Cell& value, uint32_t arg_index) {

@@ -31,8 +31,10 @@ inline void add(Cell& set, TypeId type) {
 
 namespace check {
 
-// Raises script/expect-arg for `value` given as argument `arg_index`
-// (0-based) of the function being called.
+// Raises script/expect-arg for `value` given as parameter `arg_index` of
+// the function being called: its name and the parameter's word come from
+// the call stack (stack::caller_arg_word; refinements count, so round's
+// /to scale is 2).
 [[noreturn]] void raise_expect_arg(const Cell& value, uint32_t arg_index);
 
 // Raises script/expect-arg unless `value`'s type is in `set`.

@@ -495,7 +495,7 @@ void round(Val value, const RoundOptions& options) {
       case TypeId::time:
         break;
       default:
-        check::raise_expect_arg(scale, 1);
+        check::raise_expect_arg(scale, 2);  // round n /to scale
     }
     s = std::fabs(number_of(scale));
     if (percent_value && scale_type != TypeId::percent) s /= 100.0;

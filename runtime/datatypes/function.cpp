@@ -29,7 +29,8 @@ bool is_symbol(const Cell& value, std::string_view name) {
   return symbol::equal_caseless(symbol::spelling(value.w2), name);
 }
 
-// A type block: datatypes, typesets, and words naming them.
+// A type block: datatypes, typesets, and words naming them. A block nested
+// in it is skipped, as the argument's typeset skips it.
 void validate_type_block(const Cell& types) {
   const uint32_t count = block::count(types);
   for (uint32_t i = 0; i < count; ++i) {
@@ -37,6 +38,7 @@ void validate_type_block(const Cell& types) {
     switch (cell::type_of(item)) {
       case TypeId::datatype:
       case TypeId::typeset:
+      case TypeId::block:
         break;
       case TypeId::word: {
         const Cell value = *context::get(item);
@@ -205,13 +207,37 @@ Val make(Val spec, Val body) {
 
 
 void collect_locals(Val spec, Val body) {
-  // Words never collected: the spec's own words, any kind.
+  // Words never collected: the spec's own words, any kind (arguments,
+  // refinement names, declared locals and the /extern words).
   std::vector<uint32_t> known;
+  int64_t extern_at = -1;
   for (uint32_t i = 0; i < block::count(*spec); ++i) {
     const Cell item = *block::at(*spec, i);
     if (type_traits::is_all_word(cell::type_of(item))) known.push_back(symbol::resolve(item.w2));
+    if (extern_at < 0 && cell::is(item, TypeId::refinement) && is_symbol(item, "extern")) extern_at = i;
   }
   std::vector<uint32_t> collected;
+  if (extern_at >= 0) {
+    const uint32_t count = block::count(*spec);
+    for (uint32_t i = 0; i < count; ++i) {
+      const Cell item = *block::at(*spec, i);
+      const TypeId type = cell::type_of(item);
+      if (type != TypeId::block && type != TypeId::string && !type_traits::is_any_word(type) && type != TypeId::refinement)
+        error::raise(error_id::script::bad_func_extern, item);
+    }
+    // /extern and its words leave the spec, and so does a /local part
+    // right after them, whose words are collected first. What follows that
+    // stays, for the spec's own checks.
+    auto end = static_cast<uint32_t>(extern_at) + 1;
+    while (end < count && is_argument_word(cell::type_of(*block::at(*spec, end)))) ++end;
+    const Cell after = end < count ? *block::at(*spec, end) : none::make();
+    if (cell::is(after, TypeId::refinement) && is_symbol(after, "local")) {
+      for (++end; end < count && cell::is(*block::at(*spec, end), TypeId::word); ++end)
+        collected.push_back(block::at(*spec, end)->w2);
+    }
+    series_type::remove_units(series::node_of(*spec), series::index_of(*spec) + static_cast<uint32_t>(extern_at),
+                              end - static_cast<uint32_t>(extern_at));
+  }
   const auto collect = [&](uint32_t symbol_id) {
     const uint32_t canonical = symbol::resolve(symbol_id);
     for (uint32_t k : known)

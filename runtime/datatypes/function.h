@@ -43,7 +43,12 @@ inline Cell* metadata_slot(const Cell& callable, uint32_t index) {
 }
 inline Cell metadata(const Cell& callable, uint32_t index) { return *metadata_slot(callable, index); }
 
-// Adds the body's set-words (and loop words) to the spec after /local.
+// Adds the body's set-words (and loop words) to the spec after /local,
+// but for the spec's own words. Words listed after /extern stay outside:
+// /extern and its words are cut from the spec (with a /local part right
+// after them, whose words stay locals); a spec with /extern holding a
+// value that is no word, block or string raises script/bad-func-extern.
+// `spec` is the caller's copy: it is changed. May collect.
 void collect_locals(Val spec, Val body);
 
 void register_types();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
@@ -224,7 +225,7 @@ void take(Val series, std::optional<Val> part, bool, bool last) {
 
 void move(Val origin, Val target, int32_t part) {
   const TypeId target_type = cell::type_of(*target);
-  if (!is_series(target_type)) error::raise(error_id::script::expect_arg, none::make(), datatype::make(target_type), none::make());
+  if (!is_series(target_type)) check::raise_expect_arg(*target, 1);
   const uint32_t from = head(*origin);
   if (from >= total(*origin)) return;
   if (part != -1 && part < 1) return;

@@ -1,5 +1,7 @@
 #include "runtime/datatypes/word.h"
 
+#include <string>
+
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
@@ -9,8 +11,10 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/mold.h"
 #include "runtime/root_block.h"
+#include "runtime/unicode.h"
 
 namespace kiv::word {
 namespace {
@@ -26,8 +30,33 @@ Cell retyped(Cell value, TypeId type) {
   return value;
 }
 
+// The word that `text` reads as: its one value, when the lexer reads it as
+// a value of a word type (one of `accepted`) and nothing follows it. The
+// word is the lexer's, bound to the global context like any word loaded
+// from text. False for text that reads as anything else, as nothing, as
+// more than one value ("a b" is not a word: taking its first word would
+// drop the rest unseen), or not at all (a NUL in it, too). May collect.
+bool read_word(Val out, const std::string& text, bool (*accepted)(TypeId)) {
+  if (text.find('\0') != std::string::npos) return false;  // the lexer would stop there
+  lexer::Options options{.mode = lexer::Mode::scan, .one = true};
+  const lexer::Result scanned = lexer::scan_utf8(out, text, options);
+  if (scanned.type <= 0 || !accepted(static_cast<TypeId>(scanned.type))) return false;
+  const std::string rest = text.substr(static_cast<size_t>(scanned.consumed));
+  if (lexer::scan_utf8(out, rest, options).type != 0) return false;
+  options = {.mode = lexer::Mode::load, .one = true, .wrap = false};
+  lexer::scan_utf8(out, text, options);
+  return accepted(cell::type_of(*out));
+}
+
+std::string char_text(const Cell& value) {
+  char bytes[4];
+  return std::string(bytes, static_cast<size_t>(unicode::encode_utf8_char(value.w2, bytes)));
+}
+
 // ---- actions ----
 
+// make and to of word!, set-word!, lit-word!, get-word! and refinement!
+// (issue! below): `type` is the kind asked for.
 void make_value(Val result, Val spec, TypeId type) {
   const TypeId from = cell::type_of(*spec);
   if (type_traits::is_any_word(from)) {
@@ -42,22 +71,42 @@ void make_value(Val result, Val spec, TypeId type) {
       *result = retyped(intern(spec->w1 ? "true" : "false"), type);
       return;
     case TypeId::string:
-    case TypeId::char_:
+    case TypeId::char_: {
+      // Text becomes a word when it reads as one: "a:" gives a, "123"
+      // does not.
+      const std::string text = from == TypeId::string ? string::to_utf8(*spec) : char_text(*spec);
+      Val read = stack::push_slot();
+      if (!read_word(read, text, type_traits::is_all_word)) error::raise(error_id::script::invalid_chars);
+      *result = retyped(*read, type);
+      stack::pop(1);
+      return;
+    }
     case TypeId::refinement:
-    case TypeId::issue:
-      // Whether a text reads as a word is the lexer's to say.
-      error::raise(error_id::internal::not_done);
+    case TypeId::issue: {
+      // The name of a refinement or an issue must read as a word (#a: as
+      // the set-word a:, which gives a); #123 or #/a does not.
+      Val read = stack::push_slot();
+      if (!read_word(read, std::string(symbol::spelling(spec->w2)), type_traits::is_any_word))
+        error::raise(error_id::script::bad_to_arg, datatype::make(type), *spec);
+      *result = retyped(*read, type);
+      stack::pop(1);
+      return;
+    }
     default:
       error::raise(error_id::script::bad_to_arg, datatype::make(type), *spec);
   }
 }
 
+// make and to of issue!: any text is taken as it is, without lexical
+// checks ("a b" gives an issue with a space in it); words are retyped.
 void make_issue_value(Val result, Val spec, TypeId type) {
   const TypeId from = cell::type_of(*spec);
   if (type_traits::is_all_word(from)) {
     *result = retyped(*spec, TypeId::issue);
   } else if (from == TypeId::string) {
     *result = make_issue(string::to_utf8(*spec));
+  } else if (from == TypeId::char_) {
+    *result = make_issue(char_text(*spec));
   } else {
     make_value(result, spec, type);
     cell::set_type(*result, TypeId::issue);

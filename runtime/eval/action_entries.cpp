@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
@@ -53,10 +54,11 @@ Flow done() {
 }
 
 // A datatype's function for an action; a type without one raises
-// script/expect-arg naming the function, the type and the argument.
+// script/expect-arg naming the function, the type and the argument (the
+// action's first: it dispatches on that one).
 template <class Fn>
 Fn lookup(Fn fn, const Cell& value) {
-  if (!fn) error::raise(error_id::script::expect_arg, stack::caller_name(), datatype::make(cell::type_of(value)), none::make());
+  if (!fn) check::raise_expect_arg(value, 0);
   return fn;
 }
 

@@ -8,9 +8,12 @@
 #include "runtime/core/cycle.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/exits.h"
+#include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -49,6 +52,7 @@ void mark_frames() {
     const CallFrame& frame = frames[i];
     collector::mark_node(frame.name_context);
     collector::mark_node(frame.function_context);
+    collector::mark_node(frame.callee_spec);
     if (frame.function_context != no_node && frame.saved_values != 0 &&
         memory::is_live_node(frame.function_context) && !context::values_on_stack(frame.function_context))
       collector::mark_node(frame.saved_values);
@@ -83,13 +87,37 @@ void unroll_to(uint32_t target_depth) {
   ArgStack::set_result_keep(unset::make());
 }
 
-Cell caller_name() {
+namespace {
+// The frame of the nearest call that has a name of its own, or null.
+const CallFrame* named_caller() {
   for (uint32_t i = frame_count; i-- > 0;) {
     const CallFrame& frame = frames[i];
     if (frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0) continue;
-    return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
+    return &frame;
   }
-  return word::make(TypeId::word, no_node, g_not_found, word::unresolved);
+  return nullptr;
+}
+}  // namespace
+
+Cell caller_name() {
+  const CallFrame* frame = named_caller();
+  if (!frame) return word::make(TypeId::word, no_node, g_not_found, word::unresolved);
+  return word::make(TypeId::word, frame->name_context, frame->symbol, word::unresolved);
+}
+
+Cell caller_arg_word(uint32_t n) {
+  const CallFrame* frame = named_caller();
+  if (frame && frame->callee_spec != no_node) {
+    const Cell spec = series::make(TypeId::block, frame->callee_spec);
+    uint32_t seen = 0;
+    for (uint32_t i = 0; i < block::count(spec); ++i) {
+      const Cell item = *block::at(spec, i);
+      const TypeId type = cell::type_of(item);
+      if (!type_traits::is_argument_word(type) && type != TypeId::refinement) continue;
+      if (seen++ == n) return item;
+    }
+  }
+  return none::make();
 }
 
 namespace {

@@ -42,6 +42,7 @@ struct CallFrame {
   uint32_t saved_base;    // the caller's argument base
   NodeId function_context;
   uint32_t saved_values;  // that context's values pointer before the call
+  NodeId callee_spec;     // the spec block of the function called, if any
 };
 
 void init_calls();
@@ -66,14 +67,15 @@ inline void push_frame(const CallFrame& frame) {
 }  // namespace detail
 
 // Pushes a frame named by `name` (a word cell); the new call's window
-// starts at the argument top.
-inline void mark(const Cell& name, uint32_t bits) {
-  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0});
+// starts at the argument top. The interpreter's calls give the callee's
+// spec block, which names its arguments in error messages.
+inline void mark(const Cell& name, uint32_t bits, NodeId callee_spec = no_node) {
+  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), no_node, 0, callee_spec});
 }
 // A function's frame: also records its context's values pointer.
-inline void mark_function(const Cell& name, NodeId function_context, uint32_t bits) {
+inline void mark_function(const Cell& name, NodeId function_context, uint32_t bits, NodeId callee_spec = no_node) {
   const uint32_t saved = context::context_cell(function_context).w2;
-  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved});
+  detail::push_frame({bits, name.w2, name.w1, ArgStack::base_index(), function_context, saved, callee_spec});
 }
 
 inline uint32_t call_depth() { return detail::frame_count; }
@@ -108,6 +110,12 @@ void unroll_to(uint32_t depth);
 // The word that names the nearest call (skipping `<body>` and `<anon>`
 // frames), or `<not-found>`.
 Cell caller_name();
+// The word of parameter `n` (0-based; the words, lit-words, get-words and
+// refinements of its spec counted in order) of the call that
+// `caller_name` names: for argument errors ("add does not allow string!
+// for its value1 argument"). none when that frame records no spec or the
+// spec has no such parameter.
+Cell caller_arg_word(uint32_t n);
 
 // Non-local exits. Each finds its target frame, unwinds both stacks to it,
 // places the value the target expects, leaves the exit's code pending and

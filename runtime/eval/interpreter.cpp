@@ -105,7 +105,7 @@ void put(const Cell& value, Into into) {
 
 ArgKind kind_of(const Cell& typeset_entry) { return static_cast<ArgKind>((typeset_entry.header >> kind_shift) & 3); }
 
-// The types a spec's type block accepts.
+// The types a spec's type block accepts. A block nested in it adds none.
 Cell typeset_of(const Cell& types) {
   Cell set{cell::header(TypeId::typeset), 0, 0, 0};
   for (uint32_t i = 0; i < block::count(types); ++i) {
@@ -113,7 +113,7 @@ Cell typeset_of(const Cell& types) {
     if (cell::is(item, TypeId::word)) item = *context::get(item);
     if (cell::is(item, TypeId::datatype)) typeset::add(set, datatype::get(item));
     else if (cell::is(item, TypeId::typeset)) set.w1 |= item.w1, set.w2 |= item.w2, set.w3 |= item.w3;
-    else error::raise(error_id::script::invalid_type_spec, item);
+    else if (!cell::is(item, TypeId::block)) error::raise(error_id::script::invalid_type_spec, item);
   }
   return set;
 }
@@ -126,10 +126,12 @@ Cell default_typeset() {
   return set;
 }
 
+// An argument's typeset: from the type block after its word, unless that
+// is missing or empty.
 Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
-  Cell set = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block)
-                 ? typeset_of(*block::at(spec, i + 1))
-                 : default_typeset();
+  const bool typed = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block) &&
+                     block::count(*block::at(spec, i + 1)) > 0;
+  Cell set = typed ? typeset_of(*block::at(spec, i + 1)) : default_typeset();
   set.header |= static_cast<uint32_t>(kind) << kind_shift;
   return set;
 }
@@ -346,6 +348,7 @@ inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
   const TypeId type = cell::type_of(at[0]);
+  if (type == TypeId::issue) return false;  // it may start #system code
   if (is_inert(type)) {
     ArgStack::push(at[0]);
   } else if (type == TypeId::word && at->w1 != no_node && at->w3 != word::unresolved) {
@@ -558,8 +561,9 @@ Flow call_value(const Call& call, Code& code, Into into) {
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
-  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter);
-  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter);
+  const NodeId spec = call.callable.w2;  // every callable's spec block
+  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
+  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
   KIV_PROPAGATE(fetch_and_run(call, code));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
@@ -681,6 +685,23 @@ Flow eval_block(const Cell& block, bool last) {
   return Flow::normal;
 }
 
+Flow eval_next(const Cell& block, uint32_t& index) {
+  check_machine_stack();
+  PositionGuard keep_position;
+  stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
+  Code code{series::node_of(block), index};
+  g_position = block;
+  g_position.w1 = index;
+  try {
+    KIV_PROPAGATE(eval_expression(code, Into::result_slot));
+  } catch (const Unwind& unwind) {
+    return exit_flow(unwind);
+  }
+  index = code.index;
+  stack::unwind();
+  return Flow::normal;
+}
+
 Flow eval_in_window(const Cell& block) {
   check_machine_stack();
   PositionGuard keep_position;
@@ -700,6 +721,14 @@ Flow eval_in_window(const Cell& block) {
 }
 
 namespace {
+
+// #system or #system-global followed by a block: code of the low-level
+// dialect, which only the compiler can run.
+bool starts_system_code(const Cell& issue, Code& code) {
+  if (at_end(code) || !cell::is(cells(code_buffer(code))[code.index], TypeId::block)) return false;
+  const std::string_view name = symbol::spelling(issue.w2);
+  return symbol::equal_caseless(name, "system") || symbol::equal_caseless(name, "system-global");
+}
 
 // Evaluates the value that starts an expression (the cell just taken from
 // `code`), with its arguments when it names a call.
@@ -771,6 +800,10 @@ namespace {
       return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:
       return eval_path(value, code, into, PathMode::get);
+    case TypeId::issue:
+      if (starts_system_code(value, code)) error::raise(error_id::internal::kiv_system);
+      put(value, into);
+      return Flow::normal;
     default:
       put(value, into);
       return Flow::normal;

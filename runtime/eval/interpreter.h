@@ -46,6 +46,12 @@ Flow eval_block(const Cell& block, bool last);
 // on to the nearest catching construct, not to this evaluation.
 Flow eval_in_window(const Cell& block);
 
+// Evaluates the one expression of `block` at `index` (do/next), under a
+// frame of its own as a block is: its value becomes the caller's newest
+// cell, and `index` moves past the expression and the operators that
+// follow it. `index` must lie before the block's tail.
+Flow eval_next(const Cell& block, uint32_t& index);
+
 // For a catch handler of `Unwind`: a break, return, throw or exit that had
 // to cross C++ code which cannot return a Flow (a change handler called
 // from a store, a lexer callback) becomes an ordinary exit again: the

@@ -36,6 +36,8 @@
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
+#include "runtime/ownership.h"
+#include "runtime/unicode.h"
 
 namespace kiv::natives {
 namespace {
@@ -503,13 +505,37 @@ Flow native_has(const int32_t*) {
 
 // ---- evaluation ----
 
-Flow native_do(const int32_t*) {
+// do/next: evaluates the expression of `code` (a block) at its index and
+// sets `position` to the block after it; at the tail there is none, the
+// value is unset and the position stays.
+Flow do_next(const Cell& code, Val position) {
+  uint32_t index = std::min(series::index_of(code), memory::buffer(series::node_of(code))->length());
+  Cell value = unset::make();
+  if (index < memory::buffer(series::node_of(code))->length()) {
+    KIV_PROPAGATE(interpreter::eval_next(code, index));
+    value = *ArgStack::last();
+  }
+  Cell after = code;
+  after.w1 = index;
+  Val rest = ArgStack::push(after);
+  context::set(position, rest);
+  return answer(value);
+}
+
+enum class DoRefinement { next };
+
+// do: /next steps through code held in a block or a string; any other
+// value is one expression already, evaluated whole.
+Flow native_do(const int32_t* refinements) {
   const Cell value = *arg(0);
-  if (type_traits::is_any_list(cell::type_of(value))) return run(value);
-  switch (cell::type_of(value)) {
+  const TypeId type = cell::type_of(value);
+  const bool next = used(refinements, DoRefinement::next);
+  if (type_traits::is_any_list(type)) return next ? do_next(value, refinement_arg(refinements, DoRefinement::next)) : run(value);
+  switch (type) {
     case TypeId::string: {
       const std::string text = string::to_utf8(value);
-      return run(*lexer::scan(text));
+      Val code = lexer::scan(text);
+      return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
       return run(*script::load(script::read_file(string::to_utf8(value))));
@@ -768,6 +794,44 @@ Flow native_type_q(const int32_t* refinements) {
   return answer(datatype::make(type));
 }
 
+// ---- case ----
+
+enum class ChangeCaseRefinement { part };
+
+// uppercase and lowercase: a char! is mapped; a string is changed in place
+// from its index, up to a /part limit (a count, or a position in the same
+// string), and its owner, if any, hears of the change once it is done.
+template <bool upper>
+Flow native_change_case(const int32_t* refinements) {
+  Val value = arg(0);
+  if (cell::is(*value, TypeId::char_)) {
+    value->w2 = upper ? unicode::to_upper(value->w2) : unicode::to_lower(value->w2);
+    return answer(*value);
+  }
+  const NodeId node = series::node_of(*value);
+  const uint32_t tail = memory::buffer(node)->length();
+  const uint32_t head = std::min(series::index_of(*value), tail);
+  int64_t count = tail - head;
+  if (used(refinements, ChangeCaseRefinement::part)) {
+    const Cell limit = *refinement_arg(refinements, ChangeCaseRefinement::part);
+    if (cell::is(limit, TypeId::integer)) {
+      count = std::min<int64_t>(count, cell::get_int32(limit));
+    } else if (type_traits::is_any_string(cell::type_of(limit)) && series::node_of(limit) == node) {
+      count = std::min<int64_t>(count, int64_t{series::index_of(limit)} - head);
+    } else {
+      error::raise(error_id::script::invalid_refine_arg,
+                   word::make(TypeId::refinement, no_node, symbol::make("part"), word::unresolved), limit);
+    }
+  }
+  if (count <= 0) return answer(*value);
+  const auto changed = static_cast<uint32_t>(count);
+  if (upper) unicode::uppercase(node, head, changed);
+  else unicode::lowercase(node, head, changed);
+  ownership::notify(*value, upper ? ownership::Change::uppercase : ownership::Change::lowercase, true, none::make(),
+                    head, changed);
+  return answer(*value);
+}
+
 // ---- output and environment ----
 
 // Prints the formed value through the output hooks; a block is reduced
@@ -980,7 +1044,7 @@ const std::array<NativeSpec, 107> table = {{
     {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default "Specify a default block, if value is not found in cases" case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all "Test all conditions, evaluating the block following each truthy condition")~", native_case},
-    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!])~", native_do},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next "Do next expression only, return it, update block word" position [word!] "Word updated with new block position")~", native_do},
     {"get", R"~("Returns the value a word refers to" word [any-word! object!] /any "Answer unset for a word without a value, rather than raising an error" /case "Case-sensitive lookup" return: [any-type!])~", native_get},
     {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object!] value [any-type!] /any "Allow unset values" /case "Case-sensitive lookup" /only "Set every word to the value itself, even a block" /some "Leave alone the words whose value would be none" return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
@@ -1031,8 +1095,8 @@ const std::array<NativeSpec, 107> table = {{
     {"construct", R"~("Makes a new object from an unevaluated spec; standard logic words are evaluated" block [block!] /with "Use a prototype object" object [object!] /only "Don't evaluate standard logic words")~", native_construct},
     {"value?", R"~("Returns TRUE if the word has a value" value [word!] return: [logic!])~", native_value_q},
     {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all "Catch also BREAK, CONTINUE, RETURN, EXIT and THROW exceptions" /keep "Capture and save the call stack in the error object")~", native_try},
-    {"uppercase", "", nullptr},
-    {"lowercase", "", nullptr},
+    {"uppercase", R"~("Converts string of characters to uppercase" string [any-string! char!] "Value to convert (modified when a string)" /part "Limits to a given length or position" limit [number! any-string!] return: [any-string! char!])~", native_change_case<true>},
+    {"lowercase", R"~("Converts string of characters to lowercase" string [any-string! char!] "Value to convert (modified when a string)" /part "Limits to a given length or position" limit [number! any-string!] return: [any-string! char!])~", native_change_case<false>},
     {"as-pair", "", nullptr},
     {"as-point2D", "", nullptr},
     {"as-point3D", "", nullptr},
