@@ -25,6 +25,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/lexer.h"
+#include "runtime/eval/native_args.h"
 #include "runtime/eval/natives.h"
 #include "runtime/mold.h"
 
@@ -33,20 +34,12 @@ namespace {
 
 using stack::ArgStack;
 
-Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
-
-// Refinements are read by their position among the refinements of the
-// action's spec; each action below names them with an enum in spec order.
-// `refinements[i]` is -1 for an unused refinement, else the position of its
-// argument in the call's window.
-template <class Refinement>
-bool used(const int32_t* refinements, Refinement which) {
-  return refinements[static_cast<int>(which)] != -1;
-}
+using native_args::arg;
+using native_args::used;
+// Action functions take a refinement's argument as an optional.
 template <class Refinement>
 std::optional<Val> refinement_arg(const int32_t* refinements, Refinement which) {
-  if (!used(refinements, which)) return std::nullopt;
-  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[static_cast<int>(which)]));
+  return native_args::refinement_if_used(refinements, which);
 }
 Flow done() {
   ArgStack::keep();

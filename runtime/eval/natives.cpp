@@ -32,6 +32,7 @@
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
+#include "runtime/eval/native_args.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
@@ -44,26 +45,12 @@ namespace {
 
 using stack::ArgStack;
 
-// ---- the calling convention ----
+// ---- the calling convention (native_args.h) ----
 
-Val arg(uint32_t index) { return ArgStack::at(ArgStack::base_index() + index); }
-// Refinements are read by their position among the refinements of the
-// native's spec; each native below names them with an enum in spec order.
-// `refinements[i]` is -1 for an unused refinement, else the position of its
-// argument in the call's window.
-template <class Refinement>
-bool used(const int32_t* refinements, Refinement which) {
-  return refinements[static_cast<int>(which)] != -1;
-}
-// The argument of a used refinement.
-template <class Refinement>
-Val refinement_arg(const int32_t* refinements, Refinement which) {
-  return ArgStack::at(ArgStack::base_index() + static_cast<uint32_t>(refinements[static_cast<int>(which)]));
-}
-Flow answer(const Cell& value) {
-  ArgStack::set_result_keep(value);
-  return Flow::normal;
-}
+using native_args::answer;
+using native_args::arg;
+using native_args::refinement_arg;
+using native_args::used;
 
 Cell body_name() { return word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved); }
 Cell named(std::string_view name) { return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved); }
