@@ -34,6 +34,7 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/native_transcode.h"
+#include "runtime/eval/natives_compare.h"
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
@@ -694,43 +695,6 @@ Flow native_construct(const int32_t* refinements) {
 // are made); maps join here when map! exists.
 Flow native_extend(const int32_t*) { error::raise(error_id::internal::not_done); }
 
-// union, intersect, difference, exclude and unique: the arguments must be
-// alike (a block goes with a block or a hash); typesets combine here, blocks
-// and strings through their own set operations. unique takes one set, so
-// its refinements come one argument earlier.
-enum class SetOperationRefinement { case_, skip };
-
-template <typeset::SetOp op>
-Flow native_set_operation(const int32_t* refinements) {
-  const bool two_sets = op != typeset::SetOp::unique;
-  const TypeId first = cell::type_of(*arg(0));
-  // The block sets: block! and hash!, any-list! but paren!.
-  const auto is_block_or_hash = [](TypeId type) { return type == TypeId::block || type == TypeId::hash; };
-  if (two_sets) {
-    const TypeId second = cell::type_of(*arg(1));
-    // A datatype goes with a typeset as the set of that one type.
-    const bool typeset_and_type = first == TypeId::typeset && second == TypeId::datatype;
-    if (first != second && !(is_block_or_hash(first) && is_block_or_hash(second)) && !typeset_and_type)
-      error::raise(error_id::script::expect_val, datatype::make(first), datatype::make(second));
-  }
-  using enum SetOperationRefinement;
-  const bool case_sensitive = used(refinements, case_);
-  const int32_t record_size = used(refinements, skip) ? cell::get_int32(*refinement_arg(refinements, skip)) : 1;
-  const Val second_set = two_sets ? arg(1) : arg(0);
-  if (is_block_or_hash(first)) return answer(set_operations::on_blocks(arg(0), second_set, op, case_sensitive, record_size));
-  if (first == TypeId::string) {
-    using Text = string::SetOp;
-    const Text text_op = op == typeset::SetOp::unique      ? Text::unique
-                         : op == typeset::SetOp::union_    ? Text::union_
-                         : op == typeset::SetOp::intersect ? Text::intersect
-                         : op == typeset::SetOp::exclude   ? Text::exclude
-                                                           : Text::difference;
-    return answer(string::set_operation(arg(0), second_set, text_op, case_sensitive, record_size));
-  }
-  if (first == TypeId::typeset) return answer(typeset::do_bitwise(*arg(0), *second_set, op));
-  error::raise(error_id::internal::not_done);  // bitset set operations
-}
-
 Flow native_value_q(const int32_t*) {
   const Cell word = *arg(0);
   if (word.w1 == no_node || word.w3 == word::unresolved || !context::has_values(word.w1)) return answer(logic::make(false));
@@ -749,36 +713,6 @@ Flow native_unset(const int32_t*) {
     clear(target);
   }
   return answer(unset::make());
-}
-
-// ---- comparison ----
-
-template <CmpOp op>
-Flow native_compare(const int32_t*) {
-  return answer(logic::make(compare::test(*arg(0), *arg(1), op)));
-}
-
-native::Entry comparison_entry(CmpOp op) {
-  switch (op) {
-    case CmpOp::equal: return native_compare<CmpOp::equal>;
-    case CmpOp::not_equal: return native_compare<CmpOp::not_equal>;
-    case CmpOp::strict_equal: return native_compare<CmpOp::strict_equal>;
-    case CmpOp::lesser: return native_compare<CmpOp::lesser>;
-    case CmpOp::lesser_or_equal: return native_compare<CmpOp::lesser_or_equal>;
-    case CmpOp::greater: return native_compare<CmpOp::greater>;
-    case CmpOp::greater_or_equal: return native_compare<CmpOp::greater_or_equal>;
-    default: return nullptr;
-  }
-}
-
-Flow native_not(const int32_t*) { return answer(logic::make(!logic::is_true(*arg(0)))); }
-
-enum class TypeOfRefinement { word };
-
-Flow native_type_q(const int32_t* refinements) {
-  const TypeId type = cell::type_of(*arg(0));
-  if (used(refinements, TypeOfRefinement::word)) return answer(word::make_global(datatype::info(type).symbol));
-  return answer(datatype::make(type));
 }
 
 // ---- case ----
@@ -1043,7 +977,7 @@ const std::array<NativeSpec, 107> table = {{
     {"greater?", R"~("Returns TRUE if the first value is greater than the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::greater>},
     {"lesser-or-equal?", R"~("Returns TRUE if the first value is less than or equal to the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::lesser_or_equal>},
     {"greater-or-equal?", R"~("Returns TRUE if the first value is greater than or equal to the second" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::greater_or_equal>},
-    {"same?", R"~("Returns TRUE if two values have the same identity" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::same>},
+    {"same?", R"~("Returns TRUE if two values have the same identity" value1 [any-type!] value2 [any-type!])~", native_same_q},
     {"not", R"~("Returns the logical complement of a value (truthy or falsy)" value [any-type!])~", native_not},
     {"type?", R"~("Returns the datatype of a value" value [any-type!] /word "Return a word value, rather than a datatype value")~", native_type_q},
     {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
@@ -1052,16 +986,16 @@ const std::array<NativeSpec, 107> table = {{
     {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
     {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
     {"parse", "", nullptr},
-    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
-    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
-    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! typeset!])~", native_set_operation<typeset::SetOp::unique>},
-    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
-    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
-    {"complement?", "", nullptr},
+    {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
+    {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
+    {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string!])~", native_set_operation<typeset::SetOp::unique>},
+    {"difference", R"~("Returns the special difference of two data sets" set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset! time!])~", native_set_operation<typeset::SetOp::difference>},
+    {"exclude", R"~("Returns the first data set less the second data set" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::exclude>},
+    {"complement?", R"~("Returns TRUE if the bitset is complemented" bits [bitset!])~", native_complement_q},
     {"dehex", "", nullptr},
     {"enhex", "", nullptr},
-    {"negative?", "", nullptr},
-    {"positive?", "", nullptr},
+    {"negative?", R"~("Returns TRUE if the number is negative" number [number! money! time!] return: [logic!])~", native_negative_q},
+    {"positive?", R"~("Returns TRUE if the number is positive" number [number! money! time!] return: [logic!])~", native_positive_q},
     {"max", "", nullptr},
     {"min", "", nullptr},
     {"shift", "", nullptr},
@@ -1073,7 +1007,7 @@ const std::array<NativeSpec, 107> table = {{
     {"arccosine", "", nullptr},
     {"arctangent", "", nullptr},
     {"arctangent2", "", nullptr},
-    {"NaN?", "", nullptr},
+    {"NaN?", R"~("Returns TRUE if the number is Not-a-Number" value [number!] return: [logic!])~", native_nan_q},
     {"log-2", "", nullptr},
     {"log-10", "", nullptr},
     {"log-e", "", nullptr},
@@ -1108,10 +1042,10 @@ const std::array<NativeSpec, 107> table = {{
     {"get-env", R"~("Returns the value of an OS environment variable (for current process)" var [any-string! any-word!] "Variable to get" return: [string! none!])~", native_get_env},
     {"list-env", "", nullptr},
     {"now", "", nullptr},
-    {"sign?", "", nullptr},
+    {"sign?", R"~("Returns sign of N as 1, 0, or -1 (to use as a multiplier)" number [number! money! time!] return: [integer!])~", native_sign_q},
     {"as", "", nullptr},
     {"call", "", nullptr},
-    {"zero?", "", nullptr},
+    {"zero?", R"~("Returns TRUE if the value is zero" value [number! money! pair! time! char! tuple! any-point!] return: [logic!])~", native_zero_q},
     {"size?", "", nullptr},
     {"browse", "", nullptr},
     {"compress", "", nullptr},
