@@ -27,6 +27,9 @@ using native_args::used;
 bool identical(const Cell& a, const Cell& b) {
   const TypeId type = cell::type_of(a);
   if (type_traits::is_series(type)) return a.w1 == b.w1 && a.w2 == b.w2;  // head index and buffer
+  // The binding and the spelling: the index within the context is found
+  // lazily, so one of two copies of a word may know it and the other not.
+  if (type_traits::is_all_word(type)) return a.w1 == b.w1 && a.w2 == b.w2;
   switch (type) {
     case TypeId::none:
     case TypeId::unset: return true;
