@@ -17,6 +17,7 @@ done
 packages=(
   g++ cmake ninja-build ccache pkg-config
   libgtest-dev
+  libssl-dev
   python3
 )
 if [ "$bench" = 1 ]; then

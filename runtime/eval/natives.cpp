@@ -33,6 +33,7 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/native_transcode.h"
+#include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
@@ -1031,7 +1032,7 @@ const std::array<NativeSpec, 107> table = {{
     {"debase", "", nullptr},
     {"to-local-file", "", nullptr},
     {"wait", R"~("Waits for a duration in seconds or specified time" value [number! time! block! none!] /all "No effect on a duration: kept for waiting on several ports")~", native_wait},
-    {"checksum", "", nullptr},
+    {"checksum", R"~("Computes a checksum, CRC, hash, or HMAC" data [binary! string! file!] method [word!] /with spec [any-string! binary! integer!] return: [integer! binary!])~", native_checksum},
     {"unset", R"~("Unsets the value of a word in its current context" word [word! block!] "Word or block of words")~", native_unset},
     {"new-line", R"~("Sets or clears the new-line marker within a list series" position [any-list!] "Position to change marker (modified)" value [logic!] "Set TRUE for newline" /all "Set/clear marker to end of series" /skip "Set/clear marker periodically to the end of the series" size [integer!] return: [any-list!])~", native_new_line},
     {"new-line?", R"~("Returns the state of the new-line marker within a list series" position [any-list!] "Position to check marker" return: [logic!])~", native_new_line_q},
