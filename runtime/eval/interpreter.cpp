@@ -774,11 +774,11 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
     }
     ++arg_index;
   }
-  if (!all) {
-    if (is_function && shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
-    if (mode & apply_mode::named) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
-  }
+  if (!all && is_function && shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
+  // The path's refinements take their arguments next, before those that
+  // the block names.
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
   if (!is_function) {
     const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
