@@ -90,11 +90,12 @@ Flow set_path(const Cell& path, const Cell& value);
 
 // How `apply` takes a callable's arguments from a block. Bits:
 //   all      every argument and refinement in spec order, a refinement as
-//            a value whose truth switches it on (else only the arguments
-//            before the first refinement, then refinement! values each
-//            followed by that value and, when it is true, its arguments);
+//            a value whose truth switches it on;
+//   named    (without all) the arguments before the first refinement,
+//            then refinement! values, each followed by the value that
+//            switches it and its arguments;
 //   one_cell each argument is the value of one cell, and the arguments of
-//            a refinement that is off are skipped, not evaluated.
+//            a refinement that is off are skipped rather than evaluated.
 // An exhausted block gives none for every argument left.
 namespace apply_mode {
 inline constexpr uint32_t all = 1;

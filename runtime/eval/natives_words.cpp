@@ -29,7 +29,6 @@ namespace {
 
 using native_args::answer;
 using native_args::arg;
-using native_args::refinement_arg;
 using native_args::refinement_if_used;
 using native_args::used;
 using stack::ArgStack;
