@@ -631,6 +631,166 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   return Flow::normal;
 }
 
+// ---- apply: arguments taken from a block ----
+
+// One cell of an apply's block, evaluated as if the block ended after it.
+Flow eval_one_cell(Code& code) {
+  Val one = block::push_new(1);
+  block::append(one, cells(code_buffer(code))[code.index++]);
+  Code alone{series::node_of(*one), 0};
+  KIV_PROPAGATE(eval_expression(alone, Into::new_cell, Infix::stop));
+  const Cell value = *ArgStack::last();
+  stack::pop(2);
+  ArgStack::push(value);
+  return Flow::normal;
+}
+
+// Pushes the next argument of an apply: none once the block is exhausted.
+Flow fetch_applied(const Call& call, Code& code, const Cell& entry, uint32_t arg_index, bool one_cell) {
+  if (at_end(code)) ArgStack::push(none::make());
+  else if (one_cell && kind_of(entry) == ArgKind::evaluated) KIV_PROPAGATE(eval_one_cell(code));
+  else KIV_PROPAGATE(fetch_argument(call, code, kind_of(entry), entry, arg_index));
+  check_argument(call, entry, arg_index, *ArgStack::last());
+  return Flow::normal;
+}
+
+// Passes over the block's value for an argument of a refinement that is
+// off: evaluated and dropped, or with one_cell skipped.
+Flow skip_applied(Code& code, bool one_cell) {
+  if (at_end(code)) return Flow::normal;
+  if (one_cell) {
+    ++code.index;
+    return Flow::normal;
+  }
+  KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+  stack::pop(1);
+  return Flow::normal;
+}
+
+// The truth of the value that switches a refinement on or off.
+Flow refinement_switch(Code& code, bool one_cell, bool& on) {
+  on = false;
+  if (at_end(code)) return Flow::normal;
+  if (one_cell) KIV_PROPAGATE(eval_one_cell(code));
+  else KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+  on = logic::is_true(*ArgStack::last());
+  stack::pop(1);
+  return Flow::normal;
+}
+
+// Fills the arguments of a refinement: into the cells after its flag for a
+// function (`at`), at the window's end for a native or action.
+Flow fill_refinement(const Call& call, Code& code, NodeId cache, uint32_t found, bool is_function, uint32_t at,
+                     bool on, bool one_cell) {
+  uint32_t arg_index = 0;
+  for (uint32_t i = 1; i < found; ++i)
+    if (cell::is(cache_cell(cache, i), TypeId::typeset) && kind_of(cache_cell(cache, i)) != ArgKind::returns) ++arg_index;
+  for (uint32_t i = found + 1; i < length(cache); ++i, ++at, ++arg_index) {
+    const Cell entry = cache_cell(cache, i);
+    if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) break;
+    if (!on) {
+      KIV_PROPAGATE(skip_applied(code, one_cell));
+      continue;
+    }
+    KIV_PROPAGATE(fetch_applied(call, code, entry, arg_index, one_cell));
+    if (is_function) {
+      *ArgStack::at(at) = *ArgStack::last();
+      stack::pop(1);
+    }
+  }
+  return Flow::normal;
+}
+
+// The refinements that an apply's block names, each as a refinement!
+// followed by the value that switches it and then its arguments.
+Flow apply_named_refinements(const Call& call, Code& code, NodeId cache, bool is_function, bool one_cell,
+                             int32_t* refs) {
+  const uint32_t base = ArgStack::base_index();
+  std::vector<uint32_t> named;
+  while (!at_end(code)) {
+    const Cell element = cells(code_buffer(code))[code.index++];
+    if (!cell::is(element, TypeId::refinement)) error::raise(error_id::script::bad_refine, element);
+    uint32_t flag_cell = 0;
+    int64_t found = -1;
+    for (uint32_t i = 1, cell_index = 0; i < length(cache); ++i) {
+      const Cell& entry = cache_cell(cache, i);
+      if (cell::is(entry, TypeId::refinement)) {
+        if (symbol::resolve(entry.w2) == symbol::resolve(element.w2)) {
+          found = i;
+          flag_cell = cell_index;
+          break;
+        }
+        if (is_function) ++cell_index;
+      } else if (cell::is(entry, TypeId::typeset) && kind_of(entry) != ArgKind::returns) {
+        ++cell_index;
+      }
+    }
+    if (found < 0) error::raise(error_id::script::no_refine, call.name, element);
+    if (std::find(named.begin(), named.end(), static_cast<uint32_t>(found)) != named.end())
+      error::raise(error_id::script::dup_refine, element);
+    named.push_back(static_cast<uint32_t>(found));
+    bool on = false;
+    KIV_PROPAGATE(refinement_switch(code, one_cell, on));
+    const uint32_t index = static_cast<uint32_t>(found);
+    if (is_function) *ArgStack::at(base + flag_cell) = logic::make(on);
+    else if (on) refs[cache_cell(cache, index).w3 - 1] = static_cast<int32_t>(ArgStack::depth() - base);
+    KIV_PROPAGATE(fill_refinement(call, code, cache, index, is_function, base + flag_cell + 1, on, one_cell));
+  }
+  return Flow::normal;
+}
+
+// Fetches an apply's arguments into the window of its (already pushed)
+// frame and runs the callable, as fetch_and_run does for code.
+Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
+  const bool all = (mode & apply_mode::all) != 0;
+  const bool one_cell = (mode & apply_mode::one_cell) != 0;
+  const Cell& callable = call.callable;
+  const TypeId type = cell::type_of(callable);
+  const bool is_routine = type == TypeId::routine;
+  const bool is_function = type == TypeId::function || is_routine;
+  const uint32_t base = ArgStack::base_index();
+  const NodeId cache = cache_of(callable);
+  const Shape shape = shape_of(cache);
+  int32_t refs[max_refinements];
+  for (uint32_t r = 0; r < shape.refinements && r < max_refinements; ++r) refs[r] = -1;
+  // The arguments in spec order: all of them with `all`, else those before
+  // the first refinement.
+  const uint32_t end = all ? length(cache) : shape.leading + 1;
+  bool taking = true;  // false inside a refinement that is off
+  for (uint32_t i = 1, arg_index = 0; i < end; ++i) {
+    const Cell entry = cache_cell(cache, i);
+    if (cell::is(entry, TypeId::refinement)) {
+      KIV_PROPAGATE(refinement_switch(code, one_cell, taking));
+      if (is_function) ArgStack::push(logic::make(taking));
+      else if (taking) refs[entry.w3 - 1] = static_cast<int32_t>(ArgStack::depth() - base);
+      continue;
+    }
+    if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) continue;
+    if (taking) {
+      KIV_PROPAGATE(fetch_applied(call, code, entry, arg_index, one_cell));
+    } else {
+      KIV_PROPAGATE(skip_applied(code, one_cell));
+      if (is_function) ArgStack::push(none::make());
+    }
+    ++arg_index;
+  }
+  if (!all && is_function && shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
+  // The path's refinements take their arguments next, before those that
+  // the block names.
+  if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
+  if (!is_function) {
+    const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
+    return entry(refs);
+  }
+  if (shape.locals > 0) {
+    ArgStack::push(logic::make(false));
+    for (uint32_t i = 1; i < shape.locals; ++i) ArgStack::push(none::make());
+  }
+  if (is_routine) return routine::body_of(callable)();
+  return eval_function_body(callable);
+}
+
 // Where an error is raised: the word naming the running call, the
 // expression being evaluated and the depth of the call stack, up to which
 // the error's call trace is taken.
@@ -883,6 +1043,38 @@ size_t push_arguments(const Cell& function, std::span<const Cell> args) {
     }
   }
   return taken;
+}
+
+Flow get_path(const Cell& path) {
+  Code code{series::node_of(path), length(series::node_of(path))};
+  return eval_path(path, code, Into::new_cell, PathMode::get);
+}
+
+Flow set_path(const Cell& path, const Cell& value) {
+  Code code{series::node_of(path), length(series::node_of(path))};
+  ArgStack::push(value);  // taken by eval_path
+  KIV_PROPAGATE(eval_path(path, code, Into::new_cell, PathMode::set));
+  stack::pop(1);
+  return Flow::normal;
+}
+
+Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t path_index, const Cell& args,
+           uint32_t mode) {
+  check_machine_stack();
+  const Call call{callable, name, path, path_index, false};
+  ArgStack::push(callable);
+  const TypeId type = cell::type_of(callable);
+  if (type == TypeId::function || type == TypeId::routine)
+    stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, callable.w2);
+  else
+    stack::mark(name, stack::frame::native | stack::frame::interpreter, callable.w2);
+  const uint32_t total = length(series::node_of(args));
+  Code code{series::node_of(args), std::min(series::index_of(args), total)};
+  KIV_PROPAGATE(apply_and_run(call, code, mode));
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  ArgStack::set_result_keep(result);
+  return Flow::normal;
 }
 
 }  // namespace kiv::interpreter

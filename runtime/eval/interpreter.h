@@ -81,6 +81,34 @@ Flow call_function(const Cell& function);
 // word after a refinement. Answers how many of `args` it took.
 size_t push_arguments(const Cell& function, std::span<const Cell> args);
 
+// The value a path leads to, without calling a function found on the way
+// (get mode): it becomes the newest cell.
+Flow get_path(const Cell& path);
+
+// Stores `value` where a path leads (set mode).
+Flow set_path(const Cell& path, const Cell& value);
+
+// How `apply` takes a callable's arguments from a block. Bits:
+//   all      every argument and refinement in spec order, a refinement as
+//            a value whose truth switches it on;
+//   named    (without all) the arguments before the first refinement,
+//            then refinement! values, each followed by the value that
+//            switches it and its arguments;
+//   one_cell each argument is the value of one cell, and the arguments of
+//            a refinement that is off are skipped rather than evaluated.
+// An exhausted block gives none for every argument left.
+namespace apply_mode {
+inline constexpr uint32_t all = 1;
+inline constexpr uint32_t named = 2;
+inline constexpr uint32_t one_cell = 4;
+}  // namespace apply_mode
+
+// Calls `callable` (any function but op!) with its arguments from `args`;
+// `name` names the call, `path` (or null) names refinements after its
+// element `path_index`. The result goes to the current call's result slot.
+Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t path_index, const Cell& args,
+           uint32_t mode);
+
 // The block and index of the expression being evaluated (for errors).
 Cell code_position();
 

@@ -35,6 +35,7 @@
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
+#include "runtime/eval/natives_words.h"
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
@@ -469,28 +470,6 @@ Flow native_try(const int32_t* refinements) {
   return Flow::normal;
 }
 
-// ---- functions ----
-
-Flow native_func(const int32_t*) { return answer(*function::make(arg(0), arg(1))); }
-
-Flow native_function(const int32_t*) {
-  Val spec = ArgStack::push(block::copy(arg(0), false));
-  function::collect_locals(spec, arg(1));
-  return answer(*function::make(spec, arg(1)));
-}
-
-Flow native_does(const int32_t*) {
-  Val spec = block::push_new(1);
-  return answer(*function::make(spec, arg(0)));
-}
-
-Flow native_has(const int32_t*) {
-  Val spec = block::push_new(block::count(*arg(0)) + 1);
-  block::append(spec, word::make(TypeId::refinement, no_node, symbol::make("local"), word::unresolved));
-  block::append_all(spec, arg(0));
-  return answer(*function::make(spec, arg(1)));
-}
-
 // ---- evaluation ----
 
 // do/next: evaluates the expression of `code` (a block) at its index and
@@ -537,184 +516,6 @@ Flow native_do(const int32_t* refinements) {
   }
 }
 
-Flow native_reduce(const int32_t*) {
-  const Cell value = *arg(0);
-  if (!type_traits::is_any_block(cell::type_of(value))) return answer(value);
-  Val result = block::push_new(block::count(value));
-  interpreter::Code code{series::node_of(value), series_type::head(value)};
-  while (code.index < memory::buffer(code.block)->length()) {
-    // The value stays on the stack, rooted, while the block grows.
-    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
-    block::append(result, *ArgStack::last());
-    stack::pop(1);
-  }
-  return answer(*result);
-}
-
-Flow compose_into(Val out, const Cell& source, bool deep, bool only) {
-  for (uint32_t i = 0; i < block::count(source); ++i) {
-    const Cell item = *block::at(source, i);
-    if (cell::is(item, TypeId::paren)) {
-      KIV_PROPAGATE(interpreter::eval_block(item, false));
-      Val value = ArgStack::last();
-      if (cell::is(*value, TypeId::unset)) {
-      } else if (!only && cell::is(*value, TypeId::block)) {
-        block::append_all(out, value);
-      } else {
-        block::append(out, *value);
-      }
-      stack::pop(1);
-    } else if (deep && cell::is(item, TypeId::block)) {
-      Val inner = block::push_new(block::count(item));
-      KIV_PROPAGATE(compose_into(inner, item, deep, only));
-      block::append(out, *inner);
-      stack::pop(1);
-    } else {
-      block::append(out, item);
-    }
-  }
-  return Flow::normal;
-}
-
-enum class ComposeRefinement { deep, only };
-
-Flow native_compose(const int32_t* refinements) {
-  Val out = block::push_new(block::count(*arg(0)));
-  KIV_PROPAGATE(compose_into(out, *arg(0), used(refinements, ComposeRefinement::deep),
-                                 used(refinements, ComposeRefinement::only)));
-  return answer(*out);
-}
-
-// get word (/any: unset without an error); get object: its values.
-enum class GetRefinement { any, case_ };
-
-Flow native_get(const int32_t* refinements) {
-  if (type_traits::is_any_object(cell::type_of(*arg(0)))) return answer(object::values_of(arg(0)));
-  const Cell value = *context::get(*arg(0));
-  if (cell::is(value, TypeId::unset) && !used(refinements, GetRefinement::any)) error::raise(error_id::script::no_value, *arg(0));
-  return answer(value);
-}
-
-// set word value; set [words] value (spread when a block, unless /only);
-enum class SetRefinement { any, case_, only, some };
-
-// set object value (its fields). /any allows unset values, /some leaves
-// alone what would be set to none.
-Flow native_set(const int32_t* refinements) {
-  Val target = arg(0);
-  Val value = arg(1);
-  const object::SetOptions options{.any = used(refinements, SetRefinement::any),
-                                   .only = used(refinements, SetRefinement::only),
-                                   .some = used(refinements, SetRefinement::some)};
-  if (cell::is(*value, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, *target);
-  if (type_traits::is_any_object(cell::type_of(*target))) {
-    object::set_many(target, value, options);
-  } else if (cell::is(*target, TypeId::block)) {
-    const Cell words = *target;
-    const bool spread = cell::is(*value, TypeId::block) && !options.only;
-    for (uint32_t i = 0; i < block::count(words); ++i) {
-      const Cell name = *block::at(words, i);
-      if (!type_traits::is_all_word(cell::type_of(name))) error::raise(error_id::script::invalid_arg, name);
-      const Cell item = spread ? (i < block::count(*value) ? *block::at(*value, i) : none::make()) : *value;
-      if (options.some && cell::is(item, TypeId::none)) continue;
-      if (cell::is(item, TypeId::unset) && !options.any) error::raise(error_id::script::need_value, name);
-      Val word = ArgStack::push(name);
-      Val content = ArgStack::push(item);
-      context::set(word, content);
-      stack::pop(2);
-    }
-  } else {
-    Val word = ArgStack::push(*target);
-    context::set(word, value);
-  }
-  return answer(*value);
-}
-
-// ---- contexts and objects ----
-
-// The context that a word is bound to, or that an object or a function
-// holds.
-NodeId context_of(const Cell& value) {
-  const TypeId type = cell::type_of(value);
-  const bool has_context = type_traits::is_any_object(type) || type == TypeId::function || type_traits::is_all_word(type);
-  if (!has_context || value.w1 == no_node) error::raise(error_id::script::invalid_arg, value);
-  return value.w1;
-}
-
-// bind words context: binds a word, or the words of a block (deeply, in
-// place; a copy with /copy), to the context when it holds them.
-enum class BindRefinement { copy };
-
-Flow native_bind(const int32_t* refinements) {
-  const NodeId target = context_of(*arg(1));
-  Val words = arg(0);
-  if (!cell::is(*words, TypeId::block)) {
-    Cell word = *words;
-    context::bind_word(target, word);
-    return answer(word);
-  }
-  if (used(refinements, BindRefinement::copy)) *words = block::copy(words, true);
-  const bool object_context = context::kind_of(target) == context::Kind::object;
-  context::bind_block(target, series::node_of(*words), series::index_of(*words), object_context);
-  return answer(*words);
-}
-
-// in object word: the word bound to the object, or none.
-Flow native_in(const int32_t*) {
-  const Cell holder = *arg(0);
-  if (!type_traits::is_any_object(cell::type_of(holder)) && !cell::is(holder, TypeId::function))
-    error::raise(error_id::script::invalid_arg, holder);
-  Cell word = *arg(1);
-  if (context::bind_word(holder.w1, word) < 0) return answer(none::make());
-  return answer(word);
-}
-
-// context? word: the object or function whose context the word is bound
-// to; the global context answers as an object.
-Flow native_context_q(const int32_t*) {
-  const NodeId target = arg(0)->w1;
-  if (target == no_node) return answer(none::make());
-  const Cell self = context::self_cell(target);
-  if (type_traits::is_any_object(cell::type_of(self)) || cell::is(self, TypeId::function)) return answer(self);
-  if (target == context::global()) return answer(object::make(target, 0, no_node));
-  return answer(none::make());
-}
-
-// construct spec, construct/with spec prototype, /only.
-enum class ConstructRefinement { with, only };
-
-Flow native_construct(const int32_t* refinements) {
-  std::optional<Val> prototype;
-  if (used(refinements, ConstructRefinement::with)) prototype = refinement_arg(refinements, ConstructRefinement::with);
-  Val result = ArgStack::push(none::make());
-  object::construct(result, arg(0), prototype, used(refinements, ConstructRefinement::only));
-  return answer(*result);
-}
-
-// extend: objects do not grow in place (their fields are fixed when they
-// are made); maps join here when map! exists.
-Flow native_extend(const int32_t*) { error::raise(error_id::internal::not_done); }
-
-Flow native_value_q(const int32_t*) {
-  const Cell word = *arg(0);
-  if (word.w1 == no_node || word.w3 == word::unresolved || !context::has_values(word.w1)) return answer(logic::make(false));
-  return answer(logic::make(!cell::is(*context::get(word), TypeId::unset)));
-}
-
-Flow native_unset(const int32_t*) {
-  const Cell target = *arg(0);
-  const auto clear = [](const Cell& word) {
-    if (word.w1 == no_node || word.w3 == word::unresolved || !context::has_values(word.w1)) return;
-    *context::get(word) = unset::make();
-  };
-  if (cell::is(target, TypeId::block)) {
-    for (uint32_t i = 0; i < block::count(target); ++i) clear(*block::at(target, i));
-  } else {
-    clear(target);
-  }
-  return answer(unset::make());
-}
-
 // ---- case ----
 
 enum class ChangeCaseRefinement { part };
@@ -758,7 +559,7 @@ Flow native_change_case(const int32_t* refinements) {
 // Prints the formed value through the output hooks; a block is reduced
 // first.
 Flow print_value(bool newline) {
-  if (cell::is(*arg(0), TypeId::block)) KIV_PROPAGATE(native_reduce(nullptr));  // the result replaces it
+  if (cell::is(*arg(0), TypeId::block)) KIV_PROPAGATE(reduce_first_argument());  // the result replaces it
   Val out = string::push_new(16);
   mold::form_value(arg(0), out, 1 << 30);
   callbacks::run_first(*out, newline);
@@ -916,28 +717,6 @@ Flow native_set_env(const int32_t*) {
   return answer(*arg(1));
 }
 
-enum class NewLineRefinement { all, skip };
-
-Flow native_new_line(const int32_t* refinements) {
-  const Cell position = *arg(0);
-  const bool on = logic::is_true(*arg(1));
-  const bool all = used(refinements, NewLineRefinement::all);
-  const bool skipping = used(refinements, NewLineRefinement::skip);
-  const uint32_t step =
-      skipping ? static_cast<uint32_t>(std::max(1, cell::get_int32(*refinement_arg(refinements, NewLineRefinement::skip)))) : 1;
-  for (uint32_t i = 0; i < block::count(position); i += step) {
-    Cell& item = *block::at(position, i);
-    item.header = on ? item.header | cell::new_line_flag : item.header & ~cell::new_line_flag;
-    if (!all && !skipping) break;
-  }
-  return answer(position);
-}
-
-Flow native_new_line_q(const int32_t*) {
-  const Cell position = *arg(0);
-  return answer(logic::make(block::count(position) > 0 && cell::has_new_line(*block::at(position, 0))));
-}
-
 // The natives in table order; words without an entry yet are skipped.
 struct NativeSpec {
   std::string_view name;
@@ -966,8 +745,8 @@ const std::array<NativeSpec, 107> table = {{
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default "Specify a default block, if value is not found in cases" case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all "Test all conditions, evaluating the block following each truthy condition")~", native_case},
     {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next "Do next expression only, return it, update block word" position [word!] "Word updated with new block position")~", native_do},
-    {"get", R"~("Returns the value a word refers to" word [any-word! object!] /any "Answer unset for a word without a value, rather than raising an error" /case "Case-sensitive lookup" return: [any-type!])~", native_get},
-    {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object!] value [any-type!] /any "Allow unset values" /case "Case-sensitive lookup" /only "Set every word to the value itself, even a block" /some "Leave alone the words whose value would be none" return: [any-type!])~", native_set},
+    {"get", R"~("Returns the value a word refers to" word [any-word! any-path! object!] /any "Answer unset for a word without a value, rather than raising an error" /case "Case-sensitive lookup" return: [any-type!])~", native_get},
+    {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object! any-path!] value [any-type!] /any "Allow unset values" /case "Case-sensitive lookup" /only "Set every word to the value itself, even a block" /some "Leave alone the words whose value would be none" return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
     {"prin", R"~("Outputs a value" value [any-type!])~", native_prin},
     {"equal?", R"~("Returns TRUE if two values are equal" value1 [any-type!] value2 [any-type!])~", native_compare<CmpOp::equal>},
@@ -980,8 +759,8 @@ const std::array<NativeSpec, 107> table = {{
     {"same?", R"~("Returns TRUE if two values have the same identity" value1 [any-type!] value2 [any-type!])~", native_same_q},
     {"not", R"~("Returns the logical complement of a value (truthy or falsy)" value [any-type!])~", native_not},
     {"type?", R"~("Returns the datatype of a value" value [any-type!] /word "Return a word value, rather than a datatype value")~", native_type_q},
-    {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!])~", native_reduce},
-    {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values")~", native_compose},
+    {"reduce", R"~("Returns a copy of a block, evaluating all expressions" value [any-type!] /into "Put results in out block, instead of creating a new block" out [any-block!])~", native_reduce},
+    {"compose", R"~("Returns a copy of a block, evaluating only parens" value [block!] /deep "Compose nested blocks" /only "Compose nested blocks as blocks containing their values" /into "Put results in out block, instead of creating a new block" out [any-block!])~", native_compose},
     {"stats", R"~("Returns interpreter statistics" /show "Print the memory statistics" /info "Answer the memory statistics block" return: [integer! block!])~", native_stats},
     {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
     {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
@@ -1052,7 +831,7 @@ const std::array<NativeSpec, 107> table = {{
     {"decompress", "", nullptr},
     {"recycle", R"~("Recycles unused memory and returns memory amount still in use" /on /off return: [integer! unset!])~", native_recycle},
     {"transcode", R"~("Translates UTF-8 binary source to values. Returns one or several values in a block" src [binary! string!] /next /one /prescan /scan /part length [integer! binary!] /into dst [block!] /trace callback [function! routine!] return: [block!])~", native_transcode},
-    {"apply", "", nullptr},
+    {"apply", R"~("Apply a function to a reduced block of arguments" func [word! path! any-function!] "Function value or name to apply" args [block!] "Block of arguments, with refinements as /name and a value that switches them" /all "Every argument and refinement in spec order, missing ones none" /safer "Each argument is one value, not evaluated further; arguments of a refinement that is off are skipped")~", native_apply},
 }};
 
 }  // namespace
