@@ -124,12 +124,14 @@ Flow native_now(const int32_t* refinements) {
 }
 
 // The file is opened, as reading it would: one that cannot be read has no
-// size to tell, and neither has a directory. A size past the integer range
-// is answered as a float! rather than cut short.
+// size to tell, and neither has a directory. Opening does not wait (a FIFO
+// with no writer would block), and a path with NUL in it names no file the
+// system can reach. A size past the integer range is answered as a float!
+// rather than cut short.
 Flow native_size_q(const int32_t*) {
   const std::string path = string::to_utf8(*arg(0));
-  if (path.empty() || path.back() == '/') return answer(none::make());
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos) return answer(none::make());
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return answer(none::make());
   struct stat facts {};
   const bool known = ::fstat(fd, &facts) == 0 && !S_ISDIR(facts.st_mode);
