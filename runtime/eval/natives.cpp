@@ -35,6 +35,7 @@
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
+#include "runtime/eval/natives_system.h"
 #include "runtime/eval/natives_words.h"
 #include "runtime/eval/script.h"
 #include "runtime/mold.h"
@@ -764,7 +765,7 @@ const std::array<NativeSpec, 107> table = {{
     {"stats", R"~("Returns interpreter statistics" /show "Print the memory statistics" /info "Answer the memory statistics block" return: [integer! block!])~", native_stats},
     {"bind", R"~("Bind words to a context; returns rebound words" word [block! any-word!] context [any-word! any-object! function!] /copy "Bind a deep copy of the block" return: [block! any-word!])~", native_bind},
     {"in", R"~("Returns the given word bound to the object's context" object [any-object! any-function!] word [any-word! refinement!])~", native_in},
-    {"parse", "", nullptr},
+    {"parse", R"~("Process a series using dialected grammar rules" input [binary! any-block! any-string!] "The series to match" rules [block!] "The grammar to match it with" /case "Tells upper and lower case apart" /part "Matches only so far" length [number! series!] "A count from the input's position, or a position in the input" /trace "Reports each step of the match" callback [function!] return: [logic! block!])~", native_parse},
     {"union", R"~("Returns the union of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::union_>},
     {"intersect", R"~("Returns the intersection of two data sets" set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string! bitset! typeset!])~", native_set_operation<typeset::SetOp::intersect>},
     {"unique", R"~("Returns the data set with duplicates removed" set [block! hash! string!] /case "Case-sensitive comparison" /skip "Treat the series as fixed size records" size [integer!] return: [block! hash! string!])~", native_set_operation<typeset::SetOp::unique>},
@@ -819,16 +820,16 @@ const std::array<NativeSpec, 107> table = {{
     {"context?", R"~("Returns the context to which a word is bound" word [any-word!] return: [object! function! none!])~", native_context_q},
     {"set-env", R"~("Sets the value of an operating system environment variable (for current process)" var [any-string! any-word!] "Variable to set" value [string! none!] "Value to set, or NONE to unset it")~", native_set_env},
     {"get-env", R"~("Returns the value of an OS environment variable (for current process)" var [any-string! any-word!] "Variable to get" return: [string! none!])~", native_get_env},
-    {"list-env", "", nullptr},
-    {"now", "", nullptr},
+    {"list-env", R"~("Returns a map of OS environment variables (for current process)" return: [map!])~", native_list_env},
+    {"now", R"~("Returns date and time" /year "Only the year" /month "Only the month" /day "Only the day of the month" /time "Only the time of day" /zone "Only the offset from UTC" /date "Only the date, without its time" /weekday "Only the day of the week, 1 for Monday" /yearday "Only the day of the year, 1 for the first of January" /precise "With the fraction of the second" /utc "In UTC rather than local time" return: [date! time! integer!])~", native_now},
     {"sign?", R"~("Returns sign of N as 1, 0, or -1 (to use as a multiplier)" number [number! money! time!] return: [integer!])~", native_sign_q},
     {"as", "", nullptr},
-    {"call", "", nullptr},
+    {"call", R"~("Executes a shell command to run another process" cmd [string! file!] "The command line, or a program file" /wait "Waits until the process ends" /show "Shows the process's window" /console "Shares this console with the process" /shell "Runs the command through the shell" /input "Feeds the process's standard input" in [string! file! binary!] /output "Collects the process's standard output" out [string! file! binary!] /error "Collects the process's standard error" err [string! file! binary!] return: [integer!])~", native_call},
     {"zero?", R"~("Returns TRUE if the value is zero" value [number! money! pair! time! char! tuple! any-point!] return: [logic!])~", native_zero_q},
-    {"size?", "", nullptr},
-    {"browse", "", nullptr},
-    {"compress", "", nullptr},
-    {"decompress", "", nullptr},
+    {"size?", R"~("Returns the size of a file content" file [file!] "The file to measure" return: [integer! none!])~", native_size_q},
+    {"browse", R"~("Opens the URL in a web browser or the file in the associated application" url [url! file!] "What to open")~", native_browse},
+    {"compress", R"~("Compresses data" data [any-string! binary!] "Bytes, or text as UTF-8" method [word!] "zlib, deflate or gzip" return: [binary!])~", native_compress},
+    {"decompress", R"~("Decompresses data" data [binary!] "The compressed bytes" method [word!] "zlib, deflate or gzip" /size "The size of the result, when known" sz [integer!] return: [binary!])~", native_decompress},
     {"recycle", R"~("Recycles unused memory and returns memory amount still in use" /on /off return: [integer! unset!])~", native_recycle},
     {"transcode", R"~("Translates UTF-8 binary source to values. Returns one or several values in a block" src [binary! string!] /next /one /prescan /scan /part length [integer! binary!] /into dst [block!] /trace callback [function! routine!] return: [block!])~", native_transcode},
     {"apply", R"~("Apply a function to a reduced block of arguments" func [word! path! any-function!] "Function value or name to apply" args [block!] "Block of arguments, with refinements as /name and a value that switches them" /all "Every argument and refinement in spec order, missing ones none" /safer "Each argument is one value, not evaluated further; arguments of a refinement that is off are skipped")~", native_apply},

@@ -1,8 +1,12 @@
 #include "runtime/eval/random.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <unistd.h>
 
 #include <cerrno>
+
+#include "runtime/core/error_raise.h"
 
 namespace kiv::random {
 namespace {
@@ -23,6 +27,31 @@ void regenerate() {
     g_state[i] = g_state[(i + middle) % state_size] ^ (y >> 1) ^ ((y & 1) ? matrix : 0);
   }
   g_index = 0;
+}
+
+// Reads `length` bytes from `read_some` (a function like read(2)), retrying
+// after an interruption. False when the source fails or runs dry.
+template <class Reader>
+bool read_all(unsigned char* out, size_t length, Reader read_some) {
+  size_t got = 0;
+  while (got < length) {
+    const ssize_t n = read_some(out + got, length - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The kernel's secure source: getrandom(2), or /dev/urandom where that call
+// is missing. Never a partial or made-up value: false when neither serves.
+bool secure_bytes(unsigned char* out, size_t length) {
+  if (read_all(out, length, [](unsigned char* at, size_t n) { return ::getrandom(at, n, 0); })) return true;
+  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool read = read_all(out, length, [fd](unsigned char* at, size_t n) { return ::read(fd, at, n); });
+  ::close(fd);
+  return read;
 }
 
 }  // namespace
@@ -49,15 +78,7 @@ uint32_t mt_next() {
 uint32_t crypt_next() {
   uint32_t bits = 0;
   auto* out = reinterpret_cast<unsigned char*>(&bits);
-  size_t got = 0;
-  while (got < sizeof bits) {
-    const ssize_t n = ::getrandom(out + got, sizeof bits - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;  // no secure source: what was read so far
-    }
-    got += static_cast<size_t>(n);
-  }
+  if (!secure_bytes(out, sizeof bits)) error::raise(error_id::internal::feature_na);
   return bits & lower_mask;
 }
 

@@ -9,7 +9,8 @@ namespace kiv::random {
 void init();
 void mt_seed(uint32_t seed);
 uint32_t mt_next();
-// 31 random bits from the system's secure source.
+// 31 random bits from the system's secure source; raises
+// internal/feature-na when the system has none to give.
 uint32_t crypt_next();
 // 31 random bits, secure or from the generator (top bit cleared).
 uint32_t next31(bool secure);

@@ -1,0 +1,28 @@
+// The natives that talk to the system: the clock, the environment, files
+// and processes, and the front ends of parse and compression, which check
+// their arguments here and hand the work to engines of their own.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/eval/flow.h"
+
+namespace kiv::natives {
+
+// list-env: the environment as a map! of names to values.
+Flow native_list_env(const int32_t* refinements);
+// now with its ten refinements: the date, the time or one field of them.
+Flow native_now(const int32_t* refinements);
+// size? file: the size of a file in bytes, none for a directory.
+Flow native_size_q(const int32_t* refinements);
+// browse url-or-file: opens it with the desktop's default application.
+Flow native_browse(const int32_t* refinements);
+// parse input rules /case /part length /trace callback.
+Flow native_parse(const int32_t* refinements);
+// compress data method; decompress data method /size sz.
+Flow native_compress(const int32_t* refinements);
+Flow native_decompress(const int32_t* refinements);
+// call cmd with its seven refinements: runs another process.
+Flow native_call(const int32_t* refinements);
+
+}  // namespace kiv::natives
