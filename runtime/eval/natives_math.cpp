@@ -1,0 +1,367 @@
+#include "runtime/eval/natives_math.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <string_view>
+
+#include "runtime/base_encoding.h"
+#include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/type_traits.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series_type.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/compare.h"
+#include "runtime/eval/native_args.h"
+#include "runtime/os.h"
+#include "runtime/unicode.h"
+
+namespace kiv::natives {
+namespace {
+
+using native_args::answer;
+using native_args::arg;
+using native_args::refinement_arg;
+using native_args::used;
+
+constexpr double pi = std::numbers::pi;
+constexpr double double_epsilon = 2.220446049250313e-16;
+
+// An integer!, float! or percent! argument as a double (a percent as its
+// fraction: 50% is 0.5).
+double number_of(const Cell& value) {
+  return cell::is(value, TypeId::integer) ? static_cast<double>(integer::get(value)) : cell::get_double(value);
+}
+
+Flow answer_float(double number) { return answer(float_::make(number)); }
+
+// ---- max and min ----
+
+bool is_plain_number(const Cell& value) { return type_traits::is_number(cell::type_of(value)); }
+
+bool is_nan(const Cell& value) {
+  return (cell::is(value, TypeId::float_) || cell::is(value, TypeId::percent)) && std::isnan(cell::get_double(value));
+}
+
+// Between two numbers a NaN wins. Otherwise the values are ordered by
+// lesser?, so on a tie max answers its first argument and min its second.
+// (Pairs, points and tuples, compared component by component, join here
+// with their datatypes.)
+Flow max_min(bool max) {
+  const Cell first = *arg(0);
+  const Cell second = *arg(1);
+  if (is_plain_number(first) && is_plain_number(second)) {
+    if (is_nan(first)) return answer(first);
+    if (is_nan(second)) return answer(second);
+  }
+  const bool first_lesser = compare::test(first, second, CmpOp::lesser);
+  if (max) return answer(first_lesser ? second : first);
+  return answer(first_lesser ? first : second);
+}
+
+// ---- trigonometry ----
+
+// Which function an angle in degrees is reduced for: each folds the angle
+// into the range where its function is most exact, keeping its value.
+enum class Fold { tangent, cosine, sine };
+
+// Degrees to radians: the angle is first brought into -180..180, then
+// folded into -90..90 where the function allows it (tangent has period
+// 180, sine is symmetric about 90; cosine is left as it is). So sine 180
+// is exactly 0.0.
+double degrees_to_radians(double angle, Fold fold) {
+  double x = std::fmod(angle, 360.0);
+  if (x > 180.0 || x < -180.0) x += x >= 0.0 ? -360.0 : 360.0;
+  if (x > 90.0 || x < -90.0) {
+    switch (fold) {
+      case Fold::tangent: x += x >= 0.0 ? -180.0 : 180.0; break;
+      case Fold::sine: x = x >= 0.0 ? 180.0 - x : -180.0 - x; break;
+      case Fold::cosine: break;
+    }
+  }
+  return x * pi / 180.0;
+}
+
+enum class TrigRefinement { radians };
+
+// The angle argument in radians.
+double angle_arg(const int32_t* refinements, Fold fold) {
+  const double angle = number_of(*arg(0));
+  return used(refinements, TrigRefinement::radians) ? angle : degrees_to_radians(angle, fold);
+}
+
+// A result closer to zero than the double epsilon is the rounding error of
+// an exact zero (cosine 90): it is answered as 0.0.
+Flow answer_snapped(double number) { return answer_float(std::fabs(number) < double_epsilon ? 0.0 : number); }
+
+// An angle in radians, given in degrees unless radians were asked for.
+Flow answer_angle(const int32_t* refinements, double radians) {
+  return answer_float(used(refinements, TrigRefinement::radians) ? radians : radians * 180.0 / pi);
+}
+
+// ---- conversions ----
+
+// The code points of a string from its index.
+std::u32string code_points(const Cell& value) {
+  const NodeId node = series::node_of(value);
+  const uint32_t tail = memory::buffer(node)->length();
+  std::u32string text;
+  for (uint32_t i = series_type::head(value); i < tail; ++i) text += static_cast<char32_t>(string::char_at(node, i));
+  return text;
+}
+
+// Appends code points to a string. May collect.
+void append_code_points(Val out, std::u32string_view text) {
+  for (const char32_t c : text) string::append_char(out, c);
+}
+
+// A new string! of ASCII text.
+Cell new_ascii_string(std::string_view text) {
+  Val out = string::push_new(static_cast<uint32_t>(text.size()));
+  string::append_latin1(out, text);
+  const Cell result = *out;
+  stack::pop(1);
+  return result;
+}
+
+int hex_value(char32_t c) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+  return -1;
+}
+
+// The byte of a well-formed %XX escape at `i`, or -1.
+int escape_at(std::u32string_view text, size_t i) {
+  if (i + 2 >= text.size() || text[i] != '%') return -1;
+  const int high = hex_value(text[i + 1]);
+  const int low = hex_value(text[i + 2]);
+  return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+// Bytes in the UTF-8 sequence that `lead` starts (1 for any other byte).
+size_t utf8_sequence_length(int lead) { return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
+
+// Percent-decoding: an escape gives a byte, and the escapes of a UTF-8
+// sequence together give its one code point. An escape that does not
+// complete a well-formed sequence stands for itself (%E9 alone is U+00E9),
+// and text that is not an escape, a lone "%" included, is kept as it is.
+std::u32string percent_decode(std::u32string_view text) {
+  std::u32string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const int byte = escape_at(text, i);
+    if (byte < 0) {
+      out += text[i++];
+      continue;
+    }
+    const size_t need = utf8_sequence_length(byte);
+    std::string bytes(1, static_cast<char>(byte));
+    size_t next = i + 3;
+    for (int more; bytes.size() < need && (more = escape_at(text, next)) >= 0; next += 3)
+      bytes += static_cast<char>(more);
+    uint32_t code_point = 0;
+    if (need > 1 && unicode::decode_utf8_strict(bytes, code_point) == static_cast<int>(need)) {
+      out += static_cast<char32_t>(code_point);
+      i = next;
+    } else {
+      out += static_cast<char32_t>(byte);
+      i += 3;
+    }
+  }
+  return out;
+}
+
+// The ASCII characters that percent-encoding keeps: the unreserved set
+// (enhex of a string!) or the wider set that a URL may hold (enhex of the
+// other string types).
+bool keeps(unsigned char c, bool url_set) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+  const std::string_view kept = url_set ? "-._~!#$&'()*+,/:=?@" : "-._~";
+  return c != 0 && kept.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+std::string percent_encode(std::string_view utf8, bool url_set) {
+  constexpr std::string_view hex = "0123456789ABCDEF";
+  std::string out;
+  for (const char byte : utf8) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (keeps(c, url_set)) {
+      out += byte;
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The two classes of series that `as` converts within: the block types
+// that share the block layout, and the string types.
+enum class SeriesClass { none, block, string };
+
+SeriesClass class_of(TypeId type) {
+  switch (type) {
+    case TypeId::block:
+    case TypeId::paren:
+    case TypeId::path:
+    case TypeId::lit_path:
+    case TypeId::set_path:
+    case TypeId::get_path: return SeriesClass::block;
+    default:
+      // file! and url! join once their datatypes are there.
+      if (type_traits::is_any_string(type) && datatype::is_registered(type)) return SeriesClass::string;
+      return SeriesClass::none;
+  }
+}
+
+}  // namespace
+
+Flow native_max(const int32_t*) { return max_min(true); }
+Flow native_min(const int32_t*) { return max_min(false); }
+
+enum class ShiftRefinement { left, logical };
+
+// A negative count shifts by 0; a count above 31 shifts every bit out.
+Flow native_shift(const int32_t* refinements) {
+  const int32_t value = integer::get(*arg(0));
+  const int32_t bits = std::max(0, integer::get(*arg(1)));
+  const auto bits_of_value = static_cast<uint32_t>(value);
+  int32_t result;
+  if (used(refinements, ShiftRefinement::left)) {
+    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value << bits);
+  } else if (used(refinements, ShiftRefinement::logical)) {
+    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value >> bits);
+  } else {
+    result = bits > 31 ? (value < 0 ? -1 : 0) : value >> bits;
+  }
+  return answer(integer::make(result));
+}
+
+enum class ToHexRefinement { size };
+
+// Eight upper-case hexadecimal digits (two's complement), or the last N of
+// them with /size N.
+Flow native_to_hex(const int32_t* refinements) {
+  constexpr std::string_view hex = "0123456789ABCDEF";
+  const auto value = static_cast<uint32_t>(integer::get(*arg(0)));
+  char digits[8];
+  for (int i = 0; i < 8; ++i) digits[7 - i] = hex[(value >> (4 * i)) & 15];
+  int32_t count = 8;
+  if (used(refinements, ToHexRefinement::size)) {
+    const Cell size = *refinement_arg(refinements, ToHexRefinement::size);
+    if (integer::get(size) < 1) error::raise(error_id::script::invalid_arg, size);
+    count = std::min(count, integer::get(size));
+  }
+  return answer(word::make_issue(std::string_view(digits + 8 - count, static_cast<size_t>(count))));
+}
+
+Flow native_sine(const int32_t* refinements) { return answer_snapped(std::sin(angle_arg(refinements, Fold::sine))); }
+
+Flow native_cosine(const int32_t* refinements) {
+  return answer_snapped(std::cos(angle_arg(refinements, Fold::cosine)));
+}
+
+// At exactly a right angle the tangent is infinite, with the angle's sign.
+Flow native_tangent(const int32_t* refinements) {
+  const double radians = angle_arg(refinements, Fold::tangent);
+  if (radians == pi / 2) return answer_float(INFINITY);
+  if (radians == -pi / 2) return answer_float(-INFINITY);
+  return answer_float(std::tan(radians));
+}
+
+Flow native_arcsine(const int32_t* refinements) {
+  return answer_angle(refinements, std::asin(number_of(*arg(0))));
+}
+
+Flow native_arccosine(const int32_t* refinements) {
+  return answer_angle(refinements, std::acos(number_of(*arg(0))));
+}
+
+Flow native_arctangent(const int32_t* refinements) {
+  return answer_angle(refinements, std::atan(number_of(*arg(0))));
+}
+
+// The angle of the point (x, y): the arguments come y first.
+Flow native_arctangent2(const int32_t* refinements) {
+  return answer_angle(refinements, std::atan2(number_of(*arg(0)), number_of(*arg(1))));
+}
+
+// The logarithms of zero and of negative numbers are what the C library
+// gives (-infinity, NaN): no error.
+Flow native_log_2(const int32_t*) { return answer_float(std::log(number_of(*arg(0))) / 0.6931471805599453); }
+Flow native_log_10(const int32_t*) { return answer_float(std::log10(number_of(*arg(0)))); }
+Flow native_log_e(const int32_t*) { return answer_float(std::log(number_of(*arg(0)))); }
+Flow native_exp(const int32_t*) { return answer_float(std::pow(2.718281828459045, number_of(*arg(0)))); }
+Flow native_square_root(const int32_t*) { return answer_float(std::sqrt(number_of(*arg(0)))); }
+
+// The same series (buffer and index) under another type of its class; the
+// type is given as a datatype or by a value of it.
+Flow native_as(const int32_t*) {
+  const Cell type = *arg(0);
+  const Cell series = *arg(1);
+  const TypeId target = cell::is(type, TypeId::datatype) ? datatype::get(type) : cell::type_of(type);
+  const TypeId source = cell::type_of(series);
+  const SeriesClass target_class = class_of(target);
+  if (target_class == SeriesClass::none || target_class != class_of(source))
+    error::raise(error_id::script::not_same_class, datatype::make(target), datatype::make(source));
+  Cell result = series;
+  return answer(cell::set_type(result, target));
+}
+
+Flow native_dehex(const int32_t*) {
+  const std::u32string text = percent_decode(code_points(*arg(0)));
+  Val out = string::push_new(static_cast<uint32_t>(text.size()));
+  append_code_points(out, text);
+  return answer(*out);
+}
+
+Flow native_enhex(const int32_t*) {
+  const Cell value = *arg(0);
+  return answer(new_ascii_string(percent_encode(unicode::to_utf8(value), !cell::is(value, TypeId::string))));
+}
+
+enum class EnbaseRefinement { base };
+
+// The UTF-8 bytes of a string from its index, in base 64 or the base
+// given. (binary! values, encoded from their own bytes, join with their
+// datatype.)
+Flow native_enbase(const int32_t* refinements) {
+  const Cell value = *arg(0);
+  if (!cell::is(value, TypeId::string)) check::raise_expect_arg(value, 0);
+  int32_t base = 64;
+  if (used(refinements, EnbaseRefinement::base)) {
+    const Cell given = *refinement_arg(refinements, EnbaseRefinement::base);
+    base = integer::get(given);
+    if (!base_encoding::is_supported(base)) error::raise(error_id::script::invalid_arg, given);
+  }
+  const std::string bytes = unicode::to_utf8(value);
+  if (!base_encoding::encoded_size(base, bytes.size())) error::raise(error_id::script::too_long);
+  return answer(new_ascii_string(base_encoding::encode(base, bytes)));
+}
+
+enum class ToLocalFileRefinement { full };
+
+// Paths are POSIX paths on this system, so the local form is the path's own
+// text; /full puts the current directory in front of a relative path.
+Flow native_to_local_file(const int32_t* refinements) {
+  const std::u32string path = code_points(*arg(0));
+  Val out = string::push_new(static_cast<uint32_t>(path.size()));
+  if (used(refinements, ToLocalFileRefinement::full) && (path.empty() || path[0] != '/')) {
+    std::string directory = os::current_dir();
+    if (!directory.empty() && directory.back() != '/') directory += '/';
+    string::append_utf8(out, directory);
+  }
+  append_code_points(out, path);
+  return answer(*out);
+}
+
+}  // namespace kiv::natives
