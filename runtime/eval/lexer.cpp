@@ -14,6 +14,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -2296,12 +2297,7 @@ void Lexer::load_binary(bool build) {
   }
   if (!build) return;
   const uint32_t slot = emit(unset::make());
-  const auto count = static_cast<uint32_t>(bytes_.size());
-  const NodeId node = memory::new_series(std::max(count, 1u), 1);
-  SeriesBuf* buffer = memory::buffer(node);
-  std::memcpy(buffer->head_ptr(), bytes_.data(), count);
-  buffer->tail = buffer->head + count;
-  set(slot, series::make(TypeId::binary, node));
+  set(slot, binary::make(bytes_));
 }
 
 void Lexer::load_construct(bool build) {

@@ -13,6 +13,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -72,11 +73,7 @@ std::string bytes_of(const Cell& value) {
   switch (cell::type_of(value)) {
     case TypeId::string: return string::to_utf8(value);
     case TypeId::file: return script::read_file(string::to_utf8(value));
-    case TypeId::binary: {
-      const SeriesBuf* buf = memory::buffer(series::node_of(value));
-      const uint32_t from = std::min(series::index_of(value), buf->length());
-      return std::string(reinterpret_cast<const char*>(buf->head_ptr()) + from, buf->length() - from);
-    }
+    case TypeId::binary: return binary::bytes_from_index(value);
     default: error::raise(error_id::script::invalid_arg, value);
   }
 }
@@ -85,12 +82,7 @@ checksum::Bytes view(const std::string& bytes) { return {reinterpret_cast<const 
 
 // A new binary! holding the digest. May collect.
 Cell make_binary(checksum::Bytes bytes) {
-  const auto count = static_cast<uint32_t>(bytes.size());
-  const NodeId node = memory::new_series(std::max(count, 1u), 1);
-  SeriesBuf* buffer = memory::buffer(node);
-  std::memcpy(buffer->head_ptr(), bytes.data(), count);
-  buffer->tail = buffer->head + count;
-  return series::make(TypeId::binary, node);
+  return binary::make(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 Flow answer_digest(const std::optional<checksum::Digest>& digest, const Cell& method) {

@@ -12,6 +12,8 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -334,16 +336,22 @@ enum class EnbaseRefinement { base };
 // The UTF-8 bytes of a string from its index, in base 64 or the base
 // given. (binary! values, encoded from their own bytes, join with their
 // datatype.)
+// The base of enbase and debase: 64 unless /base gives another one of
+// the four.
+template <class Refinement>
+int32_t base_of(const int32_t* refinements, Refinement which) {
+  if (!used(refinements, which)) return 64;
+  const Cell given = *refinement_arg(refinements, which);
+  const int32_t base = integer::get(given);
+  if (!base_encoding::is_supported(base)) error::raise(error_id::script::invalid_arg, given);
+  return base;
+}
+
 Flow native_enbase(const int32_t* refinements) {
   const Cell value = *arg(0);
-  if (!cell::is(value, TypeId::string)) check::raise_expect_arg(value, 0);
-  int32_t base = 64;
-  if (used(refinements, EnbaseRefinement::base)) {
-    const Cell given = *refinement_arg(refinements, EnbaseRefinement::base);
-    base = integer::get(given);
-    if (!base_encoding::is_supported(base)) error::raise(error_id::script::invalid_arg, given);
-  }
-  const std::string bytes = unicode::to_utf8(value);
+  const int32_t base = base_of(refinements, EnbaseRefinement::base);
+  // A string is encoded as UTF-8; a binary as its bytes from its index.
+  const std::string bytes = cell::is(value, TypeId::binary) ? binary::bytes_from_index(value) : unicode::to_utf8(value);
   if (!base_encoding::encoded_size(base, bytes.size())) error::raise(error_id::script::too_long);
   return answer(new_ascii_string(base_encoding::encode(base, bytes)));
 }
@@ -352,6 +360,17 @@ enum class ToLocalFileRefinement { full };
 
 // Paths are POSIX paths on this system, so the local form is the path's own
 // text; /full puts the current directory in front of a relative path.
+enum class DebaseRefinement { base };
+
+// The bytes a string encodes in base 64 (or the /base given), as a new
+// binary!; none when the text is not valid in that base.
+Flow native_debase(const int32_t* refinements) {
+  const int32_t base = base_of(refinements, DebaseRefinement::base);
+  const std::optional<std::string> bytes = base_encoding::decode(base, code_points(*arg(0)));
+  if (!bytes) return answer(none::make());
+  return answer(binary::make(*bytes));
+}
+
 Flow native_to_local_file(const int32_t* refinements) {
   const std::u32string path = code_points(*arg(0));
   Val out = string::push_new(static_cast<uint32_t>(path.size()));

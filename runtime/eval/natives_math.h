@@ -32,6 +32,7 @@ Flow native_as(const int32_t* refinements);
 Flow native_dehex(const int32_t* refinements);
 Flow native_enhex(const int32_t* refinements);
 Flow native_enbase(const int32_t* refinements);
+Flow native_debase(const int32_t* refinements);
 Flow native_to_local_file(const int32_t* refinements);
 
 }  // namespace kiv::natives
