@@ -502,6 +502,22 @@ void push_unused_refinements(NodeId cache, uint32_t from) {
   }
 }
 
+// Runs a call whose arguments are in its window: a native's or action's
+// entry with its refinement table, or a function's or routine's body once
+// its locals are pushed (the /local flag, then none for each local).
+[[gnu::always_inline]] inline Flow run_with_arguments(const Cell& callable, TypeId type, const int32_t* refs, uint32_t locals) {
+  if (type != TypeId::function && type != TypeId::routine) {
+    const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
+    return entry(refs);
+  }
+  if (locals > 0) {
+    ArgStack::push(logic::make(false));
+    for (uint32_t i = 1; i < locals; ++i) ArgStack::push(none::make());
+  }
+  if (type == TypeId::routine) return routine::body_of(callable)();
+  return eval_function_body(callable);
+}
+
 // Fetches the arguments of a call into the window of its (already pushed)
 // frame and runs the callable; its result is left in the frame's base.
 Flow fetch_and_run(const Call& call, Code& code) {
@@ -544,16 +560,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
     for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
-  if (!is_function) {
-    const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
-    return entry(refs);
-  }
-  if (shape.locals > 0) {
-    ArgStack::push(logic::make(false));
-    for (uint32_t i = 1; i < shape.locals; ++i) ArgStack::push(none::make());
-  }
-  if (is_routine) return routine::body_of(callable)();
-  return eval_function_body(callable);
+  return run_with_arguments(callable, type, refs, shape.locals);
 }
 
 Flow call_value(const Call& call, Code& code, Into into) {
@@ -779,16 +786,7 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   // the block names.
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
-  if (!is_function) {
-    const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
-    return entry(refs);
-  }
-  if (shape.locals > 0) {
-    ArgStack::push(logic::make(false));
-    for (uint32_t i = 1; i < shape.locals; ++i) ArgStack::push(none::make());
-  }
-  if (is_routine) return routine::body_of(callable)();
-  return eval_function_body(callable);
+  return run_with_arguments(callable, type, refs, shape.locals);
 }
 
 // Where an error is raised: the word naming the running call, the
