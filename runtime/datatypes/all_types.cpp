@@ -1,5 +1,6 @@
 #include "runtime/datatypes/all_types.h"
 
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
@@ -19,6 +20,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -52,7 +54,8 @@ void register_all() {
   word::register_issue();
   // url!, file!
   object::register_types();
-  // bitset!, triple!
+  bitset::register_types();
+  triple::register_types();
   float_::register_types();
   typeset::register_types();
   error_value::register_types();

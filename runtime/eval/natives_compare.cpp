@@ -5,6 +5,7 @@
 #include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -163,8 +164,10 @@ Flow native_set_operation(const int32_t* refinements) {
   if (first == TypeId::string)
     return answer(string::set_operation(arg(0), second_set, text_op(op), case_sensitive, record_size));
   if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *second_set, op));
-  // bitset! and date! have not landed: until they do, they are of a wrong
-  // type here like any other.
+  // Bits have no records and no case: /skip and /case change nothing.
+  if (first == TypeId::bitset) return answer(bitset::set_operation(arg(0), second_set, op));
+  // date! has not landed: until it does, it is of a wrong type here like
+  // any other.
   check::raise_expect_arg(*arg(0), 0);
 }
 
@@ -174,8 +177,9 @@ template Flow native_set_operation<typeset::SetOp::intersect>(const int32_t*);
 template Flow native_set_operation<typeset::SetOp::exclude>(const int32_t*);
 template Flow native_set_operation<typeset::SetOp::difference>(const int32_t*);
 
-// bitset! has not landed, so no argument is a bitset yet: every value is
-// of a wrong type.
-Flow native_complement_q(const int32_t*) { check::raise_expect_arg(*arg(0), 0); }
+Flow native_complement_q(const int32_t*) {
+  if (!cell::is(*arg(0), TypeId::bitset)) check::raise_expect_arg(*arg(0), 0);
+  return answer(logic::make(bitset::is_negated(*arg(0))));
+}
 
 }  // namespace kiv::natives
