@@ -1,4 +1,5 @@
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_sort.h"
 
 #include <algorithm>
 #include <cstring>
@@ -457,6 +458,7 @@ ActionSlots block_slots() {
           .poke = inherit,
           .remove = inherit,
           .reverse = inherit,
+          .sort = sort,
           .skip = inherit,
           .swap = swap,
           .tail = inherit,
