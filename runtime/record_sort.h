@@ -29,19 +29,14 @@ inline constexpr size_t kInsertionLimit = 7;
 // A run of the merge sort shorter than this is extended by insertion.
 inline constexpr size_t kMinRun = 24;
 
-// Insertion sort of [low, high): each record moves left past every record
-// that goes after it, so equal records keep their order.
+// Insertion sort of [low, high), of which [low, sorted_end) is in order:
+// each record moves left past every record that goes after it, so equal
+// records keep their order. It moves by swaps, so that the array holds
+// every record whenever the comparator may throw.
 template <class Order>
 void insertion(std::span<uint32_t> items, size_t low, size_t sorted_end, size_t high, Order& order) {
-  for (size_t i = std::max(sorted_end, low + 1); i < high; ++i) {
-    const uint32_t x = items[i];
-    size_t j = i;
-    while (j > low && order(items[j - 1], x) > 0) {
-      items[j] = items[j - 1];
-      --j;
-    }
-    items[j] = x;
-  }
+  for (size_t i = std::max(sorted_end, low + 1); i < high; ++i)
+    for (size_t j = i; j > low && order(items[j - 1], items[j]) > 0; --j) std::swap(items[j - 1], items[j]);
 }
 
 // The end of the maximal run that starts at `start`, after reversing it
