@@ -1,17 +1,18 @@
 // The two sorts behind the sort action: a stable natural merge sort
-// (Powersort merge policy) and an in-place unstable three-way quicksort.
+// (Powersort merge policy) and an in-place unstable quicksort.
 //
-// Both sort a permutation: `items` holds record numbers, and the caller's
-// comparator `order(a, b)` answers above 0 when record a goes after record
-// b, 0 when they are equal and below 0 otherwise. Sorting numbers rather
-// than the records themselves lets the comparator run Kiv code (which may
-// collect and move buffers) and find its records again on every call.
+// Both sort an array of values of a copyable type T: the records
+// themselves when comparing them runs no Kiv code, or record numbers, so
+// that a comparator that runs Kiv code (which may collect and move
+// buffers) finds its records again on every call. The comparator
+// `order(a, b)` answers above 0 when a goes after b, 0 when they are equal
+// and below 0 otherwise.
 //
 // Whatever the comparator answers, even when it contradicts itself, the
 // sorts read and write only inside `items` and their own scratch, and
-// `items` stays a permutation; an exception thrown by the comparator
-// leaves `items` a permutation as well (merges copy back before they
-// return or unwind).
+// `items` keeps every value it held; so it does when the comparator throws
+// (merges copy their scratch back while unwinding, and everything else
+// moves values by swaps).
 #pragma once
 
 #include <algorithm>
@@ -33,8 +34,8 @@ inline constexpr size_t kMinRun = 24;
 // each record moves left past every record that goes after it, so equal
 // records keep their order. It moves by swaps, so that the array holds
 // every record whenever the comparator may throw.
-template <class Order>
-void insertion(std::span<uint32_t> items, size_t low, size_t sorted_end, size_t high, Order& order) {
+template <class T, class Order>
+void insertion(std::span<T> items, size_t low, size_t sorted_end, size_t high, Order& order) {
   for (size_t i = std::max(sorted_end, low + 1); i < high; ++i)
     for (size_t j = i; j > low && order(items[j - 1], items[j]) > 0; --j) std::swap(items[j - 1], items[j]);
 }
@@ -42,8 +43,8 @@ void insertion(std::span<uint32_t> items, size_t low, size_t sorted_end, size_t 
 // The end of the maximal run that starts at `start`, after reversing it
 // when it was strictly descending. Equal neighbours never extend a
 // descending run, which keeps the merge sort stable.
-template <class Order>
-size_t find_run(std::span<uint32_t> items, size_t start, Order& order) {
+template <class T, class Order>
+size_t find_run(std::span<T> items, size_t start, Order& order) {
   const size_t n = items.size();
   size_t end = start + 1;
   if (end >= n) return n;
@@ -60,8 +61,8 @@ size_t find_run(std::span<uint32_t> items, size_t start, Order& order) {
 
 // A run from `start`, extended to kMinRun records (or the end) by
 // insertion.
-template <class Order>
-size_t next_run(std::span<uint32_t> items, size_t start, Order& order) {
+template <class T, class Order>
+size_t next_run(std::span<T> items, size_t start, Order& order) {
   const size_t end = find_run(items, start, order);
   const size_t wanted = std::min(items.size(), start + kMinRun);
   if (end >= wanted) return end;
@@ -69,22 +70,13 @@ size_t next_run(std::span<uint32_t> items, size_t start, Order& order) {
   return wanted;
 }
 
-// Copies a scratch range back into `items` when it goes out of scope, so a
-// comparator that throws mid-merge still leaves a permutation behind.
-struct PendingCopy {
-  uint32_t* from;
-  uint32_t* from_end;
-  uint32_t* to;
-  ~PendingCopy() { std::copy(from, from_end, to); }
-};
-
 // Merges the sorted neighbours [start, middle) and [middle, end) stably,
 // through `scratch` (at least the shorter run's length).
-template <class Order>
-void merge(std::span<uint32_t> items, size_t start, size_t middle, size_t end, std::vector<uint32_t>& scratch,
+template <class T, class Order>
+void merge(std::span<T> items, size_t start, size_t middle, size_t end, std::vector<T>& scratch,
            Order& order) {
-  uint32_t* const a = items.data();
-  uint32_t* const s = scratch.data();
+  T* const a = items.data();
+  T* const s = scratch.data();
   if (end - middle < middle - start) {
     // The right run in the scratch; fill from the back.
     const size_t right = end - middle;
@@ -94,8 +86,8 @@ void merge(std::span<uint32_t> items, size_t start, size_t middle, size_t end, s
     size_t k = end;
     // The rest of the scratch belongs just after the left records left.
     struct Tail {
-      uint32_t* s;
-      uint32_t* a;
+      T* s;
+      T* a;
       size_t& i;
       size_t& j;
       ~Tail() { std::copy(s, s + j, a + i); }
@@ -113,11 +105,11 @@ void merge(std::span<uint32_t> items, size_t start, size_t middle, size_t end, s
     size_t j = middle;  // next right record
     size_t k = start;
     struct Tail {
-      uint32_t* s;
+      T* s;
       size_t left;
       size_t& i;
       size_t& k;
-      uint32_t* a;
+      T* a;
       ~Tail() { std::copy(s + i, s + left, a + k); }
     } tail{s, left, i, k, a};
     while (i < left && j < end) {
@@ -150,8 +142,8 @@ inline uint32_t boundary_power(size_t a, size_t b, size_t c, size_t n) {
 
 // ---- the quicksort ----
 
-template <class Order>
-void sift_down(std::span<uint32_t> items, size_t low, size_t root, size_t count, Order& order) {
+template <class T, class Order>
+void sift_down(std::span<T> items, size_t low, size_t root, size_t count, Order& order) {
   for (;;) {
     size_t child = 2 * root + 1;
     if (child >= count) return;
@@ -163,8 +155,8 @@ void sift_down(std::span<uint32_t> items, size_t low, size_t root, size_t count,
 }
 
 // The fallback when the quicksort keeps choosing poor pivots.
-template <class Order>
-void heap_sort(std::span<uint32_t> items, size_t low, size_t high, Order& order) {
+template <class T, class Order>
+void heap_sort(std::span<T> items, size_t low, size_t high, Order& order) {
   const size_t count = high - low;
   for (size_t i = count / 2; i-- > 0;) sift_down(items, low, i, count, order);
   for (size_t end = count; end > 1; --end) {
@@ -174,15 +166,15 @@ void heap_sort(std::span<uint32_t> items, size_t low, size_t high, Order& order)
 }
 
 // The position among x, y, z holding the middle record.
-template <class Order>
-size_t median_of_three(std::span<uint32_t> items, size_t x, size_t y, size_t z, Order& order) {
+template <class T, class Order>
+size_t median_of_three(std::span<T> items, size_t x, size_t y, size_t z, Order& order) {
   if (order(items[x], items[y]) > 0) std::swap(x, y);
   if (order(items[y], items[z]) <= 0) return y;
   return order(items[x], items[z]) > 0 ? x : z;
 }
 
-template <class Order>
-size_t choose_pivot(std::span<uint32_t> items, size_t low, size_t high, Order& order) {
+template <class T, class Order>
+size_t choose_pivot(std::span<T> items, size_t low, size_t high, Order& order) {
   const size_t n = high - low;
   const size_t mid = low + n / 2;
   if (n < 64) return median_of_three(items, low, mid, high - 1, order);
@@ -193,37 +185,68 @@ size_t choose_pivot(std::span<uint32_t> items, size_t low, size_t high, Order& o
                          median_of_three(items, high - 1 - 2 * step, high - 1 - step, high - 1, order), order);
 }
 
-// Sorts [low, high). Three-way partitioning gathers the records equal to
-// the pivot in the middle, so many equal keys cost nothing extra; the
-// smaller side recurses and the larger one loops, which bounds the depth.
-template <class Order>
-void quick(std::span<uint32_t> items, size_t low, size_t high, uint32_t budget, Order& order) {
+// Splits [low, high) around the pivot at `low`: the records before it
+// go before the pivot, the others after. Answers the pivot's new place.
+template <class T, class Order>
+size_t partition_right(std::span<T> items, size_t low, size_t high, Order& order) {
+  const T pivot = items[low];
+  size_t i = low + 1;
+  size_t j = high - 1;
+  for (;;) {
+    while (i <= j && order(items[i], pivot) < 0) ++i;
+    while (i <= j && order(items[j], pivot) >= 0) --j;
+    if (i >= j) break;
+    std::swap(items[i++], items[j--]);
+  }
+  std::swap(items[low], items[i - 1]);
+  return i - 1;
+}
+
+// Splits [low, high) into the records that do not go after the pivot at
+// `low` and those that do; answers where the second group starts. Used
+// when the pivot equals the record before the range, which goes before
+// every record of the range: the first group is then all equal records,
+// already in their place.
+template <class T, class Order>
+size_t partition_left(std::span<T> items, size_t low, size_t high, Order& order) {
+  const T pivot = items[low];
+  size_t i = low + 1;
+  size_t j = high - 1;
+  for (;;) {
+    while (i <= j && order(items[j], pivot) > 0) --j;
+    while (i <= j && order(items[i], pivot) <= 0) ++i;
+    if (i >= j) break;
+    std::swap(items[i++], items[j--]);
+  }
+  std::swap(items[low], items[i - 1]);
+  return i;
+}
+
+// Sorts [low, high). Unless the range starts the array (`leftmost`), the
+// record before it goes before all of its records; a pivot equal to that
+// record gathers every record equal to it at once, so many equal keys
+// cost little. The smaller side recurses and the larger one loops, which
+// bounds the depth; a run of poor pivots hands over to the heap sort.
+template <class T, class Order>
+void quick(std::span<T> items, size_t low, size_t high, uint32_t budget, bool leftmost, Order& order) {
   while (high - low > kInsertionLimit) {
     if (budget-- == 0) {
       heap_sort(items, low, high, order);
       return;
     }
     std::swap(items[low], items[choose_pivot(items, low, high, order)]);
-    const uint32_t pivot = items[low];
-    // [low, lt) below the pivot, [lt, i) equal, (gt, high) above.
-    size_t lt = low;
-    size_t i = low + 1;
-    size_t gt = high;
-    while (i < gt) {
-      const int answer = order(items[i], pivot);
-      if (answer < 0)
-        std::swap(items[lt++], items[i++]);
-      else if (answer > 0)
-        std::swap(items[i], items[--gt]);
-      else
-        ++i;
+    if (!leftmost && order(items[low - 1], items[low]) >= 0) {
+      low = partition_left(items, low, high, order);
+      continue;
     }
-    if (lt - low < high - gt) {
-      quick(items, low, lt, budget, order);
-      low = gt;
+    const size_t middle = partition_right(items, low, high, order);
+    if (middle - low < high - middle) {
+      quick(items, low, middle, budget, leftmost, order);
+      low = middle + 1;
+      leftmost = false;
     } else {
-      quick(items, gt, high, budget, order);
-      high = lt;
+      quick(items, middle + 1, high, budget, false, order);
+      high = middle;
     }
   }
   insertion(items, low, low, high, order);
@@ -233,12 +256,12 @@ void quick(std::span<uint32_t> items, size_t low, size_t high, uint32_t budget, 
 
 // Stable: equal records keep their order. Sorted or reversed input takes
 // one pass (natural runs).
-template <class Order>
-void stable(std::span<uint32_t> items, Order order) {
+template <class T, class Order>
+void stable(std::span<T> items, Order order) {
   using namespace detail;
   const size_t n = items.size();
   if (n < 2) return;
-  std::vector<uint32_t> scratch(n / 2 + 1);
+  std::vector<T> scratch(n / 2 + 1);
   struct Pending {
     size_t start;
     uint32_t power;
@@ -266,10 +289,10 @@ void stable(std::span<uint32_t> items, Order order) {
 }
 
 // Unstable, in place: a sorted or reversed leading run is kept (reversed
-// first), and done when it covers everything; the rest is a three-way
+// first), and done when it covers everything; the rest is a
 // quicksort with a heap sort fallback.
-template <class Order>
-void unstable(std::span<uint32_t> items, Order order) {
+template <class T, class Order>
+void unstable(std::span<T> items, Order order) {
   using namespace detail;
   const size_t n = items.size();
   if (n < 2) return;
@@ -292,7 +315,7 @@ void unstable(std::span<uint32_t> items, Order order) {
   }
   uint32_t budget = 2;
   for (size_t m = n; m > 1; m /= 2) budget += 2;
-  quick(items, 0, n, budget, order);
+  quick(items, 0, n, budget, true, order);
 }
 
 }  // namespace kiv::record_sort

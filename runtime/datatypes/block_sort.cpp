@@ -17,8 +17,8 @@
 namespace kiv::block {
 namespace {
 
-const Cell* cells_of(const Cell& block) {
-  return reinterpret_cast<const Cell*>(memory::buffer(series::node_of(block))->head_ptr());
+Cell* cells_of(const Cell& block) {
+  return reinterpret_cast<Cell*>(memory::buffer(series::node_of(block))->head_ptr());
 }
 
 // The field order of two cells under `op`: values of types that cannot be
@@ -36,12 +36,12 @@ int field_order(const Cell& x, const Cell& y, CmpOp op) {
   return (tx > ty) - (tx < ty);
 }
 
-template <class Order>
-void run_sort(std::vector<uint32_t>& order, bool stable, Order&& compare) {
+template <class T, class Order>
+void run_sort(std::span<T> items, bool stable, Order&& compare) {
   if (stable)
-    record_sort::stable(std::span<uint32_t>(order), compare);
+    record_sort::stable(items, compare);
   else
-    record_sort::unstable(std::span<uint32_t>(order), compare);
+    record_sort::unstable(items, compare);
 }
 
 }  // namespace
@@ -62,6 +62,8 @@ void sort(Val series, const SortOptions& options) {
   // the series cannot make the sort read outside it, and when a
   // comparator fails the series is left as it was.
   Val copy = stack::push(series::make(TypeId::block, series::copy_units(series::node_of(*series), plan.from, plan.count)));
+  // The record numbers, to be put in sorted order (single cells compared
+  // by field are sorted in the copy itself instead).
   std::vector<uint32_t> order(records);
   std::iota(order.begin(), order.end(), 0u);
   const uint32_t size = plan.size;
@@ -82,20 +84,30 @@ void sort(Val series, const SortOptions& options) {
         const NodeId node = series::node_of(*scratch);
         memory::buffer(node)->tail = memory::buffer(node)->head;
         for (uint32_t u = 0; u < size; ++u) block::append(scratch, cells_of(*copy)[size_t{record} * size + u]);
-        scratch->w1 = 0;
       };
-      run_sort(order, options.stable, [&](uint32_t a, uint32_t b) {
+      run_sort(std::span<uint32_t>(order), options.stable, [&](uint32_t a, uint32_t b) {
         fill(first, a);
         fill(second, b);
         return comparator.order(*first, *second, options.reverse);
       });
     } else {
-      run_sort(order, options.stable, [&](uint32_t a, uint32_t b) {
+      run_sort(std::span<uint32_t>(order), options.stable, [&](uint32_t a, uint32_t b) {
         const Cell x = cells_of(*copy)[size_t{a} * size];
         const Cell y = cells_of(*copy)[size_t{b} * size];
         return comparator.order(x, y, options.reverse);
       });
     }
+  } else if (size == 1) {
+    // Single cells are sorted in the copy itself: compare::dispatch never
+    // allocates, so the copy's cells stay put.
+    const std::span<Cell> items(cells_of(*copy), records);
+    const CmpOp op = options.case_ ? CmpOp::case_sort : CmpOp::sort;
+    const auto ascending = [op](const Cell& a, const Cell& b) { return field_order(a, b, op); };
+    const auto descending = [op](const Cell& a, const Cell& b) { return field_order(b, a, op); };
+    if (options.reverse)
+      run_sort(items, options.stable, descending);
+    else
+      run_sort(items, options.stable, ascending);
   } else {
     // compare::dispatch never allocates: the copy's cells stay put.
     const Cell* base = cells_of(*copy);
@@ -110,9 +122,9 @@ void sort(Val series, const SortOptions& options) {
       return 0;
     };
     if (options.reverse)
-      run_sort(order, options.stable, [&](uint32_t a, uint32_t b) { return by_fields(b, a); });
+      run_sort(std::span<uint32_t>(order), options.stable, [&](uint32_t a, uint32_t b) { return by_fields(b, a); });
     else
-      run_sort(order, options.stable, by_fields);
+      run_sort(std::span<uint32_t>(order), options.stable, by_fields);
   }
 
   // A comparator may have changed the series: write what still fits.
