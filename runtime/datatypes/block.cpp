@@ -1,5 +1,4 @@
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_sort.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block_sort.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
