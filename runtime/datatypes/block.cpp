@@ -10,6 +10,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block_sort.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -457,6 +458,7 @@ ActionSlots block_slots() {
           .poke = inherit,
           .remove = inherit,
           .reverse = inherit,
+          .sort = sort,
           .skip = inherit,
           .swap = swap,
           .tail = inherit,

@@ -25,14 +25,15 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/record_sort.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/sort_support.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/interpreter.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
 #include "runtime/unicode.h"
@@ -726,100 +727,14 @@ void trim(Val series, const TrimOptions& options) {
 
 // ---- sort ----
 
-// A stable merge sort of `items` by `order` (above 0: the first argument
-// goes after the second). It reads only inside its arrays whatever `order`
-// answers, so a user comparator that contradicts itself only gives an odd
-// order.
-template <class Order>
-void merge_sort(std::vector<uint32_t>& items, Order&& order) {
-  std::vector<uint32_t> scratch(items.size());
-  for (size_t width = 1; width < items.size(); width *= 2) {
-    for (size_t low = 0; low < items.size(); low += 2 * width) {
-      const size_t middle = std::min(low + width, items.size());
-      const size_t high = std::min(low + 2 * width, items.size());
-      size_t i = low;
-      size_t j = middle;
-      size_t k = low;
-      while (i < middle && j < high) scratch[k++] = order(items[i], items[j]) > 0 ? items[j++] : items[i++];
-      while (i < middle) scratch[k++] = items[i++];
-      while (j < high) scratch[k++] = items[j++];
-    }
-    items.swap(scratch);
-  }
-}
-
-// The order of a record against another from a comparator's answer.
-int answer_order(const Cell& answer) {
-  switch (cell::type_of(answer)) {
-    case TypeId::logic: return logic::get(answer) ? 1 : -1;
-    case TypeId::integer: {
-      const int32_t i = cell::get_int32(answer);
-      return (i < 0) - (i > 0);
-    }
-    case TypeId::float_: {
-      const double d = cell::get_double(answer);
-      return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
-    }
-    case TypeId::none: return -1;
-    default: return 1;
-  }
-}
-
-// Calls the comparator with two values and reads its answer. Runs Kiv
-// code: may collect, and any exit it raises is thrown.
-int call_comparator(const Cell& comparator, const Cell& first, const Cell& second) {
-  const uint32_t depth = stack::depth();
-  Val code = block::push_new(3);
-  block::append(code, comparator);
-  block::append(code, first);
-  block::append(code, second);
-  if (interpreter::eval_block(*code, false) != Flow::normal) runtime::throw_pending();
-  const Cell answer = *stack::last();
-  stack::drop_to(depth);
-  return answer_order(answer);
-}
-
 void sort(Val series, const SortOptions& options) {
-  uint32_t from = head(*series);
-  int64_t count = series_type::length(*series);
-  if (options.part) {
-    const int64_t limit = part_count(*series, **options.part);
-    if (limit < 0) {
-      // The units before the head (as many as there are); the result
-      // starts at the first of them.
-      count = std::min<int64_t>(-limit, from);
-      from -= static_cast<uint32_t>(count);
-      series->w1 = from;
-    } else {
-      count = std::min(count, limit);
-    }
-  }
-  uint32_t size = 1;
-  if (options.skip) {
-    const Cell skip = **options.skip;
-    if (!cell::is(skip, TypeId::integer)) invalid_refine_arg("skip", skip);
-    const int32_t n = cell::get_int32(skip);
-    if (n < 1 || n > count || count % n != 0) invalid_refine_arg("skip", skip);
-    size = static_cast<uint32_t>(n);
-  } else if (options.all) {
-    error::raise(error_id::script::bad_refines);
-  }
-  uint32_t key = 0;  // the unit of each record that orders it
-  bool by_function = false;
-  if (options.compare) {
-    const Cell compare_with = **options.compare;
-    if (cell::is(compare_with, TypeId::integer)) {
-      if (!options.skip || options.all) error::raise(error_id::script::bad_refines);
-      const int32_t k = cell::get_int32(compare_with);
-      if (k < 1 || static_cast<uint32_t>(k) > size) error::raise(error_id::script::out_of_range, compare_with);
-      key = static_cast<uint32_t>(k - 1);
-    } else if (type_traits::is_any_function(cell::type_of(compare_with))) {
-      by_function = true;
-    } else {
-      error::raise(error_id::script::invalid_arg, compare_with);
-    }
-  }
-  const auto records = static_cast<uint32_t>(count / size);
+  const sort_support::Plan plan = sort_support::plan(series, options);
+  const uint32_t from = plan.from;
+  const uint32_t count = plan.count;
+  const uint32_t size = plan.size;
+  const uint32_t key = plan.key;
+  const bool by_function = plan.by_function;
+  const uint32_t records = plan.records();
   if (records < 2) return;
 
   ChangeReport report(series, Change::sort, from, static_cast<uint32_t>(count));
@@ -835,24 +750,31 @@ void sort(Val series, const SortOptions& options) {
   std::vector<uint32_t> order(records);
   for (uint32_t i = 0; i < records; ++i) order[i] = i;
 
+  const auto run_sort = [&](auto&& compare) {
+    if (options.stable)
+      record_sort::stable(std::span<uint32_t>(order), compare);
+    else
+      record_sort::unstable(std::span<uint32_t>(order), compare);
+  };
   if (by_function) {
-    Rooted<Cell> comparator(**options.compare);
+    const uint32_t depth = stack::depth();
+    sort_support::FunctionComparator comparator(**options.compare);
     const bool whole_records = options.all && options.skip;
     const auto argument = [&](uint32_t record) {
       return whole_records ? make_text(std::u32string_view(text).substr(size_t{record} * size, size))
                            : make_char(text[size_t{record} * size]);
     };
-    merge_sort(order, [&](uint32_t a, uint32_t b) {
+    run_sort([&](uint32_t a, uint32_t b) {
       Rooted<Cell> first(argument(a));
       Rooted<Cell> second(argument(b));
-      return options.reverse ? call_comparator(comparator.get(), first.get(), second.get())
-                             : call_comparator(comparator.get(), second.get(), first.get());
+      return comparator.order(first.get(), second.get(), options.reverse);
     });
+    stack::drop_to(depth);
   } else {
     // The units compared: the key unit, or with /all the whole record.
     const uint32_t first_unit = options.all ? 0 : key;
     const uint32_t end_unit = options.all ? size : key + 1;
-    merge_sort(order, [&](uint32_t a, uint32_t b) {
+    run_sort([&](uint32_t a, uint32_t b) {
       for (uint32_t u = first_unit; u < end_unit; ++u) {
         const char32_t x = fold(text[size_t{a} * size + u]);
         const char32_t y = fold(text[size_t{b} * size + u]);

@@ -751,6 +751,7 @@ Flow apply_named_refinements(const Call& call, Code& code, NodeId cache, bool is
 Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   const bool all = (mode & apply_mode::all) != 0;
   const bool one_cell = (mode & apply_mode::one_cell) != 0;
+  const bool as_is = (mode & apply_mode::as_is) != 0;
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
@@ -767,16 +768,20 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   for (uint32_t i = 1, arg_index = 0; i < end; ++i) {
     const Cell entry = cache_cell(cache, i);
     if (cell::is(entry, TypeId::refinement)) {
-      KIV_PROPAGATE(refinement_switch(code, one_cell, taking));
+      if (as_is) taking = false;
+      else KIV_PROPAGATE(refinement_switch(code, one_cell, taking));
       if (is_function) ArgStack::push(logic::make(taking));
       else if (taking) refs[entry.w3 - 1] = static_cast<int32_t>(ArgStack::depth() - base);
       continue;
     }
     if (!cell::is(entry, TypeId::typeset) || kind_of(entry) == ArgKind::returns) continue;
-    if (taking) {
+    if (taking && as_is) {
+      ArgStack::push(at_end(code) ? none::make() : cells(code_buffer(code))[code.index++]);
+      check_argument(call, entry, arg_index, *ArgStack::last());
+    } else if (taking) {
       KIV_PROPAGATE(fetch_applied(call, code, entry, arg_index, one_cell));
     } else {
-      KIV_PROPAGATE(skip_applied(code, one_cell));
+      if (!as_is) KIV_PROPAGATE(skip_applied(code, one_cell));
       if (is_function) ArgStack::push(none::make());
     }
     ++arg_index;

@@ -96,11 +96,15 @@ Flow set_path(const Cell& path, const Cell& value);
 //            switches it and its arguments;
 //   one_cell each argument is the value of one cell, and the arguments of
 //            a refinement that is off are skipped rather than evaluated.
+//   as_is    (with all) the leading arguments are the block's cells as
+//            they are, not evaluated, and every refinement is off: for
+//            C++ code that hands values to a callable.
 // An exhausted block gives none for every argument left.
 namespace apply_mode {
 inline constexpr uint32_t all = 1;
 inline constexpr uint32_t named = 2;
 inline constexpr uint32_t one_cell = 4;
+inline constexpr uint32_t as_is = 8;
 }  // namespace apply_mode
 
 // Calls `callable` (any function but op!) with its arguments from `args`;
