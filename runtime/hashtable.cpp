@@ -581,19 +581,22 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup) {
     }
     // hash!: the bucket of keys equal to `key`, then the position rules.
     if (!keys_match(data[first_position(rec, key_word)], probe_key, CmpOp::equal)) continue;
-    std::vector<int32_t> positions;
-    if (key_word >= 0) positions.push_back(key_word);
-    else {
+    // The candidates: the bucket's one position, or its list of equal keys.
+    const int32_t* positions = &keys[probe.bucket];
+    uint32_t candidates = 1;
+    if (key_word < 0) {
       const NodeId list = dup_list(rec, key_word);
-      positions.assign(words(list), words(list) + word_count(list));
+      positions = words(list);
+      candidates = word_count(list);
     }
+    const auto end = static_cast<int64_t>(lookup.end);
     int64_t best = -1;
-    for (int32_t p : positions) {
-      if (!keys_match(data[p], probe_key, lookup.op)) continue;
-      const int64_t pos = p;
+    for (uint32_t i = 0; i < candidates; ++i) {
+      const int64_t pos = positions[i];
+      if (!keys_match(data[pos], probe_key, lookup.op)) continue;
       if (lookup.reverse) {
         if (pos < start && (start - pos - 1) % skip == 0 && pos > best) best = pos;
-      } else if (pos >= start && (pos - start) % skip == 0) {
+      } else if (pos >= start && pos < end && (pos - start) % skip == 0) {
         if (lookup.last ? pos > best : (best < 0 || pos < best)) best = pos;
       }
     }

@@ -89,8 +89,9 @@ int put_key(NodeId table, uint32_t position);
 void put_all(NodeId table, uint32_t index, uint32_t step);
 
 struct Lookup {
-  uint32_t start = 0;  // hash!: first position considered
-  uint32_t skip = 1;   // hash!: positions considered are start + k x skip
+  uint32_t start = 0;           // hash!: first position considered
+  uint32_t end = UINT32_MAX;    // hash!: positions considered lie before it
+  uint32_t skip = 1;            // hash!: positions considered are start + k x skip
   CmpOp op = CmpOp::equal;
   bool last = false;
   bool reverse = false;

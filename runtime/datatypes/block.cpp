@@ -10,6 +10,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block_search.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -446,6 +447,7 @@ ActionSlots block_slots() {
           .change = change,
           .clear = inherit,
           .copy = copy_value,
+          .find = block_search::find,
           .head = inherit,
           .head_q = inherit,
           .index_q = inherit,
@@ -457,6 +459,7 @@ ActionSlots block_slots() {
           .poke = inherit,
           .remove = inherit,
           .reverse = inherit,
+          .select = block_search::select,
           .skip = inherit,
           .swap = swap,
           .tail = inherit,
