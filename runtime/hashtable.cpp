@@ -13,6 +13,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/eval/compare.h"
+#include "runtime/unicode.h"
 
 namespace kiv::hashtable {
 namespace {
@@ -33,11 +34,6 @@ uint32_t mix_block(uint32_t h, uint32_t k) {
   h ^= k;
   h = rotl32(h, 13);
   return h * 5 + 0xe6546b64;
-}
-
-// Murmur3 over 32-bit code points, each one 4-byte block.
-uint32_t murmur3_units(const std::vector<uint32_t>& units) {
-  return murmur3(units.data(), units.size() * sizeof(uint32_t));
 }
 
 // ---- record and vectors ----
@@ -316,17 +312,20 @@ uint32_t hash_name(std::string_view utf8) {
 }
 
 uint32_t hash_string(const Cell& value, bool case_sensitive) {
+  // Murmur3 over the code points, each one 4-byte block, mixed in place.
+  // Folding goes the way string equality folds (to lower case), so that
+  // strings equal without /case hash alike.
   const SeriesBuf* buf = memory::buffer(series::node_of(value));
   const uint32_t unit = buf->unit();
-  std::vector<uint32_t> units;
-  for (uint32_t i = value.w1; i < buf->length(); ++i) {
+  const uint32_t length = buf->length();
+  uint32_t h = hash_seed;
+  uint32_t count = 0;
+  for (uint32_t i = value.w1; i < length; ++i, ++count) {
     uint32_t code_point = 0;
-    std::memcpy(&code_point, buf->head_ptr() + i * unit, unit);
-    // Upper-casing: ASCII here; the full case tables come with Unicode.
-    if (!case_sensitive && code_point >= 'a' && code_point <= 'z') code_point -= 0x20;
-    units.push_back(code_point);
+    std::memcpy(&code_point, buf->head_ptr() + size_t{i} * unit, unit);
+    h = mix_block(h, case_sensitive ? code_point : unicode::to_lower(code_point));
   }
-  return murmur3_units(units);
+  return fmix32(h ^ (count * 4));
 }
 
 uint32_t hash_value(const Cell& value, bool case_sensitive) {

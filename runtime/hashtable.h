@@ -37,7 +37,7 @@ uint32_t next_power_of_2(uint32_t n);
 // variant of a word's spelling hashes alike.
 uint32_t hash_name(std::string_view utf8);
 // Hash of the characters of a string-like value from its index; unless
-// `case_sensitive`, characters are first mapped to upper case.
+// `case_sensitive`, characters are first folded to lower case.
 uint32_t hash_string(const Cell& value, bool case_sensitive);
 // Hash of any value, by its type.
 uint32_t hash_value(const Cell& value, bool case_sensitive);
