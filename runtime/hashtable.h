@@ -99,6 +99,18 @@ struct Lookup {
 // Position of the key matching `key`, or -1.
 int32_t get(NodeId table, const Cell& key, const Lookup& lookup = {});
 
+// Asks the processor to fetch the buckets where `key` will be looked for,
+// or (once they are fetched) the key cell its first bucket names: a walk
+// over many keys calls it some keys ahead of its lookups, buckets first.
+enum class Prefetch : uint8_t { buckets, key };
+void prefetch(NodeId table, const Cell& key, Prefetch what);
+
+// hash!: the position of a key that `lookup` finds equal to the key at
+// cell `position` of the data block; when there is none, that key is
+// added (as put_key does) and the answer is -1. One probe in the common
+// cases. May allocate when the key is added.
+int32_t put_if_absent(NodeId table, uint32_t position, const Lookup& lookup);
+
 // Removes the key at cell `position` of the data block (map!: the pair is
 // marked removed and the key stays indexed).
 void remove_key(NodeId table, uint32_t position);

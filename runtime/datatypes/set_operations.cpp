@@ -82,6 +82,10 @@ class Records {
 
 enum class Test : uint8_t { none, present, absent };
 
+// How many records ahead of its lookup a key's stored key is fetched (and
+// twice as many, its buckets).
+constexpr uint32_t prefetch_distance = 8;
+
 [[noreturn]] void invalid_skip(int32_t skip) {
   const Cell name = word::make(TypeId::refinement, no_node, symbol::make("skip"), word::unresolved);
   error::raise(error_id::script::invalid_refine_arg, name, integer::make(skip));
@@ -99,12 +103,10 @@ Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t ski
   Rooted<NodeId> result_table(hashtable::make(capacity, result_node, 0, hashtable::Kind::hash));
   std::vector<uint32_t> block_keys;  // result positions of any-block keys
 
-  const auto in_result = [&](const Cell& key) {
-    if (is_any_block(cell::type_of(key))) {
-      return std::any_of(block_keys.begin(), block_keys.end(),
-                         [&](uint32_t at) { return keys_match(cells(result_node)[at], key, cmp); });
-    }
-    return hashtable::get(result_table.get(), key, {.skip = step, .op = cmp}) >= 0;
+  // Whether an any-block key is in the result already.
+  const auto block_key_in_result = [&](const Cell& key) {
+    return std::any_of(block_keys.begin(), block_keys.end(),
+                       [&](uint32_t at) { return keys_match(cells(result_node)[at], key, cmp); });
   };
 
   // Appends the records of `from` whose key passes the test against
@@ -117,15 +119,26 @@ Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t ski
     const uint32_t from_head = series_type::head(*from);
     for (uint32_t at = from_head; at < memory::buffer(from_node)->length(); at += step) {
       const Cell key = cells(from_node)[at];
+      const uint32_t length = memory::buffer(from_node)->length();
+      if (const uint64_t ahead = at + uint64_t{2 * prefetch_distance} * step; ahead < length)
+        hashtable::prefetch(result_table.get(), cells(from_node)[ahead], hashtable::Prefetch::buckets);
+      if (const uint64_t ahead = at + uint64_t{prefetch_distance} * step; ahead < length)
+        hashtable::prefetch(result_table.get(), cells(from_node)[ahead], hashtable::Prefetch::key);
       if (others && others->contains(key) != (test == Test::present)) continue;
-      if (in_result(key)) continue;
+      const bool block_key = is_any_block(cell::type_of(key));
+      if (block_key && block_key_in_result(key)) continue;
+      // The record goes in, and its key into the result's table unless an
+      // equal key is there already: then the record comes out again.
       const uint32_t start = memory::buffer(result_node)->length();
       const uint32_t end = std::min(at + step, memory::buffer(from_node)->length());
       for (uint32_t i = at; i < end; ++i) block::append(result, cells(from_node)[i]);
-      if (is_any_block(cell::type_of(key))) block_keys.push_back(start);
-      // The table may rebuild itself over the whole block instead: that
-      // indexes the new key too.
-      (void)hashtable::put_key(result_table.get(), start);
+      if (block_key) {
+        block_keys.push_back(start);
+        (void)hashtable::put_key(result_table.get(), start);
+      } else if (hashtable::put_if_absent(result_table.get(), start, {.skip = step, .op = cmp}) >= 0) {
+        SeriesBuf* buf = memory::buffer(result_node);
+        buf->tail = buf->head + start * static_cast<uint32_t>(sizeof(Cell));
+      }
     }
   };
 
