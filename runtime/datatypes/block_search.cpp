@@ -14,8 +14,11 @@
 
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
@@ -23,6 +26,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/compare.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 
 namespace kiv::block_search {
 namespace {
@@ -191,6 +195,86 @@ void select(Val series, Val value, const FindOptions& options) {
     return;
   }
   *series = cells(series::node_of(*series))[after];
+}
+
+void put(Val series, Val key, Val value, bool case_) {
+  const auto match = search(*series, *key, {.case_ = case_});
+  const NodeId node = series::node_of(*series);
+  const Cell written = *value;
+  if (match && match->start + match->width < total(*series)) {
+    // The cell after the key changes only when it differs.
+    const uint32_t at = match->start + match->width;
+    if (!equal(cells(node)[at], written, CmpOp::lookup)) {
+      ownership::ChangeReport report(series, ownership::Change::put, at, 1, value);
+      reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr())[at] = written;
+      report.done(at, 1);
+    }
+  } else {
+    // The value follows the key at the tail: both go there when the key
+    // is missing (a run's cells, one by one), the value alone when the key
+    // ends the block.
+    const uint32_t at = total(*series);
+    Val pending = block::push_new(2);
+    if (!match) {
+      if (is_any_block(cell::type_of(*key))) block::append_all(pending, key);
+      else block::append(pending, *key);
+    }
+    block::append(pending, *value);
+    const uint32_t added = length(*pending);
+    ownership::ChangeReport report(series, ownership::Change::put, at, added, value);
+    block::append_all(series, pending);
+    report.done(at, added);
+    stack::pop(1);
+  }
+  *series = *value;
+}
+
+// b/2 picks or pokes by position. Otherwise, reading: a word selects the
+// value after the first word of any kind that spells it (case aside), any
+// other selector is looked for as one value (select/only); writing: the
+// selector is found as find finds it, and the cell after it is set (as
+// poke at 2 from there, so a key in the last cell raises out-of-range).
+void eval_path(PathStep& step) {
+  const Cell selector = *step.selector;
+  if (cell::is(selector, TypeId::integer)) {
+    const int64_t n = cell::get_int32(selector);
+    const Cell series = *step.value;
+    const int64_t position = static_cast<int64_t>(series.w1) + (n > 0 ? n - 1 : n);
+    const bool inside = n != 0 && position >= 0 && position < total(series);
+    Cell* data = reinterpret_cast<Cell*>(memory::buffer(series::node_of(series))->head_ptr());
+    if (step.new_value) {
+      if (!inside) error::raise(error_id::script::out_of_range, selector);
+      data[position] = *step.new_value;
+    } else {
+      *step.value = inside ? data[position] : none::make();
+    }
+    return;
+  }
+  if (step.new_value) {
+    const auto match = search(*step.value, selector, {});
+    if (!match) error::raise(error_id::script::bad_path_set, step.path, selector);
+    const uint32_t at = match->start + match->width;
+    // As poke at 2 from the key: a key that ends the block has no cell to set.
+    if (at >= total(*step.value)) error::raise(error_id::script::out_of_range, integer::make(2));
+    reinterpret_cast<Cell*>(memory::buffer(series::node_of(*step.value))->head_ptr())[at] = *step.new_value;
+    return;
+  }
+  if (cell::is(selector, TypeId::word) && !cell::is(*step.value, TypeId::hash)) {
+    const Cell series = *step.value;
+    const Cell* data = cells(series::node_of(series));
+    const uint32_t canonical = symbol::resolve(selector.w2);
+    const uint32_t end = total(series);
+    for (uint32_t i = series_type::head(series); i < end; ++i) {
+      if (!type_traits::is_any_word(cell::type_of(data[i])) || symbol::resolve(data[i].w2) != canonical) continue;
+      *step.value = i + 1 < end ? data[i + 1] : none::make();
+      return;
+    }
+    *step.value = none::make();
+    return;
+  }
+  const auto match = search(*step.value, selector, {.only = true});
+  const uint32_t after = match ? match->start + match->width : 0;
+  *step.value = match && after < total(*step.value) ? cells(series::node_of(*step.value))[after] : none::make();
 }
 
 }  // namespace kiv::block_search

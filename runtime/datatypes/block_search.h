@@ -19,4 +19,15 @@ void find(Val series, Val value, const FindOptions& options);
 // The cell after the matched value or run, or none.
 void select(Val series, Val value, const FindOptions& options);
 
+// put: the cell after `key` (found as find finds it, /case honoured)
+// becomes `value`; a missing key is appended with the value after it, and
+// a key that ends the block gets the value appended. The result is the
+// value. May collect.
+void put(Val series, Val key, Val value, bool case_);
+
+// Path access into a block (b/2, b/word, b/("key"), and setting them). A
+// key that is not found when setting raises script/bad-path-set; a
+// position outside the block, script/out-of-range. May collect.
+void eval_path(PathStep& step);
+
 }  // namespace kiv::block_search
