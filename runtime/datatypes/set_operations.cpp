@@ -161,6 +161,8 @@ Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t ski
   // table is dropped.
   const bool hashed = cell::is(*first, TypeId::hash) || (op != SetOp::unique && cell::is(*second, TypeId::hash));
   if (hashed) {
+    // A hash! indexes every cell, not only the keys of records.
+    if (step > 1) hashtable::rehash(result_table.get(), memory::buffer(result_node)->length());
     cell::set_type(made, TypeId::hash);
     made.w3 = result_table.get();
   } else {

@@ -118,6 +118,12 @@ TEST_F(BlockSearch, SetOperationsUseAHashAndAnswerOne) {
   Val key = stack::push(testing::value_of("'d"));
   block_search::find(answer, key, {});
   EXPECT_EQ(answer->w1, 1u);
+  // A hash! made of records indexes every cell, keys or not.
+  Val records = stack::push(set_operations::on_blocks(plain, hash, typeset::SetOp::union_, false, 2));
+  EXPECT_EQ(testing::molded(as_block(*records)), "[a b c a d x]");
+  Val value = stack::push(testing::value_of("'b"));
+  block_search::find(records, value, {});
+  EXPECT_EQ(records->w1, 1u);
   const Cell unique = set_operations::on_blocks(plain, plain, typeset::SetOp::unique, false, 1);
   EXPECT_TRUE(cell::is(unique, TypeId::block));
   Val left = stack::push(set_operations::on_blocks(plain, hash, typeset::SetOp::exclude, false, 1));
