@@ -13,6 +13,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/eval/compare.h"
+#include "runtime/unicode.h"
 
 namespace kiv::hashtable {
 namespace {
@@ -33,11 +34,6 @@ uint32_t mix_block(uint32_t h, uint32_t k) {
   h ^= k;
   h = rotl32(h, 13);
   return h * 5 + 0xe6546b64;
-}
-
-// Murmur3 over 32-bit code points, each one 4-byte block.
-uint32_t murmur3_units(const std::vector<uint32_t>& units) {
-  return murmur3(units.data(), units.size() * sizeof(uint32_t));
 }
 
 // ---- record and vectors ----
@@ -260,6 +256,33 @@ void normalize_map_key(Cell& key) {
   else if (!type_traits::is_map_key(type)) error::raise(error_id::script::invalid_path, datatype::make(type));
 }
 
+// hash!: among the keys of `bucket` (its one position, or its list of
+// equal keys), the position that `lookup` asks for, or -1.
+int64_t best_in_bucket(const Record& rec, uint32_t bucket, const Cell& key, const Lookup& lookup) {
+  const Cell* data = cells(rec.data);
+  const int32_t* positions = &words(rec.keys)[bucket];
+  uint32_t candidates = 1;
+  if (*positions < 0) {
+    const NodeId list = dup_list(rec, *positions);
+    positions = words(list);
+    candidates = word_count(list);
+  }
+  const auto start = static_cast<int64_t>(lookup.start);
+  const auto end = static_cast<int64_t>(lookup.end);
+  const auto skip = static_cast<int64_t>(std::max<uint32_t>(lookup.skip, 1));
+  int64_t best = -1;
+  for (uint32_t i = 0; i < candidates; ++i) {
+    const int64_t pos = positions[i];
+    if (!keys_match(data[pos], key, lookup.op)) continue;
+    if (lookup.reverse) {
+      if (pos < start && (start - pos - 1) % skip == 0 && pos > best) best = pos;
+    } else if (pos >= start && pos < end && (pos - start) % skip == 0) {
+      if (lookup.last ? pos > best : (best < 0 || pos < best)) best = pos;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 // ---- hashing ----
@@ -316,17 +339,20 @@ uint32_t hash_name(std::string_view utf8) {
 }
 
 uint32_t hash_string(const Cell& value, bool case_sensitive) {
+  // Murmur3 over the code points, each one 4-byte block, mixed in place.
+  // Folding goes the way string equality folds (to lower case), so that
+  // strings equal without /case hash alike.
   const SeriesBuf* buf = memory::buffer(series::node_of(value));
   const uint32_t unit = buf->unit();
-  std::vector<uint32_t> units;
-  for (uint32_t i = value.w1; i < buf->length(); ++i) {
+  const uint32_t length = buf->length();
+  uint32_t h = hash_seed;
+  uint32_t count = 0;
+  for (uint32_t i = value.w1; i < length; ++i, ++count) {
     uint32_t code_point = 0;
-    std::memcpy(&code_point, buf->head_ptr() + i * unit, unit);
-    // Upper-casing: ASCII here; the full case tables come with Unicode.
-    if (!case_sensitive && code_point >= 'a' && code_point <= 'z') code_point -= 0x20;
-    units.push_back(code_point);
+    std::memcpy(&code_point, buf->head_ptr() + size_t{i} * unit, unit);
+    h = mix_block(h, case_sensitive ? code_point : unicode::to_lower(code_point));
   }
-  return murmur3_units(units);
+  return fmix32(h ^ (count * 4));
 }
 
 uint32_t hash_value(const Cell& value, bool case_sensitive) {
@@ -568,8 +594,6 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup) {
   const Cell* data = cells(rec.data);
   const int32_t* flags = words(rec.flags);
   const int32_t* keys = words(rec.keys);
-  const auto start = static_cast<int64_t>(lookup.start);
-  const auto skip = static_cast<int64_t>(std::max<uint32_t>(lookup.skip, 1));
   for (Probe probe(hash_value(probe_key, false), static_cast<uint32_t>(rec.buckets)); probe.more(); probe.advance()) {
     const BucketState state = state_of(flags, probe.bucket);
     if (state == BucketState::empty) return -1;
@@ -581,24 +605,60 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup) {
     }
     // hash!: the bucket of keys equal to `key`, then the position rules.
     if (!keys_match(data[first_position(rec, key_word)], probe_key, CmpOp::equal)) continue;
-    std::vector<int32_t> positions;
-    if (key_word >= 0) positions.push_back(key_word);
-    else {
-      const NodeId list = dup_list(rec, key_word);
-      positions.assign(words(list), words(list) + word_count(list));
-    }
-    int64_t best = -1;
-    for (int32_t p : positions) {
-      if (!keys_match(data[p], probe_key, lookup.op)) continue;
-      const int64_t pos = p;
-      if (lookup.reverse) {
-        if (pos < start && (start - pos - 1) % skip == 0 && pos > best) best = pos;
-      } else if (pos >= start && (pos - start) % skip == 0) {
-        if (lookup.last ? pos > best : (best < 0 || pos < best)) best = pos;
-      }
-    }
+    const int64_t best = best_in_bucket(rec, probe.bucket, probe_key, lookup);
     if (best >= 0) return static_cast<int32_t>(best);
   }
+  return -1;
+}
+
+void prefetch(NodeId table, const Cell& key, Prefetch what) {
+  const Record& rec = record(table);
+  const uint32_t bucket = hash_value(key, false) & static_cast<uint32_t>(rec.buckets - 1);
+  if (what == Prefetch::buckets) {
+    __builtin_prefetch(words(rec.flags) + bucket / 16);
+    __builtin_prefetch(words(rec.keys) + bucket);
+    return;
+  }
+  // The key of the first bucket probed (an empty bucket's word means
+  // nothing, so it is checked against the block first).
+  const int32_t key_word = words(rec.keys)[bucket];
+  if (kind_of(rec) == Kind::hash && key_word >= 0 && static_cast<uint32_t>(key_word) < cell_count(rec.data))
+    __builtin_prefetch(cells(rec.data) + key_word);
+}
+
+int32_t put_if_absent(NodeId table, uint32_t position, const Lookup& lookup) {
+  const Record& rec = record(table);
+  const Cell key = cells(rec.data)[position];
+  const auto buckets = static_cast<uint32_t>(rec.buckets);
+  int64_t first_deleted = -1;
+  int64_t target = -1;
+  for (Probe probe(hash_value(key, false), buckets); probe.more(); probe.advance()) {
+    const BucketState state = state_of(words(rec.flags), probe.bucket);
+    if (state == BucketState::empty) {
+      target = first_deleted >= 0 ? first_deleted : probe.bucket;
+      break;
+    }
+    if (state == BucketState::deleted) {
+      if (first_deleted < 0) first_deleted = probe.bucket;
+      continue;
+    }
+    const int32_t key_word = words(rec.keys)[probe.bucket];
+    if (!keys_match(cells(rec.data)[first_position(rec, key_word)], key, CmpOp::equal)) continue;
+    // The bucket of keys equal to this one: a match under the lookup's
+    // comparison is the answer; else the key joins the bucket's list.
+    if (const int64_t found = best_in_bucket(rec, probe.bucket, key, lookup); found >= 0)
+      return static_cast<int32_t>(found);
+    break;
+  }
+  // The common case, a new key with room in the table, is stored from
+  // this one probe; the others (a full table, a list to join) take
+  // put_key's way.
+  if (target < 0 || rec.occupied >= rec.upper || state_of(words(rec.flags), static_cast<uint32_t>(target)) != BucketState::empty) {
+    (void)put_key(table, position);
+    return -1;
+  }
+  store_in_bucket(table, static_cast<uint32_t>(target), static_cast<int32_t>(position));
+  set_position(table, position, static_cast<int32_t>(target) + 1);
   return -1;
 }
 

@@ -37,7 +37,7 @@ uint32_t next_power_of_2(uint32_t n);
 // variant of a word's spelling hashes alike.
 uint32_t hash_name(std::string_view utf8);
 // Hash of the characters of a string-like value from its index; unless
-// `case_sensitive`, characters are first mapped to upper case.
+// `case_sensitive`, characters are first folded to lower case.
 uint32_t hash_string(const Cell& value, bool case_sensitive);
 // Hash of any value, by its type.
 uint32_t hash_value(const Cell& value, bool case_sensitive);
@@ -89,14 +89,27 @@ int put_key(NodeId table, uint32_t position);
 void put_all(NodeId table, uint32_t index, uint32_t step);
 
 struct Lookup {
-  uint32_t start = 0;  // hash!: first position considered
-  uint32_t skip = 1;   // hash!: positions considered are start + k x skip
+  uint32_t start = 0;           // hash!: first position considered
+  uint32_t end = UINT32_MAX;    // hash!: positions considered lie before it
+  uint32_t skip = 1;            // hash!: positions considered are start + k x skip
   CmpOp op = CmpOp::equal;
   bool last = false;
   bool reverse = false;
 };
 // Position of the key matching `key`, or -1.
 int32_t get(NodeId table, const Cell& key, const Lookup& lookup = {});
+
+// Asks the processor to fetch the buckets where `key` will be looked for,
+// or (once they are fetched) the key cell its first bucket names: a walk
+// over many keys calls it some keys ahead of its lookups, buckets first.
+enum class Prefetch : uint8_t { buckets, key };
+void prefetch(NodeId table, const Cell& key, Prefetch what);
+
+// hash!: the position of a key that `lookup` finds equal to the key at
+// cell `position` of the data block; when there is none, that key is
+// added (as put_key does) and the answer is -1. One probe in the common
+// cases. May allocate when the key is added.
+int32_t put_if_absent(NodeId table, uint32_t position, const Lookup& lookup);
 
 // Removes the key at cell `position` of the data block (map!: the pair is
 // marked removed and the key stays indexed).

@@ -10,6 +10,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block_search.h"
 #include "runtime/datatypes/block_sort.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
@@ -342,41 +343,6 @@ void trim(Val series, const TrimOptions&) {
   report.done(from, kept - from);
 }
 
-// ---- paths into blocks ----
-
-// b/2 picks by position; b/word selects the value after that word. In set
-// mode the last step stores instead.
-void eval_path(PathStep& step) {
-  const Cell series = *step.value;
-  const Cell selector = *step.selector;
-  const NodeId node = series::node_of(series);
-  if (cell::is(selector, TypeId::integer)) {
-    const int64_t n = cell::get_int32(selector);
-    const int64_t position = static_cast<int64_t>(head(series)) + (n > 0 ? n - 1 : n);
-    const bool inside = n != 0 && position >= 0 && position < total(series);
-    if (step.new_value) {
-      if (!inside) error::raise(error_id::script::out_of_range, selector);
-      cells(node)[position] = *step.new_value;
-    } else {
-      *step.value = inside ? cells(node)[position] : none::make();
-    }
-    return;
-  }
-  for (uint32_t i = head(series); i < total(series); ++i) {
-    const Cell item = cells(node)[i];
-    if (compare::dispatch(item, selector, CmpOp::find_word) != 0) continue;
-    if (step.new_value) {
-      if (i + 1 >= total(series)) error::raise(error_id::script::invalid_path, step.path, selector);
-      cells(node)[i + 1] = *step.new_value;
-    } else {
-      *step.value = i + 1 < total(series) ? cells(node)[i + 1] : none::make();
-    }
-    return;
-  }
-  if (step.new_value) error::raise(error_id::script::invalid_path, step.path, selector);
-  *step.value = none::make();
-}
-
 // ---- path! and its kinds ----
 
 int32_t form_path(Val value, Val out, int32_t part) {
@@ -439,7 +405,7 @@ ActionSlots block_slots() {
           .to = to_value,
           .form = form,
           .mold = mold_value,
-          .eval_path = eval_path,
+          .eval_path = block_search::eval_path,
           .compare = compare,
           .append = append_values,
           .at = inherit,
@@ -447,6 +413,7 @@ ActionSlots block_slots() {
           .change = change,
           .clear = inherit,
           .copy = copy_value,
+          .find = block_search::find,
           .head = inherit,
           .head_q = inherit,
           .index_q = inherit,
@@ -456,8 +423,10 @@ ActionSlots block_slots() {
           .next = inherit,
           .pick = inherit,
           .poke = inherit,
+          .put = block_search::put,
           .remove = inherit,
           .reverse = inherit,
+          .select = block_search::select,
           .sort = sort,
           .skip = inherit,
           .swap = swap,

@@ -146,7 +146,20 @@ void remove(Val series, std::optional<Val> part, std::optional<Val> key) {
   int64_t count = 1;
   if (part) count = part_count(*series, **part);
   if (count < 1) return;
-  if (key) error::raise(error_id::internal::not_done);  // /key needs block search
+  if (key) {
+    // The key and the value after it go together; a missing key removes
+    // nothing.
+    Val found = stack::push(*series);
+    const action::FindFn find = datatype::actions(cell::type_of(*series)).find;
+    if (!find) error::raise(error_id::internal::not_done);
+    find(found, *key, {});
+    const bool missing = cell::is(*found, TypeId::none);
+    const uint32_t at = found->w1;
+    stack::pop(1);
+    if (missing) return;
+    series->w1 = at;
+    ++count;
+  }
   const uint32_t from = head(*series);
   if (from >= total(*series)) return;
   const auto removed = static_cast<uint32_t>(std::min<int64_t>(count, total(*series) - from));

@@ -1,105 +1,144 @@
 #include "runtime/datatypes/set_operations.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <optional>
 #include <vector>
 
 #include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/compare.h"
 #include "runtime/hashtable.h"
 
+// Every operation walks the records of its sources once and asks two
+// questions of each key: is it in the other set, is it in the result yet.
+// Both are answered by hash tables (kind hash!, whose buckets keep equal
+// keys together), so each operation is linear in the total size: one table
+// over the result block, built as the result grows, and one over the other
+// set (a hash! brings its own). Tables index cells by their position in
+// the block's buffer, so positions here are counted from the buffer's
+// start and records from each set's head.
+//
+// Keys of the any-block group hash by identity while they compare by
+// content: they are looked for by scanning instead.
 namespace kiv::set_operations {
 
 namespace {
 
 using typeset::SetOp;
+using type_traits::is_any_block;
 
-// Keys of different types never match; like types compare under `op`.
+const Cell* cells(NodeId node) { return reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr()); }
+
 bool keys_match(const Cell& a, const Cell& b, CmpOp op) {
   if (cell::type_of(a) != cell::type_of(b)) return false;
   const int answer = compare::dispatch(a, b, op);
   return answer != -2 && compare::holds(answer, op);
 }
 
-// The record starts of a block, by the hash of their key. Positions are
-// counted from the block's head and stay valid while the block grows at
-// its tail, so the index holds no cell and no address across collections.
-// Keys of the any-block group hash by identity, not content: their record
-// starts are kept in a list and scanned instead.
-class RecordIndex {
+// The table of a hash! (payload word 3), or none.
+NodeId own_table(const Cell& set) { return cell::is(set, TypeId::hash) ? set.w3 : no_node; }
+
+// One set's records, findable by key: from `head` (a buffer position) to
+// the tail, every `step` cells. The table is the set's own (a hash!) or
+// one built here over its block on first use.
+class Records {
  public:
-  RecordIndex(Val block, uint32_t step, CmpOp op) : block_(block), step_(step), op_(op) {}
+  Records(NodeId node, uint32_t head, uint32_t step, CmpOp op, NodeId table)
+      : node_(node), head_(head), step_(step), op_(op), table_(table) {}
 
-  void add_all() {
-    const uint32_t count = block::count(*block_);
-    for (uint32_t position = 0; position < count; position += step_) add(position);
-  }
-
-  void add(uint32_t position) {
-    const Cell& key = *block::at(*block_, position);
-    if (type_traits::is_any_block(cell::type_of(key))) {
-      block_keys_.push_back(position);
-      return;
+  // Whether some record starts with `key`. May collect (the first call
+  // builds the table).
+  bool contains(const Cell& key) {
+    if (is_any_block(cell::type_of(key))) return scan(key);
+    if (table_.get() == no_node) {
+      const uint32_t count = memory::buffer(node_)->length() - std::min(head_, memory::buffer(node_)->length());
+      table_ = hashtable::make(count, node_, head_, hashtable::Kind::hash);
     }
-    table_.emplace(hashtable::hash_value(key, false), position);
-  }
-
-  // Whether some record of the block starts with `key`. Never allocates.
-  bool contains(const Cell& key) const {
-    if (type_traits::is_any_block(cell::type_of(key))) {
-      return std::any_of(block_keys_.begin(), block_keys_.end(),
-                         [&](uint32_t position) { return keys_match(*block::at(*block_, position), key, op_); });
-    }
-    const auto [begin, end] = table_.equal_range(hashtable::hash_value(key, false));
-    for (auto it = begin; it != end; ++it) {
-      if (keys_match(*block::at(*block_, it->second), key, op_)) return true;
-    }
-    return false;
+    const hashtable::Lookup lookup{.start = head_, .skip = step_, .op = op_};
+    return hashtable::get(table_.get(), key, lookup) >= 0;
   }
 
  private:
-  Val block_;
+  bool scan(const Cell& key) const {
+    const uint32_t end = memory::buffer(node_)->length();
+    for (uint32_t at = head_; at < end; at += step_)
+      if (keys_match(cells(node_)[at], key, op_)) return true;
+    return false;
+  }
+
+  NodeId node_;
+  uint32_t head_;
   uint32_t step_;
   CmpOp op_;
-  std::unordered_multimap<uint32_t, uint32_t> table_;
-  std::vector<uint32_t> block_keys_;
+  Rooted<NodeId> table_;
 };
 
 enum class Test : uint8_t { none, present, absent };
 
+// How many records ahead of its lookup a key's stored key is fetched (and
+// twice as many, its buckets).
+constexpr uint32_t prefetch_distance = 8;
+
+[[noreturn]] void invalid_skip(int32_t skip) {
+  const Cell name = word::make(TypeId::refinement, no_node, symbol::make("skip"), word::unresolved);
+  error::raise(error_id::script::invalid_refine_arg, name, integer::make(skip));
+}
+
 }  // namespace
 
 Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t skip) {
-  if (skip < 1) {
-    const Cell name = word::make(TypeId::refinement, no_node, symbol::make("skip"), word::unresolved);
-    error::raise(error_id::script::invalid_refine_arg, name, integer::make(skip));
-  }
+  if (skip < 1) invalid_skip(skip);
   const auto step = static_cast<uint32_t>(skip);
   const CmpOp cmp = case_sensitive ? CmpOp::strict_equal : CmpOp::equal;
   const uint32_t capacity = block::count(*first) + (op == SetOp::union_ ? block::count(*second) : 0);
   Val result = block::push_new(std::max<uint32_t>(capacity, 1));
-  RecordIndex in_result(result, step, cmp);
+  const NodeId result_node = series::node_of(*result);
+  Rooted<NodeId> result_table(hashtable::make(capacity, result_node, 0, hashtable::Kind::hash));
+  std::vector<uint32_t> block_keys;  // result positions of any-block keys
+
+  // Whether an any-block key is in the result already.
+  const auto block_key_in_result = [&](const Cell& key) {
+    return std::any_of(block_keys.begin(), block_keys.end(),
+                       [&](uint32_t at) { return keys_match(cells(result_node)[at], key, cmp); });
+  };
 
   // Appends the records of `from` whose key passes the test against
   // `other`, each key once.
   const auto pass = [&](Val from, Val other, Test test) {
-    RecordIndex in_other(other, step, cmp);
-    if (test != Test::none) in_other.add_all();
-    const uint32_t count = block::count(*from);
-    for (uint32_t position = 0; position < count; position += step) {
-      const Cell key = *block::at(*from, position);
-      if (test != Test::none && in_other.contains(key) != (test == Test::present)) continue;
-      if (in_result.contains(key)) continue;
-      const uint32_t start = block::count(*result);
-      const uint32_t end = std::min(position + step, count);
-      for (uint32_t i = position; i < end; ++i) block::append(result, *block::at(*from, i));
-      in_result.add(start);
+    std::optional<Records> others;
+    if (test != Test::none)
+      others.emplace(series::node_of(*other), series_type::head(*other), step, cmp, own_table(*other));
+    const NodeId from_node = series::node_of(*from);
+    const uint32_t from_head = series_type::head(*from);
+    for (uint32_t at = from_head; at < memory::buffer(from_node)->length(); at += step) {
+      const Cell key = cells(from_node)[at];
+      const uint32_t length = memory::buffer(from_node)->length();
+      if (const uint64_t ahead = at + uint64_t{2 * prefetch_distance} * step; ahead < length)
+        hashtable::prefetch(result_table.get(), cells(from_node)[ahead], hashtable::Prefetch::buckets);
+      if (const uint64_t ahead = at + uint64_t{prefetch_distance} * step; ahead < length)
+        hashtable::prefetch(result_table.get(), cells(from_node)[ahead], hashtable::Prefetch::key);
+      if (others && others->contains(key) != (test == Test::present)) continue;
+      const bool block_key = is_any_block(cell::type_of(key));
+      if (block_key && block_key_in_result(key)) continue;
+      // The record goes in, and its key into the result's table unless an
+      // equal key is there already: then the record comes out again.
+      const uint32_t start = memory::buffer(result_node)->length();
+      const uint32_t end = std::min(at + step, memory::buffer(from_node)->length());
+      for (uint32_t i = at; i < end; ++i) block::append(result, cells(from_node)[i]);
+      if (block_key) {
+        block_keys.push_back(start);
+        (void)hashtable::put_key(result_table.get(), start);
+      } else if (hashtable::put_if_absent(result_table.get(), start, {.skip = step, .op = cmp}) >= 0) {
+        SeriesBuf* buf = memory::buffer(result_node);
+        buf->tail = buf->head + start * static_cast<uint32_t>(sizeof(Cell));
+      }
     }
   };
 
@@ -117,7 +156,18 @@ Cell on_blocks(Val first, Val second, SetOp op, bool case_sensitive, int32_t ski
       break;
     default: break;  // the bitwise codes have no meaning for blocks
   }
-  const Cell made = *result;
+  Cell made = *result;
+  // A hash! in gives a hash! out, over the table just built; otherwise the
+  // table is dropped.
+  const bool hashed = cell::is(*first, TypeId::hash) || (op != SetOp::unique && cell::is(*second, TypeId::hash));
+  if (hashed) {
+    // A hash! indexes every cell, not only the keys of records.
+    if (step > 1) hashtable::rehash(result_table.get(), memory::buffer(result_node)->length());
+    cell::set_type(made, TypeId::hash);
+    made.w3 = result_table.get();
+  } else {
+    cell::set_type(made, cell::type_of(*first));
+  }
   stack::pop(1);
   return made;
 }

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "runtime/core/error_raise.h"
@@ -851,19 +852,6 @@ void eval_path(PathStep& step) {
   stack::pop(2);
 }
 
-// ---- set operations ----
-
-// Whether `c` is the first unit of a record of `text` (records of `step`
-// units from its start).
-bool record_starts_with(std::u32string_view text, char32_t c, uint32_t step, bool case_sensitive) {
-  const char32_t wanted = case_sensitive ? c : unicode::to_lower(c);
-  for (size_t i = 0; i < text.size(); i += step) {
-    const char32_t found = case_sensitive ? text[i] : unicode::to_lower(text[i]);
-    if (found == wanted) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 Cell make_new(uint32_t capacity) {
@@ -1007,20 +995,30 @@ Cell set_operation(Val first, Val second, SetOp op, bool case_sensitive, int32_t
   const auto step = static_cast<uint32_t>(skip);
   const std::u32string a = code_points(*first);
   const std::u32string b = op == SetOp::unique ? std::u32string() : code_points(*second);
+  // A record is known by its first code point (folded unless /case): the
+  // keys of a text's records, and of the result so far, are sets, so each
+  // operation is linear.
+  const auto key_of = [&](char32_t c) { return case_sensitive ? c : static_cast<char32_t>(unicode::to_lower(c)); };
+  const auto keys_of = [&](std::u32string_view text) {
+    std::unordered_set<char32_t> keys;
+    for (size_t i = 0; i < text.size(); i += step) keys.insert(key_of(text[i]));
+    return keys;
+  };
   std::u32string result;
+  std::unordered_set<char32_t> in_result;
   // Appends the records of `from` that pass `keep`, each once.
   const auto visit = [&](std::u32string_view from, auto keep) {
     for (size_t i = 0; i < from.size(); i += step) {
-      const std::u32string_view record = from.substr(i, step);
-      if (keep(record[0]) && !record_starts_with(result, record[0], step, case_sensitive)) result += record;
+      const char32_t key = key_of(from[i]);
+      if (keep(key) && in_result.insert(key).second) result += from.substr(i, step);
     }
   };
   const auto always = [](char32_t) { return true; };
-  const auto in = [&](std::u32string_view other) {
-    return [&, other](char32_t c) { return record_starts_with(other, c, step, case_sensitive); };
+  const auto in = [](std::unordered_set<char32_t> other) {
+    return [other = std::move(other)](char32_t key) { return other.contains(key); };
   };
-  const auto not_in = [&](std::u32string_view other) {
-    return [&, other](char32_t c) { return !record_starts_with(other, c, step, case_sensitive); };
+  const auto not_in = [](std::unordered_set<char32_t> other) {
+    return [other = std::move(other)](char32_t key) { return !other.contains(key); };
   };
   switch (op) {
     case SetOp::unique: visit(a, always); break;
@@ -1028,11 +1026,11 @@ Cell set_operation(Val first, Val second, SetOp op, bool case_sensitive, int32_t
       visit(a, always);
       visit(b, always);
       break;
-    case SetOp::intersect: visit(a, in(b)); break;
-    case SetOp::exclude: visit(a, not_in(b)); break;
+    case SetOp::intersect: visit(a, in(keys_of(b))); break;
+    case SetOp::exclude: visit(a, not_in(keys_of(b))); break;
     case SetOp::difference:
-      visit(a, not_in(b));
-      visit(b, not_in(a));
+      visit(a, not_in(keys_of(b)));
+      visit(b, not_in(keys_of(a)));
       break;
   }
   return make_text(result);

@@ -206,18 +206,26 @@ TEST_F(HashValue, RulesByPayloadWord) {
             hashtable::hash_value(datatype::make(TypeId::paren), false));
 }
 
-TEST_F(HashValue, StringsHashTheirCodePointsUpperCased) {
+// Folded as string equality folds, to lower case: "İ" (U+0130) equals "i"
+// without /case, so the two must hash alike.
+TEST_F(HashValue, StringsHashTheirCodePointsLowerCased) {
   Val lower = string::push_new(8);
   string::append_latin1(lower, "abc");
   Val upper = string::push_new(8);
   string::append_latin1(upper, "xABC");
   upper->w1 = 1;  // from the head index on
-  const uint32_t code_points[] = {'A', 'B', 'C'};
+  const uint32_t code_points[] = {'a', 'b', 'c'};
   const uint32_t expected = hashtable::murmur3(code_points, sizeof code_points);
   EXPECT_EQ(hashtable::hash_value(*lower, false), expected);
   EXPECT_EQ(hashtable::hash_value(*upper, false), expected);
-  EXPECT_EQ(hashtable::hash_value(*upper, true), expected);
-  EXPECT_NE(hashtable::hash_value(*lower, true), expected);
+  EXPECT_EQ(hashtable::hash_value(*lower, true), expected);
+  EXPECT_NE(hashtable::hash_value(*upper, true), expected);
+  Val dotted = string::push_new(8);
+  string::append_char(dotted, 0x130);
+  Val plain = string::push_new(8);
+  string::append_latin1(plain, "i");
+  ASSERT_EQ(string::compare_values(*dotted, *plain, CmpOp::equal, false), 0);
+  EXPECT_EQ(hashtable::hash_value(*dotted, false), hashtable::hash_value(*plain, false));
 }
 
 // ---- sizing ----
@@ -372,6 +380,8 @@ TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
       {"a", {.start = 4}, -1},
       {"a", {.last = true}, 3},
       {"a", {.start = 2, .skip = 2, .last = true}, 2},
+      {"a", {.end = 3, .last = true}, 2},  // only positions before the end
+      {"a", {.start = 1, .end = 2}, -1},
       {"a", {.start = 4, .reverse = true}, 3},
       {"a", {.start = 3, .reverse = true}, 2},
       {"a", {.start = 3, .skip = 2, .reverse = true}, 2},
@@ -385,7 +395,7 @@ TEST_F(HashSeries, DuplicateKeysFollowStartSkipAndDirection) {
   for (const Case& c : cases) {
     EXPECT_EQ(hashtable::get(table, word_of(c.key), c.lookup), c.expected)
         << c.key << " start " << c.lookup.start << " skip " << c.lookup.skip << " last " << c.lookup.last
-        << " reverse " << c.lookup.reverse;
+        << " end " << c.lookup.end << " reverse " << c.lookup.reverse;
   }
   // Unlike map!, a hash! tells the word kinds apart.
   EXPECT_EQ(hashtable::get(table, retyped(word_of("a"), TypeId::set_word)), -1);
