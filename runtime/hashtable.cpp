@@ -103,7 +103,11 @@ bool node_keyed(Kind kind) { return kind >= Kind::node_keyed; }
 
 // Keys are compared only when their type bytes agree.
 bool keys_match(const Cell& stored, const Cell& key, CmpOp op) {
-  if (cell::type_of(stored) != cell::type_of(key)) return false;
+  const TypeId type = cell::type_of(stored);
+  if (type != cell::type_of(key)) return false;
+  // The commonest keys are equal exactly when their values are: no dispatch.
+  if ((type == TypeId::integer || type == TypeId::char_) && is_equality(op))
+    return compare::holds(stored.w2 == key.w2 ? 0 : 1, op);
   const int answer = compare::dispatch(stored, key, op);
   return answer != -2 && compare::holds(answer, op);
 }
