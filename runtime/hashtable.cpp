@@ -608,7 +608,7 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup) {
   return -1;
 }
 
-bool any_match(NodeId table, const Cell& key, CmpOp op, const std::function<bool(int32_t)>& visit) {
+bool any_match(NodeId table, const Cell& key, CmpOp op, bool (*visit)(void* context, int32_t position), void* context) {
   const Record& rec = record(table);
   Cell probe_key = key;
   if (kind_of(rec) == Kind::map && type_traits::is_any_word(cell::type_of(key))) cell::set_type(probe_key, TypeId::set_word);
@@ -617,7 +617,7 @@ bool any_match(NodeId table, const Cell& key, CmpOp op, const std::function<bool
     if (state == BucketState::empty) return false;
     if (state == BucketState::deleted) continue;
     const int32_t position = words(rec.keys)[probe.bucket];
-    if (keys_match(cells(rec.data)[position], probe_key, op) && visit(position)) return true;
+    if (keys_match(cells(rec.data)[position], probe_key, op) && visit(context, position)) return true;
   }
   return false;
 }

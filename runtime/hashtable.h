@@ -18,9 +18,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
@@ -103,7 +103,14 @@ int32_t get(NodeId table, const Cell& key, const Lookup& lookup = {});
 // map! and symbol tables: calls `visit` with the position of each key that
 // matches `key` under `op`, in probe order, until it answers true; answers
 // whether one did. Does not allocate; `visit` must not either.
-bool any_match(NodeId table, const Cell& key, CmpOp op, const std::function<bool(int32_t)>& visit);
+bool any_match(NodeId table, const Cell& key, CmpOp op, bool (*visit)(void* context, int32_t position), void* context);
+template <class Visit>
+bool any_match(NodeId table, const Cell& key, CmpOp op, Visit&& visit) {
+  using Callable = std::remove_reference_t<Visit>;
+  return any_match(
+      table, key, op, [](void* context, int32_t position) { return (*static_cast<Callable*>(context))(position); },
+      static_cast<void*>(&visit));
+}
 
 // The value cell of a map! pair that was removed. The key stays in the
 // data block and in the table, so that putting it again revives the pair

@@ -23,8 +23,14 @@ uint32_t cells_in(NodeId node) { return memory::buffer(node)->length(); }
 // counted from the buffer's start, as the table counts them.
 void keep_in_step(NodeId table, uint32_t old_total, uint32_t index, uint32_t removed, uint32_t added) {
   if (table == no_node) return;
-  index = std::min(index, old_total);
-  removed = std::min(removed, old_total - index);
+  const uint32_t now = cells_in(hashtable::record(table).data);
+  if (index > old_total || removed > old_total - index ||
+      static_cast<int64_t>(old_total) - removed + added != static_cast<int64_t>(now)) {
+    // The block changed otherwise than this change says (a change handler
+    // changed it meanwhile): the table is built again over what is there.
+    hashtable::rehash(table, now);
+    return;
+  }
   // The table finds a cell's key by its position alone, so the keys of the
   // cells that went can leave it after the block changed.
   for (uint32_t position = index; position < index + removed; ++position) hashtable::remove_key(table, position);
