@@ -98,7 +98,11 @@ bool node_keyed(Kind kind) { return kind >= Kind::node_keyed; }
 
 // Keys are compared only when their type bytes agree.
 bool keys_match(const Cell& stored, const Cell& key, CmpOp op) {
-  if (cell::type_of(stored) != cell::type_of(key)) return false;
+  const TypeId type = cell::type_of(stored);
+  if (type != cell::type_of(key)) return false;
+  // The commonest keys are equal exactly when their values are: no dispatch.
+  if ((type == TypeId::integer || type == TypeId::char_) && is_equality(op))
+    return compare::holds(stored.w2 == key.w2 ? 0 : 1, op);
   const int answer = compare::dispatch(stored, key, op);
   return answer != -2 && compare::holds(answer, op);
 }
@@ -253,7 +257,7 @@ void drop_pair(NodeId data, uint32_t position) {
 void normalize_map_key(Cell& key) {
   const TypeId type = cell::type_of(key);
   if (type_traits::is_any_word(type)) cell::set_type(key, TypeId::set_word);
-  else if (!type_traits::is_map_key(type)) error::raise(error_id::script::invalid_path, datatype::make(type));
+  else if (!type_traits::is_map_key(type)) error::raise(error_id::script::invalid_path, datatype::make(type), key);
 }
 
 // hash!: among the keys of `bucket` (its one position, or its list of
@@ -662,10 +666,26 @@ int32_t put_if_absent(NodeId table, uint32_t position, const Lookup& lookup) {
   return -1;
 }
 
+bool any_match(NodeId table, const Cell& key, CmpOp op, bool (*visit)(void* context, int32_t position), void* context) {
+  const Record& rec = record(table);
+  Cell probe_key = key;
+  if (kind_of(rec) == Kind::map && type_traits::is_any_word(cell::type_of(key))) cell::set_type(probe_key, TypeId::set_word);
+  for (Probe probe(hash_value(probe_key, false), static_cast<uint32_t>(rec.buckets)); probe.more(); probe.advance()) {
+    const BucketState state = state_of(words(rec.flags), probe.bucket);
+    if (state == BucketState::empty) return false;
+    if (state == BucketState::deleted) continue;
+    const int32_t position = words(rec.keys)[probe.bucket];
+    if (keys_match(cells(rec.data)[position], probe_key, op) && visit(context, position)) return true;
+  }
+  return false;
+}
+
 void remove_key(NodeId table, uint32_t position) {
   Record& rec = record(table);
   if (kind_of(rec) != Kind::hash) {
-    cells(rec.data)[position + 1].header = 0;  // the pair is gone; the key stays indexed
+    Cell& value = cells(rec.data)[position + 1];
+    if (is_removed(value)) return;
+    value = removed_value;  // the pair is gone; the key stays indexed
     --rec.size;
     return;
   }
@@ -778,6 +798,17 @@ void rehash(NodeId table, uint32_t size) {
   resize_in_place(table, size);
 }
 
+void reindex_pairs(NodeId table) {
+  Record& rec = record(table);
+  std::memset(memory::buffer(rec.flags)->data(), 0xAA, memory::buffer(rec.flags)->used_bytes());
+  rec.size = rec.occupied = 0;
+  for (uint32_t position = 0; position + 1 < cell_count(record(table).data); position += 2) {
+    const bool removed = is_removed(cells(record(table).data)[position + 1]);
+    put_key(table, position);
+    if (removed) --record(table).size;  // indexed, but not live
+  }
+}
+
 void remove_range(NodeId table, uint32_t index, uint32_t count) {
   const uint32_t total = cell_count(record(table).data);
   if (index >= total) return;
@@ -837,6 +868,35 @@ void move_keys(NodeId table, uint32_t from, uint32_t count, uint32_t to) {
   shift_keys(table, between_count, between_start, between_offset, true);
   while (word_count(record(table).aux) < to + count) append_word(record(table).aux, -1);
   for (uint32_t i = 0; i < count; ++i) words(record(table).aux)[to + i] = moved[i];
+}
+
+std::string check_positions(NodeId table) {
+  const Record& rec = record(table);
+  const uint32_t total = cell_count(rec.data);
+  const Cell* data = cells(rec.data);
+  std::vector<uint32_t> seen(total, 0);
+  int32_t used = 0;
+  for (uint32_t bucket = 0; bucket < static_cast<uint32_t>(rec.buckets); ++bucket) {
+    if (state_of(words(rec.flags), bucket) != BucketState::used) continue;
+    ++used;
+    const int32_t key_word = words(rec.keys)[bucket];
+    std::vector<int32_t> positions;
+    if (key_word >= 0) positions.push_back(key_word);
+    else positions.assign(words(dup_list(rec, key_word)), words(dup_list(rec, key_word)) + word_count(dup_list(rec, key_word)));
+    if (positions.empty()) return "bucket " + std::to_string(bucket) + " has no positions";
+    for (const int32_t p : positions) {
+      const std::string at = "position " + std::to_string(p);
+      if (p < 0 || static_cast<uint32_t>(p) >= total) return at + " is outside the block";
+      if (++seen[p] > 1) return at + " is indexed twice";
+      if (position_bucket(rec, static_cast<uint32_t>(p)) != static_cast<int32_t>(bucket)) return at + ": the position vector names another bucket";
+      if (!keys_match(data[positions[0]], data[p], CmpOp::equal)) return at + " holds a value unequal to its bucket's";
+      if (get(table, data[p], {.start = static_cast<uint32_t>(p)}) != p) return at + " is not found from itself";
+    }
+  }
+  for (uint32_t p = 0; p < total; ++p)
+    if (seen[p] == 0) return "position " + std::to_string(p) + " is not indexed";
+  if (used != rec.size) return "the size is " + std::to_string(rec.size) + ", the used buckets " + std::to_string(used);
+  return "";
 }
 
 uint32_t intern_name(NodeId index, std::string_view name, bool caseless_only) {

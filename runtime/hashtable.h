@@ -18,7 +18,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "runtime/core/cell.h"
 #include "runtime/core/memory.h"
@@ -37,7 +39,8 @@ uint32_t next_power_of_2(uint32_t n);
 // variant of a word's spelling hashes alike.
 uint32_t hash_name(std::string_view utf8);
 // Hash of the characters of a string-like value from its index; unless
-// `case_sensitive`, characters are first folded to lower case.
+// `case_sensitive`, characters are first folded to lower case, as string
+// comparison folds them, so that strings equal but for case hash alike.
 uint32_t hash_string(const Cell& value, bool case_sensitive);
 // Hash of any value, by its type.
 uint32_t hash_value(const Cell& value, bool case_sensitive);
@@ -98,6 +101,17 @@ struct Lookup {
 };
 // Position of the key matching `key`, or -1.
 int32_t get(NodeId table, const Cell& key, const Lookup& lookup = {});
+// map! and symbol tables: calls `visit` with the position of each key that
+// matches `key` under `op`, in probe order, until it answers true; answers
+// whether one did. Does not allocate; `visit` must not either.
+bool any_match(NodeId table, const Cell& key, CmpOp op, bool (*visit)(void* context, int32_t position), void* context);
+template <class Visit>
+bool any_match(NodeId table, const Cell& key, CmpOp op, Visit&& visit) {
+  using Callable = std::remove_reference_t<Visit>;
+  return any_match(
+      table, key, op, [](void* context, int32_t position) { return (*static_cast<Callable*>(context))(position); },
+      static_cast<void*>(&visit));
+}
 
 // Asks the processor to fetch the buckets where `key` will be looked for,
 // or (once they are fetched) the key cell its first bucket names: a walk
@@ -111,8 +125,17 @@ void prefetch(NodeId table, const Cell& key, Prefetch what);
 // cases. May allocate when the key is added.
 int32_t put_if_absent(NodeId table, uint32_t position, const Lookup& lookup);
 
-// Removes the key at cell `position` of the data block (map!: the pair is
-// marked removed and the key stays indexed).
+// The value cell of a map! pair that was removed. The key stays in the
+// data block and in the table, so that putting it again revives the pair
+// in its place. The marker is an unset! with a flag of its own: a valid
+// cell that refers to nothing, so the collector's checks and every walk
+// over the block can read it, and the removed value is not kept alive.
+inline constexpr uint32_t removed_pair_flag = 0x20000000;
+inline constexpr Cell removed_value{cell::header(TypeId::unset) | removed_pair_flag, 0, 0, 0};
+inline bool is_removed(const Cell& value) { return value.header == removed_value.header; }
+
+// Removes the key at cell `position` of the data block (map!: the value
+// cell becomes `removed_value` and the key stays indexed).
 void remove_key(NodeId table, uint32_t position);
 // Empties the table and its data block.
 void clear(NodeId table);
@@ -120,6 +143,9 @@ void clear(NodeId table);
 NodeId copy(NodeId table, NodeId data);
 // Rebuilds the table for `size` keys.
 void rehash(NodeId table, uint32_t size);
+// map!: indexes the keys of the data block afresh, after its pairs moved
+// (the keys are stored keys already, each once). May allocate.
+void reindex_pairs(NodeId table);
 
 // hash! position upkeep when the data block changes.
 // Forgets the keys of `count` cells from `index`.
@@ -130,6 +156,10 @@ void remove_range(NodeId table, uint32_t index, uint32_t count);
 int shift_keys(NodeId table, uint32_t count, uint32_t index, int32_t offset, bool move_positions);
 // `count` cells moved from `from` to `to` inside the data block.
 void move_keys(NodeId table, uint32_t from, uint32_t count, uint32_t to);
+// hash!: whether the table indexes every cell of its data block exactly
+// once, at its position, in a bucket of cells equal to it, and nothing
+// else. Answers "" or what is wrong first. For tests; does not allocate.
+std::string check_positions(NodeId table);
 
 // Symbol index: the id of `name` (1-based position in the symbol table),
 // interning it when new. Without `caseless_only`, an exact spelling is found

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 #include <unistd.h>
 
 
@@ -46,6 +47,17 @@ std::optional<std::string> get_env(const char* name) {
   const char* value = std::getenv(name);
   if (!value) return std::nullopt;
   return std::string(value);
+}
+
+std::vector<std::pair<std::string, std::string>> environment() {
+  std::vector<std::pair<std::string, std::string>> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text(*entry);
+    const size_t equals = text.find('=', 1);
+    if (equals == std::string_view::npos) variables.emplace_back(std::string(text), std::string());
+    else variables.emplace_back(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+  }
+  return variables;
 }
 
 int64_t sleep_millis(double seconds) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kiv::os {
 
@@ -17,6 +19,10 @@ bool set_current_dir(const char* path);
 // Sets a variable; a null value removes it.
 bool set_env(const char* name, const char* value);
 std::optional<std::string> get_env(const char* name);
+// Every variable of the process environment as (name, value), in the
+// environment's order. A name ends at the first "=" after its first
+// character, so a leading "=" belongs to it.
+std::vector<std::pair<std::string, std::string>> environment();
 
 // Milliseconds slept for a wait of `seconds`: at least 1, truncated.
 // Writes all `length` bytes, retrying after an interruption or a partial

@@ -9,8 +9,10 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -59,7 +61,10 @@ void register_all() {
   float_::register_types();
   typeset::register_types();
   error_value::register_types();
-  // vector!, map!, hash!, pair!
+  // vector!
+  hash::register_types();
+  map::register_types();
+  // pair!
   percent::register_types();
   // tuple!, time!
   tag::register_types();

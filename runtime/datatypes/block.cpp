@@ -13,6 +13,8 @@
 #include "runtime/datatypes/block_search.h"
 #include "runtime/datatypes/block_sort.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
@@ -93,6 +95,11 @@ void make_value(Val result, Val spec, TypeId type) {
     cell::set_type(*result, type);
     return;
   }
+  if (spec_type == TypeId::map) {
+    *result = map::body_of(spec);
+    cell::set_type(*result, type);
+    return;
+  }
   error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
 }
 
@@ -104,6 +111,8 @@ void to_value(Val result, Val spec, TypeId type) {
     lexer::scan_series(result, *spec, -1);
   } else if (spec_type == TypeId::object) {
     *result = object::body_of(spec);
+  } else if (spec_type == TypeId::map) {
+    *result = map::body_of(spec);
   } else if (spec_type == TypeId::typeset) {
     const Cell set = *spec;
     *result = make_new(typeset::count(set), type);
@@ -327,6 +336,8 @@ void swap(Val series, Val other) {
   ChangeReport first(series, Change::swap, a, 1);
   ChangeReport second(other, Change::swap, b, 1);
   std::swap(cells(series::node_of(*series))[a], cells(series::node_of(*other))[b]);
+  hash::note_change(*series, total(*series), a, 1, 1);
+  hash::note_change(*other, total(*other), b, 1, 1);
   first.done(a, 1);
   second.done(b, 1);
 }

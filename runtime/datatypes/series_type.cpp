@@ -11,6 +11,7 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -257,6 +258,8 @@ void move(Val origin, Val target, int32_t part) {
     // Strings of different widths: the destination takes the wider unit.
     if (source_unit > target_unit) string::widen(destination, source_unit);
     const uint32_t at = head(*target);
+    const uint32_t source_total = total(*origin);
+    const uint32_t target_total = total(*target);
     const bool owned = ownership::notify(*origin, Change::move, false, *origin, from, count);
     std::vector<uint32_t> code_points;
     std::vector<uint8_t> bytes;
@@ -273,6 +276,8 @@ void move(Val origin, Val target, int32_t part) {
     if (!bytes.empty()) std::memcpy(gap, bytes.data(), bytes.size());
     for (uint32_t i = 0; i < code_points.size(); ++i) std::memcpy(gap + size_t{i} * unit, &code_points[i], unit);
     remove_units(source, from, count);
+    hash::note_change(*origin, source_total, from, count, 0);
+    hash::note_change(*target, target_total, at, 0, count);
     if (owned) ownership::notify(*target, Change::move, true, *target, at, count);
     *origin = *target;
     return;
@@ -295,6 +300,8 @@ void move(Val origin, Val target, int32_t part) {
     std::memmove(unit_address(source, to + count), unit_address(source, to), size_t{from - to} * unit);
     std::memcpy(unit_address(source, to), run.data(), run.size());
   }
+  const uint32_t moved_from = std::min(from, to);
+  hash::note_change(*origin, total(*origin), moved_from, total(*origin) - moved_from, total(*origin) - moved_from);
   if (owned) ownership::notify(*target, Change::move, true, *target, to, count);
   *origin = *target;
 }

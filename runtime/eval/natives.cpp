@@ -19,6 +19,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
@@ -324,7 +325,18 @@ Flow native_foreach(const int32_t*) {
   const Cell body = *arg(2);
   const uint32_t width = cell::is(words, TypeId::block) ? block::count(words) : 1;
   if (width == 0) error::raise(error_id::script::invalid_arg, words);
-  if (cell::is(series, TypeId::map)) error::raise(error_id::script::invalid_arg, series);
+  if (cell::is(series, TypeId::map)) {
+    // The words take the keys and values of the live pairs in turn. The
+    // map stays in its argument slot, below the loop's frame.
+    const Val map_value = arg(1);
+    open_loop();
+    for (uint32_t position = 0; map::foreach_next(map_value, words, &position);) {
+      Round round;
+      KIV_PROPAGATE(loop_round(run_round(body), &round));
+      if (round == Round::stop) break;
+    }
+    return close_loop();
+  }
   open_loop();
   for (uint32_t position = series_type::head(series); position < series_type::total(series); position += width) {
     set_loop_words(words, width, series, position);

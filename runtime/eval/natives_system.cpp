@@ -20,8 +20,11 @@
 #include "runtime/core/cell.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -90,9 +93,22 @@ bool known_method(const Cell& method) {
 
 }  // namespace
 
-// The environment is read whole; its answer is a map!, which the runtime
-// cannot make yet.
-Flow native_list_env(const int32_t*) { not_done(); }
+// The environment as a map! of strings, names to values.
+Flow native_list_env(const int32_t*) {
+  const auto variables = os::environment();
+  Val pairs = block::push_new(static_cast<uint32_t>(2 * variables.size()));
+  for (const auto& [name, value] : variables) {
+    for (const std::string* text : {&name, &value}) {
+      Val item = string::push_new(static_cast<uint32_t>(text->size()));
+      string::append_utf8(item, *text);
+      block::append(pairs, *item);
+      stack::pop(1);
+    }
+  }
+  Val result = stack::push(none::make());
+  map::make_from_block(result, pairs);
+  return answer(*result);
+}
 
 enum class NowRefinement { year, month, day, time, zone, date, weekday, yearday, precise, utc };
 

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -217,10 +218,16 @@ Flow native_construct(const int32_t* refinements) {
   return answer(*result);
 }
 
-// An object's fields are fixed when it is made: it does not grow in place.
-// (A map, which may, has no datatype yet: its argument fails the type
-// check.)
-Flow native_extend(const int32_t*) { error::raise(error_id::internal::not_done); }
+enum class ExtendRefinement { case_ };
+
+// A map takes the pairs of the spec, replacing the values of the keys it
+// has. An object's fields are fixed when it is made: it does not grow in
+// place.
+Flow native_extend(const int32_t* refinements) {
+  if (!cell::is(*arg(0), TypeId::map)) error::raise(error_id::internal::not_done);
+  map::extend(arg(0), arg(1), used(refinements, ExtendRefinement::case_));
+  return answer(*arg(0));
+}
 
 // ---- reduce and compose ----
 
