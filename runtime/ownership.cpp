@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/core/collector.h"
+#include "runtime/core/error_raise.h"
 #include "runtime/core/cycle.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
@@ -191,14 +192,43 @@ bool notify(const Cell& modified, Change change, bool done, const Cell& new_valu
   return true;
 }
 
+namespace {
+
+// The length and unit size of a series' buffer, which the action about to
+// change it has worked its positions out from.
+struct Shape {
+  uint32_t length;
+  uint32_t unit;
+  bool operator==(const Shape&) const = default;
+};
+
+Shape shape_of(const Cell& series) {
+  const SeriesBuf* buf = memory::buffer(series::node_of(series));
+  return {buf->length(), buf->unit()};
+}
+
+// A handler of the "before" report that resized the series (or widened a
+// string) leaves the action with positions that no longer hold: the
+// change is refused rather than made at a place that is gone.
+void refuse_if_reshaped(const Cell& series, const Shape& before) {
+  if (!(shape_of(series) == before)) error::raise(error_id::script::past_end);
+}
+
+}  // namespace
+
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count)
-    : series_(series), change_(change), owned_(notify(*series, change, false, none::make(), index, count)) {}
+    : series_(series), change_(change), owned_(false) {
+  const Shape before = shape_of(*series);
+  owned_ = notify(*series, change, false, none::make(), index, count);
+  if (owned_) refuse_if_reshaped(*series, before);
+}
 
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count, Val new_value)
-    : series_(series),
-      new_value_(new_value),
-      change_(change),
-      owned_(notify(*series, change, false, *new_value, index, count)) {}
+    : series_(series), new_value_(new_value), change_(change), owned_(false) {
+  const Shape before = shape_of(*series);
+  owned_ = notify(*series, change, false, *new_value, index, count);
+  if (owned_) refuse_if_reshaped(*series, before);
+}
 
 void ChangeReport::done(uint32_t index, uint32_t count) {
   if (!owned_) return;
