@@ -302,10 +302,12 @@ Flow compose_into(Val out, const Cell& source, bool deep, bool only) {
       }
       stack::pop(1);
     } else if (deep && cell::is(item, TypeId::block)) {
+      // Rooted: a paren inside may drop the block from `source`.
+      Val nested = ArgStack::push(item);
       Val inner = block::push_new(block::count(item));
-      KIV_PROPAGATE(compose_into(inner, item, deep, only));
+      KIV_PROPAGATE(compose_into(inner, *nested, deep, only));
       block::append(out, *inner);
-      stack::pop(1);
+      stack::pop(2);
     } else {
       block::append(out, item);
     }
