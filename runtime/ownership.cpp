@@ -9,6 +9,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -146,6 +147,21 @@ void unset_deep(const Cell& value) {
   cycle::Guard guard;
   cycle::push(context);
   for (uint32_t i = 0; i < context::word_count(context); ++i) unset_deep(*context::slot(context, i));
+}
+
+void modify_owned(Val value, Val spec) {
+  if (cell::is(*spec, TypeId::none)) {
+    unset_deep(*value);
+    return;
+  }
+  const bool well_formed = cell::is(*spec, TypeId::block) && block::count(*spec) >= 2 &&
+                           cell::is(*block::at(*spec, 0), TypeId::object) &&
+                           type_traits::is_all_word(cell::type_of(*block::at(*spec, 1)));
+  if (!well_formed) error::raise(error_id::script::invalid_arg, *spec);
+  Val owner = stack::push(*block::at(*spec, 0));
+  Val word = stack::push(*block::at(*spec, 1));
+  set_deep(value, owner, word);
+  stack::pop(2);
 }
 
 void unset_range(NodeId block, uint32_t index, uint32_t count) {

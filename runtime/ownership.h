@@ -57,6 +57,11 @@ void set_owner(Val value, Val owner, Val word);
 // Removes the ownership of `value`'s series and of what it contains. Does
 // not allocate.
 void unset_deep(const Cell& value);
+// `modify value 'owned spec`: none takes the ownership of `value`'s series
+// away (deeply); a block [owner word] hands them to `owner`'s field `word`
+// (a series owned already keeps its owner). Any other spec raises
+// script/invalid-arg. May collect.
+void modify_owned(Val value, Val spec);
 // `unset_deep` on `count` cells of the block series `block` from `index`.
 void unset_range(NodeId block, uint32_t index, uint32_t count);
 

@@ -372,18 +372,7 @@ void reflect(Val value, Val field) {
 // is the result.
 void modify(Val target, Val field, Val value, bool) {
   if (field_name(*field) == "owned") {
-    if (cell::is(*value, TypeId::none)) {
-      ownership::unset_deep(*target);
-    } else {
-      const bool well_formed = cell::is(*value, TypeId::block) && block::count(*value) >= 2 &&
-                               cell::is(*block::at(*value, 0), TypeId::object) &&
-                               type_traits::is_all_word(cell::type_of(*block::at(*value, 1)));
-      if (!well_formed) error::raise(error_id::script::invalid_arg, *value);
-      Val owner = stack::push(*block::at(*value, 0));
-      Val word = stack::push(*block::at(*value, 1));
-      ownership::set_deep(target, owner, word);
-      stack::pop(2);
-    }
+    ownership::modify_owned(target, value);
   }
   *target = *value;
 }
