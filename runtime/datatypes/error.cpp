@@ -47,17 +47,12 @@ Cell g_source_files = none::make();
 // has the standard error's fields in their order.
 Cell& slot(const Cell& error, Field which) { return *context::slot(error.w1, which); }
 
-
 // The trace option when it is a positive integer, else 0.
 int32_t option_level() {
   return cell::is(g_stack_trace, TypeId::integer) ? std::max(integer::get(g_stack_trace), 0) : 0;
 }
 // The level of the traces captured: the option's, else 1.
 int32_t trace_level() { return std::max(option_level(), 1); }
-
-Cell unbound_word(std::string_view name) {
-  return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved);
-}
 
 // Pushes a new error: a copy of the standard error, every field none.
 // May collect.
@@ -75,8 +70,8 @@ void set_catalogue_words(Val error, error_id::Code number) {
   const auto category = static_cast<uint32_t>(number.category());
   const std::string category_name(error_catalog::category_name(category));
   const std::string id_name(error_catalog::id_name(number));
-  const Cell category_word = category_name.empty() ? none::make() : unbound_word(category_name);
-  const Cell id_word = id_name.empty() ? none::make() : unbound_word(id_name);
+  const Cell category_word = category_name.empty() ? none::make() : word::unbound(category_name);
+  const Cell id_word = id_name.empty() ? none::make() : word::unbound(id_name);
   slot(*error, code) = integer::make(number.value);
   slot(*error, type) = category_word;
   slot(*error, id) = id_word;
@@ -85,7 +80,7 @@ void set_catalogue_words(Val error, error_id::Code number) {
 // ---- make ----
 
 [[noreturn]] void invalid_spec_field(Field which) {
-  error::raise(error_id::script::invalid_spec_field, unbound_word(field_names[which]));
+  error::raise(error_id::script::invalid_spec_field, word::unbound(field_names[which]));
 }
 
 // The code of category word `category` and id word `id_word`, checked

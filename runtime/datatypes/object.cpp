@@ -147,7 +147,7 @@ void set_class(Val object, uint32_t class_id) {
 // Calls the function `handler` named `name` with `args` (as many as it has
 // arguments), its refinements off and its locals none; drops its result.
 void call_handler(std::string_view name, Val handler, std::initializer_list<Val> args) {
-  const Cell call_name = word::make(TypeId::word, no_node, symbol::make(name), word::unresolved);
+  const Cell call_name = word::unbound(name);
   const uint32_t depth = stack::depth();
   stack::mark_function(call_name, handler->w1, stack::frame::function);
   std::vector<Cell> values;

@@ -216,4 +216,6 @@ void register_issue() {
                             .compare = compare_issue}});
 }
 
+Cell unbound(std::string_view name) { return make(TypeId::word, no_node, symbol::make(name), unresolved); }
+
 }  // namespace kiv::word

@@ -29,6 +29,9 @@ Cell intern(std::string_view name);
 Cell make_global(uint32_t symbol);
 // An issue! of exactly `text`: bound to the global context, unresolved.
 Cell make_issue(std::string_view text);
+// A word! of `name` bound to no context: the name of a call or a field in
+// an error, a trace or a report. May collect (a new name is interned).
+Cell unbound(std::string_view name);
 
 // Compare of two word-type cells under `op` (the word types' compare).
 int compare(const Cell& a, const Cell& b, CmpOp op);

@@ -210,7 +210,7 @@ void append_names(Val block, const std::vector<uint32_t>& traced) {
   // The frames stay where they are while the block grows (nothing but
   // popping moves them), and they keep their names' contexts alive.
   for (uint32_t i : traced) {
-    if (i == elided_frames) block::append(block, word::make(TypeId::word, no_node, symbol::make("..."), word::unresolved));
+    if (i == elided_frames) block::append(block, word::unbound("..."));
     else block::append(block, frame_name(frames[i]));
   }
 }

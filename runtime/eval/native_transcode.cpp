@@ -30,8 +30,6 @@ using stack::ArgStack;
 
 constexpr std::array<std::string_view, 6> event_names = {"prescan", "scan", "load", "open", "close", "error"};
 
-Cell plain_word(std::string_view name) { return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved); }
-
 // The events a callback wants: the words of a block that begins its body,
 // else all of them (a routine has no body block: all of them).
 uint32_t event_mask(const Cell& callback) {
@@ -54,7 +52,7 @@ uint32_t event_mask(const Cell& callback) {
 // makes no value by itself, or none.
 Cell event_type(int32_t type) {
   if (type > 0) return datatype::make(static_cast<TypeId>(type));
-  if (type < 0) return plain_word(lexer::kind_name(static_cast<lexer::Kind>(-type - 1)));
+  if (type < 0) return word::unbound(lexer::kind_name(static_cast<lexer::Kind>(-type - 1)));
   return none::make();
 }
 
@@ -64,7 +62,7 @@ Cell event_type(int32_t type) {
 // moved its input argument. Exits leave it as an Unwind.
 bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo& info, int64_t& input) {
   const uint32_t depth = stack::depth();
-  stack::mark_function(plain_word("<lexer-callback>"), callback.w1, stack::frame::function);
+  stack::mark_function(word::unbound("<lexer-callback>"), callback.w1, stack::frame::function);
   const uint32_t base = ArgStack::base_index();
   const uint32_t start = series::index_of(source);
   Cell position = source;
@@ -73,7 +71,7 @@ bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo&
                          ? info.value
                          : Cell{cell::header(TypeId::pair), 0, static_cast<uint32_t>(info.token_start + 1),
                                 static_cast<uint32_t>(info.token_end + 1)};
-  const Cell args[] = {plain_word(event_names[static_cast<size_t>(info.event)]), position, event_type(info.type),
+  const Cell args[] = {word::unbound(event_names[static_cast<size_t>(info.event)]), position, event_type(info.type),
                        integer::make(info.line), token};
   const size_t next = interpreter::push_arguments(callback, args);
   const bool takes_input = next >= 2;

@@ -58,7 +58,6 @@ using native_args::refinement_arg;
 using native_args::used;
 
 Cell body_name() { return word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved); }
-Cell named(std::string_view name) { return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved); }
 
 bool is_true(const Cell& value) { return logic::arg_true(value); }
 
@@ -139,7 +138,7 @@ Flow native_case(const int32_t* refinements) {
   const auto length = [&] { return memory::buffer(code.block)->length(); };
   Cell result = none::make();
   while (code.index < length()) {
-    stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
+    stack::mark(word::unbound("<anon>"), stack::frame::native | stack::frame::interpreter);
     KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::result_slot));
     const Cell condition = *ArgStack::result();
     stack::unwind();
@@ -155,7 +154,7 @@ Flow native_case(const int32_t* refinements) {
       ++code.index;
       KIV_PROPAGATE(interpreter::eval_block(action, false));
     } else {
-      stack::mark(named("<anon>"), stack::frame::native | stack::frame::interpreter);
+      stack::mark(word::unbound("<anon>"), stack::frame::native | stack::frame::interpreter);
       KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::result_slot));
       stack::unwind();
     }
@@ -352,7 +351,7 @@ Flow native_forall(const int32_t*) {
   const Cell body = *arg(1);
   const Cell original = *context::get(name);
   if (!type_traits::is_series(cell::type_of(original)))
-    error::raise(error_id::script::expect_arg, named("forall"), datatype::make(cell::type_of(original)), name);
+    error::raise(error_id::script::expect_arg, word::unbound("forall"), datatype::make(cell::type_of(original)), name);
   open_loop();
   bool broke = false;
   while (true) {
@@ -430,7 +429,7 @@ bool name_matches(const Cell& wanted, const Cell& thrown) {
     for (uint32_t i = 0; i < block::count(wanted); ++i) {
       const Cell item = *block::at(wanted, i);
       if (!type_traits::is_all_word(cell::type_of(item)))
-        error::raise(error_id::script::invalid_refine_arg, named("name"), wanted);
+        error::raise(error_id::script::invalid_refine_arg, word::unbound("name"), wanted);
       if (symbol::resolve(item.w2) == symbol::resolve(thrown.w2)) return true;
     }
     return false;
@@ -469,7 +468,7 @@ Flow native_try(const int32_t* refinements) {
   const bool all = used(refinements, TryRefinement::all);
   const bool keep = used(refinements, TryRefinement::keep);
   const uint32_t depth = stack::call_depth();
-  stack::mark(named("try"), all ? stack::frame::try_all : stack::frame::try_);
+  stack::mark(word::unbound("try"), all ? stack::frame::try_all : stack::frame::try_);
   const uint32_t own_cells = ArgStack::depth();  // the try frame's window starts here
   try {
     KIV_PROPAGATE(interpreter::eval_block(block, true));

@@ -62,7 +62,7 @@ const MethodInfo& method_of(const Cell& word) {
 // names the native and the method.
 [[noreturn]] void refuse_refinement(const Cell& method) {
   error::raise(error_id::script::invalid_refine_arg,
-               word::make(TypeId::word, no_node, symbol::make("checksum"), word::unresolved), method);
+               word::unbound("checksum"), method);
 }
 
 // The bytes a value stands for: a string!'s characters from its index as
