@@ -223,6 +223,9 @@ Shape shape_of(const Cell& series) {
   return {buf->length(), buf->unit()};
 }
 
+// Only an owned series has handlers that can run before its change.
+bool has_owner(const Cell& value) { return ownable(cell::type_of(value)) && flagged(series::node_of(value)); }
+
 // A handler of the "before" report that resized the series (or widened a
 // string) leaves the action with positions that no longer hold: the
 // change is refused rather than made at a place that is gone.
@@ -234,16 +237,18 @@ void refuse_if_reshaped(const Cell& series, const Shape& before) {
 
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count)
     : series_(series), change_(change), owned_(false) {
-  const Shape before = shape_of(*series);
+  const bool owned_series = has_owner(*series);
+  const Shape before = owned_series ? shape_of(*series) : Shape{};
   owned_ = notify(*series, change, false, none::make(), index, count);
-  if (owned_) refuse_if_reshaped(*series, before);
+  if (owned_ && owned_series) refuse_if_reshaped(*series, before);
 }
 
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count, Val new_value)
     : series_(series), new_value_(new_value), change_(change), owned_(false) {
-  const Shape before = shape_of(*series);
+  const bool owned_series = has_owner(*series);
+  const Shape before = owned_series ? shape_of(*series) : Shape{};
   owned_ = notify(*series, change, false, *new_value, index, count);
-  if (owned_) refuse_if_reshaped(*series, before);
+  if (owned_ && owned_series) refuse_if_reshaped(*series, before);
 }
 
 void ChangeReport::done(uint32_t index, uint32_t count) {
