@@ -144,9 +144,11 @@ void do_math(Val left, Val right, MathOp op) {
     default:
       error::raise(error_id::script::invalid_type, datatype::make(cell::type_of(*right)));
   }
-  const std::optional<int32_t> result = integer::do_math_op(integer::get(*left), b, op);
-  if (!result || *result < 0 || static_cast<uint32_t>(*result) > max_code_point) error::raise(error_id::math::overflow);
-  left->w2 = static_cast<uint32_t>(*result);
+  int32_t result = 0;
+  if (!integer::do_math_op(integer::get(*left), b, op, result) || result < 0 ||
+      static_cast<uint32_t>(result) > max_code_point)
+    error::raise(error_id::math::overflow);
+  left->w2 = static_cast<uint32_t>(result);
 }
 
 template <MathOp op>

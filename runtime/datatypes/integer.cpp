@@ -383,17 +383,18 @@ void do_math(Val left, Val right, MathOp op) {
   }
   const int32_t a = get(*left);
   const int32_t b = get(*right);
-  const std::optional<int32_t> result = do_math_op(a, b, op);
+  int32_t result = 0;
+  const bool whole = do_math_op(a, b, op, result);
   const double x = a;
   const double y = b;
-  if (!result) {
+  if (!whole) {
     // Beyond 32 bits: the exact answer as a double (a product of two int32
     // rounds once, like any double product).
     float_at(*left, op == MathOp::add ? x + y : op == MathOp::subtract ? x - y : x * y);
-  } else if (op == MathOp::divide && *result * b != a) {
+  } else if (op == MathOp::divide && result * b != a) {
     float_at(*left, x / y);  // not a whole quotient
   } else {
-    make_at(*left, *result);
+    make_at(*left, result);
   }
 }
 

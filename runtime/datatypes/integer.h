@@ -61,38 +61,35 @@ struct Scan {
 };
 Scan scan(std::string_view text);
 
-// The integer operation `op` on `a` and `b`: the int32 result, or nothing
-// when a sum, difference or product leaves 32 bits. Divide answers the
-// truncated quotient (callers decide about inexact quotients). Divide and
-// remainder by 0 raise math/zero-divide; -2147483648 divided by -1 raises
+// The integer operation `op` on `a` and `b` into `result`: false when a
+// sum, difference or product leaves 32 bits. Divide answers the truncated
+// quotient (callers decide about inexact quotients). Divide and remainder
+// by 0 raise math/zero-divide; -2147483648 divided by -1 raises
 // math/overflow (its remainder is 0).
-// Inline: the evaluator's operators on integers run it too.
-inline std::optional<int32_t> do_math_op(int32_t a, int32_t b, MathOp op) {
-  int32_t result;
+// Inline: the evaluator's operators on integers run it too. The answer
+// comes back through a plain out-parameter: an optional return is stored
+// and read back through memory on every operation.
+inline bool do_math_op(int32_t a, int32_t b, MathOp op, int32_t& result) {
   switch (op) {
-    case MathOp::add:
-      if (__builtin_add_overflow(a, b, &result)) return std::nullopt;
-      return result;
-    case MathOp::subtract:
-      if (__builtin_sub_overflow(a, b, &result)) return std::nullopt;
-      return result;
-    case MathOp::multiply:
-      if (__builtin_mul_overflow(a, b, &result)) return std::nullopt;
-      return result;
+    case MathOp::add: return !__builtin_add_overflow(a, b, &result);
+    case MathOp::subtract: return !__builtin_sub_overflow(a, b, &result);
+    case MathOp::multiply: return !__builtin_mul_overflow(a, b, &result);
     case MathOp::divide:
     case MathOp::remainder:
       if (b == 0) error::raise(error_id::math::zero_divide);
       // The processor faults on -2147483648 / -1; by -1 the quotient is the
       // negation and the remainder always 0.
       if (b == -1) {
-        if (op == MathOp::remainder) return 0;
-        if (a == min_value) error::raise(error_id::math::overflow);
-        return -a;
+        if (op == MathOp::remainder) result = 0;
+        else if (a == min_value) error::raise(error_id::math::overflow);
+        else result = -a;
+        return true;
       }
-      return op == MathOp::divide ? a / b : a % b;
-    case MathOp::or_: return a | b;
-    case MathOp::and_: return a & b;
-    case MathOp::xor_: return a ^ b;
+      result = op == MathOp::divide ? a / b : a % b;
+      return true;
+    case MathOp::or_: result = a | b; return true;
+    case MathOp::and_: result = a & b; return true;
+    case MathOp::xor_: result = a ^ b; return true;
   }
   runtime::fatal(runtime::error_no_switch_match, 0);
 }

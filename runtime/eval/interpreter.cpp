@@ -273,43 +273,54 @@ double number_of(const Cell& value) {
 // datatype's own, without the cases where it raises an error (a zero or -1
 // divisor) or where the answer is not whole (an overflow or an inexact
 // quotient, which give floats).
-std::optional<int32_t> whole_math(int32_t a, int32_t b, MathOp op) {
+inline bool whole_math(int32_t a, int32_t b, MathOp op, int32_t& result) {
   const bool dividing = op == MathOp::divide || op == MathOp::remainder;
-  if (dividing && (b == 0 || b == -1)) return std::nullopt;
-  const std::optional<int32_t> result = integer::do_math_op(a, b, op);
-  if (op == MathOp::divide && result && a % b != 0) return std::nullopt;
-  return result;
+  if (dividing && (b == 0 || b == -1)) return false;
+  if (!integer::do_math_op(a, b, op, result)) return false;
+  return op != MathOp::divide || a % b == 0;
 }
 
-// Two integers compared, as the integer datatype compares them.
-bool compare_whole(int32_t a, int32_t b, CmpOp op) {
+// Two numbers compared exactly (a NaN is unequal to everything and neither
+// lesser nor greater, as the float datatype orders it).
+template <typename Number>
+inline bool compare_numbers(Number a, Number b, CmpOp op, bool& holds) {
   switch (op) {
     case CmpOp::equal:
-    case CmpOp::strict_equal: return a == b;
-    case CmpOp::not_equal: return a != b;
-    case CmpOp::lesser: return a < b;
-    case CmpOp::lesser_or_equal: return a <= b;
-    case CmpOp::greater: return a > b;
-    case CmpOp::greater_or_equal: return a >= b;
+    case CmpOp::strict_equal: holds = a == b; return true;
+    case CmpOp::not_equal: holds = a != b; return true;
+    case CmpOp::lesser: holds = a < b; return true;
+    case CmpOp::lesser_or_equal: holds = a <= b; return true;
+    case CmpOp::greater: holds = a > b; return true;
+    case CmpOp::greater_or_equal: holds = a >= b; return true;
     default: return false;  // not an operator's comparison
   }
 }
 
 // Works out `left op right` into `left` (keeping its header flags, as the
 // datatypes do); false leaves it to the call.
-bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
+inline bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
+  const bool whole = cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer);
   if (kind >= fast_compare) {
     const auto op = static_cast<CmpOp>(kind - fast_compare);
-    const bool whole = cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer);
-    const bool holds = whole ? compare_whole(cell::get_int32(left), cell::get_int32(right), op) : compare::test(left, right, op);
+    bool holds = false;
+    if (whole) {
+      if (!compare_numbers(cell::get_int32(left), cell::get_int32(right), op, holds)) return false;
+    } else if (cell::is(left, TypeId::float_) && cell::is(right, TypeId::float_) && op != CmpOp::equal &&
+               op != CmpOp::not_equal) {
+      // Orderings and strict equality; equality of floats is the float
+      // datatype's near-equality, asked of the datatype.
+      if (!compare_numbers(cell::get_double(left), cell::get_double(right), op, holds)) return false;
+    } else {
+      holds = compare::test(left, right, op);
+    }
     left = logic::make(holds);
     return true;
   }
   const auto op = static_cast<MathOp>(kind - fast_math);
-  if (cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer)) {
-    const auto result = whole_math(cell::get_int32(left), cell::get_int32(right), op);
-    if (!result) return false;
-    integer::make_at(left, *result);
+  if (whole) {
+    int32_t result = 0;
+    if (!whole_math(cell::get_int32(left), cell::get_int32(right), op, result)) return false;
+    integer::make_at(left, result);
     return true;
   }
   const double x = number_of(left);
@@ -542,11 +553,17 @@ Flow fetch_and_run(const Call& call, Code& code) {
     }
   }
   const NodeId cache = cache_of(callable);
-  const Shape shape = shape_of(cache);
-  // The arguments before the first refinement. The entry is read again
-  // for each one: fetching may move the cache's buffer.
+  const Cell* entries = cells(cache);
+  uint64_t entries_read = memory::relocations;
+  const Shape shape{entries[0].w1, entries[0].w2, entries[0].w3};
+  // The arguments before the first refinement. Fetching may move the
+  // cache's buffer: its address is read again only after a move.
   for (uint32_t i = 1, arg_index = 0; i <= shape.leading; ++i) {
-    const Cell entry = cache_cell(cache, i);
+    if (entries_read != memory::relocations) [[unlikely]] {
+      entries = cells(cache);
+      entries_read = memory::relocations;
+    }
+    const Cell entry = entries[i];
     const ArgKind kind = kind_of(entry);
     if (kind == ArgKind::returns) [[unlikely]] continue;
     if (arg_index >= fetched) KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));

@@ -216,6 +216,16 @@ Flow close_loop() {
   return Flow::normal;
 }
 
+// Sets a loop's word: a global word in place, any other through its
+// context's own rules (an object's on-change handler).
+void store_loop_word(const Cell& name, const Cell& value) {
+  if (context::set_direct(name, value)) return;
+  Val item = ArgStack::push(value);
+  Val target = ArgStack::push(name);
+  context::set(target, item);
+  stack::pop(2);
+}
+
 int64_t loop_count(const Cell& count) {
   if (cell::is(count, TypeId::float_)) return static_cast<int64_t>(cell::get_double(count));
   return cell::get_int32(count);
@@ -242,10 +252,7 @@ Flow native_repeat(const int32_t*) {
   const Cell name = *word;
   open_loop();
   for (int64_t i = 1; i <= count; ++i) {
-    Val counter = ArgStack::push(Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(i), 0});
-    Val target = ArgStack::push(name);
-    context::set(target, counter);
-    stack::pop(2);
+    store_loop_word(name, Cell{cell::header(TypeId::integer), 0, static_cast<uint32_t>(i), 0});
     Round round;
     KIV_PROPAGATE(loop_round(run_round(body), &round));
     if (round == Round::stop) break;
@@ -311,10 +318,7 @@ void set_loop_words(const Cell& words, uint32_t width, const Cell& series, uint3
     if (!cell::is(name, TypeId::word)) error::raise(error_id::script::invalid_arg, name);
     const Cell value = position + k < series_type::total(series) ? series_type::unit_value(series, position + k)
                                                                   : none::make();
-    Val item = ArgStack::push(value);
-    Val target = ArgStack::push(name);
-    context::set(target, item);
-    stack::pop(2);
+    store_loop_word(name, value);
   }
 }
 
