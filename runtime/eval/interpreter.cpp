@@ -826,6 +826,7 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
 
 void init() {
   forget_fast_operators();
+  expression_records::init();
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
@@ -1010,13 +1011,9 @@ inline const Cell* number_operand(const Cell& operand) {
   return is_integer_or_float(*right) ? right : nullptr;
 }
 
-}  // namespace
-
-Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
-  const Cell value = cells(code_buffer(code))[code.index++];
-  KIV_PROPAGATE(eval_head(value, code, into, literal));
-  if (infix == Infix::stop) return Flow::normal;
-  // Infix operators: each takes the value so far as its left operand.
+// Infix operators after an expression's first value: each takes the value
+// so far as its left operand.
+inline Flow take_operators(Code& code, Into into) {
   for (;;) {
     const SeriesBuf* buf = code_buffer(code);
     const uint32_t count = cell_count(buf);
@@ -1041,6 +1038,263 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
   }
   return Flow::normal;
+}
+
+// The interpreter's own walk of one expression: what the records fall back
+// to, and the reference they are checked against.
+Flow walk_expression(Code& code, Into into, Infix infix, bool literal) {
+  const Cell value = cells(code_buffer(code))[code.index++];
+  KIV_PROPAGATE(eval_head(value, code, into, literal));
+  if (infix == Infix::stop) return Flow::normal;
+  return take_operators(code, into);
+}
+
+// ---- expression records (expression_records.h) ----
+
+namespace records = expression_records;
+using records::Kind;
+using records::Record;
+
+// A value's identity for a record: its w1 in `guard`, w2 and w3 in
+// `identity`.
+uint64_t identity_of(const Cell& value) { return (uint64_t{value.w2} << 32) | value.w3; }
+
+// The value a word of the code holds, when the word is bound and resolved
+// in a context with values (else null).
+inline const Cell* bound_value(const Cell& word) {
+  if (word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
+  return context::slot(word.w1, word.w3);
+}
+
+// The number operator that starts at `index` (a word holding an op! with a
+// number fast path) followed by a number or a word holding one; its fast
+// kind, or fast_none.
+uint8_t number_operator_at(const Cell* at, uint32_t index, uint32_t count, const Cell** op_value) {
+  if (index + 1 >= count || !cell::is(at[index], TypeId::word)) return fast_none;
+  const Cell* op = operator_of(at[index]);
+  if (!op || !number_operand(at[index + 1])) return fast_none;
+  *op_value = op;
+  return fast_kind(*op);
+}
+
+// Learns what the expression at `index` is, from the block's cells and the
+// values its words hold now. Allocates nothing and runs nothing: what it
+// cannot tell without that (a callee whose argument cache is not built
+// yet) stays unknown, for the walk to settle first.
+Record learn(const Cell* at, uint32_t index, uint32_t count) {
+  const Cell& head = at[index];
+  const TypeId type = cell::type_of(head);
+  Record record;
+  record.kind = Kind::walker;
+  const Cell* value = &head;
+  if (type == TypeId::word) {
+    value = bound_value(head);
+    if (!value) return record;
+    const TypeId value_type = cell::type_of(*value);
+    if (is_prefix_callable(value_type)) {
+      const Cell* slot = cache_slot(*value);
+      if (!cell::is(*slot, TypeId::block)) return Record{};  // unknown until the walk builds it
+      const Cell* entries = cells(series::node_of(*slot));
+      const uint32_t leading = entries[0].w1;
+      for (uint32_t i = 1; i <= leading; ++i) {
+        const ArgKind kind = kind_of(entries[i]);
+        if (kind != ArgKind::evaluated && kind != ArgKind::returns) return record;
+      }
+      if (leading > 0xFFFF) return record;
+      record.kind = Kind::call;
+      record.fast = static_cast<uint8_t>(value_type);
+      record.arguments = static_cast<uint16_t>(leading);
+      record.guard = value->w1;
+      record.identity = identity_of(*value);
+      return record;
+    }
+    if (value_type == TypeId::unset || value_type == TypeId::op) return record;
+    record.kind = Kind::word;
+  } else if (is_inert(type) && type != TypeId::issue) {
+    record.kind = Kind::constant;
+    record.fast = static_cast<uint8_t>(type);
+  } else {
+    return record;
+  }
+  // A number followed by a number operator and its right operand.
+  const Cell* op = nullptr;
+  if (is_integer_or_float(*value)) {
+    const uint8_t fast = number_operator_at(at, index + 1, count, &op);
+    if (fast != fast_none) {
+      record.kind = Kind::operation;
+      record.fast = fast;
+      record.guard = op->w1;
+      record.identity = static_cast<uint64_t>(native::wrapped_type(*op));
+    }
+  }
+  return record;
+}
+
+bool same_record(const Record& a, const Record& b) {
+  return a.kind == b.kind && a.fast == b.fast && a.arguments == b.arguments && a.guard == b.guard &&
+         a.identity == b.identity;
+}
+
+// Whether two records of one position describe the same code: the same
+// record, or a word or value learnt with and without the number operator
+// after it (whether it is one depends on the values of the moment, which
+// the operation's guards check and the others do not rely on).
+bool agree(const Record& a, const Record& b) {
+  if (same_record(a, b)) return true;
+  const auto plain = [](Kind kind) { return kind == Kind::word || kind == Kind::constant; };
+  return (a.kind == Kind::operation && plain(b.kind)) || (b.kind == Kind::operation && plain(a.kind));
+}
+
+// The verify mode: a record whose guards held must agree with what
+// learning gives now; anything else is a guard that missed a change.
+void verify_record(const Record& record, const Cell* at, uint32_t index, uint32_t count, NodeId block) {
+  const Record fresh = learn(at, index, count);
+  if (fresh.kind == Kind::unknown || agree(record, fresh)) return;
+  std::fprintf(stderr,
+               "KIV_EVAL=verify: the record of position %u of block %u is stale (kind %d, learnt now %d)\n",
+               index, block, static_cast<int>(record.kind), static_cast<int>(fresh.kind));
+  std::abort();
+}
+
+// A call that a record describes: the callee's leading arguments, each an
+// expression of its own, then the callee with its refinements off. The
+// frames, argument checks and errors are the walk's (call_value).
+Flow call_recorded(const Cell& callable, const Cell& name, Code& code, Into into) {
+  check_machine_stack();
+  const uint32_t slot = ArgStack::depth();
+  ArgStack::push(callable);
+  const TypeId type = cell::type_of(callable);
+  const bool is_function = type == TypeId::function || type == TypeId::routine;
+  if (is_function) stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, callable.w2);
+  else stack::mark(name, stack::frame::native | stack::frame::interpreter, callable.w2);
+  const uint32_t base = ArgStack::base_index();
+  const NodeId cache = series::node_of(*cache_slot(callable));
+  const Cell* entries = cells(cache);
+  uint64_t entries_read = memory::relocations;
+  const Shape shape{entries[0].w1, entries[0].w2, entries[0].w3};
+  for (uint32_t i = 1, arg_index = 0; i <= shape.leading; ++i) {
+    if (entries_read != memory::relocations) [[unlikely]] {
+      entries = cells(cache);
+      entries_read = memory::relocations;
+    }
+    if (kind_of(entries[i]) == ArgKind::returns) [[unlikely]] continue;
+    if (at_end(code)) [[unlikely]]
+      error::raise(error_id::script::no_arg, name, argument_word(callable, arg_index));
+    KIV_PROPAGATE(eval_expression(code, Into::new_cell, Infix::take));
+    const Cell entry = cells(cache)[i];
+    const TypeId argument_type = cell::type_of(*ArgStack::at(base + arg_index));
+    if (!typeset::has(entry, argument_type)) [[unlikely]]
+      raise_expect_arg({callable, name, nullptr, 0, false}, argument_type, arg_index);
+    ++arg_index;
+  }
+  int32_t refs[max_refinements];
+  if (is_function) {
+    if (shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
+  } else {
+    for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
+  }
+  KIV_PROPAGATE(run_with_arguments(callable, type, refs, shape.locals));
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  if (into == Into::new_cell) {
+    ArgStack::drop_to(slot);
+    ArgStack::push(result);
+  } else {
+    ArgStack::set_result_keep(result);
+  }
+  return Flow::normal;
+}
+
+// The table of the block `code` runs in, looked up again after a move.
+inline records::Table* code_table(Code& code, SeriesBuf* buf) {
+  if (code.table_relocations != memory::relocations) [[unlikely]] {
+    code.table = records::table_of(buf);
+    code.table_relocations = memory::relocations;
+  }
+  return code.table;
+}
+
+// Runs the expression at `code` through its record. False (with nothing
+// done) when the record does not apply: its guards failed, in which case it
+// is learnt again, or it leaves the expression to the walk.
+inline bool run_record(Code& code, Into into, Infix infix, Flow& flow) {
+  SeriesBuf* buf = code_buffer(code);
+  records::Table* table = code_table(code, buf);
+  if (!table) return false;
+  records::checked(table, buf);
+  const uint32_t index = code.index;
+  const uint32_t count = cell_count(buf);
+  Record& record = records::record_at(*table, index);
+  const Cell* at = cells(buf);
+  const Cell& head = at[index];
+  switch (record.kind) {
+    case Kind::walker:
+      return false;
+    case Kind::constant:
+      if (cell::type_of(head) != static_cast<TypeId>(record.fast)) break;
+      ++code.index;
+      put(head, into);
+      flow = infix == Infix::stop ? Flow::normal : take_operators(code, into);
+      return true;
+    case Kind::word: {
+      if (!cell::is(head, TypeId::word)) break;
+      const Cell* value = bound_value(head);
+      if (!value) break;
+      const TypeId type = cell::type_of(*value);
+      if (type == TypeId::unset || type_traits::is_any_function(type)) break;
+      if (records::mode == records::Mode::verify) verify_record(record, at, index, count, code.block);
+      ++code.index;
+      put(*value, into);
+      flow = infix == Infix::stop ? Flow::normal : take_operators(code, into);
+      return true;
+    }
+    case Kind::call: {
+      if (!cell::is(head, TypeId::word)) break;
+      const Cell* value = bound_value(head);
+      if (!value || cell::type_of(*value) != static_cast<TypeId>(record.fast) || value->w1 != record.guard ||
+          identity_of(*value) != record.identity)
+        break;
+      if (records::mode == records::Mode::verify) verify_record(record, at, index, count, code.block);
+      const Cell callable = *value;
+      const Cell name = head;
+      ++code.index;
+      flow = call_recorded(callable, name, code, into);
+      if (flow == Flow::normal && infix == Infix::take) flow = take_operators(code, into);
+      return true;
+    }
+    case Kind::operation: {
+      if (infix == Infix::stop || index + 2 >= count) break;
+      const Cell* left = cell::is(head, TypeId::word) ? bound_value(head) : &head;
+      if (!left || !is_integer_or_float(*left)) break;
+      const Cell* op = operator_of(at[index + 1]);
+      if (!op || op->w1 != record.guard || static_cast<uint64_t>(native::wrapped_type(*op)) != record.identity) break;
+      const Cell* right = number_operand(at[index + 2]);
+      if (!right) break;
+      if (records::mode == records::Mode::verify) verify_record(record, at, index, count, code.block);
+      Cell result = *left;
+      if (!fast_operation(record.fast, result, *right)) return false;  // the call decides (an error, a float)
+      code.index += 3;
+      put(result, into);
+      flow = take_operators(code, into);
+      return true;
+    }
+    case Kind::unknown:
+      record = learn(at, index, count);
+      return false;
+  }
+  // A guard failed: the walk runs this once, and the record is learnt again.
+  record = learn(at, index, count);
+  return false;
+}
+
+}  // namespace
+
+Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
+  if (!literal) {
+    Flow flow;
+    if (run_record(code, into, infix, flow)) return flow;
+  }
+  return walk_expression(code, into, infix, literal);
 }
 
 Flow call_function(const Cell& function) {
