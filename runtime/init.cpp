@@ -27,6 +27,7 @@
 #include "runtime/eval/base_routines.h"
 #include "runtime/eval/base_words.h"
 #include "runtime/eval/call_stack.h"
+#include "runtime/eval/fast_paths.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
 #include "runtime/eval/random.h"
@@ -98,6 +99,7 @@ void init() {
   interpreter::init();
   natives::init();
   action_entries::init();
+  fast_paths::init();           // before any user code can rebind the actions' words
   base_words::init();
   action_entries::init_operators();
   base_routines::add_all();
