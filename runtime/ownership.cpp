@@ -233,17 +233,10 @@ void refuse_if_reshaped(const Cell& series, const Shape& before) {
   if (!(shape_of(series) == before)) error::raise(error_id::script::past_end);
 }
 
-// Every change that a report announces is a change of cells for a block:
-// the evaluator's records of it must be made again.
-void note_block_change(const Cell& series) {
-  if (type_traits::is_any_block(cell::type_of(series))) series::note_change(series::node_of(series));
-}
-
 }  // namespace
 
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count)
     : series_(series), change_(change), owned_(false) {
-  note_block_change(*series);
   const bool owned_series = has_owner(*series);
   const Shape before = owned_series ? shape_of(*series) : Shape{};
   owned_ = notify(*series, change, false, none::make(), index, count);
@@ -252,7 +245,6 @@ ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t c
 
 ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t count, Val new_value)
     : series_(series), new_value_(new_value), change_(change), owned_(false) {
-  note_block_change(*series);
   const bool owned_series = has_owner(*series);
   const Shape before = owned_series ? shape_of(*series) : Shape{};
   owned_ = notify(*series, change, false, *new_value, index, count);
@@ -260,7 +252,6 @@ ChangeReport::ChangeReport(Val series, Change change, uint32_t index, uint32_t c
 }
 
 void ChangeReport::done(uint32_t index, uint32_t count) {
-  note_block_change(*series_);
   if (!owned_) return;
   notify(*series_, change_, true, new_value_ ? **new_value_ : none::make(), index, count);
 }

@@ -62,11 +62,7 @@ struct SeriesBuf {
   uint32_t head;      // byte offset of the first unit
   uint32_t tail;      // byte offset one past the last unit
   uint32_t gc_flags;  // gc_flag bits
-  // For cell series: counts the changes to the cells (see
-  // series::note_change), and names the evaluator's records kept for them
-  // (0: none). Both start at 0 in a new buffer.
-  uint32_t changes;
-  uint32_t records;
+  uint32_t reserved[2];
 
   uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
   const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }

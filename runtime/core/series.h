@@ -25,12 +25,6 @@ inline uint32_t length_from(const Cell& value) {
   return value.w1 >= length ? 0 : length - value.w1;
 }
 
-// Tells the evaluator that cells of a block changed (their values, kinds or
-// bindings): the expression records it keeps beside the block are made
-// again before they run. Every writer of an existing block's cells calls
-// it; a new block, filled before it first runs, need not.
-inline void note_change(NodeId node) { ++memory::buffer(node)->changes; }
-
 // Appends an unset! cell (no flags) at the tail of a cell series, growing
 // it when full; returns the new cell, valid until the next allocation.
 Cell* append_slot(NodeId node);

@@ -460,11 +460,7 @@ uint32_t count(const Cell& block) { return length(block); }
 
 Cell* at(const Cell& block, uint32_t index) { return cells(series::node_of(block)) + head(block) + index; }
 
-void append(Val block, Cell value) {
-  const NodeId node = series::node_of(*block);
-  *series::append_slot(node) = value;
-  series::note_change(node);
-}
+void append(Val block, Cell value) { *series::append_slot(series::node_of(*block)) = value; }
 
 void append_all(Val block, Val source) {
   for (const Cell& item : source_cells(*source, false)) append(block, item);

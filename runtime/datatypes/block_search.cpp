@@ -245,7 +245,6 @@ void eval_path(PathStep& step) {
     if (step.new_value) {
       if (!inside) error::raise(error_id::script::out_of_range, selector);
       data[position] = *step.new_value;
-      series::note_change(series::node_of(series));
     } else {
       *step.value = inside ? data[position] : none::make();
     }
@@ -258,7 +257,6 @@ void eval_path(PathStep& step) {
     // As poke at 2 from the key: a key that ends the block has no cell to set.
     if (at >= total(*step.value)) error::raise(error_id::script::out_of_range, integer::make(2));
     reinterpret_cast<Cell*>(memory::buffer(series::node_of(*step.value))->head_ptr())[at] = *step.new_value;
-    series::note_change(series::node_of(*step.value));
     return;
   }
   if (cell::is(selector, TypeId::word) && !cell::is(*step.value, TypeId::hash)) {

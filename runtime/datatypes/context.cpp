@@ -54,7 +54,6 @@ void claim_entries(NodeId context) {
 bool is_bindable_word(TypeId type) { return type_traits::is_all_word(type) && type != TypeId::issue; }
 
 void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
-  series::note_change(block);
   cycle::push(block);
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     Cell& item = cells(block)[i];

@@ -18,7 +18,6 @@
 #include "runtime/core/exits.h"
 #include "runtime/core/gc_safety.h"
 #include "runtime/core/memory.h"
-#include "runtime/eval/expression_records.h"
 #include "runtime/eval/flow.h"
 
 namespace kiv::interpreter {
@@ -30,9 +29,6 @@ struct Code {
   uint32_t index;
   SeriesBuf* buffer = nullptr;
   uint64_t relocations = 0;
-  // The block's expression records, looked up with the buffer.
-  expression_records::Table* table = nullptr;
-  uint64_t table_relocations = ~uint64_t{0};
 };
 
 void init();
