@@ -27,6 +27,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
+#include "runtime/eval/fast_paths.h"
 #include "runtime/eval/natives.h"
 #include "runtime/platform.h"
 #include "runtime/root_block.h"
@@ -296,6 +297,13 @@ inline bool compare_numbers(Number a, Number b, CmpOp op, bool& holds) {
   }
 }
 
+static_assert(static_cast<int>(MathOp::add) == static_cast<int>(fast_paths::ArithCode::add) &&
+              static_cast<int>(MathOp::subtract) == static_cast<int>(fast_paths::ArithCode::subtract) &&
+              static_cast<int>(MathOp::multiply) == static_cast<int>(fast_paths::ArithCode::multiply) &&
+              static_cast<int>(MathOp::or_) == static_cast<int>(fast_paths::ArithCode::or_) &&
+              static_cast<int>(MathOp::and_) == static_cast<int>(fast_paths::ArithCode::and_) &&
+              static_cast<int>(MathOp::xor_) == static_cast<int>(fast_paths::ArithCode::xor_));
+
 // Works out `left op right` into `left` (keeping its header flags, as the
 // datatypes do); false leaves it to the call.
 inline bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
@@ -317,6 +325,12 @@ inline bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
     return true;
   }
   const auto op = static_cast<MathOp>(kind - fast_math);
+  // Add, subtract, multiply and the bit operations of two integers or two
+  // floats: the fast paths' own (an integer overflow gives the exact float
+  // there and then). Their codes are the math operations' numbers.
+  if (op != MathOp::divide && op != MathOp::remainder &&
+      fast_paths::try_arith(static_cast<fast_paths::ArithCode>(op), left, right, left))
+    return true;
   if (whole) {
     int32_t result = 0;
     if (!whole_math(cell::get_int32(left), cell::get_int32(right), op, result)) return false;
