@@ -295,8 +295,10 @@ void expand(NodeId node, uint32_t new_size, Keep keep, uint8_t fill) {
 }  // namespace
 
 void init() {
+  // Slots past those ever handed out are still null: clearing the whole
+  // directory (2 MB) would cost every start-up its page faults.
+  std::fill(detail::node_directory, detail::node_directory + g.next_directory_slot, nullptr);
   g = Root{};
-  std::fill(std::begin(detail::node_directory), std::end(detail::node_directory), nullptr);
 }
 
 void add_first_frames() {
