@@ -269,7 +269,7 @@ Flow native_reduce(const int32_t* refinements) {
   // The values wait on the stack, rooted, and move into the block in
   // batches: a short block (the common case) makes its result once, at its
   // exact size, rather than at the size of the source.
-  constexpr uint32_t batch = 64;
+  constexpr uint32_t batch = 16;  // few: each level of a recursion through reduce holds its batch
   const uint32_t most = block::count(value);  // every expression takes a cell at least
   Val result = ArgStack::push(none::make());  // the block, once the first batch is in
   const uint32_t first = ArgStack::depth();
