@@ -538,6 +538,7 @@ void collect() {
     verify_reachable();
   }
   g.stats.in_use_after_last = memory::in_use_bytes();
+  fc::pace_next_collection(g.stats.in_use_after_last);
   g.running = false;
 }
 

@@ -26,8 +26,10 @@
 //    system (the first one stays), as do dead big buffers and empty node
 //    frames. Every mark is cleared, on external buffers too.
 //
-// A collection runs when the memory manager finds no room and the collector
-// is switched on (runtime::state.collector_on), or when `collect` is called.
+// A collection runs when the memory manager finds no room once the pause
+// since the last one is over (memory::pause_ratio: in proportion to what
+// that one found alive) and the collector is switched on
+// (runtime::state.collector_on), or when `collect` is called.
 // The collector allocates no series; it runs its own C++ vectors.
 //
 // Stress mode, chosen once at start-up by the environment variable KIV_GC:

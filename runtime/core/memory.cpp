@@ -48,6 +48,10 @@ struct Root {
   std::vector<NodeId> external_nodes;
   CollectFn collect = nullptr;
   uint32_t cycle = 0;  // collections so far, as the collector last told
+  // The pause (memory.h): bytes of buffers taken since the last collection,
+  // and how many it allows before a lack of room collects.
+  size_t allocated = 0;
+  size_t pause = min_pause_bytes;
 };
 
 Root g;
@@ -74,6 +78,10 @@ constexpr size_t node_frame_block_size() { return align_up(sizeof(NodeFrame), pa
 void collect_if_on() {
   if (runtime::state.collector_on && g.collect) g.collect();
 }
+
+// Out of room: a collection runs once the pause is over; before that the
+// heap grows.
+bool collection_due() { return g.allocated >= g.pause; }
 
 // ---- node frames ----
 
@@ -164,8 +172,11 @@ SeriesFrame* find_series_frame(size_t need) {
 SeriesFrame* frame_for(size_t need) {
   if (g.series_current && g.series_current->room() > need) return g.series_current;
   if (SeriesFrame* found = find_series_frame(need)) return g.series_current = found;
-  collect_if_on();
-  SeriesFrame* found = find_series_frame(need);
+  SeriesFrame* found = nullptr;
+  if (collection_due()) {
+    collect_if_on();
+    found = find_series_frame(need);
+  }
   if (!found || found->room() < min_reusable_room) {
     if (need >= g.next_frame_size) g.next_frame_size = max_series_frame_size;
     found = add_series_frame();
@@ -212,7 +223,7 @@ SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
   SeriesBuf* buffer;
   uint32_t big_flag = 0;
   if (need >= max_series_frame_size) {
-    collect_if_on();
+    if (collection_due()) collect_if_on();
     buffer = new_big_buffer(need);
     big_flag = series_flag::big;
   } else {
@@ -221,6 +232,7 @@ SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
     frame->heap += need;
     for_collector::unpoison(buffer, need);
   }
+  g.allocated += need;
   buffer->flags = unit | series_flag::in_use | series_flag::fresh | big_flag;
   buffer->node = no_node;
   buffer->capacity = static_cast<uint32_t>(capacity);
@@ -283,8 +295,10 @@ void expand(NodeId node, uint32_t new_size, Keep keep, uint8_t fill) {
 }  // namespace
 
 void init() {
+  // Slots past those ever handed out are still null: clearing the whole
+  // directory (2 MB) would cost every start-up its page faults.
+  std::fill(detail::node_directory, detail::node_directory + g.next_directory_slot, nullptr);
   g = Root{};
-  std::fill(std::begin(detail::node_directory), std::end(detail::node_directory), nullptr);
 }
 
 void add_first_frames() {
@@ -452,6 +466,9 @@ size_t in_use_bytes() {
   return bytes;
 }
 
+size_t pause_bytes() { return g.pause; }
+size_t allocated_since_collection() { return g.allocated; }
+
 size_t node_frame_count() {
   size_t count = 0;
   for (NodeFrame* frame = g.node_head; frame; frame = frame->next) ++count;
@@ -498,6 +515,11 @@ void release_series_frame(SeriesFrame* frame) {
 void release_big_frame(BigFrame* frame) { free_big_buffer(frame->buffer()); }
 
 const std::vector<NodeId>& external_nodes() { return g.external_nodes; }
+
+void pace_next_collection(size_t live_bytes) {
+  g.allocated = 0;
+  g.pause = std::max(live_bytes * pause_ratio, min_pause_bytes);
+}
 
 void settle_node_frames(uint32_t cycle) {
   g.node_current = nullptr;

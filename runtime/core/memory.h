@@ -85,6 +85,15 @@ inline constexpr size_t first_series_frame_size = 0x100000;
 inline constexpr size_t max_series_frame_size = 0x200000;  // also the big-buffer limit
 // A frame with less free room than this is not reused after a collection.
 inline constexpr size_t min_reusable_room = 0xCCCC;
+// The pause between collections. A collection that finds L bytes alive
+// lets the heap take max(L * pause_ratio, min_pause_bytes) bytes of new
+// buffers before running out of room collects again; until then a full heap
+// grows by a frame instead. Each collection's work is about L, so the total
+// work stays in proportion to what a script allocates however large its live
+// heap grows (a fixed frame's worth between collections would mark the whole
+// heap once per frame: quadratic).
+inline constexpr size_t pause_ratio = 1;
+inline constexpr size_t min_pause_bytes = first_series_frame_size;
 inline constexpr uint32_t buffer_spare = 16;
 // Bytes a buffer of capacity C takes in its frame: C + buffer_overhead.
 inline constexpr uint32_t buffer_overhead = sizeof(SeriesBuf) + buffer_spare;
@@ -230,6 +239,11 @@ Usage usage();
 // the whole report.
 size_t in_use_bytes();
 
+// The pause: bytes of new buffers the heap takes after a collection before
+// a lack of room collects again, and those taken since the last collection.
+size_t pause_bytes();
+size_t allocated_since_collection();
+
 // Frames as the collector walks them (address order for series frames).
 struct SeriesFrameView {
   uint8_t* first;  // first buffer
@@ -279,6 +293,10 @@ void release_big_frame(detail::BigFrame* frame);
 // Series whose buffers come from the tracked C heap: never moved, never
 // swept, unmarked by the collector after each collection.
 const std::vector<NodeId>& external_nodes();
+
+// After each collection, whatever ran it: the heap held `live_bytes`
+// (in_use_bytes()) once it ended, which sets the pause before the next one.
+void pace_next_collection(size_t live_bytes);
 
 // Node-frame upkeep after a collection: empty frames other than the first
 // go back to the system, the first frame with a free node becomes current,

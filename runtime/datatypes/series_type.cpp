@@ -379,10 +379,6 @@ void modify(Val target, Val field, Val value, bool) {
 
 }  // namespace
 
-uint32_t total(const Cell& value) { return memory::buffer(series::node_of(value))->length(); }
-uint32_t head(const Cell& value) { return std::min(value.w1, total(value)); }
-uint32_t length(const Cell& value) { return total(value) - head(value); }
-
 Cell unit_value(const Cell& series, uint32_t position) {
   const TypeId type = cell::type_of(series);
   const NodeId node = series::node_of(series);

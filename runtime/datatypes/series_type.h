@@ -8,20 +8,22 @@
 // override what they must.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 #include "runtime/core/cell.h"
 #include "runtime/core/gc_safety.h"
 #include "runtime/core/memory.h"
+#include "runtime/core/series.h"
 
 namespace kiv::series_type {
 
 // Units in the buffer; the value's head clamped to them; units from the
-// head to the tail.
-uint32_t total(const Cell& value);
-uint32_t head(const Cell& value);
-uint32_t length(const Cell& value);
+// head to the tail. Inline: every series action asks them.
+inline uint32_t total(const Cell& value) { return memory::buffer(series::node_of(value))->length(); }
+inline uint32_t head(const Cell& value) { return std::min(value.w1, total(value)); }
+inline uint32_t length(const Cell& value) { return total(value) - head(value); }
 
 // The unit at `position` as a value: a block's cell, a string's char!.
 Cell unit_value(const Cell& series, uint32_t position);

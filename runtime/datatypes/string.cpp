@@ -444,6 +444,39 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 
 enum class Place : uint8_t { append, insert, change };
 
+// The common append: the text of an any-string (not a tag!) once, to a
+// string that nobody owns. No change handler can run between reading the
+// text and writing it, so it is copied straight across, with no snapshot;
+// answers false, having done nothing, for every other case. The value may
+// be the series itself: its units all lie below the tail being written.
+// May collect.
+bool append_string_directly(Val series, Val value, int32_t part, int32_t dup) {
+  const TypeId type = cell::type_of(*value);
+  if (dup > 1 || !is_any_string(type) || type == TypeId::tag) return false;
+  const NodeId node = series::node_of(*series);
+  if (memory::buffer(node)->flags & series_flag::owned) return false;
+  const NodeId from = series::node_of(*value);
+  const uint32_t start = head(*value);
+  const uint32_t count = std::min(series_type::length(*value), part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
+  if (count == 0) return true;
+  const uint32_t from_unit = unit_of(from);
+  const uint32_t all = total(*series);
+  if ((uint64_t{count} + all) * std::max(from_unit, unit_of(node)) > memory::max_capacity)
+    error::raise(error_id::internal::no_memory);
+  if (from_unit > unit_of(node)) widen(node, from_unit);
+  const uint32_t unit = unit_of(node);
+  const uint32_t offset = series::reserve_tail(node, count * unit);
+  uint8_t* to = memory::buffer(node)->data() + offset;
+  const uint8_t* text = unit_address(from, start);
+  if (from_unit == unit) {
+    std::memcpy(to, text, size_t{count} * unit);
+  } else {
+    for (uint32_t i = 0; i < count; ++i) write_unit(to + size_t{i} * unit, unit, read_unit(text + size_t{i} * from_unit, from_unit));
+  }
+  series->w1 = 0;
+  return true;
+}
+
 // Writes the text of `value` (`dup` times) at the tail, at the head, or
 // over the units from the head. For append and insert `part` limits the
 // units taken from the value; for change it is the count of units
@@ -474,7 +507,7 @@ void write_value(Val series, Val value, int32_t part, int32_t dup, Place place) 
 }
 
 void append(Val series, Val value, int32_t part, bool, int32_t dup) {
-  write_value(series, value, part, dup, Place::append);
+  if (!append_string_directly(series, value, part, dup)) write_value(series, value, part, dup, Place::append);
 }
 
 void insert(Val series, Val value, int32_t part, bool, int32_t dup) {

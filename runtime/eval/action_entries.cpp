@@ -200,7 +200,9 @@ Flow insertion(const int32_t* r) {
   using enum InsertRefinement;
   constexpr bool changing = slot == &ActionTable::change;
   Val counted = changing ? arg(0) : arg(1);
-  std::optional<int64_t> count = part_count(refinement_arg(r, part), *counted, changing);
+  // Asked only when used: an empty optional handed down would be copied
+  // whole just after its flag byte was stored, a stall on every call.
+  std::optional<int64_t> count = used(r, part) ? part_count(refinement_arg(r, part), *counted, changing) : std::nullopt;
   int32_t copies = 1;
   if (const auto dup_count = refinement_arg(r, dup)) copies = cell::get_int32(**dup_count);
   if (copies <= 0) return done();

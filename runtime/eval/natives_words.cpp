@@ -266,16 +266,31 @@ Flow native_reduce(const int32_t* refinements) {
     if (!into) return answer(*ArgStack::last());
     return put_into(*into, ArgStack::last(), true);
   }
-  Val result = block::push_new(block::count(value));
+  // The values wait on the stack, rooted, and move into the block in
+  // batches: a short block (the common case) makes its result once, at its
+  // exact size, rather than at the size of the source.
+  constexpr uint32_t batch = 16;  // few: each level of a recursion through reduce holds its batch
+  const uint32_t most = block::count(value);  // every expression takes a cell at least
+  Val result = ArgStack::push(none::make());  // the block, once the first batch is in
+  const uint32_t first = ArgStack::depth();
+  const auto move_batch = [&](bool last) {
+    const uint32_t count = ArgStack::depth() - first;
+    if (cell::is(*result, TypeId::none)) *result = block::make_new(last ? count : most);
+    const NodeId node = series::node_of(*result);
+    const uint32_t offset = series::reserve_tail(node, count * static_cast<uint32_t>(sizeof(Cell)));
+    auto* to = reinterpret_cast<Cell*>(memory::buffer(node)->data() + offset);
+    for (uint32_t i = 0; i < count; ++i) {
+      to[i] = *ArgStack::at(first + i);
+      to[i].header &= ~cell::new_line_flag;
+    }
+    ArgStack::drop_to(first);
+  };
   interpreter::Code code{series::node_of(value), std::min(series::index_of(value), series_type::total(value))};
   while (code.index < memory::buffer(code.block)->length()) {
-    // The value stays on the stack, rooted, while the block grows.
     KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
-    Cell item = *ArgStack::last();
-    item.header &= ~cell::new_line_flag;
-    block::append(result, item);
-    stack::pop(1);
+    if (ArgStack::depth() - first == batch) move_batch(false);
   }
+  move_batch(true);
   if (!into) return answer(*result);
   return put_into(*into, result, false);
 }

@@ -323,6 +323,56 @@ TEST_F(Collector, AnAllocatingLoopRunsInBoundedMemory) {
   EXPECT_LE(frame_bytes, 3 * memory::max_series_frame_size);
 }
 
+// A live heap that keeps growing is collected a logarithmic number of
+// times: a collection that finds L bytes alive lets the heap take L more
+// before the next one, so the marking work stays in proportion to what is
+// allocated. Once the heap shrinks, the next collection gives the frames
+// back and the pause shrinks with it.
+TEST_F(Collector, ThePauseIsInProportionToTheLiveHeap) {
+  runtime::state.collector_on = true;
+  collector::set_stress({});  // collections only when memory runs short
+  collector::collect();
+  struct Seen {
+    size_t allocated;    // since the collection before
+    size_t live_before;  // what that one found alive
+  };
+  static std::vector<Seen> seen;  // filled by a marker: a plain function
+  seen.clear();
+  const collector::Marker record = [] {
+    seen.push_back({memory::allocated_since_collection(), collector::stats().in_use_after_last});
+  };
+  collector::register_marker(record);
+
+  constexpr int count = 400000;  // about 40 MB of strings, cells and nodes
+  size_t live = 0;
+  {
+    Rooted<Cell> kept(block::make_new(8));
+    for (int i = 0; i < count; ++i) {
+      Val text = string::push_new(1);
+      string::append_latin1(text, "a");
+      block::append(kept.val(), *text);
+      stack::pop(1);
+    }
+    live = memory::in_use_bytes();
+    ASSERT_GT(live, 16 * memory::max_series_frame_size);
+    // A collection per frame would be over sixteen; doubling pauses take
+    // about log2(live / 1 MB).
+    EXPECT_LE(seen.size(), 8u) << "collections: " << seen.size();
+    for (const Seen& at : seen) EXPECT_GE(at.allocated, at.live_before * memory::pause_ratio);
+    EXPECT_EQ(block::count(kept.get()), static_cast<uint32_t>(count));
+  }
+
+  // The block is gone: garbage fills the pause, then a collection finds
+  // little alive and the frames go back.
+  const size_t collected = seen.size();
+  while (seen.size() == collected) garbage(1000);
+  collector::unregister_marker(record);
+  size_t frame_bytes = 0;
+  for (const auto& frame : memory::usage().series_frames) frame_bytes += frame.total_bytes;
+  EXPECT_LE(frame_bytes, 2 * memory::max_series_frame_size);
+  EXPECT_LT(memory::pause_bytes(), live / 10);
+}
+
 // The verifying mode ends the process with a report at the first damage.
 class CollectorDeathTest : public testing::RuntimeTest {};
 

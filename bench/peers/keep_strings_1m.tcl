@@ -1,0 +1,8 @@
+proc main {} {
+    set b {}
+    for {set k 0} {$k < 1000000} {incr k} {
+        lappend b [string index "a" 0]
+    }
+    puts [llength $b]
+}
+main
