@@ -79,6 +79,23 @@ inline uint32_t cell_total(const Cell& block) { return memory::buffer(series::no
 
 // ---- the inline cases ----
 
+// Two numbers of one C++ type compared exactly (equal and strict-equal
+// alike; a NaN is unequal to everything and neither lesser nor greater).
+// False for a code outside the table.
+template <typename Number>
+inline bool compare_exactly(CompareCode code, Number a, Number b, bool& outcome) {
+  switch (code) {
+    case CompareCode::equal:
+    case CompareCode::strict_equal: outcome = a == b; return true;
+    case CompareCode::not_equal: outcome = a != b; return true;
+    case CompareCode::lesser: outcome = a < b; return true;
+    case CompareCode::lesser_or_equal: outcome = a <= b; return true;
+    case CompareCode::greater: outcome = a > b; return true;
+    case CompareCode::greater_or_equal: outcome = a >= b; return true;
+  }
+  return false;
+}
+
 // Two integer!s in 32-bit arithmetic: a sum, difference or product that
 // leaves 32 bits is the float! of the exact result computed in double from
 // the two integers (2147483647 + 1 is 2147483648.0); or, and and xor
@@ -136,18 +153,7 @@ inline bool try_arith(ArithCode code, const Cell& left, const Cell& right, Cell&
 // alike). Anything else answers false.
 inline bool try_compare(CompareCode code, const Cell& left, const Cell& right, bool& outcome) {
   if (!cell::is(left, TypeId::integer) || !cell::is(right, TypeId::integer)) return false;
-  const int32_t a = cell::get_int32(left);
-  const int32_t b = cell::get_int32(right);
-  switch (code) {
-    case CompareCode::equal:
-    case CompareCode::strict_equal: outcome = a == b; return true;
-    case CompareCode::not_equal: outcome = a != b; return true;
-    case CompareCode::lesser: outcome = a < b; return true;
-    case CompareCode::lesser_or_equal: outcome = a <= b; return true;
-    case CompareCode::greater: outcome = a > b; return true;
-    case CompareCode::greater_or_equal: outcome = a >= b; return true;
-  }
-  return false;
+  return compare_exactly(code, cell::get_int32(left), cell::get_int32(right), outcome);
 }
 
 // A query or move of a block!, from its head index and the cells from

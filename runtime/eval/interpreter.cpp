@@ -281,22 +281,16 @@ inline bool whole_math(int32_t a, int32_t b, MathOp op, int32_t& result) {
   return op != MathOp::divide || a % b == 0;
 }
 
-// Two numbers compared exactly (a NaN is unequal to everything and neither
-// lesser nor greater, as the float datatype orders it).
+// An operator's comparison of two numbers of one C++ type, exactly: the
+// fast paths' own; false for CmpOp codes beyond an operator's.
 template <typename Number>
 inline bool compare_numbers(Number a, Number b, CmpOp op, bool& holds) {
-  switch (op) {
-    case CmpOp::equal:
-    case CmpOp::strict_equal: holds = a == b; return true;
-    case CmpOp::not_equal: holds = a != b; return true;
-    case CmpOp::lesser: holds = a < b; return true;
-    case CmpOp::lesser_or_equal: holds = a <= b; return true;
-    case CmpOp::greater: holds = a > b; return true;
-    case CmpOp::greater_or_equal: holds = a >= b; return true;
-    default: return false;  // not an operator's comparison
-  }
+  if (static_cast<uint8_t>(op) > static_cast<uint8_t>(CmpOp::greater_or_equal)) return false;
+  return fast_paths::compare_exactly(static_cast<fast_paths::CompareCode>(op), a, b, holds);
 }
 
+static_assert(static_cast<int>(CmpOp::equal) == static_cast<int>(fast_paths::CompareCode::equal) &&
+              static_cast<int>(CmpOp::greater_or_equal) == static_cast<int>(fast_paths::CompareCode::greater_or_equal));
 static_assert(static_cast<int>(MathOp::add) == static_cast<int>(fast_paths::ArithCode::add) &&
               static_cast<int>(MathOp::subtract) == static_cast<int>(fast_paths::ArithCode::subtract) &&
               static_cast<int>(MathOp::multiply) == static_cast<int>(fast_paths::ArithCode::multiply) &&
