@@ -929,42 +929,10 @@ bool starts_system_code(const Cell& issue, Code& code) {
   return symbol::equal_caseless(name, "system") || symbol::equal_caseless(name, "system-global");
 }
 
-// Evaluates the value that starts an expression (the cell just taken from
-// `code`), with its arguments when it names a call.
-// Inlined into eval_expression, its one caller: a call of its own costs
-// every expression a few percent.
-[[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
+// The heads that are rarer in hot code, or costly anyway (paths): out of
+// line, so that the commonest keep eval_expression's frame small.
+[[gnu::noinline]] Flow eval_head_rare(const Cell& value, Code& code, Into into, bool literal) {
   switch (cell::type_of(value)) {
-    case TypeId::paren:
-      return into == Into::new_cell ? eval_in_window(value) : eval_block(value, true);
-    case TypeId::word: {
-      const Cell target = *context::get(value);
-      const TypeId type = cell::type_of(target);
-      if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
-      if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
-      if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
-      put(target, into);
-      return Flow::normal;
-    }
-    case TypeId::set_word: {
-      if (at_end(code)) error::raise(error_id::script::need_value, value);
-      const uint32_t position = code.index - 1;
-      const uint32_t top = ArgStack::depth();
-      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-      if (context::set_direct(value, *ArgStack::last())) {
-        if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
-        return Flow::normal;
-      }
-      Val word = ArgStack::push(value);
-      context::set(word, ArgStack::at(top));
-      // Keep the resolved index in the code, so the next store is direct.
-      Cell& in_code = cells(code_buffer(code))[position];
-      if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
-      const Cell result = *ArgStack::at(top);
-      ArgStack::drop_to(top);
-      put(result, into);
-      return Flow::normal;
-    }
     case TypeId::lit_word: {
       Cell word = value;
       put(cell::set_type(word, TypeId::word), into);
@@ -1004,6 +972,49 @@ bool starts_system_code(const Cell& issue, Code& code) {
       put(value, into);
       return Flow::normal;
     default:
+      put(value, into);
+      return Flow::normal;
+  }
+}
+
+// Evaluates the value that starts an expression (the cell just taken from
+// `code`), with its arguments when it names a call.
+// Inlined into eval_expression, its one caller: a call of its own costs
+// every expression a few percent.
+[[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
+  switch (cell::type_of(value)) {
+    case TypeId::paren:
+      return into == Into::new_cell ? eval_in_window(value) : eval_block(value, true);
+    case TypeId::word: {
+      const Cell target = *context::get(value);
+      const TypeId type = cell::type_of(target);
+      if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
+      if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
+      if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
+      put(target, into);
+      return Flow::normal;
+    }
+    case TypeId::set_word: {
+      if (at_end(code)) error::raise(error_id::script::need_value, value);
+      const uint32_t position = code.index - 1;
+      const uint32_t top = ArgStack::depth();
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      if (context::set_direct(value, *ArgStack::last())) {
+        if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
+        return Flow::normal;
+      }
+      Val word = ArgStack::push(value);
+      context::set(word, ArgStack::at(top));
+      // Keep the resolved index in the code, so the next store is direct.
+      Cell& in_code = cells(code_buffer(code))[position];
+      if (in_code.w2 == word->w2 && in_code.w1 == word->w1) in_code.w3 = word->w3;
+      const Cell result = *ArgStack::at(top);
+      ArgStack::drop_to(top);
+      put(result, into);
+      return Flow::normal;
+    }
+    default:
+      if (!is_inert(cell::type_of(value)) || cell::is(value, TypeId::issue)) return eval_head_rare(value, code, into, literal);
       put(value, into);
       return Flow::normal;
   }
