@@ -1,5 +1,17 @@
-// The program's entry point: the runtime starts, then the console runs.
+// The program's entry point: the runtime starts, the script library is
+// defined, then the console runs.
 #include "console/cli_console.h"
+#include "runtime/embedded.h"
+#include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
 
-int main(int argc, char** argv) { kiv::runtime::start(argc, argv, &kiv::console::run_cli); }
+namespace {
+
+int run(int argc, const char* const* argv) {
+  kiv::library_loader::run(kiv::embedded::library_sources());
+  return kiv::console::run_cli(argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { kiv::runtime::start(argc, argv, &run); }

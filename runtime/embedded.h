@@ -5,11 +5,21 @@
 // (cmake/Embed.cmake, `kiv_embed`), so the text lives only in its file.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace kiv::embedded {
 
 // library/errors.kiv: the error catalogue.
 std::string_view library_errors();
+
+// One embedded source file: its name (without folder) and its text.
+struct Source {
+  std::string_view name;
+  std::string_view (*text)();
+};
+
+// library/*.kiv: the script library, in the order start-up runs it.
+std::span<const Source> library_sources();
 
 }  // namespace kiv::embedded

@@ -34,6 +34,9 @@ struct State {
   // The collector runs only while this is set; start-up sets it once the
   // runtime is fully built.
   bool collector_on = false;
+  // Set while start-up runs the script library: functions made then are
+  // the library's own.
+  bool loading_library = false;
 
   // Bounds of the machine stack of the thread that runs Kiv code, used by
   // the evaluator's depth guard.

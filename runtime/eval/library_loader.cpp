@@ -1,0 +1,61 @@
+#include "runtime/eval/library_loader.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "runtime/console_output.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/state.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/script.h"
+#include "runtime/mold.h"
+#include "runtime/os.h"
+
+namespace kiv::library_loader {
+namespace {
+
+constexpr int status_internal_software_error = 70;
+
+[[noreturn]] void fail(std::string_view source_name, const std::string& why) {
+  output::flush();
+  const std::string text = "*** Library error in " + std::string(source_name) + ":\n" + why + "\n";
+  (void)os::write_all(2, text.data(), text.size());
+  std::exit(status_internal_software_error);
+}
+
+// The formed text of the pending error.
+std::string pending_error_text() {
+  runtime::state.pending = 0;
+  stack::unroll_to(0);
+  Val error = stack::push(error_value::make_from_pending());
+  Val out = string::push_new(64);
+  mold::form_value(error, out, 1 << 20);
+  return string::to_utf8(*out);
+}
+
+void run_one(const embedded::Source& source) {
+  try {
+    Val code = script::load(source.text());
+    const Flow flow = interpreter::eval_block(*code, true);
+    if (flow != Flow::normal) fail(source.name, "a non-local exit left the file");
+  } catch (const Unwind& unwind) {
+    if (unwind.code != exit_code::error) fail(source.name, "a throw left the file");
+    fail(source.name, pending_error_text());
+  }
+  stack::drop_to(0);
+}
+
+}  // namespace
+
+void run(std::span<const embedded::Source> sources) {
+  runtime::state.loading_library = true;
+  for (const embedded::Source& source : sources) run_one(source);
+  runtime::state.loading_library = false;
+}
+
+}  // namespace kiv::library_loader

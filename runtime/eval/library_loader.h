@@ -1,0 +1,21 @@
+// Running the script library at start-up.
+//
+// The library is Kiv source compiled into the executable (library/*.kiv,
+// runtime/embedded.h). Each file starts with a Kiv header; its code is
+// bound to the global context and evaluated, one file after the other, in
+// the order the build lists them: later files use what earlier ones define.
+#pragma once
+
+#include <span>
+
+#include "runtime/embedded.h"
+
+namespace kiv::library_loader {
+
+// Evaluates every source in order. A source that fails to load or raises
+// an error is a fault of the build, not of the user's script: its name and
+// the error go to standard error and the process ends with status 70
+// (an internal software error).
+void run(std::span<const embedded::Source> sources);
+
+}  // namespace kiv::library_loader
