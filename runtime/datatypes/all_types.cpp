@@ -1,5 +1,6 @@
 #include "runtime/datatypes/all_types.h"
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -42,7 +43,7 @@ void register_all() {
   series_type::register_types();
   block::register_types();
   string::register_types();
-  // binary!
+  binary::register_types();
   integer::register_types();
   symbol::register_types();
   context::register_types();
