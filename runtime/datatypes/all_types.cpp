@@ -8,6 +8,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
@@ -26,6 +27,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 
 namespace kiv::datatypes {
@@ -55,7 +57,8 @@ void register_all() {
   routine::register_types();
   block::register_paren();
   word::register_issue();
-  // url!, file!
+  url::register_types();
+  file::register_types();
   object::register_types();
   bitset::register_types();
   triple::register_types();
