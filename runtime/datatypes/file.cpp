@@ -16,6 +16,14 @@ namespace {
 // that a URL may not hold unescaped do.
 bool needs_quotes(uint32_t c) { return c < 127 && !url::keeps(static_cast<uint8_t>(c), url::KeptSet::url); }
 
+// "%" and two hexadecimal digits for the byte a character holds (all
+// such characters are below 128, or raw bytes).
+std::u32string escaped(uint32_t c) {
+  constexpr char32_t hex_digits[] = U"0123456789ABCDEF";
+  const uint32_t byte = c & 0xFF;
+  return {U'%', hex_digits[byte >> 4], hex_digits[byte & 15]};
+}
+
 std::u32string text_of(const Cell& file, uint32_t count) {
   std::u32string text;
   const NodeId node = series::node_of(file);
@@ -24,29 +32,27 @@ std::u32string text_of(const Cell& file, uint32_t count) {
   return text;
 }
 
+// What the quoted form cannot hold: inside the quotes nothing is escaped,
+// so a double quote would end the name and a line break or another control
+// character would break the literal; and a raw byte has no character.
+bool needs_escape(uint32_t c) { return c == '"' || c < 32 || c == 127 || is_raw_byte(c); }
+
 // "%" and the path as it is, in double quotes when a character of it could
 // not stand in a bare file name; "%" and two double quotes for an empty
-// file. A path that holds raw bytes is written bare, with the raw bytes and
-// the characters that would call for quotes as %XX escapes, which the lexer
-// decodes (inside quotes it would not). Answers the budget less the
-// characters written and 1.
+// file. A path that the quotes cannot hold is written bare, with those
+// characters, the raw bytes and the characters that would call for quotes
+// as %XX escapes of their UTF-8 bytes, which the lexer decodes. Answers the
+// budget less the characters written and 1.
 int32_t mold_value(Val value, Val out, const MoldOptions&, int32_t part) {
   const uint32_t count = part < 0 ? 0 : std::min(series_type::length(*value), static_cast<uint32_t>(part));
   const std::u32string text = text_of(*value, count);
   std::u32string molded = U"%";
   if (text.empty()) {
     molded += U"\"\"";
-  } else if (std::any_of(text.begin(), text.end(), is_raw_byte)) {
-    constexpr char32_t hex_digits[] = U"0123456789ABCDEF";
+  } else if (std::any_of(text.begin(), text.end(), needs_escape)) {
     for (const char32_t c : text) {
-      if (is_raw_byte(c) || needs_quotes(c)) {
-        const uint32_t byte = c & 0xFF;
-        molded += U'%';
-        molded += hex_digits[byte >> 4];
-        molded += hex_digits[byte & 15];
-      } else {
-        molded += c;
-      }
+      if (needs_escape(c) || needs_quotes(c)) molded += escaped(c);
+      else molded += c;
     }
   } else if (std::any_of(text.begin(), text.end(), needs_quotes)) {
     molded += U'"';

@@ -800,7 +800,9 @@ void sort(Val series, const SortOptions& options) {
     return;
   }
   const std::u32string text = code_points(*series, from, static_cast<uint32_t>(count));
-  const auto fold = [&](char32_t c) { return options.case_ ? c : unicode::to_lower(c); };
+  // Bytes have no case.
+  const bool exact = options.case_ || cell::is(*series, TypeId::binary);
+  const auto fold = [&](char32_t c) { return exact ? c : unicode::to_lower(c); };
   const int sign = options.reverse ? -1 : 1;
   std::vector<uint32_t> order(records);
   for (uint32_t i = 0; i < records; ++i) order[i] = i;

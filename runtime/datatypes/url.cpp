@@ -65,11 +65,11 @@ std::u32string formed(Val value) {
 
 // ---- mold ----
 
-// The UTF-8 of the text from its head, every byte outside the url set as
-// %XX; no prefix and no quotes. With /part, writing stops once the budget
+// The UTF-8 of the text from its head (a raw byte as itself), every byte
+// outside the url set as %XX; no prefix and no quotes. With /part, writing stops once the budget
 // is used up.
 int32_t mold_value(Val value, Val out, const MoldOptions&, int32_t part) {
-  std::string text = encode(unicode::to_utf8(*value), KeptSet::url);
+  std::string text = encode(file::os_path(*value), KeptSet::url);
   if (part < 0) text.clear();
   else if (text.size() > static_cast<size_t>(part)) text.resize(static_cast<size_t>(part));
   string::append_latin1(out, text);

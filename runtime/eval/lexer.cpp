@@ -1910,8 +1910,9 @@ void Lexer::emit_text(TypeId type, bool build) {
 
 // Percent-decodes UTF-8 `bytes` into a new value of `type` on the stack.
 void Lexer::emit_bytes_as(TypeId type, std::string_view bytes) {
-  // A file's escaped bytes that are not UTF-8 stay raw bytes of its name.
-  const std::u32string decoded = url::decode(bytes, type == TypeId::file);
+  // Escaped bytes that are not UTF-8 stay raw bytes (file.h), which mold
+  // writes back as they were.
+  const std::u32string decoded = url::decode(bytes, true);
   uint32_t unit = 1;
   for (char32_t c : decoded) unit = std::max(unit, c > 0xFFFF ? 4u : c > 0xFF ? 2u : 1u);
   const uint32_t slot = emit(unset::make());
