@@ -13,8 +13,8 @@ namespace kiv::file {
 namespace {
 
 // The characters of 127 and above never call for quotes; below it, those
-// that a URL may not hold unescaped do.
-bool needs_quotes(uint32_t c) { return c < 127 && !url::keeps(static_cast<uint8_t>(c), url::KeptSet::url); }
+// that a molded URL does not hold as they are do.
+bool needs_quotes(uint32_t c) { return c < 127 && !url::keeps_in_mold(static_cast<uint8_t>(c)); }
 
 // "%" and two hexadecimal digits for the byte a character holds (all
 // such characters are below 128, or raw bytes).

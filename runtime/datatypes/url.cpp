@@ -66,10 +66,20 @@ std::u32string formed(Val value) {
 // ---- mold ----
 
 // The UTF-8 of the text from its head (a raw byte as itself), every byte
-// outside the url set as %XX; no prefix and no quotes. With /part, writing stops once the budget
+// that `keeps_in_mold` refuses as %XX; no prefix and no quotes. With /part, writing stops once the budget
 // is used up.
 int32_t mold_value(Val value, Val out, const MoldOptions&, int32_t part) {
-  std::string text = encode(file::os_path(*value), KeptSet::url);
+  std::string text;
+  for (const char byte : file::os_path(*value)) {
+    const auto c = static_cast<uint8_t>(byte);
+    if (keeps_in_mold(c)) {
+      text += byte;
+    } else {
+      text += '%';
+      text += hex_digits[c >> 4];
+      text += hex_digits[c & 15];
+    }
+  }
   if (part < 0) text.clear();
   else if (text.size() > static_cast<size_t>(part)) text.resize(static_cast<size_t>(part));
   string::append_latin1(out, text);
@@ -127,6 +137,8 @@ bool keeps(uint8_t c, KeptSet set) {
   const std::string_view kept = set == KeptSet::url ? "-._~!#$&'()*+,/:=?@" : "-._~";
   return c != 0 && kept.find(static_cast<char>(c)) != std::string_view::npos;
 }
+
+bool keeps_in_mold(uint8_t c) { return c != '(' && c != ')' && keeps(c, KeptSet::url); }
 
 std::string encode(std::string_view bytes, KeptSet set) {
   std::string out;

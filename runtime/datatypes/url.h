@@ -23,6 +23,11 @@ enum class KeptSet : uint8_t { url, unreserved };
 // Whether percent-encoding keeps the byte `c` as it is.
 bool keeps(uint8_t c, KeptSet set);
 
+// Whether a molded url! or file! writes `c` as it is: the url set but the
+// parentheses, which the lexer takes for the start and the end of a paren!
+// and which would cut the name in two.
+bool keeps_in_mold(uint8_t c);
+
 // The percent-encoded text of UTF-8 `bytes`.
 std::string encode(std::string_view bytes, KeptSet set);
 
