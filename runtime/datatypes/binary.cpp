@@ -16,7 +16,6 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
-#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/object.h"

@@ -1,5 +1,6 @@
 #include "runtime/datatypes/file.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "runtime/core/series.h"

@@ -7,6 +7,8 @@
 // which no text decoded from UTF-8 contains), and turned back into the byte
 // when the path goes to the system. Such a file molds in its unquoted form
 // with those code points as %XX, which the lexer reads back as raw bytes.
+// A url! keeps escaped bytes that are not UTF-8 the same way, so that
+// http://a/%FF molds back to itself.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
 #include "runtime/datatypes/url.h"
 
-#include <algorithm>
 #include <climits>
 
 #include "runtime/core/error_raise.h"
