@@ -8,8 +8,11 @@
 #include "runtime/core/exits.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/script.h"
@@ -56,6 +59,11 @@ void run(std::span<const embedded::Source> sources) {
   runtime::state.loading_library = true;
   for (const embedded::Source& source : sources) run_one(source);
   runtime::state.loading_library = false;
+  // `builtin` hands out the runtime's routines to the library alone.
+  Val word = stack::push(word::intern("builtin"));
+  Val nothing = stack::push(unset::make());
+  context::set(word, nothing);
+  stack::drop_to(0);
 }
 
 }  // namespace kiv::library_loader
