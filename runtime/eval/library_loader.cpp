@@ -13,6 +13,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error_catalog.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/script.h"
@@ -31,14 +32,24 @@ constexpr int status_internal_software_error = 70;
   std::exit(status_internal_software_error);
 }
 
-// The formed text of the pending error.
+// The formed text of the pending error. Forming can fail in turn (a value
+// in its `near` that cannot be molded yet): the error's category and id
+// then stand for it.
 std::string pending_error_text() {
   runtime::state.pending = 0;
   stack::unroll_to(0);
-  Val error = stack::push(error_value::make_from_pending());
-  Val out = string::push_new(64);
-  mold::form_value(error, out, 1 << 20);
-  return string::to_utf8(*out);
+  const error_id::Code code = error::pending().code;
+  try {
+    Val error = stack::push(error_value::make_from_pending());
+    Val out = string::push_new(64);
+    mold::form_value(error, out, 1 << 20);
+    return string::to_utf8(*out);
+  } catch (const Unwind&) {
+    runtime::state.pending = 0;
+    stack::unroll_to(0);
+    return "*** " + std::string(error_catalog::category_name(static_cast<uint32_t>(code.category()))) + "/" +
+           std::string(error_catalog::id_name(code)) + " (the error cannot be formed)";
+  }
 }
 
 void run_one(const embedded::Source& source) {
