@@ -13,6 +13,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -189,6 +190,12 @@ Flow interpreted_q() {
   return answer(logic::make(false));
 }
 
+// The error datatype's trace options become fields of system/state.
+Flow attach_error_options() {
+  error_value::attach_options(*arg(0));
+  return answer(*arg(0));
+}
+
 }  // namespace
 
 void add_all() {
@@ -232,6 +239,8 @@ void add_all() {
                global_object);
   routine::add("interpreted?", R"~("Internal Use Only: an interpreter frame below this one" return: [logic!])~",
                interpreted_q);
+  routine::add("attach-error-options",
+               R"~("Internal Use Only: system/state keeps the error options" state [object!])~", attach_error_options);
   add_system_switches();  // float-switch
 }
 
