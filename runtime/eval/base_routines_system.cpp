@@ -14,6 +14,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -39,6 +40,8 @@ using native_args::arg;
 
 // The local path of a file! argument (POSIX: its text, from its index), or
 // nothing when the system cannot take it (a NUL inside).
+// FIXME: once file! holds the raw bytes of names that are not UTF-8, take
+// the path's bytes from the datatype instead of its UTF-8 text.
 std::optional<std::string> local_path(const Cell& file) {
   std::string path = string::to_utf8(file);
   if (path.find('\0') != std::string::npos) return std::nullopt;
@@ -174,12 +177,15 @@ Flow count_chars() {
 Flow read_clipboard() { return answer(logic::make(false)); }
 Flow write_clipboard() { return answer(logic::make(false)); }
 
-// A string as UTF-8 (line ends as they are), any other value molded.
+// A string as UTF-8 (line ends as they are), a binary's bytes as they are,
+// any other value molded.
 Flow write_stdout() {
   Val data = arg(0);
   std::string text;
   if (cell::is(*data, TypeId::string)) {
     text = string::to_utf8(*data);
+  } else if (cell::is(*data, TypeId::binary)) {
+    text = binary::bytes_from_index(*data);
   } else {
     Val out = string::push_new(64);
     mold::mold_value(data, out, {}, 1 << 30);

@@ -23,13 +23,14 @@
 namespace kiv::library_loader {
 namespace {
 
-constexpr int status_internal_software_error = 70;
+// The status of an error that nothing caught: -2, in 8 bits.
+constexpr int status_uncaught_error = 254;
 
 [[noreturn]] void fail(std::string_view source_name, const std::string& why) {
   output::flush();
   const std::string text = "*** Library error in " + std::string(source_name) + ":\n" + why + "\n";
   (void)os::write_all(2, text.data(), text.size());
-  std::exit(status_internal_software_error);
+  std::exit(status_uncaught_error);
 }
 
 // The formed text of the pending error. Forming can fail in turn (a value
@@ -58,7 +59,9 @@ void run_one(const embedded::Source& source) {
     const Flow flow = interpreter::eval_block(*code, true);
     if (flow != Flow::normal) fail(source.name, "a non-local exit left the file");
   } catch (const Unwind& unwind) {
-    if (unwind.code != exit_code::error) fail(source.name, "a throw left the file");
+    // A throw, break or return that nothing caught goes on to the top
+    // handler, which reports it as the runtime does for any script.
+    if (unwind.code != exit_code::error) throw;
     fail(source.name, pending_error_text());
   }
   stack::drop_to(0);
