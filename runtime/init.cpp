@@ -103,7 +103,7 @@ void init() {
   base_words::init();
   action_entries::init_operators();
   base_routines::add_all();
-  routine::define_all();
+  routine::define("builtin");   // the library reaches the routines through it
   slot_table::init();           // value slot table
   collector::init();            // collector state, KIV_GC
 }

@@ -581,6 +581,7 @@ Flow print_value(bool newline) {
   Val out = string::push_new(16);
   mold::form_value(arg(0), out, 1 << 30);
   callbacks::run_first(*out, newline);
+  runtime::state.last_lf = newline;
   return answer(unset::make());
 }
 
