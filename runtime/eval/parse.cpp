@@ -105,10 +105,12 @@ enum class Cmd : uint8_t { block, repeat, to, thru, copy, set, not_, into, remov
 
 enum class CollectMode : uint8_t { plain, set, into, after };
 
+constexpr Cell no_value{cell::header(TypeId::none), 0, 0, 0};
+
 struct Frame {
-  Cell rules;           // block: the block entered; command: the block holding it
-  Cell arg{};           // copy, set, collect set: the word; collect, keep: see below; into: the outer input
-  Cell arg2{};          // collect: the target series at the insertion point; into: the inner input
+  Cell rules = no_value;  // block: the block entered; command: the block holding it
+  Cell arg = no_value;           // copy, set, collect set: the word; collect, keep: see below; into: the outer input
+  Cell arg2 = no_value;  // collect: the target series at the insertion point; into: the inner input
   uint32_t pos = 0;     // where matching resumes in `rules` while a deeper frame runs
   uint32_t start = 0;   // input index at entry
   uint32_t start_total = 0;
@@ -535,8 +537,9 @@ Flow Engine::to_thru(bool thru, State& next) {
     if (word == Kw::not_keyword) target = word_value(target);
   }
   const TypeId type = cell::type_of(target);
-  const bool searchable = !cell::is(target, TypeId::word) && !is_any_block(type) && type != TypeId::integer &&
-                          type != TypeId::paren && !is_any_path(type) &&
+  if (kind_ != input::Kind::block && type == TypeId::integer) error::raise(error_id::script::parse_rule, target);
+  const bool searchable = !cell::is(target, TypeId::word) && !is_any_block(type) && type != TypeId::paren &&
+                          !is_any_path(type) &&
                           (kind_ == input::Kind::block || (type != TypeId::datatype && type != TypeId::typeset));
   if (searchable) {
     ++pos_;
