@@ -266,6 +266,8 @@ class Engine {
   Flow end_repetition(bool reject, State& next);
   void match_literal(const Cell& value);
   Flow match_count(const Cell& first, State& next);
+  Flow repeat(Frame frame, Kw keyword, State& next);
+  bool repeat_in_place(int32_t min, int32_t max);
   Flow to_thru(bool thru, State& next);
 
   Flow value_after(Cell& value);
@@ -486,6 +488,47 @@ Flow Engine::push_command(Frame frame, Kw keyword) {
   return fire(Event::push);
 }
 
+// A repetition of one char, bitset or `skip` runs over the input in one
+// loop, with no frame: the same answer as iterating, without the cost.
+// False when the rule is of another kind (or a tracer watches each step).
+bool Engine::repeat_in_place(int32_t min, int32_t max) {
+  if (tracing_) return false;
+  Cell rule = rule_at(rules_, pos_);
+  uint32_t count = 0;
+  if (cell::is(rule, TypeId::word)) {
+    if (keyword_of(rule) == Kw::skip) {
+      const uint32_t room = end() > index() ? end() - index() : 0;
+      count = max < 0 ? room : std::min(room, static_cast<uint32_t>(max));
+    } else if (keyword_of(rule) == Kw::not_keyword && kind_ != input::Kind::block) {
+      rule = word_value(rule);
+      if (!cell::is(rule, TypeId::char_) && !cell::is(rule, TypeId::bitset)) return false;
+      count = input::count_run(in_, index(), end(), rule, case_, max);
+    } else {
+      return false;
+    }
+  } else if (kind_ != input::Kind::block && (cell::is(rule, TypeId::char_) || cell::is(rule, TypeId::bitset))) {
+    count = input::count_run(in_, index(), end(), rule, case_, max);
+  } else {
+    return false;
+  }
+  ++pos_;
+  matched_ = count >= static_cast<uint32_t>(min);
+  if (matched_) seek(index() + count);
+  return true;
+}
+
+// A repetition command over the rule at pos_.
+Flow Engine::repeat(Frame frame, Kw keyword, State& next) {
+  need_rule(rule_at(rules_, pos_ - 1));
+  if (repeat_in_place(frame.min, frame.max)) {
+    next = State::deliver;
+    return Flow::normal;
+  }
+  frame.cmd = Cmd::repeat;
+  next = State::fetch;
+  return push_command(frame, keyword);
+}
+
 // `N rule` or `N M rule`: a repetition between the counts.
 Flow Engine::match_count(const Cell& first, State& next) {
   int32_t min = cell::get_int32(first);
@@ -500,11 +543,9 @@ Flow Engine::match_count(const Cell& first, State& next) {
     return Flow::normal;
   }
   Frame frame;
-  frame.cmd = Cmd::repeat;
   frame.min = min;
   frame.max = max;
-  next = State::fetch;
-  return push_command(frame, Kw::not_keyword);
+  return repeat(frame, Kw::not_keyword, next);
 }
 
 // A literal rule value against the current input position.
@@ -643,12 +684,10 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       return fire(Event::match);
     case Kw::any: case Kw::some: case Kw::opt: case Kw::while_: {
       Frame frame;
-      frame.cmd = Cmd::repeat;
       frame.min = word == Kw::some ? 1 : 0;
       frame.max = word == Kw::opt ? 1 : -1;
       frame.loop_always = word == Kw::while_;
-      next = State::fetch;
-      return push_command(frame, word);
+      return repeat(frame, word, next);
     }
     case Kw::to:
     case Kw::thru:
