@@ -36,6 +36,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/check.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -48,6 +49,7 @@
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/eval/parse_input.h"
 
 namespace kiv::parse {
@@ -225,6 +227,7 @@ class Engine {
         tracer_(options.tracer), base_(base) {
     kind_ = input::kind_of(cell::type_of(in_));
     tracing_ = cell::is(tracer_, TypeId::function);
+    seek(std::min(index(), total()));
   }
 
   Flow run(Val result);
@@ -265,6 +268,7 @@ class Engine {
   Flow finish_command(State& next);
   Flow end_repetition(bool reject, State& next);
   void match_literal(const Cell& value);
+  void match_scanned(const Cell& type);
   Flow match_count(const Cell& first, State& next);
   Flow repeat(Frame frame, Kw keyword, State& next);
   bool repeat_in_place(int32_t min, int32_t max);
@@ -561,6 +565,24 @@ void Engine::match_literal(const Cell& value) {
   if (matched_) seek(static_cast<uint32_t>(after));
 }
 
+// A datatype or typeset against binary input: the lexer types the next
+// token of the bytes, and a match consumes it.
+void Engine::match_scanned(const Cell& type) {
+  matched_ = false;
+  if (at_end()) return;
+  const uint32_t depth = stack::depth();
+  Val out = stack::push(none_cell());
+  lexer::Options options;
+  options.mode = lexer::Mode::scan;
+  options.one = true;
+  const lexer::Result scanned = lexer::scan_series(out, in_, end() - index(), options);
+  stack::drop_to(depth);
+  if (scanned.type <= 0 || scanned.consumed <= 0) return;
+  const auto found = static_cast<TypeId>(scanned.type);
+  matched_ = cell::is(type, TypeId::datatype) ? found == datatype::get(type) : typeset::has(type, found);
+  if (matched_) seek(index() + static_cast<uint32_t>(std::min<int64_t>(scanned.consumed, end() - index())));
+}
+
 // to or thru: `end`, a single value searched for directly, or a rule tried
 // at each position.
 Flow Engine::to_thru(bool thru, State& next) {
@@ -646,7 +668,11 @@ Flow Engine::dispatch(const Cell& value, State& next) {
     case TypeId::datatype:
     case TypeId::typeset:
       if (kind_ == input::Kind::string) error::raise(error_id::script::parse_unsupported);
-      if (kind_ == input::Kind::binary) error::raise(error_id::script::parse_unsupported);
+      if (kind_ == input::Kind::binary) {
+        match_scanned(value);
+        next = State::deliver;
+        return fire(Event::match);
+      }
       break;
     default:
       break;

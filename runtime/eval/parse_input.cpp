@@ -39,6 +39,17 @@ struct Text {
   }
 };
 
+// A byte of binary input above ASCII matches a char exactly.
+bool exact_char(const Cell& input, uint32_t c) { return c >= 0x80 && cell::is(input, TypeId::binary); }
+
+// Whether a text rule holds only ASCII characters.
+bool ascii_text(const Cell& rule) {
+  const SeriesBuf* buf = memory::buffer(series::node_of(rule));
+  for (uint32_t i = std::min(series::index_of(rule), buf->length()); i < buf->length(); ++i)
+    if (unit_at(buf, i) >= 0x80) return false;
+  return true;
+}
+
 bool same_unit(uint32_t a, uint32_t b, bool case_sensitive) {
   return a == b || (!case_sensitive && fold(a) == fold(b));
 }
@@ -73,6 +84,12 @@ uint32_t find_unit(const SeriesBuf* in, uint32_t index, uint32_t end, uint32_t c
 
 bool in_bitset(const Cell& bits, uint32_t c) { return bitset::has(bits, c); }
 
+// Bytes match bytes exactly: a binary! rule, or binary input above ASCII
+// (its bytes are not characters the case table knows).
+bool exact_bytes(const Cell& input, const Cell& rule) {
+  return cell::is(rule, TypeId::binary) || (cell::is(input, TypeId::binary) && !ascii_text(rule));
+}
+
 }  // namespace
 
 Kind kind_of(TypeId type) {
@@ -94,14 +111,15 @@ int64_t match_text(const Cell& input, uint32_t index, uint32_t end, const Cell& 
   const SeriesBuf* in = memory::buffer(series::node_of(input));
   switch (cell::type_of(rule)) {
     case TypeId::char_:
-      if (index < end && same_unit(unit_at(in, index), rule.w2, case_sensitive)) return index + 1;
+      if (index < end && same_unit(unit_at(in, index), rule.w2, case_sensitive || exact_char(input, rule.w2)))
+        return index + 1;
       return -1;
     case TypeId::bitset:
       if (index < end && in_bitset(rule, unit_at(in, index))) return index + 1;
       return -1;
     default: {
       const Text text(rule);
-      if (!text_at(in, index, end, text, case_sensitive || cell::is(rule, TypeId::binary))) return -1;
+      if (!text_at(in, index, end, text, case_sensitive || exact_bytes(input, rule))) return -1;
       return int64_t{index} + text.size();
     }
   }
@@ -136,7 +154,7 @@ uint32_t count_run(const Cell& input, uint32_t index, uint32_t end, const Cell& 
   uint32_t i = index;
   if (cell::is(rule, TypeId::char_)) {
     const uint32_t c = rule.w2;
-    if (case_sensitive || !has_case(c)) {
+    if (case_sensitive || exact_char(input, c) || !has_case(c)) {
       while (i < stop && unit_at(in, i) == c) ++i;
     } else {
       const uint32_t folded = fold(c);
@@ -157,7 +175,7 @@ Found search(const Cell& input, uint32_t index, uint32_t end, const Cell& target
   }
   const SeriesBuf* in = memory::buffer(series::node_of(input));
   if (type == TypeId::char_) {
-    const uint32_t at = find_unit(in, index, end, target.w2, case_sensitive);
+    const uint32_t at = find_unit(in, index, end, target.w2, case_sensitive || exact_char(input, target.w2));
     if (at < end) return {true, at, at + 1};
     return {};
   }
@@ -170,7 +188,7 @@ Found search(const Cell& input, uint32_t index, uint32_t end, const Cell& target
   const Text text(target);
   const uint32_t n = text.size();
   if (n == 0) return {true, index, index};
-  const bool exact = case_sensitive || type == TypeId::binary;
+  const bool exact = case_sensitive || exact_bytes(input, target);
   const uint32_t first = text.at(0);
   for (uint32_t i = index; n <= end - i;) {
     i = find_unit(in, i, end - n + 1, first, exact);
