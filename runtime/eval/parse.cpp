@@ -595,7 +595,7 @@ Flow Engine::to_thru(bool thru, State& next) {
       seek(std::max(index(), end()));
       matched_ = true;
       next = State::deliver;
-      return Flow::normal;
+      return fire(Event::match);
     }
     if (word == Kw::not_keyword) target = word_value(target);
   }
@@ -610,7 +610,7 @@ Flow Engine::to_thru(bool thru, State& next) {
     matched_ = found.found;
     if (found.found) seek(thru ? found.after : found.at);
     next = State::deliver;
-    return Flow::normal;
+    return fire(Event::match);
   }
   if (is_any_path(type)) error::raise(error_id::script::parse_rule, target);
   Frame frame;
@@ -634,10 +634,24 @@ Flow Engine::dispatch(const Cell& value, State& next) {
         next = State::fetch;
         return enter_block(meaning);
       }
-      if (cell::is(meaning, TypeId::word) || cell::is(meaning, TypeId::paren) || cell::is(meaning, TypeId::set_word) ||
-          cell::is(meaning, TypeId::get_word) || cell::is(meaning, TypeId::integer) || is_any_path(cell::type_of(meaning)))
-        error::raise(error_id::script::parse_rule, value);
-      return dispatch(meaning, next);
+      switch (cell::type_of(meaning)) {
+        case TypeId::integer:
+          return match_count(meaning, next);  // a count held by a word
+        case TypeId::word:
+          break;  // a word held by a word is matched as it is
+        case TypeId::paren:
+        case TypeId::set_word:
+        case TypeId::get_word:
+        case TypeId::path:
+        case TypeId::set_path:
+        case TypeId::get_path:
+          error::raise(error_id::script::parse_rule, value);
+        default:
+          return dispatch(meaning, next);
+      }
+      match_literal(meaning);
+      next = State::deliver;
+      return fire(Event::match);
     }
     case TypeId::set_word: {
       Cell here = in_;
