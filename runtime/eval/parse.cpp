@@ -347,6 +347,7 @@ Flow Engine::eval_paren(const Cell& paren, Cell* value) {
   if (value) *value = *ArgStack::last();
   stack::drop_to(depth);
   remeasure(before);
+  pos_ = std::min(pos_, rules_tail(rules_));  // the paren may have shortened the rules
   return fire(Event::paren);
 }
 
@@ -451,6 +452,7 @@ void Engine::emit(Frame& collect, const Cell& value, bool pick) {
 // keep of the input from `start` to `stop`: one unit as itself, more as a
 // new series of the input's type, each unit by itself with pick.
 void Engine::keep_range(uint32_t start, uint32_t stop, bool pick) {
+  stop = std::min(stop, total());
   Frame* collect = innermost_collect();
   if (!collect || stop <= start) return;
   const size_t at = static_cast<size_t>(collect - g_frames.data());
@@ -1054,7 +1056,8 @@ Flow Engine::apply_command(State& next) {
     case Cmd::set:
       if (matched_) {
         const Cell word = frame.arg;
-        set_word(word, index() > frame.start ? series_type::unit_value(in_, frame.start) : none_cell());
+        const bool consumed = index() > frame.start && frame.start < total();
+        set_word(word, consumed ? series_type::unit_value(in_, frame.start) : none_cell());
       }
       return finish_command(next);
     case Cmd::not_:
@@ -1070,7 +1073,7 @@ Flow Engine::apply_command(State& next) {
       limit_ = frame.saved_limit;
       kind_ = input::kind_of(cell::type_of(in_));
       matched_ = whole;
-      if (whole) seek(index() + 1);
+      if (whole) seek(std::min(index() + 1, total()));
       return finish_command(next);
     }
     case Cmd::remove:
@@ -1159,7 +1162,7 @@ Flow Engine::run(Val result) {
     switch (state) {
       case State::fetch: {
         if (pos_ >= rules_tail(rules_)) {
-          if (top().cmd != Cmd::block) error::raise(error_id::script::parse_end, rule_at(rules_, pos_ - 1));
+          if (top().cmd != Cmd::block) error::raise(error_id::script::parse_end, rules_);
           state = State::block_done;
           break;
         }
@@ -1203,7 +1206,7 @@ Flow Engine::run(Val result) {
           break;
         }
         rules_ = top().rules;
-        pos_ = top().pos;
+        pos_ = std::min(top().pos, rules_tail(rules_));
         state = State::deliver;
         break;
       }
