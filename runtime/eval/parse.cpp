@@ -825,7 +825,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
         positioned = true;
         ++pos_;
       }
-      Rooted<Cell> value;
+      Rooted<Cell> value(none_cell());
       if (value_after(value.get()) != Flow::normal) return Flow::exit;
       const uint32_t before = total();
       Cell where = in_;
@@ -848,7 +848,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       uint32_t at = 0;
       if (position_word(rule_at(rules_, pos_), at)) {
         ++pos_;
-        Rooted<Cell> value;
+        Rooted<Cell> value(none_cell());
         if (value_after(value.get()) != Flow::normal) return Flow::exit;
         const uint32_t from = std::min(at, index());
         Cell where = in_;
@@ -910,7 +910,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       const Cell rule = rule_at(rules_, pos_);
       if (cell::is(rule, TypeId::paren)) {
         ++pos_;
-        Rooted<Cell> value;
+        Rooted<Cell> value(none_cell());
         if (eval_paren(rule, &value.get()) != Flow::normal) return Flow::exit;
         emit(*innermost_collect(), value.get(), pick);
         matched_ = true;
@@ -1092,7 +1092,7 @@ Flow Engine::apply_command(State& next) {
       const bool only = frame.only;
       pos_ = value_pos;
       if (matched_) {
-        Rooted<Cell> value;
+        Rooted<Cell> value(none_cell());
         if (value_after(value.get()) != Flow::normal) return Flow::exit;
         Cell where = in_;
         where.w1 = from;
