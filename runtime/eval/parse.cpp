@@ -1,6 +1,6 @@
 // The parse engine's state loop (parse.h gives the frame model).
 //
-// States, each a case of `Engine::step`:
+// States, each a case of the loop in `Engine::run`:
 //   fetch        read the next rule value of the current block; at its end
 //                the block is done
 //   dispatch     act on one rule value by its type (a keyword, a sub-rule,
@@ -110,20 +110,20 @@ enum class CollectMode : uint8_t { plain, set, into, after };
 constexpr Cell no_value{cell::header(TypeId::none), 0, 0, 0};
 
 struct Frame {
-  Cell rules = no_value;  // block: the block entered; command: the block holding it
-  Cell arg = no_value;           // copy, set, collect set: the word; collect, keep: see below; into: the outer input
-  Cell arg2 = no_value;  // collect: the target series at the insertion point; into: the inner input
-  uint32_t pos = 0;     // where matching resumes in `rules` while a deeper frame runs
-  uint32_t start = 0;   // input index at entry
-  uint32_t start_total = 0;
-  uint32_t iter = 0;    // repeat, to, thru: input index at this iteration's start
-  uint32_t iter_total = 0;
-  uint32_t rule_pos = 0;   // command: where its rule begins
-  uint32_t value_pos = 0;  // change: the value after the rule
+  Cell rules = no_value;     // block: the block entered; command: the block holding it
+  Cell arg = no_value;       // copy, set, collect set/into/after: the word; into: the outer input
+  Cell arg2 = no_value;      // collect: the target at its insertion point; into: the inner input
+  uint32_t pos = 0;          // where matching resumes in `rules` while a deeper frame runs
+  uint32_t start = 0;        // input index at entry
+  uint32_t start_total = 0;  // input length then
+  uint32_t iter = 0;         // repeat, to, thru: input index at this iteration's start
+  uint32_t iter_total = 0;   // input length then
+  uint32_t rule_pos = 0;     // command: where its rule begins
+  uint32_t value_pos = 0;    // change: the value after the rule
   uint32_t saved_limit = 0;  // into: the outer input's limit
-  int32_t min = 0;
-  int32_t max = 0;      // -1: no most
-  int32_t count = 0;    // repeat: iterations that matched
+  int32_t min = 0;           // repeat: the counts
+  int32_t max = 0;           //   (-1: no most)
+  int32_t count = 0;         // repeat: iterations that matched
   Cmd cmd = Cmd::block;
   bool loop_always = false;  // repeat of `while`: no progress guard
   bool only = false;         // change only, keep pick
@@ -261,7 +261,7 @@ class Engine {
   }
 
   Flow enter_block(const Cell& block);
-  Flow push_command(Frame frame, Kw keyword);
+  Flow push_command(Frame frame);
   Flow dispatch(const Cell& value, State& next);
   Flow keyword(Kw keyword, const Cell& word, State& next);
   Flow apply_command(State& next);
@@ -270,7 +270,7 @@ class Engine {
   void match_literal(const Cell& value);
   void match_scanned(const Cell& type);
   Flow match_count(const Cell& first, State& next);
-  Flow repeat(Frame frame, Kw keyword, State& next);
+  Flow repeat(Frame frame, State& next);
   bool repeat_in_place(int32_t min, int32_t max);
   Flow to_thru(bool thru, State& next);
 
@@ -482,8 +482,7 @@ Flow Engine::enter_block(const Cell& block) {
 }
 
 // Pushes a command over the rule at pos_ (which must exist).
-Flow Engine::push_command(Frame frame, Kw keyword) {
-  (void)keyword;
+Flow Engine::push_command(Frame frame) {
   need_rule(rule_at(rules_, pos_ - 1));
   if (has_frames()) top().pos = pos_;
   frame.rules = rules_;
@@ -524,7 +523,7 @@ bool Engine::repeat_in_place(int32_t min, int32_t max) {
 }
 
 // A repetition command over the rule at pos_.
-Flow Engine::repeat(Frame frame, Kw keyword, State& next) {
+Flow Engine::repeat(Frame frame, State& next) {
   need_rule(rule_at(rules_, pos_ - 1));
   if (repeat_in_place(frame.min, frame.max)) {
     next = State::deliver;
@@ -532,7 +531,7 @@ Flow Engine::repeat(Frame frame, Kw keyword, State& next) {
   }
   frame.cmd = Cmd::repeat;
   next = State::fetch;
-  return push_command(frame, keyword);
+  return push_command(frame);
 }
 
 // `N rule` or `N M rule`: a repetition between the counts.
@@ -551,7 +550,7 @@ Flow Engine::match_count(const Cell& first, State& next) {
   Frame frame;
   frame.min = min;
   frame.max = max;
-  return repeat(frame, Kw::not_keyword, next);
+  return repeat(frame, next);
 }
 
 // A literal rule value against the current input position.
@@ -618,7 +617,7 @@ Flow Engine::to_thru(bool thru, State& next) {
   Frame frame;
   frame.cmd = thru ? Cmd::thru : Cmd::to;
   next = State::fetch;
-  return push_command(frame, thru ? Kw::thru : Kw::to);
+  return push_command(frame);
 }
 
 // ---- dispatch of one rule value ----
@@ -729,7 +728,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       frame.min = word == Kw::some ? 1 : 0;
       frame.max = word == Kw::opt ? 1 : -1;
       frame.loop_always = word == Kw::while_;
-      return repeat(frame, word, next);
+      return repeat(frame, next);
     }
     case Kw::to:
     case Kw::thru:
@@ -745,14 +744,14 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       frame.cmd = word == Kw::copy ? Cmd::copy : Cmd::set;
       frame.arg = target;
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::not_:
     case Kw::ahead: {
       Frame frame;
       frame.cmd = word == Kw::not_ ? Cmd::not_ : Cmd::ahead;
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::quote:
       need_rule(keyword_word);
@@ -785,7 +784,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       frame.arg = in_;
       frame.arg2 = element;
       frame.saved_limit = limit_;
-      Flow flow = push_command(frame, word);
+      Flow flow = push_command(frame);
       in_ = element;
       seek(std::min(element.w1, total()));
       limit_ = UINT32_MAX;
@@ -809,7 +808,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       Frame frame;
       frame.cmd = Cmd::remove;
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::insert: {
       need_rule(keyword_word);
@@ -864,7 +863,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       frame.value_pos = rule_end(rules_, pos_);
       if (frame.value_pos >= tail) error::raise(error_id::script::parse_end, keyword_word);
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::collect: {
       need_rule(keyword_word);
@@ -896,7 +895,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
         frame.arg2 = block::make_new(8);
       }
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::keep: {
       need_rule(keyword_word);
@@ -920,7 +919,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       frame.cmd = Cmd::keep;
       frame.only = pick;
       next = State::fetch;
-      return push_command(frame, word);
+      return push_command(frame);
     }
     case Kw::if_: {
       need_rule(keyword_word);
@@ -941,7 +940,7 @@ Flow Engine::keyword(Kw word, const Cell& keyword_word, State& next) {
       Frame frame;
       frame.cmd = Cmd::case_;
       frame.saved_case = case_;
-      const Flow flow = push_command(frame, word);
+      const Flow flow = push_command(frame);
       case_ = logic::is_true(word_value(mode));
       next = State::fetch;
       return flow;
