@@ -326,12 +326,15 @@ Flow Engine::call_tracer(Event event) {
   rule.w1 = std::min(pos_, rules_tail(rules_));
   const Cell args[] = {g_event_words[static_cast<size_t>(event)], logic::make(matched_), rule, in_, *frames};
   const Cell callback = tracer_;
+  const uint32_t before = total();
   stack::mark_function(g_callback_name, callback.w1, stack::frame::function);
   (void)interpreter::push_arguments(callback, args);
   if (interpreter::call_function(callback) != Flow::normal) return Flow::exit;
   const Cell answer = *ArgStack::result();
   stack::pop_frame();
   stack::drop_to(depth);
+  remeasure(before);  // the tracer may have changed the input or the rules
+  pos_ = std::min(pos_, rules_tail(rules_));
   if (!logic::is_true(answer)) stopped_ = true;
   return Flow::normal;
 }

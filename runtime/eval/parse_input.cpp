@@ -56,7 +56,7 @@ bool same_unit(uint32_t a, uint32_t b, bool case_sensitive) {
 
 bool text_at(const SeriesBuf* in, uint32_t index, uint32_t end, const Text& text, bool case_sensitive) {
   const uint32_t n = text.size();
-  if (n > end - index) return false;
+  if (index > end || n > end - index) return false;
   for (uint32_t k = 0; k < n; ++k)
     if (!same_unit(unit_at(in, index + k), text.at(k), case_sensitive)) return false;
   return true;
@@ -168,6 +168,7 @@ uint32_t count_run(const Cell& input, uint32_t index, uint32_t end, const Cell& 
 
 Found search(const Cell& input, uint32_t index, uint32_t end, const Cell& target, bool case_sensitive) {
   const TypeId type = cell::type_of(target);
+  if (index > end) index = end;  // a position past a /part limit finds nothing but an empty text
   if (kind_of(cell::type_of(input)) == Kind::block) {
     for (uint32_t i = index; i < end; ++i)
       if (match_element(input, i, target, case_sensitive)) return {true, i, i + 1};
