@@ -1,12 +1,14 @@
 #include "runtime/eval/parse_input.h"
 
 #include <cstring>
+#include <string>
 
 #include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/eval/compare.h"
 #include "runtime/unicode.h"
 
@@ -17,21 +19,35 @@ using type_traits::is_any_block;
 using type_traits::is_any_string;
 
 // The units of a text rule, read in place: a tag! reads with its `<` and
-// `>` around it.
+// `>` around it. Against binary input, text beyond ASCII is its UTF-8
+// bytes, kept in `bytes`.
 struct Text {
   const SeriesBuf* buf;
   uint32_t start;
   uint32_t length;  // units of the text itself
   bool tag;
+  std::string bytes;
+  bool as_bytes = false;
 
-  explicit Text(const Cell& rule)
+  Text(const Cell& rule, const Cell& input)
       : buf(memory::buffer(series::node_of(rule))),
         start(std::min(series::index_of(rule), buf->length())),
         length(buf->length() - start),
-        tag(cell::is(rule, TypeId::tag)) {}
+        tag(cell::is(rule, TypeId::tag)) {
+    if (!cell::is(input, TypeId::binary) || !is_any_string(cell::type_of(rule)) || ascii_units()) return;
+    as_bytes = true;
+    bytes = string::to_utf8(rule);
+    if (tag) bytes = "<" + bytes + ">";
+  }
 
-  uint32_t size() const { return length + (tag ? 2 : 0); }
+  bool ascii_units() const {
+    for (uint32_t i = start; i < start + length; ++i)
+      if (unit_at(buf, i) >= 0x80) return false;
+    return true;
+  }
+  uint32_t size() const { return as_bytes ? static_cast<uint32_t>(bytes.size()) : length + (tag ? 2 : 0); }
   uint32_t at(uint32_t k) const {
+    if (as_bytes) return static_cast<uint8_t>(bytes[k]);
     if (!tag) return unit_at(buf, start + k);
     if (k == 0) return '<';
     if (k == length + 1) return '>';
@@ -118,7 +134,7 @@ int64_t match_text(const Cell& input, uint32_t index, uint32_t end, const Cell& 
       if (index < end && in_bitset(rule, unit_at(in, index))) return index + 1;
       return -1;
     default: {
-      const Text text(rule);
+      const Text text(rule, input);
       if (!text_at(in, index, end, text, case_sensitive || exact_bytes(input, rule))) return -1;
       return int64_t{index} + text.size();
     }
@@ -186,7 +202,7 @@ Found search(const Cell& input, uint32_t index, uint32_t end, const Cell& target
     return {};
   }
   if (!is_any_string(type) && type != TypeId::binary) error::raise(error_id::script::parse_rule, target);
-  const Text text(target);
+  const Text text(target, input);
   const uint32_t n = text.size();
   if (n == 0) return {true, index, index};
   const bool exact = case_sensitive || exact_bytes(input, target);
