@@ -30,6 +30,7 @@
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/parse.h"
 #include "runtime/eval/random.h"
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
@@ -98,6 +99,7 @@ void init() {
   error_value::init();          // the standard error and the trace options
   interpreter::init();
   natives::init();
+  parse::init();                // keywords and the frame stack
   action_entries::init();
   fast_paths::init();           // before any user code can rebind the actions' words
   base_words::init();

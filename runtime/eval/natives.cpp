@@ -35,6 +35,7 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/natives_math.h"
+#include "runtime/eval/native_parse.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
