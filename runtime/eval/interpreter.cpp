@@ -29,6 +29,7 @@
 #include "runtime/eval/compare.h"
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/trace.h"
 #include "runtime/platform.h"
 #include "runtime/root_block.h"
 
@@ -100,6 +101,45 @@ inline const Cell& cache_cell(NodeId cache, uint32_t index) { return cells(cache
 void put(const Cell& value, Into into) {
   if (into == Into::new_cell) ArgStack::push(value);
   else ArgStack::set_result_keep(value);
+}
+
+// ---- trace events (trace.h) ----
+//
+// Each point where the evaluator fires an event tests `trace::tracing`
+// once; the work is out of line, here and in trace.cpp.
+
+// The code that `block` (a node being walked) is, for the tracer: the
+// block or paren being evaluated, at its head.
+Cell traced_code(NodeId block) {
+  if (!cell::is(g_position, TypeId::unset) && series::node_of(g_position) == block) {
+    Cell code = g_position;
+    code.w1 = 0;
+    cell::clear_new_line(code);
+    return code;
+  }
+  return series::make(TypeId::block, block);
+}
+
+[[gnu::noinline, gnu::cold]] void fire_in_code(trace::Event event, NodeId block, uint32_t index, const Cell& value,
+                                              const Cell& ref) {
+  trace::fire(event, traced_code(block), static_cast<int32_t>(index), value, ref);
+}
+
+// A value pushed or stored by the expression at `index`.
+[[gnu::noinline, gnu::cold]] void fire_push(const Code& code, uint32_t index, Into into) {
+  const Cell value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  fire_in_code(trace::Event::push, code.block, index, value, none::make());
+}
+
+// A set-word at `index` has set its word to the expression's value.
+[[gnu::noinline, gnu::cold]] void fire_set(const Code& code, uint32_t index, const Cell& set_word, Into into) {
+  const Cell value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  fire_in_code(trace::Event::set, code.block, index, value, set_word);
+}
+
+// The statement that started at the code position has given its value.
+[[gnu::noinline, gnu::cold]] void fire_expr(const Cell& value) {
+  trace::fire_at_code(trace::Event::expr, g_position, value, none::make());
 }
 
 // ---- argument caches ----
@@ -364,6 +404,7 @@ constexpr bool is_inert(TypeId type) {
 // value that is not a function, when no operator can follow: pushed
 // without an evaluation step. False leaves the argument to eval_expression.
 inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
+  if (trace::tracing) [[unlikely]] return false;  // the events of an evaluation step
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
   const TypeId type = cell::type_of(at[0]);
@@ -400,18 +441,21 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
       return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
     case ArgKind::get_word:
       ArgStack::push(cells(code.block)[code.index++]);
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, Into::new_cell);
       return Flow::normal;
     default: {
       const Cell item = cells(code.block)[code.index++];
       switch (cell::type_of(item)) {
         case TypeId::paren: return eval_in_window(item);
-        case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
+        case TypeId::get_word: ArgStack::push(*context::get(item)); break;
         case TypeId::get_path: {
           Code one{code.block, code.index - 1};
           return eval_expression(one, Into::new_cell, Infix::stop);
         }
-        default: ArgStack::push(item); return Flow::normal;
+        default: ArgStack::push(item); break;
       }
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, Into::new_cell);
+      return Flow::normal;
     }
   }
 }
@@ -493,10 +537,9 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
   return Flow::normal;
 }
 
-Flow eval_function_body(const Cell& function) {
-  const NodeId ctx = function.w1;
-  context::set_values_base(ctx, ArgStack::base_index());
-  stack::set_return_target(true);
+// A function's body, once its window is its context's values and its
+// frame the target of return and exit.
+[[gnu::always_inline]] inline Flow run_function_body(const Cell& function) {
   const Cell body = function::metadata(function, function::meta::body);
   Flow flow = Flow::normal;
   if (cell::is(body, TypeId::block)) {
@@ -517,6 +560,41 @@ Flow eval_function_body(const Cell& function) {
     runtime::state.pending = 0;  // the function's own frame is back on top with the value
   }
   return Flow::normal;
+}
+
+// The word naming the call of the top frame.
+Cell top_frame_name() {
+  const stack::CallFrame& frame = stack::top_frame();
+  return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
+}
+
+// A function's body while a trace runs: under the function's own trace
+// switch, between its prolog and epilog events.
+[[gnu::noinline]] Flow run_traced_body(const Cell& function) {
+  trace::BodySwitch body_switch(function.header);
+  const Cell name = top_frame_name();  // an exit may leave other frames on top
+  if (trace::tracing) {
+    const Cell body = function::metadata(function, function::meta::body);
+    const Cell code = cell::is(body, TypeId::block) ? body : none::make();
+    trace::fire_at_code(trace::Event::prolog, code, function, name);
+  }
+  const Flow flow = run_function_body(function);
+  if (trace::tracing) {
+    // An exit on its way out is kept while the tracer runs.
+    const uint32_t pending = runtime::state.pending;
+    runtime::state.pending = 0;
+    const Cell result = flow == Flow::normal ? *ArgStack::result() : none::make();
+    trace::fire_at_code(trace::Event::epilog, none::make(), result, name);
+    runtime::state.pending = pending;
+  }
+  return flow;
+}
+
+Flow eval_function_body(const Cell& function) {
+  context::set_values_base(function.w1, ArgStack::base_index());
+  stack::set_return_target(true);
+  if (trace::active) [[unlikely]] return run_traced_body(function);
+  return run_function_body(function);
 }
 
 // The cells a function's window holds for its refinements when the call
@@ -543,6 +621,22 @@ void push_unused_refinements(NodeId cache, uint32_t from) {
   }
   if (type == TypeId::routine) return routine::body_of(callable)();
   return eval_function_body(callable);
+}
+
+// What names a call for the tracer: its path, its word, or for a function
+// value called as it stands, the function itself.
+Cell call_reference(const Call& call) {
+  if (call.path) return *call.path;
+  if (call.name.w2 == stack::anon_symbol()) return call.callable;
+  return call.name;
+}
+
+// open (before the arguments), call (they are complete) and return (the
+// call's value is in place): at the code's current position.
+[[gnu::noinline, gnu::cold]] void fire_call_event(trace::Event event, const Call& call, const Code& code,
+                                                 const Cell& value) {
+  const Cell ref = event == trace::Event::open ? none::make() : call_reference(call);
+  fire_in_code(event, code.block, code.index > 0 ? code.index - 1 : 0, value, ref);
 }
 
 // Fetches the arguments of a call into the window of its (already pushed)
@@ -596,11 +690,14 @@ Flow fetch_and_run(const Call& call, Code& code) {
     for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::call, call, code, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
 Flow call_value(const Call& call, Code& code, Into into) {
   check_machine_stack();
+  // An operator's open event fired before its left operand left the stack.
+  if (trace::tracing && !call.infix) [[unlikely]] fire_call_event(trace::Event::open, call, code, call.callable);
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
@@ -616,6 +713,7 @@ Flow call_value(const Call& call, Code& code, Into into) {
   } else {
     ArgStack::set_result_keep(result);
   }
+  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::return_, call, code, result);
   return Flow::normal;
 }
 
@@ -625,7 +723,32 @@ Flow call_value(const Call& call, Code& code, Into into) {
 // (get-path!: a function on it is an error).
 enum class PathMode : uint8_t { evaluate, set, get };
 
+// The enter and fetch events of a path, whose first element is `first`.
+[[gnu::noinline, gnu::cold]] void fire_path_start(const Cell& path, const Cell& first) {
+  trace::fire_for_block(trace::Event::enter, path, none::make());
+  if (trace::tracing) trace::fire_at_code(trace::Event::fetch, path, first, none::make());
+}
+
+// `called` tells whether the path ended in a call of a function.
+Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, bool& called);
+
 Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
+  bool called = false;
+  if (!trace::tracing) [[likely]] return eval_path_steps(path, code, into, mode, called);
+  const uint32_t count = block::count(path);
+  if (count == 0) error::raise(error_id::script::empty_path, path);
+  if (!cell::is(*block::at(path, 0), TypeId::word)) error::raise(error_id::script::word_first, path);
+  fire_path_start(path, *block::at(path, 0));
+  KIV_PROPAGATE(eval_path_steps(path, code, into, mode, called));
+  const Cell result = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  if (trace::tracing) trace::fire_for_block(trace::Event::exit, path, result);
+  // The value a path leads to is pushed (a set-path's has its set event).
+  if (trace::tracing && !called && mode != PathMode::set)
+    fire_in_code(trace::Event::push, code.block, code.index > 0 ? code.index - 1 : 0, result, none::make());
+  return Flow::normal;
+}
+
+Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, bool& called) {
   const bool set_mode = mode == PathMode::set;
   const bool get_mode = mode == PathMode::get;
   const uint32_t count = block::count(path);
@@ -639,6 +762,7 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     if (get_mode) error::raise(error_id::script::invalid_path_get, path);
     Cell refinements_path = path;
     cell::set_type(refinements_path, TypeId::path);
+    called = true;
     return call_value({start, first, &refinements_path, 0, false}, code, into);
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
@@ -664,6 +788,7 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
       Cell refinements_path = path;
       cell::set_type(refinements_path, TypeId::path);
       stack::pop(1);
+      called = true;
       return call_value({callable, selector, &refinements_path, i, false}, code, into);
     }
   }
@@ -827,6 +952,7 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   // the block names.
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
+  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::call, call, code, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
@@ -864,20 +990,23 @@ Flow eval_block(const Cell& block, bool last) {
   PositionGuard keep_position;
   stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
   Code code{node, series::index_of(block)};
-  if (at_end(code)) {
-    ArgStack::set_result_keep(unset::make());
-  } else {
-    g_position = block;
-    try {
+  try {
+    if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::enter, block, none::make());
+    if (at_end(code)) {
+      ArgStack::set_result_keep(unset::make());
+    } else {
+      g_position = block;
       for (;;) {
         g_position.w1 = code.index;
         KIV_PROPAGATE(eval_expression(code, Into::result_slot));
+        if (trace::tracing) [[unlikely]] fire_expr(*ArgStack::result());
         if (at_end(code)) break;
         ArgStack::reset();
       }
-    } catch (const Unwind& unwind) {
-      return exit_flow(unwind);
     }
+    if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::exit, block, *ArgStack::result());
+  } catch (const Unwind& unwind) {
+    return exit_flow(unwind);
   }
   if (last) stack::unwind_last();
   else stack::unwind();
@@ -906,17 +1035,21 @@ Flow eval_in_window(const Cell& block) {
   PositionGuard keep_position;
   const uint32_t top = ArgStack::depth();
   Code code{series::node_of(block), series::index_of(block)};
+  if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::enter, block, none::make());
   if (at_end(code)) {
     ArgStack::push(unset::make());
-    return Flow::normal;
+  } else {
+    g_position = block;
+    for (;;) {
+      g_position.w1 = code.index;
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      if (trace::tracing) [[unlikely]] fire_expr(*ArgStack::last());
+      if (at_end(code)) break;
+      ArgStack::drop_to(top);
+    }
   }
-  g_position = block;
-  for (;;) {
-    g_position.w1 = code.index;
-    KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-    if (at_end(code)) return Flow::normal;
-    ArgStack::drop_to(top);
-  }
+  if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::exit, block, *ArgStack::last());
+  return Flow::normal;
 }
 
 namespace {
@@ -936,18 +1069,18 @@ bool starts_system_code(const Cell& issue, Code& code) {
     case TypeId::lit_word: {
       Cell word = value;
       put(cell::set_type(word, TypeId::word), into);
-      return Flow::normal;
+      break;
     }
     case TypeId::get_word:
       put(*context::get(value), into);
-      return Flow::normal;
+      break;
     case TypeId::native:
     case TypeId::action:
     case TypeId::function:
     case TypeId::routine:
       if (literal) {
         put(value, into);
-        return Flow::normal;
+        break;
       }
       return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, into);
     case TypeId::op:
@@ -959,22 +1092,32 @@ bool starts_system_code(const Cell& issue, Code& code) {
       cell::set_type(path, TypeId::path);
       path.w3 = 0;
       put(path, into);
+      break;
+    }
+    case TypeId::set_path: {
+      if (at_end(code)) error::raise(error_id::script::need_value, value);
+      const uint32_t position = code.index - 1;
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      KIV_PROPAGATE(eval_path(value, code, into, PathMode::set));
+      if (trace::tracing) [[unlikely]] {
+        const Cell set_value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+        fire_in_code(trace::Event::set, code.block, position, set_value, value);
+      }
       return Flow::normal;
     }
-    case TypeId::set_path:
-      if (at_end(code)) error::raise(error_id::script::need_value, value);
-      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-      return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:
       return eval_path(value, code, into, PathMode::get);
     case TypeId::issue:
       if (starts_system_code(value, code)) error::raise(error_id::internal::kiv_system);
       put(value, into);
-      return Flow::normal;
+      break;
     default:
       put(value, into);
-      return Flow::normal;
+      break;
   }
+  // A value that stands for itself, or for a word's value.
+  if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
+  return Flow::normal;
 }
 
 // Evaluates the value that starts an expression (the cell just taken from
@@ -992,6 +1135,7 @@ bool starts_system_code(const Cell& issue, Code& code) {
       if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
       if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
       return Flow::normal;
     }
     case TypeId::set_word: {
@@ -1001,6 +1145,7 @@ bool starts_system_code(const Cell& issue, Code& code) {
       KIV_PROPAGATE(eval_expression(code, Into::new_cell));
       if (context::set_direct(value, *ArgStack::last())) {
         if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
+        if (trace::tracing) [[unlikely]] fire_set(code, position, value, into);
         return Flow::normal;
       }
       Val word = ArgStack::push(value);
@@ -1011,13 +1156,22 @@ bool starts_system_code(const Cell& issue, Code& code) {
       const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
       put(result, into);
+      if (trace::tracing) [[unlikely]] fire_set(code, position, value, into);
       return Flow::normal;
     }
     default:
       if (!is_inert(cell::type_of(value)) || cell::is(value, TypeId::issue)) return eval_head_rare(value, code, into, literal);
       put(value, into);
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
       return Flow::normal;
   }
+}
+
+// An operator met after a value: its fetch and open events, while its left
+// operand is still on the stack.
+[[gnu::noinline, gnu::cold]] void fire_operator(const Code& code, const Cell& name, const Cell& op) {
+  fire_in_code(trace::Event::fetch, code.block, code.index, name, none::make());
+  if (trace::tracing) fire_in_code(trace::Event::open, code.block, code.index, op, none::make());
 }
 
 // The operator that `word` (a cell of the code) names, if it names one.
@@ -1044,6 +1198,7 @@ inline const Cell* number_operand(const Cell& operand) {
 
 Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
   const Cell value = cells(code_buffer(code))[code.index++];
+  if (trace::tracing) [[unlikely]] fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
   KIV_PROPAGATE(eval_head(value, code, into, literal));
   if (infix == Infix::stop) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
@@ -1054,7 +1209,8 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     const Cell* at = cells(buf) + code.index;
     const Cell* op_slot = operator_of(at[0]);
     if (!op_slot) break;
-    const uint8_t fast = fast_kind(*op_slot);
+    // While tracing, every operator is a call, with its events.
+    const uint8_t fast = trace::tracing ? fast_none : fast_kind(*op_slot);
     if (fast != fast_none && code.index + 1 < count) {
       Cell& left = *ArgStack::last();
       const Cell* right = is_integer_or_float(left) ? number_operand(at[1]) : nullptr;
@@ -1064,8 +1220,9 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
       }
     }
     const Cell name = at[0];
-    ++code.index;
     Cell function = *op_slot;
+    if (trace::tracing) [[unlikely]] fire_operator(code, name, function);
+    ++code.index;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
     KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
@@ -1112,18 +1269,20 @@ Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t pa
            uint32_t mode) {
   check_machine_stack();
   const Call call{callable, name, path, path_index, false};
+  const uint32_t total = length(series::node_of(args));
+  Code code{series::node_of(args), std::min(series::index_of(args), total)};
+  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::open, call, code, callable);
   ArgStack::push(callable);
   const TypeId type = cell::type_of(callable);
   if (type == TypeId::function || type == TypeId::routine)
     stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, callable.w2);
   else
     stack::mark(name, stack::frame::native | stack::frame::interpreter, callable.w2);
-  const uint32_t total = length(series::node_of(args));
-  Code code{series::node_of(args), std::min(series::index_of(args), total)};
   KIV_PROPAGATE(apply_and_run(call, code, mode));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   ArgStack::set_result_keep(result);
+  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::return_, call, code, result);
   return Flow::normal;
 }
 
