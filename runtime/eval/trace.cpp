@@ -184,19 +184,15 @@ BodySwitch::BodySwitch(uint32_t function_header) : saved_(tracing) {
   else if ((function_header & function::flag_trace) != 0 && g_in_tracer == 0) tracing = true;
 }
 
-CallbackScope::CallbackScope(uint32_t kind, const Cell& function) : saved_(tracing) {
-  if (!tracing) return;
+void CallbackScope::start(uint32_t kind, const Cell& function, Announce announce) {
   if ((callback_bits() & kind) == 0) {
     tracing = false;
     return;
   }
-  traced_ = true;
+  if (announce == Announce::no) return;
+  announced_ = true;
   function_ = function;
   fire(Event::call, none::make(), -1, function, function);
-}
-
-void CallbackScope::returned(const Cell& result) {
-  if (traced_ && tracing) fire(Event::return_, none::make(), -1, result, function_);
 }
 
 Session::Session(const Cell& tracer, const Cell& code) {

@@ -109,20 +109,29 @@ inline constexpr uint32_t port = 32;
 }  // namespace callback
 
 // Around a callback run by C++ code while tracing: the callback runs
-// untraced unless `system/state/callbacks/bits` shares a bit with `kind`;
-// when traced, its call and return events fire.
+// untraced unless `system/state/callbacks/bits` shares a bit with `kind`.
+// A traced callback run without events of its own (call_function) gets
+// its call and return events here (`Announce::yes`); one called through
+// `interpreter::apply` has its call's events already.
+enum class Announce : bool { no, yes };
 class CallbackScope {
  public:
-  CallbackScope(uint32_t kind, const Cell& function);
+  CallbackScope(uint32_t kind, const Cell& function, Announce announce) : saved_(tracing) {
+    if (tracing) [[unlikely]] start(kind, function, announce);
+  }
   ~CallbackScope() { tracing = saved_; }
   CallbackScope(const CallbackScope&) = delete;
   CallbackScope& operator=(const CallbackScope&) = delete;
   // The return event, once the callback has given its result.
-  void returned(const Cell& result);
+  void returned(const Cell& result) {
+    if (announced_ && tracing) fire(Event::return_, none_cell(), -1, result, function_);
+  }
 
  private:
+  void start(uint32_t kind, const Cell& function, Announce announce);
+  static Cell none_cell() { return Cell{cell::header(TypeId::none), 0, 0, 0}; }
   bool saved_;
-  bool traced_ = false;
+  bool announced_ = false;
   Cell function_{};
 };
 
