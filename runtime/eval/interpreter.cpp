@@ -236,18 +236,24 @@ Shape shape_of(NodeId cache) {
   return {head.w1, head.w2, head.w3};
 }
 
-Cell* cache_slot(const Cell& callable) {
+inline Cell* cache_slot(const Cell& callable) {
   if (cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine)) return function::metadata_slot(callable, function::meta::cache);
   return cells(callable.w3) + native::cache_cell;
 }
 
-NodeId cache_of(const Cell& callable) {
-  const Cell* slot = cache_slot(callable);
-  if (cell::is(*slot, TypeId::block)) [[likely]] return series::node_of(*slot);
+// A callable's first call: its cache is built and kept.
+[[gnu::noinline]] NodeId first_cache(const Cell& callable) {
   const bool with_flags = cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine);
   const Cell built = build_cache(callable, with_flags);
   *cache_slot(callable) = built;
   return series::node_of(built);
+}
+
+// Every call reads it: kept inline in each copy of the call path.
+[[gnu::always_inline]] inline NodeId cache_of(const Cell& callable) {
+  const Cell* slot = cache_slot(callable);
+  if (cell::is(*slot, TypeId::block)) [[likely]] return series::node_of(*slot);
+  return first_cache(callable);
 }
 
 // The word of argument `n` (0-based, refinements not counted) of a spec,
@@ -403,8 +409,13 @@ constexpr bool is_inert(TypeId type) {
 // The commonest arguments, a value written in the code or a word holding a
 // value that is not a function, when no operator can follow: pushed
 // without an evaluation step. False leaves the argument to eval_expression.
+// eval_expression without the test of the trace switch: for the untraced
+// copies of the evaluator, which the switch cannot turn on midway (tracing
+// starts at a block's or a body's start).
+Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal);
+
+// Not while tracing: an argument's evaluation step has its events.
 inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
-  if (trace::tracing) [[unlikely]] return false;  // the events of an evaluation step
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
   const TypeId type = cell::type_of(at[0]);
@@ -435,7 +446,7 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
   switch (kind) {
     case ArgKind::evaluated:
-      if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+      if (!trace::tracing && push_simple_argument(code, buf, call.infix)) return Flow::normal;
       // An operator's right operand takes no operators of its own: they
       // apply left to right.
       return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
@@ -462,10 +473,17 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
 
 // An evaluated argument: the commonest ones pushed here, inline; the rest
 // through fetch_argument.
+// `traced` as in eval_expression: the untraced copy tests no switch.
+template <bool traced>
 [[gnu::always_inline]] inline Flow fetch_evaluated(const Call& call, Code& code, const Cell& types, uint32_t arg_index) {
   const SeriesBuf* buf = code_buffer(code);
-  if (code.index < cell_count(buf) && push_simple_argument(code, buf, call.infix)) return Flow::normal;
-  return fetch_argument(call, code, ArgKind::evaluated, types, arg_index);
+  if (code.index >= cell_count(buf)) [[unlikely]] return fetch_argument(call, code, ArgKind::evaluated, types, arg_index);
+  if constexpr (traced) {
+    return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
+  } else {
+    if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+    return eval_expression_untraced(code, Into::new_cell, call.infix ? Infix::stop : Infix::take, false);
+  }
 }
 
 [[noreturn]] void raise_expect_arg(const Call& call, TypeId type, uint32_t arg_index) {
@@ -641,7 +659,9 @@ Cell call_reference(const Call& call) {
 
 // Fetches the arguments of a call into the window of its (already pushed)
 // frame and runs the callable; its result is left in the frame's base.
-Flow fetch_and_run(const Call& call, Code& code) {
+// `traced`: the copy that fires the call event (see call_value).
+template <bool traced>
+[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code) {
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
@@ -654,7 +674,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
   if (call.fast != fast_none && is_integer_or_float(*ArgStack::at(base))) {
     // An operator on numbers: with its right operand a number too, the
     // work is done here, without the argument cache or the dispatch.
-    KIV_PROPAGATE(fetch_argument(call, code, ArgKind::evaluated, callable, 1));
+    KIV_PROPAGATE(fetch_evaluated<traced>(call, code, callable, 1));
     fetched = 2;
     if (is_integer_or_float(*ArgStack::at(base + 1)) &&
         fast_operation(call.fast, *ArgStack::at(base), *ArgStack::at(base + 1))) {
@@ -677,7 +697,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
     const ArgKind kind = kind_of(entry);
     if (kind == ArgKind::returns) [[unlikely]] continue;
     if (arg_index >= fetched) {
-      if (kind == ArgKind::evaluated) KIV_PROPAGATE(fetch_evaluated(call, code, entry, arg_index));
+      if (kind == ArgKind::evaluated) KIV_PROPAGATE(fetch_evaluated<traced>(call, code, entry, arg_index));
       else KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
     }
     check_argument(call, entry, arg_index, *ArgStack::at(base + arg_index));
@@ -690,21 +710,23 @@ Flow fetch_and_run(const Call& call, Code& code) {
     for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
-  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::call, call, code, callable);
+  if constexpr (traced) fire_call_event(trace::Event::call, call, code, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
-Flow call_value(const Call& call, Code& code, Into into) {
-  check_machine_stack();
+// A call, in two copies as eval_expression's: the one that fires the
+// open, call and return events, and the one that tests no switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow call_value_copy(const Call& call, Code& code, Into into) {
   // An operator's open event fired before its left operand left the stack.
-  if (trace::tracing && !call.infix) [[unlikely]] fire_call_event(trace::Event::open, call, code, call.callable);
+  if (traced && !call.infix) fire_call_event(trace::Event::open, call, code, call.callable);
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
   const NodeId spec = call.callable.w2;  // every callable's spec block
   if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-  KIV_PROPAGATE(fetch_and_run(call, code));
+  KIV_PROPAGATE(fetch_and_run<traced>(call, code));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   if (into == Into::new_cell) {
@@ -713,8 +735,18 @@ Flow call_value(const Call& call, Code& code, Into into) {
   } else {
     ArgStack::set_result_keep(result);
   }
-  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::return_, call, code, result);
+  if constexpr (traced) fire_call_event(trace::Event::return_, call, code, result);
   return Flow::normal;
+}
+
+[[gnu::noinline]] Flow call_value_traced(const Call& call, Code& code, Into into) {
+  return call_value_copy<true>(call, code, into);
+}
+
+Flow call_value(const Call& call, Code& code, Into into) {
+  check_machine_stack();
+  if (trace::tracing) [[unlikely]] return call_value_traced(call, code, into);
+  return call_value_copy<false>(call, code, into);
 }
 
 // ---- paths ----
@@ -984,27 +1016,42 @@ Flow exit_flow(const Unwind& unwind) {
   return Flow::exit;
 }
 
+namespace {
+
+// The statements of a block, each stored into the result slot, in two
+// copies as eval_expression's: with the trace events (enter, expr after
+// each statement, exit) and without a test of the switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow run_statements(const Cell& block) {
+  Code code{series::node_of(block), series::index_of(block)};
+  if constexpr (traced) trace::fire_for_block(trace::Event::enter, block, none::make());
+  if (at_end(code)) {
+    ArgStack::set_result_keep(unset::make());
+  } else {
+    g_position = block;
+    for (;;) {
+      g_position.w1 = code.index;
+      KIV_PROPAGATE(eval_expression(code, Into::result_slot));
+      if constexpr (traced) fire_expr(*ArgStack::result());
+      if (at_end(code)) break;
+      ArgStack::reset();
+    }
+  }
+  if constexpr (traced) trace::fire_for_block(trace::Event::exit, block, *ArgStack::result());
+  return Flow::normal;
+}
+
+[[gnu::noinline]] Flow run_statements_traced(const Cell& block) { return run_statements<true>(block); }
+
+}  // namespace
+
 Flow eval_block(const Cell& block, bool last) {
   check_machine_stack();
-  const NodeId node = series::node_of(block);
   PositionGuard keep_position;
   stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
-  Code code{node, series::index_of(block)};
   try {
-    if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::enter, block, none::make());
-    if (at_end(code)) {
-      ArgStack::set_result_keep(unset::make());
-    } else {
-      g_position = block;
-      for (;;) {
-        g_position.w1 = code.index;
-        KIV_PROPAGATE(eval_expression(code, Into::result_slot));
-        if (trace::tracing) [[unlikely]] fire_expr(*ArgStack::result());
-        if (at_end(code)) break;
-        ArgStack::reset();
-      }
-    }
-    if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::exit, block, *ArgStack::result());
+    if (trace::tracing) [[unlikely]] KIV_PROPAGATE(run_statements_traced(block));
+    else KIV_PROPAGATE(run_statements<false>(block));
   } catch (const Unwind& unwind) {
     return exit_flow(unwind);
   }
@@ -1030,12 +1077,14 @@ Flow eval_next(const Cell& block, uint32_t& index) {
   return Flow::normal;
 }
 
-Flow eval_in_window(const Cell& block) {
-  check_machine_stack();
-  PositionGuard keep_position;
+namespace {
+
+// eval_in_window's statements, in two copies as run_statements.
+template <bool traced>
+[[gnu::always_inline]] inline Flow run_in_window(const Cell& block) {
   const uint32_t top = ArgStack::depth();
   Code code{series::node_of(block), series::index_of(block)};
-  if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::enter, block, none::make());
+  if constexpr (traced) trace::fire_for_block(trace::Event::enter, block, none::make());
   if (at_end(code)) {
     ArgStack::push(unset::make());
   } else {
@@ -1043,13 +1092,24 @@ Flow eval_in_window(const Cell& block) {
     for (;;) {
       g_position.w1 = code.index;
       KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-      if (trace::tracing) [[unlikely]] fire_expr(*ArgStack::last());
+      if constexpr (traced) fire_expr(*ArgStack::last());
       if (at_end(code)) break;
       ArgStack::drop_to(top);
     }
   }
-  if (trace::tracing) [[unlikely]] trace::fire_for_block(trace::Event::exit, block, *ArgStack::last());
+  if constexpr (traced) trace::fire_for_block(trace::Event::exit, block, *ArgStack::last());
   return Flow::normal;
+}
+
+[[gnu::noinline]] Flow run_in_window_traced(const Cell& block) { return run_in_window<true>(block); }
+
+}  // namespace
+
+Flow eval_in_window(const Cell& block) {
+  check_machine_stack();
+  PositionGuard keep_position;
+  if (trace::tracing) [[unlikely]] return run_in_window_traced(block);
+  return run_in_window<false>(block);
 }
 
 namespace {
@@ -1124,6 +1184,8 @@ bool starts_system_code(const Cell& issue, Code& code) {
 // `code`), with its arguments when it names a call.
 // Inlined into eval_expression, its one caller: a call of its own costs
 // every expression a few percent.
+// `traced`: the copy that fires the trace events (see eval_expression).
+template <bool traced>
 [[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
@@ -1135,17 +1197,18 @@ bool starts_system_code(const Cell& issue, Code& code) {
       if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
       if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);
-      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
+      if constexpr (traced) fire_push(code, code.index - 1, into);
       return Flow::normal;
     }
     case TypeId::set_word: {
       if (at_end(code)) error::raise(error_id::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
-      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      if constexpr (traced) KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      else KIV_PROPAGATE(eval_expression_untraced(code, Into::new_cell, Infix::take, false));
       if (context::set_direct(value, *ArgStack::last())) {
         if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
-        if (trace::tracing) [[unlikely]] fire_set(code, position, value, into);
+        if constexpr (traced) fire_set(code, position, value, into);
         return Flow::normal;
       }
       Val word = ArgStack::push(value);
@@ -1156,13 +1219,13 @@ bool starts_system_code(const Cell& issue, Code& code) {
       const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
       put(result, into);
-      if (trace::tracing) [[unlikely]] fire_set(code, position, value, into);
+      if constexpr (traced) fire_set(code, position, value, into);
       return Flow::normal;
     }
     default:
       if (!is_inert(cell::type_of(value)) || cell::is(value, TypeId::issue)) return eval_head_rare(value, code, into, literal);
       put(value, into);
-      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
+      if constexpr (traced) fire_push(code, code.index - 1, into);
       return Flow::normal;
   }
 }
@@ -1194,12 +1257,14 @@ inline const Cell* number_operand(const Cell& operand) {
   return is_integer_or_float(*right) ? right : nullptr;
 }
 
-}  // namespace
 
-Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
+// One expression, in two copies: the one that fires the trace events, and
+// the one that runs while tracing is off, which tests no switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow eval_expression_copy(Code& code, Into into, Infix infix, bool literal) {
   const Cell value = cells(code_buffer(code))[code.index++];
-  if (trace::tracing) [[unlikely]] fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
-  KIV_PROPAGATE(eval_head(value, code, into, literal));
+  if constexpr (traced) fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
+  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal));
   if (infix == Infix::stop) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
   for (;;) {
@@ -1210,7 +1275,7 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     const Cell* op_slot = operator_of(at[0]);
     if (!op_slot) break;
     // While tracing, every operator is a call, with its events.
-    const uint8_t fast = trace::tracing ? fast_none : fast_kind(*op_slot);
+    const uint8_t fast = traced ? fast_none : fast_kind(*op_slot);
     if (fast != fast_none && code.index + 1 < count) {
       Cell& left = *ArgStack::last();
       const Cell* right = is_integer_or_float(left) ? number_operand(at[1]) : nullptr;
@@ -1221,13 +1286,28 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     }
     const Cell name = at[0];
     Cell function = *op_slot;
-    if (trace::tracing) [[unlikely]] fire_operator(code, name, function);
+    if constexpr (traced) fire_operator(code, name, function);
     ++code.index;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
     KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
   }
   return Flow::normal;
+}
+
+[[gnu::noinline]] Flow eval_expression_traced(Code& code, Into into, Infix infix, bool literal) {
+  return eval_expression_copy<true>(code, into, infix, literal);
+}
+
+Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal) {
+  return eval_expression_copy<false>(code, into, infix, literal);
+}
+
+}  // namespace
+
+Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
+  if (trace::tracing) [[unlikely]] return eval_expression_traced(code, into, infix, literal);
+  return eval_expression_untraced(code, into, infix, literal);
 }
 
 Flow call_function(const Cell& function) {

@@ -146,7 +146,9 @@ uint32_t mask_of(const Cell& tracer) {
 }
 
 void fire(Event event, const Cell& code, int32_t offset, const Cell& value, const Cell& ref) {
-  if ((g_mask & static_cast<uint32_t>(event)) == 0) return;
+  // The switch is tested again: code that began while tracing (the rest of
+  // an expression) may go on after it was switched off.
+  if (!tracing || (g_mask & static_cast<uint32_t>(event)) == 0) return;
   // Off first: nothing from here on (a frame overflow, the tracer's own
   // code) fires events.
   tracing = false;
