@@ -406,14 +406,14 @@ constexpr bool is_inert(TypeId type) {
          !type_traits::is_any_path(type);
 }
 
-// The commonest arguments, a value written in the code or a word holding a
-// value that is not a function, when no operator can follow: pushed
-// without an evaluation step. False leaves the argument to eval_expression.
 // eval_expression without the test of the trace switch: for the untraced
 // copies of the evaluator, which the switch cannot turn on midway (tracing
 // starts at a block's or a body's start).
 Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal);
 
+// The commonest arguments, a value written in the code or a word holding a
+// value that is not a function, when no operator can follow: pushed
+// without an evaluation step. False leaves the argument to eval_expression.
 // Not while tracing: an argument's evaluation step has its events.
 inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
   const Cell* at = cells(buf) + code.index;
@@ -471,9 +471,9 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
 }
 
-// An evaluated argument: the commonest ones pushed here, inline; the rest
-// through fetch_argument.
-// `traced` as in eval_expression: the untraced copy tests no switch.
+// An evaluated argument: the commonest ones pushed here, inline (but not
+// while tracing); the rest evaluated. `traced` as in eval_expression: the
+// untraced copy tests no switch.
 template <bool traced>
 [[gnu::always_inline]] inline Flow fetch_evaluated(const Call& call, Code& code, const Cell& types, uint32_t arg_index) {
   const SeriesBuf* buf = code_buffer(code);
