@@ -650,18 +650,26 @@ Cell call_reference(const Call& call) {
 }
 
 // open (before the arguments), call (they are complete) and return (the
-// call's value is in place): at the code's current position.
-[[gnu::noinline, gnu::cold]] void fire_call_event(trace::Event event, const Call& call, const Code& code,
+// call's value is in place), at `at`: where the callable stands in the
+// code (its word, path or operator).
+[[gnu::noinline, gnu::cold]] void fire_call_event(trace::Event event, const Call& call, NodeId block, uint32_t at,
                                                  const Cell& value) {
   const Cell ref = event == trace::Event::open ? none::make() : call_reference(call);
-  fire_in_code(event, code.block, code.index > 0 ? code.index - 1 : 0, value, ref);
+  fire_in_code(event, block, at, value, ref);
+}
+
+// The same for a call made by apply, whose callable stands in no code.
+[[gnu::noinline, gnu::cold]] void fire_applied_call_event(trace::Event event, const Call& call, const Cell& value) {
+  const Cell ref = event == trace::Event::open ? none::make() : call_reference(call);
+  trace::fire(event, none::make(), -1, value, ref);
 }
 
 // Fetches the arguments of a call into the window of its (already pushed)
 // frame and runs the callable; its result is left in the frame's base.
-// `traced`: the copy that fires the call event (see call_value).
+// `traced`: the copy that fires the call event (see call_value), with the
+// callable at `at` in the code.
 template <bool traced>
-[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code) {
+[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at) {
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
@@ -710,7 +718,7 @@ template <bool traced>
     for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
-  if constexpr (traced) fire_call_event(trace::Event::call, call, code, callable);
+  if constexpr (traced) fire_call_event(trace::Event::call, call, code.block, at, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
@@ -718,15 +726,17 @@ template <bool traced>
 // open, call and return events, and the one that tests no switch.
 template <bool traced>
 [[gnu::always_inline]] inline Flow call_value_copy(const Call& call, Code& code, Into into) {
-  // An operator's open event fired before its left operand left the stack.
-  if (traced && !call.infix) fire_call_event(trace::Event::open, call, code, call.callable);
+  // The callable (or the operator) is the cell before the arguments. An
+  // operator's open event fired before its left operand left the stack.
+  const uint32_t at = traced && code.index > 0 ? code.index - 1 : 0;
+  if (traced && !call.infix) fire_call_event(trace::Event::open, call, code.block, at, call.callable);
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
   const NodeId spec = call.callable.w2;  // every callable's spec block
   if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-  KIV_PROPAGATE(fetch_and_run<traced>(call, code));
+  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   if (into == Into::new_cell) {
@@ -735,7 +745,7 @@ template <bool traced>
   } else {
     ArgStack::set_result_keep(result);
   }
-  if constexpr (traced) fire_call_event(trace::Event::return_, call, code, result);
+  if constexpr (traced) fire_call_event(trace::Event::return_, call, code.block, at, result);
   return Flow::normal;
 }
 
@@ -984,7 +994,7 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   // the block names.
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
-  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::call, call, code, callable);
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::call, call, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
@@ -1351,7 +1361,7 @@ Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t pa
   const Call call{callable, name, path, path_index, false};
   const uint32_t total = length(series::node_of(args));
   Code code{series::node_of(args), std::min(series::index_of(args), total)};
-  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::open, call, code, callable);
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::open, call, callable);
   ArgStack::push(callable);
   const TypeId type = cell::type_of(callable);
   if (type == TypeId::function || type == TypeId::routine)
@@ -1362,7 +1372,7 @@ Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t pa
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   ArgStack::set_result_keep(result);
-  if (trace::tracing) [[unlikely]] fire_call_event(trace::Event::return_, call, code, result);
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::return_, call, result);
   return Flow::normal;
 }
 

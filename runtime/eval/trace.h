@@ -4,7 +4,11 @@
 // The tracer is called with six arguments:
 //   event   a word naming the step (the words of `Event` below)
 //   code    the block, paren or path concerned, at its head, or none
-//   offset  the position in `code` (an index from its head), -1 for none
+//   offset  the position in `code` (an index from its head) of what the
+//           event concerns: the value fetched or pushed, the set-word, the
+//           callable's word, path or operator (open, call, return), the
+//           statement's start (expr), the block's own index (enter, exit);
+//           -1 for none
 //   value   the value concerned, or none
 //   ref     for set, prolog, epilog, call and return: the set-word or
 //           set-path, or what named the call (a word, a path, or the
