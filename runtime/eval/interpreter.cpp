@@ -588,7 +588,7 @@ Cell top_frame_name() {
 
 // A function's body while a trace runs: under the function's own trace
 // switch, between its prolog and epilog events.
-[[gnu::noinline]] Flow run_traced_body(const Cell& function) {
+[[gnu::noinline, gnu::cold]] Flow run_traced_body(const Cell& function) {
   trace::BodySwitch body_switch(function.header);
   const Cell name = top_frame_name();  // an exit may leave other frames on top
   if (trace::tracing) {
@@ -749,7 +749,7 @@ template <bool traced>
   return Flow::normal;
 }
 
-[[gnu::noinline]] Flow call_value_traced(const Call& call, Code& code, Into into) {
+[[gnu::noinline, gnu::cold]] Flow call_value_traced(const Call& call, Code& code, Into into) {
   return call_value_copy<true>(call, code, into);
 }
 
@@ -1051,7 +1051,7 @@ template <bool traced>
   return Flow::normal;
 }
 
-[[gnu::noinline]] Flow run_statements_traced(const Cell& block) { return run_statements<true>(block); }
+[[gnu::noinline, gnu::cold]] Flow run_statements_traced(const Cell& block) { return run_statements<true>(block); }
 
 }  // namespace
 
@@ -1111,7 +1111,7 @@ template <bool traced>
   return Flow::normal;
 }
 
-[[gnu::noinline]] Flow run_in_window_traced(const Cell& block) { return run_in_window<true>(block); }
+[[gnu::noinline, gnu::cold]] Flow run_in_window_traced(const Cell& block) { return run_in_window<true>(block); }
 
 }  // namespace
 
@@ -1305,7 +1305,7 @@ template <bool traced>
   return Flow::normal;
 }
 
-[[gnu::noinline]] Flow eval_expression_traced(Code& code, Into into, Infix infix, bool literal) {
+[[gnu::noinline, gnu::cold]] Flow eval_expression_traced(Code& code, Into into, Infix infix, bool literal) {
   return eval_expression_copy<true>(code, into, infix, literal);
 }
 
