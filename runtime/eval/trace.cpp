@@ -95,7 +95,9 @@ void fire_keeping_exit(Event event) {
   }
   const error::Pending saved = error::pending();
   const uint32_t depth = ArgStack::depth();
+  tracing = false;  // as in on_error_raised
   ArgStack::push(error_value::make_from_pending());
+  tracing = true;
   runtime::state.pending = exit_code::none;
   fire(event, none::make(), -1, none::make(), none::make());
   ArgStack::drop_to(depth);
@@ -107,7 +109,11 @@ void fire_keeping_exit(Event event) {
 void on_error_raised() {
   if (!tracing || (g_mask & static_cast<uint32_t>(Event::error)) == 0) return;
   const uint32_t depth = ArgStack::depth();
+  // An error while the event is prepared (a full stack) must not come
+  // back here: it leaves tracing off, as the tracer's own errors do.
+  tracing = false;
   Val value = ArgStack::push(error_value::make_from_pending());
+  tracing = true;
   fire_at_code(Event::error, error::pending().near, *value, none::make());
   ArgStack::drop_to(depth);
 }
