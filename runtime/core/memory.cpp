@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -52,6 +53,10 @@ struct Root {
   // and how many it allows before a lack of room collects.
   size_t allocated = 0;
   size_t pause = min_pause_bytes;
+  // Series frames a collection emptied, kept for the next frames the heap
+  // needs: a script that allocates steadily would otherwise give its pages
+  // back and fault them in again after every collection.
+  std::vector<std::pair<SeriesFrame*, size_t>> spare_frames;  // frame, block size
 };
 
 Root g;
@@ -125,13 +130,28 @@ NodeFrame* frame_of(NodeId id) { return detail::node_directory[id >> node_slot_b
 
 // ---- series frames ----
 
+// A block for a frame of `size` bytes: a spare one when it is large enough.
+SeriesFrame* take_frame_block(size_t size) {
+  const size_t block_size = sizeof(SeriesFrame) + size;
+  for (auto spare = g.spare_frames.begin(); spare != g.spare_frames.end(); ++spare) {
+    const auto [frame, spare_size] = *spare;
+    if (spare_size < block_size) continue;
+    g.spare_frames.erase(spare);
+    for_collector::unpoison(frame, spare_size);
+    frame->block_size = spare_size;
+    return frame;
+  }
+  auto* frame = static_cast<SeriesFrame*>(os_alloc(block_size));
+  frame->block_size = block_size;
+  return frame;
+}
+
 SeriesFrame* add_series_frame() {
   const size_t size = g.next_frame_size;
   if (g.next_frame_size < max_series_frame_size)
     g.next_frame_size = std::min(g.next_frame_size * 2, max_series_frame_size);
-  const size_t block_size = sizeof(SeriesFrame) + size;
-  auto* frame = static_cast<SeriesFrame*>(os_alloc(block_size));
-  frame->block_size = block_size;
+  SeriesFrame* frame = take_frame_block(size);
+  const size_t block_size = frame->block_size;
   frame->heap = frame->first();
   for_collector::poison(frame->first(), size);
   frame->end = reinterpret_cast<uint8_t*>(frame) + block_size;
@@ -326,6 +346,7 @@ void release_all() {
     os_free(frame, frame->block_size);
     frame = next;
   }
+  for (const auto& [frame, block_size] : g.spare_frames) os_free(frame, block_size);
   init();
 }
 
@@ -509,7 +530,12 @@ void release_series_frame(SeriesFrame* frame) {
   if (frame->next) frame->next->prev = frame->prev;
   else g.series_tail = frame->prev;
   if (g.series_current == frame) g.series_current = g.series_head;
-  os_free(frame, frame->block_size);
+  if (g.spare_frames.size() < max_spare_frames) {
+    g.spare_frames.emplace_back(frame, frame->block_size);
+    for_collector::poison(frame, frame->block_size);
+  } else {
+    os_free(frame, frame->block_size);
+  }
 }
 
 void release_big_frame(BigFrame* frame) { free_big_buffer(frame->buffer()); }
