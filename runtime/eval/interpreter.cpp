@@ -625,6 +625,23 @@ Flow call_value(const Call& call, Code& code, Into into) {
 // (get-path!: a function on it is an error).
 enum class PathMode : uint8_t { evaluate, set, get };
 
+// Stores a scalar changed by a set-path (`changed`, reached at step `index`)
+// back into the word the path starts from, or into its container through
+// the container's own path setter (which tells the container's owner).
+void store_back(const Cell& first, Val container, Val container_selector, Val changed, const Cell& path,
+                uint32_t index) {
+  if (index == 1) {
+    Val word = ArgStack::push(first);
+    context::set(word, changed);
+    stack::pop(1);
+    return;
+  }
+  const action::PathFn step_fn = datatype::actions(cell::type_of(*container)).eval_path;
+  const Cell new_value = *changed;
+  PathStep step{container, container_selector, &new_value, path, index - 1, true, false};
+  step_fn(step);
+}
+
 Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   const bool set_mode = mode == PathMode::set;
   const bool get_mode = mode == PathMode::get;
@@ -643,6 +660,12 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
+  // A scalar (a date, a time, ...) is changed in a copy on the stack: the
+  // set-path stores the changed copy back where it was read from, the word
+  // or the container one step before. These two cells keep that container
+  // and its selector.
+  Val container = ArgStack::push(unset::make());
+  Val container_selector = ArgStack::push(unset::make());
   for (uint32_t i = 1; i < count; ++i) {
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
@@ -656,19 +679,25 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     if (!step_fn) error::raise(error_id::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
     Val selector_cell = ArgStack::push(selector);
     const bool last = i + 1 == count;
+    if (set_mode && i + 2 == count) {
+      *container = *value;
+      *container_selector = selector;
+    }
+    const bool scalar_set = set_mode && last && type_traits::is_scalar(cell::type_of(*value));
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
     step_fn(step);
     stack::pop(1);
+    if (scalar_set) store_back(first, container, container_selector, value, path, i);
     if (!set_mode && !get_mode && is_prefix_callable(cell::type_of(*value))) {
       const Cell callable = *value;
       Cell refinements_path = path;
       cell::set_type(refinements_path, TypeId::path);
-      stack::pop(1);
+      stack::pop(3);
       return call_value({callable, selector, &refinements_path, i, false}, code, into);
     }
   }
   const Cell result = set_mode ? new_value : *value;
-  stack::pop(1);
+  stack::pop(3);
   if (set_mode) stack::pop(1);  // the value to set, pushed by the caller
   put(result, into);
   return Flow::normal;
