@@ -14,6 +14,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -74,7 +75,8 @@ void register_all() {
   email::register_types();
   // handle!
   date::register_types();
-  // port!, money!
+  // port!
+  money::register_types();
   ref::register_types();
   // point2D!, point3D!, the imaging layer, then image!.
 }

@@ -2384,6 +2384,12 @@ Escape decode_escape(std::string_view text) {
 void set_currency_index(CurrencyIndexFn lookup) { g_currency_index = lookup ? lookup : builtin_currency_index; }
 uint32_t currency_index(std::string_view code) { return g_currency_index(code); }
 
+std::string_view currency_code(uint32_t index) {
+  const size_t at = (size_t{index} - 1) * 4;
+  if (index == 0 || at + 3 > currency_list.size()) return {};
+  return currency_list.substr(at, 3);
+}
+
 namespace {
 
 // The characters of a string buffer as bytes; false when one is above 0xFF.
