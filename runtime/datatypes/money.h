@@ -13,6 +13,11 @@
 // product or quotient that truncates to zero, raises script/type-limit
 // (money!). Converting from a float! reads its shortest round-trip digits,
 // so 0.1 is exactly $0.1.
+//
+// Text: form groups the integer digits ($1'234.50) and mold does not; both
+// show system/options/money-digits fraction digits (2 by default), cut and
+// not rounded, so `mold $1.23456` is "$1.23" and does not load back as the
+// same amount. mold/all shows all five digits and always loads back.
 #pragma once
 
 #include <cstdint>

@@ -52,6 +52,8 @@ bool identical(const Cell& a, const Cell& b) {
     // The function an op wraps: its kind (header bits 16-23), then its
     // index or context and its spec.
     case TypeId::op: return ((a.header ^ b.header) & 0x00FF0000u) == 0 && a.w1 == b.w1 && a.w2 == b.w2;
+    // The sign of an amount lives in the header.
+    case TypeId::money: return ((a.header ^ b.header) & money::sign_flag) == 0 && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
     default: return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
   }
 }
