@@ -14,8 +14,9 @@
 namespace kiv::system_settings {
 
 // The value at system/<names...>, or none when the system object or any
-// object on the way is missing. Interns the names (may allocate the first
-// time).
+// object on the way is missing. Does not allocate for the names the
+// keywords intern at start-up (system, locale, months, currencies, list,
+// options, money-digits); money! comparison relies on that.
 Cell lookup(std::initializer_list<std::string_view> names);
 
 }  // namespace kiv::system_settings
