@@ -302,8 +302,11 @@ Cell from_spec(const Cell& block, bool validate) {
     zone_minutes = time_::minutes(spec.zone_time);
   }
   const bool zone_negative = zone_hours < 0 || (zone_hours == 0 && zone_minutes < 0);
-  const int64_t zone_magnitude = (zone_hours < 0 ? -zone_hours : zone_hours) * 60 + (zone_minutes < 0 ? -zone_minutes : zone_minutes) / 15 * 15;
-  if (zone_magnitude > 15 * 60 + 45) raise_bad_to(block);
+  const int64_t hours_magnitude = zone_hours < 0 ? -zone_hours : zone_hours;
+  const int64_t minutes_magnitude = zone_minutes < 0 ? -zone_minutes : zone_minutes;
+  // Zones run to 15:45; the minutes count in whole quarters of an hour.
+  if (hours_magnitude * 60 + minutes_magnitude > 15 * 60 + 45) raise_bad_to(block);
+  const int64_t zone_magnitude = hours_magnitude * 60 + minutes_magnitude / 15 * 15;
   const uint32_t zone = zone_code(static_cast<int32_t>(zone_negative ? -zone_magnitude : zone_magnitude));
 
   double time = 0.0;
