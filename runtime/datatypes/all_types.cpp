@@ -6,6 +6,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
@@ -15,6 +16,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -24,6 +26,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
@@ -70,10 +73,14 @@ void register_all() {
   map::register_types();
   // pair!
   percent::register_types();
-  // tuple!, time!
+  // tuple!
+  time_::register_types();
   tag::register_types();
   email::register_types();
-  // handle!, date!, port!, money!
+  // handle!
+  date::register_types();
+  // port!
+  money::register_types();
   ref::register_types();
   // point2D!, point3D!, the imaging layer, then image!.
 }

@@ -781,6 +781,33 @@ enum class PathMode : uint8_t { evaluate, set, get };
 // `called` tells whether the path ended in a call of a function.
 Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, bool& called);
 
+// A set-path changes a scalar (a date, a time, ...) in a copy on the stack:
+// the copy is then stored back where it was read from, through the path
+// setter of the value before it (which tells that value's owner), and so
+// on back while that value is a scalar too (`d/time/hour: 5`), or into the
+// word the path starts from. `chain` holds, for each step from 1 to `last`,
+// the value before the step and its selector; `changed` is the value
+// before step `last`, now changed.
+void store_back(const Cell& first, uint32_t chain, Val changed, const Cell& path, uint32_t last) {
+  Cell new_value = *changed;
+  for (uint32_t step_index = last; step_index > 1; --step_index) {
+    Val container = ArgStack::at(chain + 2 * (step_index - 2));
+    Val selector = ArgStack::at(chain + 2 * (step_index - 2) + 1);
+    // A container that is no scalar holds its values by reference: the
+    // store is seen by everyone. (Its setter may leave anything in its cell.)
+    const bool scalar = type_traits::is_scalar(cell::type_of(*container));
+    const action::PathFn step_fn = datatype::actions(cell::type_of(*container)).eval_path;
+    PathStep step{container, selector, &new_value, path, step_index - 1, true, false};
+    step_fn(step);
+    if (!scalar) return;
+    new_value = *container;
+  }
+  Val word = ArgStack::push(first);
+  Val value = ArgStack::push(new_value);
+  context::set(word, value);
+  stack::pop(2);
+}
+
 Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   bool called = false;
   if (!trace::tracing) [[likely]] return eval_path_steps(path, code, into, mode, called);
@@ -816,6 +843,7 @@ Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, boo
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
+  const uint32_t chain = ArgStack::depth();  // set mode: the values met, for store_back
   for (uint32_t i = 1; i < count; ++i) {
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
@@ -827,11 +855,17 @@ Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, boo
     if (cell::is(selector, TypeId::unset)) error::raise(error_id::script::invalid_path, path, selector);
     const action::PathFn step_fn = datatype::actions(cell::type_of(*value)).eval_path;
     if (!step_fn) error::raise(error_id::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
+    if (set_mode) {
+      ArgStack::push(*value);
+      ArgStack::push(selector);
+    }
     Val selector_cell = ArgStack::push(selector);
     const bool last = i + 1 == count;
+    const bool scalar_set = set_mode && last && type_traits::is_scalar(cell::type_of(*value));
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
     step_fn(step);
     stack::pop(1);
+    if (scalar_set) store_back(first, chain, value, path, i);
     if (!set_mode && !get_mode && is_prefix_callable(cell::type_of(*value))) {
       const Cell callable = *value;
       Cell refinements_path = path;
@@ -842,7 +876,7 @@ Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, boo
     }
   }
   const Cell result = set_mode ? new_value : *value;
-  stack::pop(1);
+  ArgStack::drop_to(chain - 1);
   if (set_mode) stack::pop(1);  // the value to set, pushed by the caller
   put(result, into);
   return Flow::normal;

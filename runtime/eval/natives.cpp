@@ -838,7 +838,7 @@ const std::array<NativeSpec, 107> table = {{
     {"as-pair", R"~("Combine X and Y values into a pair" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
     {"as-point2D", R"~("Combine X and Y values into a 2D point" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
     {"as-point3D", R"~("Combine X, Y and Z values into a 3D point" x [integer! float!] y [integer! float!] z [integer! float!])~", native_awaiting_datatype},
-    {"as-money", R"~("Combine currency code and amount into a monetary value" currency [word!] amount [integer! float!] return: [money!])~", native_awaiting_datatype},
+    {"as-money", R"~("Combine currency code and amount into a monetary value" currency [word!] amount [integer! float!] return: [money!])~", native_as_money},
     {"break", R"~("Breaks out of a loop, while, until, repeat, foreach, etc" /return value [any-type!])~", native_break},
     {"continue", R"~("Throws control back to top of loop")~", native_continue},
     {"exit", R"~("Exits a function, returning no value")~", native_exit},

@@ -17,6 +17,8 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
@@ -154,6 +156,18 @@ SeriesClass class_of(TypeId type) {
 }
 
 }  // namespace
+
+// A currency code and an amount (integer! exactly, float! through its
+// shortest digits, truncated at the fifth decimal).
+Flow native_as_money(const int32_t*) {
+  const Cell code = *arg(0);
+  const uint8_t currency = money::currency_index(symbol::spelling(code.w2));
+  if (currency == 0) error::raise(error_id::script::bad_denom, code);
+  const Cell amount = *arg(1);
+  const Cell made = cell::is(amount, TypeId::integer) ? money::from_integer(integer::get(amount))
+                                                      : money::from_float(cell::get_double(amount), false);
+  return answer(money::with_currency(made, currency));
+}
 
 Flow native_max(const int32_t*) { return max_min(true); }
 Flow native_min(const int32_t*) { return max_min(false); }
