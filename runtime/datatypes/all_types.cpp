@@ -9,6 +9,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -16,6 +17,7 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
@@ -69,7 +71,10 @@ void register_all() {
   // tuple!, time!
   tag::register_types();
   email::register_types();
-  // handle!, date!, port!, money!
+  handle::register_types();
+  // date!
+  port::register_types();
+  // money!
   ref::register_types();
   // point2D!, point3D!, the imaging layer, then image!.
 }
