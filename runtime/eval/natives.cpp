@@ -16,6 +16,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -523,7 +524,7 @@ Flow native_do(const int32_t* refinements) {
       return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
-      return run(*script::load(script::read_file(string::to_utf8(value))));
+      return run(*script::load(script::read_file(file::os_path(value))));
     case TypeId::error:
       error_value::fire(value);
     default: {

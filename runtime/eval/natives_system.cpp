@@ -23,6 +23,7 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/logic.h"
@@ -145,7 +146,7 @@ Flow native_now(const int32_t* refinements) {
 // system can reach. A size past the integer range is answered as a float!
 // rather than cut short.
 Flow native_size_q(const int32_t*) {
-  const std::string path = string::to_utf8(*arg(0));
+  const std::string path = file::os_path(*arg(0));
   if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos) return answer(none::make());
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return answer(none::make());
