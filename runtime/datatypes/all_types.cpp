@@ -9,6 +9,7 @@
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/file_io.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
@@ -61,6 +62,7 @@ void register_all() {
   word::register_issue();
   url::register_types();
   file::register_types();
+  file_io::register_actions();
   object::register_types();
   bitset::register_types();
   triple::register_types();

@@ -8,8 +8,6 @@
 // device; without /input the child reads our standard input.
 #include "runtime/eval/natives_process.h"
 
-#include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -17,6 +15,8 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/native_args.h"
@@ -30,15 +30,10 @@ namespace process = os::process;
 
 enum class CallRefinement { wait, show, console, shell, input, output, error };
 
-// The bytes of a path or a command for the system. A name with NUL in it
-// reaches no file; the open then fails as for any missing file.
-std::string os_text(const Cell& value) { return string::to_utf8(value); }
-
-std::string binary_bytes(const Cell& value) {
-  const SeriesBuf* buffer = memory::buffer(series::node_of(value));
-  const uint32_t from = std::min(series::index_of(value), buffer->length());
-  return std::string(reinterpret_cast<const char*>(buffer->head_ptr()) + from, buffer->length() - from);
-}
+// The bytes of a path or a command for the system (a file! keeps the raw
+// bytes of names that are not UTF-8). A name with NUL in it reaches no
+// file; the open then fails as for any missing file.
+std::string os_text(const Cell& value) { return file::os_path(value); }
 
 process::Input input_from(const Cell& value) {
   process::Input input;
@@ -47,7 +42,7 @@ process::Input input_from(const Cell& value) {
     input.path = os_text(value);
   } else {
     input.from = process::InputFrom::data;
-    input.data = cell::is(value, TypeId::binary) ? binary_bytes(value) : string::to_utf8(value);
+    input.data = cell::is(value, TypeId::binary) ? binary::bytes_from_index(value) : string::to_utf8(value);
   }
   return input;
 }
@@ -71,9 +66,7 @@ void add_captured(Val target, const std::string& bytes) {
   if (bytes.empty()) return;
   if (bytes.size() > memory::max_capacity) error::raise(error_id::internal::no_memory);
   if (cell::is(*target, TypeId::binary)) {
-    const NodeId node = series::node_of(*target);
-    const uint32_t offset = series::reserve_tail(node, static_cast<uint32_t>(bytes.size()));
-    std::memcpy(memory::buffer(node)->data() + offset, bytes.data(), bytes.size());
+    binary::append_bytes(target, bytes);
   } else {
     string::append_utf8(target, bytes);
   }
