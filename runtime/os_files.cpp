@@ -166,7 +166,8 @@ ReadResult read_file(const std::string& path, int64_t seek, int64_t part) {
   }
   if (seek > 0) {
     if (S_ISREG(facts.st_mode)) {
-      if (seek >= facts.st_size) return result;  // past the end: nothing
+      // Past the end, the read finds nothing. Files of the system (/proc)
+      // report no size but seek as others do.
       if (::lseek(fd.get(), seek, SEEK_SET) < 0) {
         result.error = errno;
         return result;
@@ -178,7 +179,7 @@ ReadResult read_file(const std::string& path, int64_t seek, int64_t part) {
     }
   }
   const uint64_t limit = part < 0 ? max_read + 1 : static_cast<uint64_t>(part);
-  if (S_ISREG(facts.st_mode) && facts.st_size > 0) {
+  if (S_ISREG(facts.st_mode) && facts.st_size > std::max<int64_t>(seek, 0)) {
     const uint64_t expected = static_cast<uint64_t>(facts.st_size) - static_cast<uint64_t>(std::max<int64_t>(seek, 0));
     const uint64_t wanted = std::min(expected, limit);
     if (wanted > max_read) {
