@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -154,6 +155,38 @@ int32_t mold_value(Val value, Val out, const MoldOptions& options, int32_t part)
 }
 int32_t form(Val value, Val out, int32_t part) { return mold_value(value, out, {}, part); }
 
+// ---- native action tables ----
+
+std::vector<const ActionTable*>& native_tables() {
+  static std::vector<const ActionTable*> tables;
+  return tables;
+}
+
+// The native table a handle! actor names, or null when the actor is an
+// object (or anything else: forwarding then raises invalid-port).
+const ActionTable* native_table(const Cell& port) {
+  const Cell actor = field(port, actor_field);
+  if (!cell::is(actor, TypeId::handle)) return nullptr;
+  const uint32_t id = handle::value_of(actor);
+  if (id == 0 || id > native_tables().size()) error::raise(error_id::access::invalid_port);
+  return native_tables()[id - 1];
+}
+
+// The table's function for an action; an empty entry raises
+// access/no-port-action naming the action.
+template <class Fn>
+Fn native_entry(const ActionTable& table, Fn ActionTable::*slot, std::string_view action) {
+  if (!(table.*slot)) error::raise(error_id::access::no_port_action, word::unbound(action));
+  return table.*slot;
+}
+
+// Runs the native table's function for the action when the port's actor
+// is a handle!; answers whether it did.
+#define KIV_NATIVE_ACTION(slot, action, ...)                            \
+  if (const ActionTable* native = native_table(*port)) {                \
+    return native_entry(*native, slot, action)(port, ##__VA_ARGS__);  \
+  }
+
 // ---- forwarding to the actor ----
 
 Cell flag(bool used) { return logic::make(used); }
@@ -199,31 +232,37 @@ int32_t forward_count(Val port, std::string_view action) {
   return cell::is(answer, TypeId::integer) ? cell::get_int32(answer) : -1;
 }
 
-template <const char* name>
+template <const char* name, action::UnaryFn ActionTable::*slot>
 void unary(Val port) {
+  KIV_NATIVE_ACTION(slot, name)
   forward(port, name, {});
 }
-template <const char* name>
+template <const char* name, action::BinaryFn ActionTable::*slot>
 void with_one(Val port, Val value) {
+  KIV_NATIVE_ACTION(slot, name, value)
   forward(port, name, {*value});
 }
-template <const char* name>
+template <const char* name, action::PredicateFn ActionTable::*slot>
 bool predicate(Val port) {
+  KIV_NATIVE_ACTION(slot, name)
   return forward_predicate(port, name);
 }
-template <const char* name>
+template <const char* name, action::LengthFn ActionTable::*slot>
 int32_t counter(Val port) {
+  KIV_NATIVE_ACTION(slot, name)
   return forward_count(port, name);
 }
-template <const char* name>
+template <const char* name, action::InsertFn ActionTable::*slot>
 void insertion(Val port, Val value, int32_t part, bool only, int32_t dup) {
+  KIV_NATIVE_ACTION(slot, name, value, part, only, dup)
   // The entry gives a dup count of 1 when /dup is unused.
   const bool duplicated = dup != 1;
   forward(port, name,
           {*value, flag(part >= 0), count_or_none(part), flag(only), flag(duplicated), duplicated ? integer::make(dup) : none::make()});
 }
-template <const char* name>
+template <const char* name, action::FindFn ActionTable::*slot>
 void search(Val port, Val value, const FindOptions& o) {
+  KIV_NATIVE_ACTION(slot, name, value, o)
   std::vector<Cell> args{*value,           flag(o.part.has_value()), optional(o.part),         flag(o.only),
                          flag(o.case_),    flag(o.same),             flag(o.any),              flag(o.with.has_value()),
                          optional(o.with), flag(o.skip.has_value()), optional(o.skip),         flag(o.last),
@@ -243,48 +282,66 @@ constexpr char append_name[] = "append", at_name[] = "at", back_name[] = "back",
                query_name[] = "query", rename_name[] = "rename", update_name[] = "update";
 
 void copy(Val port, std::optional<Val> part, bool deep, std::optional<Val> types) {
+  KIV_NATIVE_ACTION(&ActionTable::copy, "copy", part, deep, types)
   forward(port, "copy", {flag(part.has_value()), optional(part), flag(deep), flag(types.has_value()), optional(types)});
 }
 
 void move(Val port, Val target, int32_t part) {
+  KIV_NATIVE_ACTION(&ActionTable::move, "move", target, part)
   forward(port, "move", {*target, flag(part >= 0), count_or_none(part)});
 }
 
-void pick(Val port, Val index, int32_t) { forward(port, "pick", {*index}); }
+void pick(Val port, Val index, int32_t position) {
+  KIV_NATIVE_ACTION(&ActionTable::pick, "pick", index, position)
+  forward(port, "pick", {*index});
+}
 
-void poke(Val port, Val index, int32_t, Val value) { forward(port, "poke", {*index, *value}); }
+void poke(Val port, Val index, int32_t position, Val value) {
+  KIV_NATIVE_ACTION(&ActionTable::poke, "poke", index, position, value)
+  forward(port, "poke", {*index, *value});
+}
 
-void put(Val port, Val key, Val value, bool case_) { forward(port, "put", {*key, *value, flag(case_)}); }
+void put(Val port, Val key, Val value, bool case_) {
+  KIV_NATIVE_ACTION(&ActionTable::put, "put", key, value, case_)
+  forward(port, "put", {*key, *value, flag(case_)});
+}
 
 void modify(Val port, Val field_word, Val value, bool case_) {
+  KIV_NATIVE_ACTION(&ActionTable::modify, "modify", field_word, value, case_)
   forward(port, "modify", {*field_word, *value, flag(case_)});
 }
 
-void remove(Val port, std::optional<Val> part, std::optional<Val>) {
+void remove(Val port, std::optional<Val> part, std::optional<Val> key) {
+  KIV_NATIVE_ACTION(&ActionTable::remove, "remove", part, key)
   forward(port, "remove", {flag(part.has_value()), optional(part)});
 }
 
-void reverse(Val port, std::optional<Val> part, std::optional<Val>) {
+void reverse(Val port, std::optional<Val> part, std::optional<Val> skip) {
+  KIV_NATIVE_ACTION(&ActionTable::reverse, "reverse", part, skip)
   forward(port, "reverse", {flag(part.has_value()), optional(part)});
 }
 
 void sort(Val port, const SortOptions& o) {
+  KIV_NATIVE_ACTION(&ActionTable::sort, "sort", o)
   forward(port, "sort",
           {flag(o.case_), flag(o.skip.has_value()), optional(o.skip), flag(o.compare.has_value()), optional(o.compare),
            flag(o.part.has_value()), optional(o.part), flag(o.all), flag(o.reverse), flag(o.stable)});
 }
 
 void take(Val port, std::optional<Val> part, bool deep, bool last) {
+  KIV_NATIVE_ACTION(&ActionTable::take, "take", part, deep, last)
   forward(port, "take", {flag(part.has_value()), optional(part), flag(deep), flag(last)});
 }
 
 void trim(Val port, const TrimOptions& o) {
+  KIV_NATIVE_ACTION(&ActionTable::trim, "trim", o)
   forward(port, "trim",
           {flag(o.head), flag(o.tail), flag(o.auto_), flag(o.lines), flag(o.all), flag(o.with.has_value()),
            optional(o.with)});
 }
 
 void open(Val port, const OpenOptions& o) {
+  KIV_NATIVE_ACTION(&ActionTable::open, "open", o)
   forward(port, "open", {flag(o.new_), flag(o.read), flag(o.write), flag(o.seek), optional(o.allow)});
 }
 
@@ -295,6 +352,7 @@ std::vector<Cell> open_args(bool write, bool seek) {
 
 // read: open, copy (with /part), close; the copy is the result.
 void read(Val port, const ReadOptions& o) {
+  KIV_NATIVE_ACTION(&ActionTable::read, "read", o)
   const uint32_t depth = stack::depth();
   Val kept = stack::push(*port);
   call_actor(kept, "open", open_args(false, o.seek.has_value()));
@@ -308,6 +366,7 @@ void read(Val port, const ReadOptions& o) {
 // write: open for writing, insert the data (with an integer /part), copy
 // (with the /part argument), close; the copy is the result.
 void write(Val port, Val data, const WriteOptions& o) {
+  KIV_NATIVE_ACTION(&ActionTable::write, "write", data, o)
   const uint32_t depth = stack::depth();
   Val kept = stack::push(*port);
   call_actor(kept, "open", open_args(true, o.seek.has_value()));
@@ -323,6 +382,11 @@ void write(Val port, Val data, const WriteOptions& o) {
 
 }  // namespace
 
+uint32_t add_native_actions(const ActionTable* table) {
+  native_tables().push_back(table);
+  return static_cast<uint32_t>(native_tables().size());
+}
+
 // Slots: make, form, mold and every action from append to write (but
 // open?) are the port's own; reflect, eval-path and compare are object!'s;
 // random, to and the math actions are unsupported.
@@ -334,42 +398,42 @@ void register_types() {
                             .mold = mold_value,
                             .eval_path = inherit,
                             .compare = inherit,
-                            .append = insertion<append_name>,
-                            .at = with_one<at_name>,
-                            .back = unary<back_name>,
-                            .change = insertion<change_name>,
-                            .clear = unary<clear_name>,
+                            .append = insertion<append_name, &ActionTable::append>,
+                            .at = with_one<at_name, &ActionTable::at>,
+                            .back = unary<back_name, &ActionTable::back>,
+                            .change = insertion<change_name, &ActionTable::change>,
+                            .clear = unary<clear_name, &ActionTable::clear>,
                             .copy = copy,
-                            .find = search<find_name>,
-                            .head = unary<head_name>,
-                            .head_q = predicate<head_q_name>,
-                            .index_q = counter<index_q_name>,
-                            .insert = insertion<insert_name>,
-                            .length_q = counter<length_q_name>,
+                            .find = search<find_name, &ActionTable::find>,
+                            .head = unary<head_name, &ActionTable::head>,
+                            .head_q = predicate<head_q_name, &ActionTable::head_q>,
+                            .index_q = counter<index_q_name, &ActionTable::index_q>,
+                            .insert = insertion<insert_name, &ActionTable::insert>,
+                            .length_q = counter<length_q_name, &ActionTable::length_q>,
                             .move = move,
-                            .next = unary<next_name>,
+                            .next = unary<next_name, &ActionTable::next>,
                             .pick = pick,
                             .poke = poke,
                             .put = put,
                             .remove = remove,
                             .reverse = reverse,
-                            .select = search<select_name>,
+                            .select = search<select_name, &ActionTable::select>,
                             .sort = sort,
-                            .skip = with_one<skip_name>,
-                            .swap = with_one<swap_name>,
-                            .tail = unary<tail_name>,
-                            .tail_q = predicate<tail_q_name>,
+                            .skip = with_one<skip_name, &ActionTable::skip>,
+                            .swap = with_one<swap_name, &ActionTable::swap>,
+                            .tail = unary<tail_name, &ActionTable::tail>,
+                            .tail_q = predicate<tail_q_name, &ActionTable::tail_q>,
                             .take = take,
                             .trim = trim,
-                            .create = unary<create_name>,
-                            .close = unary<close_name>,
-                            .delete_ = unary<delete_name>,
+                            .create = unary<create_name, &ActionTable::create>,
+                            .close = unary<close_name, &ActionTable::close>,
+                            .delete_ = unary<delete_name, &ActionTable::delete_>,
                             .modify = modify,
                             .open = open,
-                            .query = unary<query_name>,
+                            .query = unary<query_name, &ActionTable::query>,
                             .read = read,
-                            .rename = with_one<rename_name>,
-                            .update = unary<update_name>,
+                            .rename = with_one<rename_name, &ActionTable::rename>,
+                            .update = unary<update_name, &ActionTable::update>,
                             .write = write}});
 }
 

@@ -23,11 +23,21 @@
 // `read` and `write` are made of open, copy (and insert) and close.
 #pragma once
 
+#include <cstdint>
+
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/actions.h"
 
 namespace kiv::port {
 
 inline constexpr uint32_t class_id = 2;
+
+// Registers a native action table: a handle! whose value is the answer,
+// put in a scheme's actor field, makes the ports of that scheme run the
+// table's functions for actions 25 to 62 (append to write) in place of an
+// actor object's. An empty entry raises access/no-port-action. The table
+// must live as long as the process.
+uint32_t add_native_actions(const ActionTable* table);
 
 void register_types();
 
