@@ -180,8 +180,8 @@ Fn native_entry(const ActionTable& table, Fn ActionTable::*slot, std::string_vie
   return table.*slot;
 }
 
-// Runs the native table's function for the action when the port's actor
-// is a handle!; answers whether it did.
+// In a port's action function: when the actor is a handle!, the native
+// table's function runs in its place and its answer is returned.
 #define KIV_NATIVE_ACTION(slot, action, ...)                            \
   if (const ActionTable* native = native_table(*port)) {                \
     return native_entry(*native, slot, action)(port, ##__VA_ARGS__);  \
