@@ -35,6 +35,7 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/natives_math.h"
+#include "runtime/eval/native_parse.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
@@ -582,6 +583,7 @@ Flow print_value(bool newline) {
   Val out = string::push_new(16);
   mold::form_value(arg(0), out, 1 << 30);
   callbacks::run_first(*out, newline);
+  runtime::state.last_lf = newline;
   return answer(unset::make());
 }
 
