@@ -17,6 +17,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/eval/call_stack.h"
@@ -227,6 +228,19 @@ void set_script_options(const std::string& path, const char* const* arguments, i
   stack::pop(2);
 }
 
+// The process's directory as system/options/path: a file! holding the
+// name's bytes, set in place (the directory is the process's already).
+void sync_options_path() {
+  std::string directory = os::current_dir();
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  const std::u32string name = file::from_os_bytes(directory);
+  Val path = string::push_new(static_cast<uint32_t>(name.size()));
+  for (const char32_t code_point : name) string::append_char(path, code_point);
+  cell::set_type(*path, TypeId::file);
+  if (Cell* slot = option_slot("path")) *slot = *path;
+  stack::pop(1);
+}
+
 // Runs a script file from its own folder; an uncaught error is printed
 // and ends it with status 254.
 int run_script(const std::string& path) {
@@ -243,7 +257,7 @@ int run_script(const std::string& path) {
     return 1;
   }
   const size_t slash = path.rfind('/');
-  if (slash != std::string::npos) os::set_current_dir(path.substr(0, slash + 1).c_str());
+  if (slash != std::string::npos && os::set_current_dir(path.substr(0, slash + 1).c_str())) sync_options_path();
   Cell code;
   try {
     code = *script::load(text);

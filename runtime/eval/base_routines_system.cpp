@@ -20,6 +20,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
@@ -40,10 +41,10 @@ using native_args::arg;
 
 // The local path of a file! argument (POSIX: its text, from its index), or
 // nothing when the system cannot take it (a NUL inside).
-// FIXME: once file! holds the raw bytes of names that are not UTF-8, take
-// the path's bytes from the datatype instead of its UTF-8 text.
+// The bytes of a path for the system's calls (raw bytes of names that are
+// not UTF-8 included); none for a path with a NUL, which no call can take.
 std::optional<std::string> local_path(const Cell& file) {
-  std::string path = string::to_utf8(file);
+  std::string path = file::os_path(file);
   if (path.find('\0') != std::string::npos) return std::nullopt;
   return path;
 }
