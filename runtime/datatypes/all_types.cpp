@@ -10,8 +10,10 @@
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/file_io.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -20,6 +22,7 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
@@ -62,6 +65,7 @@ void register_all() {
   word::register_issue();
   url::register_types();
   file::register_types();
+  file_io::register_actions();
   object::register_types();
   bitset::register_types();
   triple::register_types();
@@ -77,9 +81,9 @@ void register_all() {
   time_::register_types();
   tag::register_types();
   email::register_types();
-  // handle!
+  handle::register_types();
   date::register_types();
-  // port!
+  port::register_types();
   money::register_types();
   ref::register_types();
   // point2D!, point3D!, the imaging layer, then image!.

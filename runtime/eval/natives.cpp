@@ -39,6 +39,7 @@
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
+#include "runtime/eval/natives_process.h"
 #include "runtime/eval/natives_system.h"
 #include "runtime/eval/natives_words.h"
 #include "runtime/eval/script.h"

@@ -129,11 +129,4 @@ Flow native_decompress(const int32_t*) {
   not_done();
 }
 
-// An empty command runs nothing and succeeds at once.
-Flow native_call(const int32_t*) {
-  const Cell command = *arg(0);
-  if (cell::is(command, TypeId::string) && series::length_from(command) == 0) return answer(integer::make(0));
-  not_done();  // launching the process
-}
-
 }  // namespace kiv::natives

@@ -20,7 +20,5 @@ Flow native_browse(const int32_t* refinements);
 // compress data method; decompress data method /size sz.
 Flow native_compress(const int32_t* refinements);
 Flow native_decompress(const int32_t* refinements);
-// call cmd with its seven refinements: runs another process.
-Flow native_call(const int32_t* refinements);
 
 }  // namespace kiv::natives
