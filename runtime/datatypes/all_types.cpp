@@ -16,6 +16,8 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
@@ -23,8 +25,10 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 
 namespace kiv::datatypes {
@@ -61,17 +65,19 @@ void register_all() {
   float_::register_types();
   typeset::register_types();
   error_value::register_types();
-  // vector!
+  vector::register_types();
   hash::register_types();
   map::register_types();
-  // pair!
+  pair::register_types();
   percent::register_types();
-  // tuple!, time!
+  tuple::register_types();
+  // time!
   tag::register_types();
   email::register_types();
   // handle!, date!, port!, money!
   ref::register_types();
-  // point2D!, point3D!, the imaging layer, then image!.
+  point::register_types();  // point2D!, point3D!
+  // the imaging layer, then image!.
 }
 
 }  // namespace kiv::datatypes

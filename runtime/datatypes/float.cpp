@@ -16,6 +16,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -65,9 +68,22 @@ namespace hand_over {
 // A tuple!, money! or vector! right operand (tuple, money or the vector's
 // scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
 // point arithmetic with the operands swapped).
-[[noreturn]] void richer_math(Val left, Val right, MathOp op) {
-  (void)left, (void)right, (void)op;
-  error::raise(error_id::internal::not_done);
+void richer_math(Val left, Val right, MathOp op) {
+  switch (cell::type_of(*right)) {
+    case TypeId::pair:
+    case TypeId::point2d:
+    case TypeId::point3d:
+      pair::swapped_math(left, right, op);
+      return;
+    case TypeId::tuple:
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
+    default:
+      error::raise(error_id::internal::not_done);
+  }
 }
 
 // A float compared with money!: the double converted to money and the
@@ -321,6 +337,8 @@ double round_to_scale(double x, double s, const RoundOptions& options) {
 
 }  // namespace
 
+double math_op(double x, double y, MathOp op) { return do_math_op(x, y, op); }
+
 FormOptions& options() {
   static FormOptions settings;
   return settings;
@@ -385,12 +403,14 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::money:
     case TypeId::vector:
       hand_over::richer_math(left, right, op);
+      return;
     case TypeId::pair:
     case TypeId::point2d:
     case TypeId::point3d:
       if (first == TypeId::time) raise_invalid_type(*right);
       if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(second, op_name(op));
       hand_over::richer_math(left, right, op);
+      return;
     default:
       raise_invalid_type(*right);
   }

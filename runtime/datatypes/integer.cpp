@@ -15,6 +15,9 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -52,16 +55,19 @@ void float_math(Val left, Val right, MathOp op) { float_::do_math(left, right, o
 // pair and point arithmetic with the operands swapped (a difference adds
 // the negated pair or point); tuple arithmetic with the operands swapped; a
 // date plus that many days; money arithmetic.
-[[noreturn]] void richer_math(Val left, Val right, MathOp op) {
+void richer_math(Val left, Val right, MathOp op) {
   switch (cell::type_of(*right)) {
     case TypeId::pair:
     case TypeId::point2d:
     case TypeId::point3d:
-      if (op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
+      pair::swapped_math(left, right, op);
+      return;
     case TypeId::tuple:
-      if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
     case TypeId::date:
       if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
       break;
@@ -378,6 +384,7 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::date:
     case TypeId::money:
       hand_over::richer_math(left, right, op);
+      return;
     default:
       raise_invalid_type(*right);
   }

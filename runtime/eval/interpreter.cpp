@@ -621,6 +621,37 @@ Flow call_value(const Call& call, Code& code, Into into) {
 
 // ---- paths ----
 
+// Stores a scalar changed by a set-path back where it was read: into the
+// path's first word, or through the path's step before the last one (its
+// selector `selector`, taken again from the first word's value).
+void store_scalar_back(const Cell& path, const Cell& first, const Cell& selector, const Cell& changed) {
+  if (cell::is(selector, TypeId::unset)) {
+    Val word = ArgStack::push(first);
+    Val value = ArgStack::push(changed);
+    context::set(word, value);
+    stack::pop(2);
+    return;
+  }
+  // Walk again to the container of the scalar and set it there.
+  const uint32_t count = block::count(path);
+  Val holder = ArgStack::push(*context::get(first));
+  Val stored = ArgStack::push(changed);
+  for (uint32_t i = 1; i + 1 < count; ++i) {
+    const bool last = i + 2 == count;
+    Cell step_selector = last ? selector : *block::at(path, i);
+    if (cell::is(step_selector, TypeId::get_word)) step_selector = *context::get(step_selector);
+    if (cell::is(step_selector, TypeId::paren)) break;  // evaluated once already
+    const action::PathFn step_fn = datatype::actions(cell::type_of(*holder)).eval_path;
+    if (!step_fn) break;
+    Val selector_cell = ArgStack::push(step_selector);
+    const Cell new_value = *stored;
+    PathStep step{holder, selector_cell, last ? &new_value : nullptr, path, i, last, false};
+    step_fn(step);
+    stack::pop(1);
+  }
+  stack::pop(2);
+}
+
 // A path evaluated (a function on it is called), set (set-path!) or got
 // (get-path!: a function on it is an error).
 enum class PathMode : uint8_t { evaluate, set, get };
@@ -643,6 +674,10 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
+  // Setting a part of a scalar (p/x: 5, obj/size/x: 5) changes a copy of
+  // it: the changed scalar is then stored where it came from (the word,
+  // or the container one step back).
+  Cell container_selector = unset::make();
   for (uint32_t i = 1; i < count; ++i) {
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
@@ -657,8 +692,11 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     Val selector_cell = ArgStack::push(selector);
     const bool last = i + 1 == count;
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
+    const bool in_scalar = type_traits::is_scalar(cell::type_of(*value));
     step_fn(step);
     stack::pop(1);
+    if (set_mode && last && in_scalar) store_scalar_back(path, first, container_selector, *value);
+    if (set_mode && i + 2 == count) container_selector = selector;
     if (!set_mode && !get_mode && is_prefix_callable(cell::type_of(*value))) {
       const Cell callable = *value;
       Cell refinements_path = path;
