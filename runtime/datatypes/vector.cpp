@@ -452,19 +452,37 @@ void change(Val series, Val value, int32_t part, bool, int32_t dup) {
   series->w1 = std::min<uint32_t>(head + static_cast<uint32_t>(written), series_type::total(*series));
 }
 
-// The first element from the head equal to `value` (of the element type),
-// searching backward with /last; the vector at it, after it with /tail, or
-// none.
+// An element equal to `value` (of the element type): the first from the
+// head; with /last the last one; with /reverse the first before the head.
+// /part limits the elements searched, /skip visits every n-th and /match
+// tries the head only. Answers the vector at it (after it with /tail, or
+// with /match), or none.
 void find(Val series, Val value, const FindOptions& options) {
   const uint32_t head = series_type::head(*series);
   const uint32_t total = series_type::total(*series);
+  int64_t step = 1;
+  if (options.skip) {
+    if (!cell::is(**options.skip, TypeId::integer) || integer::get(**options.skip) < 1)
+      error::raise(error_id::script::out_of_range, **options.skip);
+    step = integer::get(**options.skip);
+  }
+  int64_t first = head;
+  int64_t last = static_cast<int64_t>(total) - 1;  // both inclusive
+  if (options.part) last = std::min<int64_t>(last, head + series_type::part_count(*series, **options.part) - 1);
+  if (options.reverse) {
+    last = static_cast<int64_t>(head) - 1;
+    first = 0;
+    step = -step;
+  } else if (options.last) {
+    step = -step;
+  }
+  if (options.match) last = first = options.reverse ? last : first;
   const Cell wanted = *value;
   const ActionTable& element_actions = datatype::actions(element_type(*series));
-  for (uint32_t k = 0; k < total - head; ++k) {
-    const uint32_t position = options.last ? total - 1 - k : head + k;
-    const Cell element = get_value(*series, position);
+  for (int64_t position = step > 0 ? first : last; position >= first && position <= last; position += step) {
+    const Cell element = get_value(*series, static_cast<uint32_t>(position));
     if (cell::type_of(wanted) == cell::type_of(element) && element_actions.compare(element, wanted, CmpOp::equal) == 0) {
-      series->w1 = options.tail ? position + 1 : position;
+      series->w1 = static_cast<uint32_t>(options.tail || options.match ? position + 1 : position);
       return;
     }
   }
