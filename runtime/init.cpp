@@ -30,6 +30,7 @@
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/parse.h"
 #include "runtime/eval/random.h"
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
@@ -98,12 +99,13 @@ void init() {
   error_value::init();          // the standard error and the trace options
   interpreter::init();
   natives::init();
+  parse::init();                // keywords and the frame stack
   action_entries::init();
   fast_paths::init();           // before any user code can rebind the actions' words
   base_words::init();
   action_entries::init_operators();
   base_routines::add_all();
-  routine::define_all();
+  routine::define("builtin");   // the library reaches the routines through it
   slot_table::init();           // value slot table
   collector::init();            // collector state, KIV_GC
 }

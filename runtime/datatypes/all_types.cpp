@@ -1,5 +1,6 @@
 #include "runtime/datatypes/all_types.h"
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -7,6 +8,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
@@ -28,6 +30,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 
@@ -46,7 +49,7 @@ void register_all() {
   series_type::register_types();
   block::register_types();
   string::register_types();
-  // binary!
+  binary::register_types();
   integer::register_types();
   symbol::register_types();
   context::register_types();
@@ -58,7 +61,8 @@ void register_all() {
   routine::register_types();
   block::register_paren();
   word::register_issue();
-  // url!, file!
+  url::register_types();
+  file::register_types();
   object::register_types();
   bitset::register_types();
   triple::register_types();

@@ -9,6 +9,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/hash.h"
@@ -125,6 +126,11 @@ void poke(Val series, Val, int32_t position_index, Val value) {
     ChangeReport report(series, Change::poke, *position, 1, value);
     string::widen(node, code_point <= 0xFF ? 1 : code_point <= 0xFFFF ? 2 : 4);
     std::memcpy(unit_address(node, *position), &code_point, memory::buffer(node)->unit());
+    report.done(*position, 1);
+  } else if (type == TypeId::binary) {
+    const uint8_t byte = binary::poke_value(*value);
+    ChangeReport report(series, Change::poke, *position, 1, value);
+    *unit_address(node, *position) = byte;
     report.done(*position, 1);
   } else if (type == TypeId::vector) {
     ChangeReport report(series, Change::poke, *position, 1, value);

@@ -27,6 +27,7 @@
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/record_sort.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -262,6 +263,11 @@ void make_value(Val result, Val spec, TypeId type) {
     if (!(size >= 0.0 && size <= static_cast<double>(memory::max_capacity))) error::raise(error_id::script::out_of_range, *spec);
     Cell made = make_new(static_cast<uint32_t>(size));
     *result = cell::set_type(made, type);
+    return;
+  }
+  if (type == TypeId::binary) {
+    if (spec_type == TypeId::money) error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
+    datatype::actions(TypeId::binary).to(result, spec, type);
     return;
   }
   to_value(result, spec, type);
@@ -542,9 +548,23 @@ struct Pattern {
 // (but a tag!) is its text from its head and a word! its spelling; every
 // other value, a tag! included, is looked for as its formed text. May
 // collect.
-Pattern pattern_of(Val value, bool fold) {
+Pattern pattern_of(Val value, bool fold, bool in_binary) {
   Pattern pattern;
   const TypeId type = cell::type_of(*value);
+  if (in_binary) {
+    // Bytes: a binary's own, a text's UTF-8, one integer's value.
+    if (type == TypeId::integer) {
+      pattern.kind = Pattern::Kind::code_point;
+      pattern.code_point = value->w2;
+      return pattern;
+    }
+    if (type == TypeId::binary || (is_any_string(type) && type != TypeId::tag)) {
+      const std::string bytes = type == TypeId::binary ? binary::bytes_from_index(*value) : unicode::to_utf8(*value);
+      pattern.text.assign(bytes.begin(), bytes.end());
+      for (char32_t& c : pattern.text) c &= 0xFF;
+      return pattern;
+    }
+  }
   if (type == TypeId::char_) {
     pattern.kind = Pattern::Kind::code_point;
     pattern.code_point = fold ? unicode::to_lower(value->w2) : value->w2;
@@ -600,8 +620,9 @@ std::optional<Match> search(Val series, Val value, const FindOptions& options) {
     count = std::min(count, limit);
   }
   if (reverse && options.match) return std::nullopt;
-  const bool fold = !options.case_ && !options.same;
-  const Pattern pattern = pattern_of(value, fold);  // may collect: before any address is taken
+  const bool in_binary = cell::is(*series, TypeId::binary);
+  const bool fold = !options.case_ && !options.same && !in_binary;
+  const Pattern pattern = pattern_of(value, fold, in_binary);  // may collect: before any address is taken
   const uint32_t size = pattern.size();
   if (size == 0) return std::nullopt;
 
@@ -660,7 +681,7 @@ void select(Val series, Val value, const FindOptions& options) {
     *series = none::make();
     return;
   }
-  *series = make_char(char_at(series::node_of(*series), match->end));
+  *series = series_type::unit_value(*series, match->end);
 }
 
 // ---- trim ----
@@ -779,7 +800,9 @@ void sort(Val series, const SortOptions& options) {
     return;
   }
   const std::u32string text = code_points(*series, from, static_cast<uint32_t>(count));
-  const auto fold = [&](char32_t c) { return options.case_ ? c : unicode::to_lower(c); };
+  // Bytes have no case.
+  const bool exact = options.case_ || cell::is(*series, TypeId::binary);
+  const auto fold = [&](char32_t c) { return exact ? c : unicode::to_lower(c); };
   const int sign = options.reverse ? -1 : 1;
   std::vector<uint32_t> order(records);
   for (uint32_t i = 0; i < records; ++i) order[i] = i;

@@ -25,6 +25,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/eval/base_words.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/fast_paths.h"
@@ -107,11 +108,16 @@ void put(const Cell& value, Into into) {
 ArgKind kind_of(const Cell& typeset_entry) { return static_cast<ArgKind>((typeset_entry.header >> kind_shift) & 3); }
 
 // The types a spec's type block accepts. A block nested in it adds none.
-Cell typeset_of(const Cell& types) {
+// A built-in's spec (`fixed`) means the runtime's own typesets by their
+// names, whatever the words hold; a function's spec means the words' values.
+Cell typeset_of(const Cell& types, bool fixed) {
   Cell set{cell::header(TypeId::typeset), 0, 0, 0};
   for (uint32_t i = 0; i < block::count(types); ++i) {
     Cell item = *block::at(types, i);
-    if (cell::is(item, TypeId::word)) item = *context::get(item);
+    if (cell::is(item, TypeId::word)) {
+      const std::optional<Cell> own = fixed ? base_words::builtin_typeset(item.w2) : std::nullopt;
+      item = own ? *own : *context::get(item);
+    }
     if (cell::is(item, TypeId::datatype)) typeset::add(set, datatype::get(item));
     else if (cell::is(item, TypeId::typeset)) set.w1 |= item.w1, set.w2 |= item.w2, set.w3 |= item.w3;
     else if (!cell::is(item, TypeId::block)) error::raise(error_id::script::invalid_type_spec, item);
@@ -129,10 +135,10 @@ Cell default_typeset() {
 
 // An argument's typeset: from the type block after its word, unless that
 // is missing or empty.
-Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
+Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind, bool fixed) {
   const bool typed = i + 1 < block::count(spec) && cell::is(*block::at(spec, i + 1), TypeId::block) &&
                      block::count(*block::at(spec, i + 1)) > 0;
-  Cell set = typed ? typeset_of(*block::at(spec, i + 1)) : default_typeset();
+  Cell set = typed ? typeset_of(*block::at(spec, i + 1), fixed) : default_typeset();
   set.header |= static_cast<uint32_t>(kind) << kind_shift;
   return set;
 }
@@ -142,6 +148,7 @@ Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind) {
 // per refinement, in spec order.
 Cell build_cache(const Cell& callable, bool is_function) {
   const Cell spec = series::make(TypeId::block, callable.w2);
+  const bool fixed = !is_function;
   Val cache = block::push_new(8);
   block::append(cache, Cell{cell::header(TypeId::integer), 0, 0, 0});
   uint32_t refinements = 0;
@@ -150,12 +157,12 @@ Cell build_cache(const Cell& callable, bool is_function) {
   for (uint32_t i = 0; i < block::count(spec); ++i) {
     const Cell item = *block::at(spec, i);
     switch (cell::type_of(item)) {
-      case TypeId::word: block::append(cache, argument_typeset(spec, i, ArgKind::evaluated)); break;
-      case TypeId::get_word: block::append(cache, argument_typeset(spec, i, ArgKind::get_word)); break;
-      case TypeId::lit_word: block::append(cache, argument_typeset(spec, i, ArgKind::lit_word)); break;
+      case TypeId::word: block::append(cache, argument_typeset(spec, i, ArgKind::evaluated, fixed)); break;
+      case TypeId::get_word: block::append(cache, argument_typeset(spec, i, ArgKind::get_word, fixed)); break;
+      case TypeId::lit_word: block::append(cache, argument_typeset(spec, i, ArgKind::lit_word, fixed)); break;
       case TypeId::set_word:
         if (!symbol::equal_caseless(symbol::spelling(item.w2), "return")) error::raise(error_id::script::bad_func_def, item);
-        block::append(cache, argument_typeset(spec, i, ArgKind::returns));
+        block::append(cache, argument_typeset(spec, i, ArgKind::returns, fixed));
         break;
       case TypeId::refinement:
         if (symbol::equal_caseless(symbol::spelling(item.w2), "local")) {

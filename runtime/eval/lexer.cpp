@@ -15,6 +15,7 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -696,49 +697,6 @@ size_t decode_base64(std::string_view t, std::string& out) {
     out.push_back(static_cast<char>(accumulator >> 2));
   }
   return 0;
-}
-
-// ---------------------------------------------------------------------------
-// Percent-decoding of url! and file! text (its UTF-8 form, byte by byte).
-
-void percent_decode(std::string_view t, std::u32string& out) {
-  auto escape_at = [&](size_t p, uint8_t& byte) {
-    if (p + 2 >= t.size() || t[p] != '%') return false;
-    const int high = hex_value(t[p + 1]);
-    const int low = hex_value(t[p + 2]);
-    if (high < 0 || low < 0) return false;
-    byte = static_cast<uint8_t>(high * 16 + low);
-    return true;
-  };
-  size_t p = 0;
-  while (p < t.size()) {
-    uint8_t byte = 0;
-    if (escape_at(p, byte)) {
-      p += 3;
-      int more = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-      if (more == 0) {
-        out.push_back(byte);
-        continue;
-      }
-      char sequence[4] = {static_cast<char>(byte)};
-      int length = 1;
-      while (more-- > 0 && escape_at(p, byte)) {
-        sequence[length++] = static_cast<char>(byte);
-        p += 3;
-      }
-      uint32_t code_point = 0;
-      const int used = unicode::decode_utf8_strict(std::string_view(sequence, static_cast<size_t>(length)), code_point);
-      if (used == length) {
-        out.push_back(code_point);
-      } else {
-        for (int i = 0; i < length; ++i) out.push_back(static_cast<uint8_t>(sequence[i]));
-      }
-      continue;
-    }
-    size_t q = p;
-    out.push_back(unicode::decode_utf8(t, q));
-    p = q;
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1952,8 +1910,9 @@ void Lexer::emit_text(TypeId type, bool build) {
 
 // Percent-decodes UTF-8 `bytes` into a new value of `type` on the stack.
 void Lexer::emit_bytes_as(TypeId type, std::string_view bytes) {
-  std::u32string decoded;
-  percent_decode(bytes, decoded);
+  // Escaped bytes that are not UTF-8 stay raw bytes (file.h), which mold
+  // writes back as they were.
+  const std::u32string decoded = url::decode(bytes, true);
   uint32_t unit = 1;
   for (char32_t c : decoded) unit = std::max(unit, c > 0xFFFF ? 4u : c > 0xFF ? 2u : 1u);
   const uint32_t slot = emit(unset::make());

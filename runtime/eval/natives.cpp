@@ -17,6 +17,7 @@
 #include "runtime/datatypes/coordinates.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -37,6 +38,7 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/natives_math.h"
+#include "runtime/eval/native_parse.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
@@ -525,7 +527,7 @@ Flow native_do(const int32_t* refinements) {
       return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
-      return run(*script::load(script::read_file(string::to_utf8(value))));
+      return run(*script::load(script::read_file(file::os_path(value))));
     case TypeId::error:
       error_value::fire(value);
     default: {
@@ -583,6 +585,7 @@ Flow print_value(bool newline) {
   Val out = string::push_new(16);
   mold::form_value(arg(0), out, 1 << 30);
   callbacks::run_first(*out, newline);
+  runtime::state.last_lf = newline;
   return answer(unset::make());
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/core/memory.h"
 #include "runtime/core/series.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -72,7 +73,7 @@ const MethodInfo& method_of(const Cell& word) {
 std::string bytes_of(const Cell& value) {
   switch (cell::type_of(value)) {
     case TypeId::string: return string::to_utf8(value);
-    case TypeId::file: return script::read_file(string::to_utf8(value));
+    case TypeId::file: return script::read_file(file::os_path(value));
     case TypeId::binary: return binary::bytes_from_index(value);
     default: error::raise(error_id::script::invalid_arg, value);
   }

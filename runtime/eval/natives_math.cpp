@@ -24,7 +24,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/os.h"
@@ -190,79 +192,6 @@ Cell new_ascii_string(std::string_view text) {
   return result;
 }
 
-int hex_value(char32_t c) {
-  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
-  return -1;
-}
-
-// The byte of a well-formed %XX escape at `i`, or -1.
-int escape_at(std::u32string_view text, size_t i) {
-  if (i + 2 >= text.size() || text[i] != '%') return -1;
-  const int high = hex_value(text[i + 1]);
-  const int low = hex_value(text[i + 2]);
-  return high < 0 || low < 0 ? -1 : high * 16 + low;
-}
-
-// Bytes in the UTF-8 sequence that `lead` starts (1 for any other byte).
-size_t utf8_sequence_length(int lead) { return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
-
-// Percent-decoding: an escape gives a byte, and the escapes of a UTF-8
-// sequence together give its one code point. An escape that does not
-// complete a well-formed sequence stands for itself (%E9 alone is U+00E9),
-// and text that is not an escape, a lone "%" included, is kept as it is.
-std::u32string percent_decode(std::u32string_view text) {
-  std::u32string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const int byte = escape_at(text, i);
-    if (byte < 0) {
-      out += text[i++];
-      continue;
-    }
-    const size_t need = utf8_sequence_length(byte);
-    std::string bytes(1, static_cast<char>(byte));
-    size_t next = i + 3;
-    for (int more; bytes.size() < need && (more = escape_at(text, next)) >= 0; next += 3)
-      bytes += static_cast<char>(more);
-    uint32_t code_point = 0;
-    if (need > 1 && unicode::decode_utf8_strict(bytes, code_point) == static_cast<int>(need)) {
-      out += static_cast<char32_t>(code_point);
-      i = next;
-    } else {
-      out += static_cast<char32_t>(byte);
-      i += 3;
-    }
-  }
-  return out;
-}
-
-// The ASCII characters that percent-encoding keeps: the unreserved set
-// (enhex of a string!) or the wider set that a URL may hold (enhex of the
-// other string types).
-bool keeps(unsigned char c, bool url_set) {
-  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
-  const std::string_view kept = url_set ? "-._~!#$&'()*+,/:=?@" : "-._~";
-  return c != 0 && kept.find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-std::string percent_encode(std::string_view utf8, bool url_set) {
-  constexpr std::string_view hex = "0123456789ABCDEF";
-  std::string out;
-  for (const char byte : utf8) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (keeps(c, url_set)) {
-      out += byte;
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The two classes of series that `as` converts within: the block types
 // that share the block layout, and the string types.
 enum class SeriesClass { none, block, string };
@@ -276,7 +205,6 @@ SeriesClass class_of(TypeId type) {
     case TypeId::set_path:
     case TypeId::get_path: return SeriesClass::block;
     default:
-      // file! and url! join once their datatypes are there.
       if (type_traits::is_any_string(type) && datatype::is_registered(type)) return SeriesClass::string;
       return SeriesClass::none;
   }
@@ -291,18 +219,10 @@ enum class ShiftRefinement { left, logical };
 
 // A negative count shifts by 0; a count above 31 shifts every bit out.
 Flow native_shift(const int32_t* refinements) {
-  const int32_t value = integer::get(*arg(0));
-  const int32_t bits = std::max(0, integer::get(*arg(1)));
-  const auto bits_of_value = static_cast<uint32_t>(value);
-  int32_t result;
-  if (used(refinements, ShiftRefinement::left)) {
-    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value << bits);
-  } else if (used(refinements, ShiftRefinement::logical)) {
-    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value >> bits);
-  } else {
-    result = bits > 31 ? (value < 0 ? -1 : 0) : value >> bits;
-  }
-  return answer(integer::make(result));
+  const Shift direction = used(refinements, ShiftRefinement::left)      ? Shift::left
+                          : used(refinements, ShiftRefinement::logical) ? Shift::logical
+                                                                        : Shift::right;
+  return answer(integer::make(shift_bits(integer::get(*arg(0)), integer::get(*arg(1)), direction)));
 }
 
 enum class ToHexRefinement { size };
@@ -377,7 +297,7 @@ Flow native_as(const int32_t*) {
 }
 
 Flow native_dehex(const int32_t*) {
-  const std::u32string text = percent_decode(code_points(*arg(0)));
+  const std::u32string text = url::decode(unicode::to_utf8(*arg(0)));
   Val out = string::push_new(static_cast<uint32_t>(text.size()));
   append_code_points(out, text);
   return answer(*out);
@@ -385,7 +305,7 @@ Flow native_dehex(const int32_t*) {
 
 Flow native_enhex(const int32_t*) {
   const Cell value = *arg(0);
-  return answer(new_ascii_string(percent_encode(unicode::to_utf8(value), !cell::is(value, TypeId::string))));
+  return answer(new_ascii_string(url::encode(unicode::to_utf8(value), cell::is(value, TypeId::string) ? url::KeptSet::unreserved : url::KeptSet::url)));
 }
 
 enum class EnbaseRefinement { base };
@@ -413,10 +333,6 @@ Flow native_enbase(const int32_t* refinements) {
   return answer(new_ascii_string(base_encoding::encode(base, bytes)));
 }
 
-enum class ToLocalFileRefinement { full };
-
-// Paths are POSIX paths on this system, so the local form is the path's own
-// text; /full puts the current directory in front of a relative path.
 enum class DebaseRefinement { base };
 
 // The bytes a string encodes in base 64 (or the /base given), as a new
@@ -428,16 +344,32 @@ Flow native_debase(const int32_t* refinements) {
   return answer(binary::make(*bytes));
 }
 
+enum class ToLocalFileRefinement { full };
+
+// Paths are POSIX paths on this system, so the local form is the path's own
+// text (raw bytes of a name stay raw bytes); /full puts the current
+// directory in front of a relative path.
 Flow native_to_local_file(const int32_t* refinements) {
   const std::u32string path = code_points(*arg(0));
   Val out = string::push_new(static_cast<uint32_t>(path.size()));
   if (used(refinements, ToLocalFileRefinement::full) && (path.empty() || path[0] != '/')) {
     std::string directory = os::current_dir();
     if (!directory.empty() && directory.back() != '/') directory += '/';
-    string::append_utf8(out, directory);
+    append_code_points(out, file::from_os_bytes(directory));
   }
   append_code_points(out, path);
   return answer(*out);
+}
+
+int32_t shift_bits(int32_t value, int32_t bits, Shift direction) {
+  bits = std::max(0, bits);
+  const auto bits_of_value = static_cast<uint32_t>(value);
+  switch (direction) {
+    case Shift::left: return bits > 31 ? 0 : static_cast<int32_t>(bits_of_value << bits);
+    case Shift::logical: return bits > 31 ? 0 : static_cast<int32_t>(bits_of_value >> bits);
+    case Shift::right: return bits > 31 ? (value < 0 ? -1 : 0) : value >> bits;
+  }
+  return 0;
 }
 
 }  // namespace kiv::natives

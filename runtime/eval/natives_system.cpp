@@ -1,9 +1,9 @@
-// The natives that talk to the system and the front ends of parse,
-// compression and processes.
+// The natives that talk to the system and the front ends of compression
+// and processes.
 //
 // Where the value a native answers is of a datatype the runtime cannot
 // make yet (date!, time!, map!), or its work belongs to an engine not built
-// yet (parse, the compression framings, process launching, the desktop's
+// yet (the compression framings, process launching, the desktop's
 // "open"), it checks its arguments as its callers will rely on and then
 // raises internal/not-done: it never answers something else in their place.
 #include "runtime/eval/natives_system.h"
@@ -23,6 +23,7 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/logic.h"
@@ -39,11 +40,6 @@ namespace {
 using namespace native_args;
 
 [[noreturn]] void not_done() { error::raise(error_id::internal::not_done); }
-
-// The word of a refinement, for error reports.
-Cell refinement_word(std::string_view name) {
-  return word::make(TypeId::refinement, no_node, symbol::make(name), word::unresolved);
-}
 
 // The fields of a packed date word (os::now_date).
 struct DateFields {
@@ -145,7 +141,7 @@ Flow native_now(const int32_t* refinements) {
 // system can reach. A size past the integer range is answered as a float!
 // rather than cut short.
 Flow native_size_q(const int32_t*) {
-  const std::string path = string::to_utf8(*arg(0));
+  const std::string path = file::os_path(*arg(0));
   if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos) return answer(none::make());
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return answer(none::make());
@@ -160,29 +156,6 @@ Flow native_size_q(const int32_t*) {
 }
 
 Flow native_browse(const int32_t*) { not_done(); }
-
-enum class ParseRefinement { case_, part, trace };
-
-// The /part limit is a count from the input's index or a position in the
-// input's own series. A limit that leaves nothing to match settles the
-// answer without rules: only an empty input matches nothing.
-Flow native_parse(const int32_t* refinements) {
-  using enum ParseRefinement;
-  const Cell input = *arg(0);
-  if (const auto limit = refinement_if_used(refinements, part)) {
-    const Cell length = **limit;
-    int64_t room = 0;
-    if (cell::is(length, TypeId::integer)) {
-      room = cell::get_int32(length);
-    } else if (cell::type_of(length) == cell::type_of(input) && series::node_of(length) == series::node_of(input)) {
-      room = int64_t{series::index_of(length)} - series::index_of(input);
-    } else {
-      error::raise(error_id::script::invalid_refine_arg, refinement_word("part"), length);
-    }
-    if (room < 1) return answer(logic::make(series::length_from(input) == 0));
-  }
-  not_done();  // the parse engine
-}
 
 // A text is compressed as its UTF-8; the method names the framing.
 Flow native_compress(const int32_t*) {
