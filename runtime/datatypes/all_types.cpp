@@ -23,6 +23,8 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/port.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series_type.h"
@@ -31,9 +33,11 @@
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 
 namespace kiv::datatypes {
@@ -72,12 +76,12 @@ void register_all() {
   float_::register_types();
   typeset::register_types();
   error_value::register_types();
-  // vector!
+  vector::register_types();
   hash::register_types();
   map::register_types();
-  // pair!
+  pair::register_types();
   percent::register_types();
-  // tuple!
+  tuple::register_types();
   time_::register_types();
   tag::register_types();
   email::register_types();
@@ -86,7 +90,8 @@ void register_all() {
   port::register_types();
   money::register_types();
   ref::register_types();
-  // point2D!, point3D!, the imaging layer, then image!.
+  point::register_types();  // point2D!, point3D!
+  // the imaging layer, then image!.
 }
 
 }  // namespace kiv::datatypes

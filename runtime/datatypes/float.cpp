@@ -17,6 +17,9 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -65,13 +68,26 @@ namespace hand_over {
 
 // A tuple!, money! or vector! right operand (tuple, money or the vector's
 // scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
-// point arithmetic with the operands swapped). Only money! has landed.
+// point arithmetic with the operands swapped).
 void richer_math(Val left, Val right, MathOp op) {
-  if (cell::is(*right, TypeId::money)) {
-    money::do_math(left, right, op);
-    return;
+  switch (cell::type_of(*right)) {
+    case TypeId::money:
+      money::do_math(left, right, op);
+      return;
+    case TypeId::pair:
+    case TypeId::point2d:
+    case TypeId::point3d:
+      pair::swapped_math(left, right, op);
+      return;
+    case TypeId::tuple:
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
+    default:
+      error::raise(error_id::internal::not_done);
   }
-  error::raise(error_id::internal::not_done);
 }
 
 // A float compared with money!: the money comparison, read the other way
@@ -321,6 +337,8 @@ double round_to_scale(double x, double s, const RoundOptions& options) {
 }
 
 }  // namespace
+
+double math_op(double x, double y, MathOp op) { return do_math_op(x, y, op); }
 
 FormOptions& options() {
   static FormOptions settings;

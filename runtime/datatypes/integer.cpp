@@ -17,6 +17,9 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -62,11 +65,14 @@ void richer_math(Val left, Val right, MathOp op) {
     case TypeId::pair:
     case TypeId::point2d:
     case TypeId::point3d:
-      if (op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
+      pair::swapped_math(left, right, op);
+      return;
     case TypeId::tuple:
-      if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
     case TypeId::date:
       if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
       date::add_days_to_date(left, right);

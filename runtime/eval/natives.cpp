@@ -14,6 +14,7 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/coordinates.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
@@ -23,6 +24,8 @@
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -751,10 +754,27 @@ Flow native_set_env(const int32_t*) {
   return answer(*arg(1));
 }
 
-// as-pair, as-point2D, as-point3D and as-money make values of datatypes
-// that are not built yet (pair!, point2D!, point3D!, money!): past their
-// argument checks they raise not-done until their datatypes land.
-Flow native_awaiting_datatype(const int32_t*) { error::raise(error_id::internal::not_done); }
+
+// An as-pair argument: an integer, or a float truncated toward zero (one
+// with no 32-bit truncation raises script/invalid-arg).
+int32_t pair_component(uint32_t index) {
+  const Cell given = *arg(index);
+  if (cell::is(given, TypeId::integer)) return integer::get(given);
+  const double number = cell::get_double(given);
+  if (!coordinates::fits_int32(number)) error::raise(error_id::script::invalid_arg, given);
+  return static_cast<int32_t>(number);
+}
+
+Flow native_as_pair(const int32_t*) { return answer(pair::make(pair_component(0), pair_component(1))); }
+
+Flow native_as_point2d(const int32_t*) {
+  return answer(point::make2(point::number_to_float32(*arg(0)), point::number_to_float32(*arg(1))));
+}
+
+Flow native_as_point3d(const int32_t*) {
+  return answer(point::make3(point::number_to_float32(*arg(0)), point::number_to_float32(*arg(1)),
+                             point::number_to_float32(*arg(2))));
+}
 
 // The natives in table order; words without an entry yet are skipped.
 struct NativeSpec {
@@ -836,9 +856,9 @@ const std::array<NativeSpec, 107> table = {{
     {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all /keep)~", native_try},
     {"uppercase", R"~("Converts string of characters to uppercase" string [any-string! char!] /part limit [number! any-string!] return: [any-string! char!])~", native_change_case<true>},
     {"lowercase", R"~("Converts string of characters to lowercase" string [any-string! char!] /part limit [number! any-string!] return: [any-string! char!])~", native_change_case<false>},
-    {"as-pair", R"~("Combine X and Y values into a pair" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
-    {"as-point2D", R"~("Combine X and Y values into a 2D point" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
-    {"as-point3D", R"~("Combine X, Y and Z values into a 3D point" x [integer! float!] y [integer! float!] z [integer! float!])~", native_awaiting_datatype},
+    {"as-pair", R"~("Combine X and Y values into a pair" x [integer! float!] y [integer! float!])~", native_as_pair},
+    {"as-point2D", R"~("Combine X and Y values into a 2D point" x [integer! float!] y [integer! float!])~", native_as_point2d},
+    {"as-point3D", R"~("Combine X, Y and Z values into a 3D point" x [integer! float!] y [integer! float!] z [integer! float!])~", native_as_point3d},
     {"as-money", R"~("Combine currency code and amount into a monetary value" currency [word!] amount [integer! float!] return: [money!])~", native_as_money},
     {"break", R"~("Breaks out of a loop, while, until, repeat, foreach, etc" /return value [any-type!])~", native_break},
     {"continue", R"~("Throws control back to top of loop")~", native_continue},

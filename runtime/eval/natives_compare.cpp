@@ -12,6 +12,8 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/set_operations.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
@@ -146,7 +148,18 @@ Flow native_sign_q(const int32_t*) {
 
 Flow native_zero_q(const int32_t*) {
   const Cell value = *arg(0);
-  if (cell::is(value, TypeId::char_)) return answer(logic::make(value.w2 == 0));
+  switch (cell::type_of(value)) {
+    case TypeId::char_: return answer(logic::make(value.w2 == 0));
+    case TypeId::pair: return answer(logic::make(value.w2 == 0 && value.w3 == 0));
+    case TypeId::tuple: return answer(logic::make(tuple::is_zero(value)));
+    case TypeId::point2d:
+    case TypeId::point3d: {
+      bool zero = true;
+      for (int axis = 0; axis < point::axes(value); ++axis) zero = zero && point::get(value, axis) == 0.0f;
+      return answer(logic::make(zero));
+    }
+    default: break;
+  }
   return answer(logic::make(number_arg() == 0));
 }
 
