@@ -66,30 +66,6 @@ using integer::raise_not_related;
 // type exists it raises internal/not-done.
 namespace hand_over {
 
-// A tuple!, money! or vector! right operand (tuple, money or the vector's
-// scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
-// point arithmetic with the operands swapped).
-void richer_math(Val left, Val right, MathOp op) {
-  switch (cell::type_of(*right)) {
-    case TypeId::money:
-      money::do_math(left, right, op);
-      return;
-    case TypeId::pair:
-    case TypeId::point2d:
-    case TypeId::point3d:
-      pair::swapped_math(left, right, op);
-      return;
-    case TypeId::tuple:
-      tuple::swapped_math(left, right, op);
-      return;
-    case TypeId::vector:
-      vector::op_scalar(left, right, op);
-      return;
-    default:
-      error::raise(error_id::internal::not_done);
-  }
-}
-
 // A float compared with money!: the money comparison, read the other way
 // round.
 int compare_money(const Cell& a, const Cell& b, CmpOp op) {
@@ -338,6 +314,30 @@ double round_to_scale(double x, double s, const RoundOptions& options) {
 
 }  // namespace
 
+// A tuple!, money! or vector! right operand (tuple, money or the vector's
+// scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
+// point arithmetic with the operands swapped).
+void math_with_richer(Val left, Val right, MathOp op) {
+  switch (cell::type_of(*right)) {
+    case TypeId::money:
+      money::do_math(left, right, op);
+      return;
+    case TypeId::pair:
+    case TypeId::point2d:
+    case TypeId::point3d:
+      pair::swapped_math(left, right, op);
+      return;
+    case TypeId::tuple:
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
+    default:
+      error::raise(error_id::internal::not_done);
+  }
+}
+
 double math_op(double x, double y, MathOp op) { return do_math_op(x, y, op); }
 
 FormOptions& options() {
@@ -403,14 +403,14 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::tuple:
     case TypeId::money:
     case TypeId::vector:
-      hand_over::richer_math(left, right, op);
+      math_with_richer(left, right, op);
       return;
     case TypeId::pair:
     case TypeId::point2d:
     case TypeId::point3d:
       if (first == TypeId::time) raise_invalid_type(*right);
       if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(second, op_name(op));
-      hand_over::richer_math(left, right, op);
+      math_with_richer(left, right, op);
       return;
     default:
       raise_invalid_type(*right);

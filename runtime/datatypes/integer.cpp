@@ -58,29 +58,12 @@ void float_math(Val left, Val right, MathOp op) { float_::do_math(left, right, o
 // the negated pair or point); tuple arithmetic with the operands swapped; a
 // date plus that many days; money arithmetic.
 void richer_math(Val left, Val right, MathOp op) {
-  switch (cell::type_of(*right)) {
-    case TypeId::money:
-      money::do_math(left, right, op);
-      return;
-    case TypeId::pair:
-    case TypeId::point2d:
-    case TypeId::point3d:
-      pair::swapped_math(left, right, op);
-      return;
-    case TypeId::tuple:
-      tuple::swapped_math(left, right, op);
-      return;
-    case TypeId::vector:
-      vector::op_scalar(left, right, op);
-      return;
-    case TypeId::date:
-      if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
-      date::add_days_to_date(left, right);
-      return;
-    default:
-      break;
+  if (cell::is(*right, TypeId::date)) {
+    if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
+    date::add_days_to_date(left, right);
+    return;
   }
-  error::raise(error_id::internal::not_done);
+  float_::math_with_richer(left, right, op);
 }
 
 // Float power: the base (as it was given) becomes a double and the result
