@@ -1,9 +1,9 @@
-// The natives that talk to the system and the front ends of parse,
-// compression and processes.
+// The natives that talk to the system and the front ends of parse and
+// processes. compress and decompress live in runtime/io/natives_compression.cpp.
 //
 // Where the value a native answers is of a datatype the runtime cannot
 // make yet (date!, time!, map!), or its work belongs to an engine not built
-// yet (parse, the compression framings, process launching, the desktop's
+// yet (parse, process launching, the desktop's
 // "open"), it checks its arguments as its callers will rely on and then
 // raises internal/not-done: it never answers something else in their place.
 #include "runtime/eval/natives_system.h"
@@ -82,14 +82,6 @@ int yearday_of(const DateFields& date) {
   const sys_days today{year_month_day{year{date.year}, month{static_cast<unsigned>(date.month)}, day{static_cast<unsigned>(date.day)}}};
   const sys_days new_year{year_month_day{year{date.year}, January, day{1}}};
   return static_cast<int>((today - new_year).count()) + 1;
-}
-
-// The compression methods, by the word that names them.
-bool known_method(const Cell& method) {
-  const std::string_view name = symbol::spelling(method.w2);
-  for (const std::string_view known : {"zlib", "deflate", "gzip"})
-    if (symbol::equal_caseless(name, known)) return true;
-  return false;
 }
 
 }  // namespace
@@ -183,17 +175,6 @@ Flow native_parse(const int32_t* refinements) {
     if (room < 1) return answer(logic::make(series::length_from(input) == 0));
   }
   not_done();  // the parse engine
-}
-
-// A text is compressed as its UTF-8; the method names the framing.
-Flow native_compress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();  // the framings and the deflate coder
-}
-
-Flow native_decompress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();
 }
 
 // An empty command runs nothing and succeeds at once.

@@ -19,7 +19,8 @@ Flow native_size_q(const int32_t* refinements);
 Flow native_browse(const int32_t* refinements);
 // parse input rules /case /part length /trace callback.
 Flow native_parse(const int32_t* refinements);
-// compress data method; decompress data method /size sz.
+// compress data method; decompress data method /size sz (defined in
+// runtime/io/natives_compression.cpp).
 Flow native_compress(const int32_t* refinements);
 Flow native_decompress(const int32_t* refinements);
 // call cmd with its seven refinements: runs another process.
