@@ -92,10 +92,16 @@ constexpr std::array<uint8_t, 512> distance_index = [] {
   return table;
 }();
 
+constexpr std::array<uint8_t, 30> distance_symbol_bits = [] {
+  std::array<uint8_t, 30> table{};
+  for (uint32_t index = 0; index < table.size(); ++index) table[index] = static_cast<uint8_t>(reverse_bits(index, 5));
+  return table;
+}();
+
 // A distance as one code: 5-bit code then extra bits.
 Code distance_code(uint32_t distance) {
   const uint32_t index = distance <= 256 ? distance_index[distance - 1] : distance_index[256 + ((distance - 1) >> 7)];
-  return {reverse_bits(index, 5) | ((distance - distance_base[index]) << 5), 5u + distance_extra[index]};
+  return {distance_symbol_bits[index] | ((distance - distance_base[index]) << 5), 5u + distance_extra[index]};
 }
 
 constexpr std::array<Code, 256> literal_codes = [] {
@@ -147,8 +153,11 @@ class BitWriter {
   uint32_t count_ = 0;
 };
 
+uint32_t three_bytes_at(const uint8_t* at) { return (uint32_t{at[0]} << 16) | (uint32_t{at[1]} << 8) | at[2]; }
+
 // The three bytes from `at` as one number, bytes past the end read as 0.
 uint32_t three_bytes(const uint8_t* data, size_t size, size_t at) {
+  if (size >= 3 && at <= size - 3) return three_bytes_at(data + at);
   uint32_t x = 0;
   for (size_t i = 0; i < 3; ++i) x = (x << 8) | (at + i < size ? data[at + i] : 0u);
   return x;
@@ -203,7 +212,7 @@ Result deflate(uint8_t* out, uint64_t& length, std::span<const uint8_t> input) {
         if (entry == 0) continue;
         const size_t candidate = entry - 1;
         if (candidate >= p || p - candidate >= window) continue;
-        if (three_bytes(data, size, candidate) != x) continue;
+        if (three_bytes_at(data + candidate) != x) continue;  // candidate + 3 <= p
         const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(max_match, size - p));
         const uint32_t found = match_length(data + candidate, data + p, min_match, limit);
         const Code code = length_codes[found];
