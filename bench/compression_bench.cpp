@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -37,23 +38,23 @@ int main(int argc, char** argv) {
   const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
   double best = 1e9;
   size_t size = 0;
-  std::vector<uint8_t> last;
+  ByteBuffer last;
   for (int run = 0; run < runs; ++run) {
     const double start = cpu_seconds();
-    std::vector<uint8_t> out;
+    ByteBuffer out;
     Result result = Result::invalid;
     if (action == "decode-zlib") {
       result = zlib_decode_append(out, input, 0);
     } else {
       // As compress does: a first buffer of the input's size + 32.
       uint64_t length = input.size() + 32;
-      out.resize(length);
+      if (!out.resize(length)) return 1;
       result = zlib_encode(out.data(), length, input);
       if (result == Result::too_small) {
-        out.resize(length);
+        if (!out.resize(length)) return 1;
         result = zlib_encode(out.data(), length, input);
       }
-      out.resize(length);
+      (void)out.resize(length);
     }
     const double seconds = cpu_seconds() - start;
     if (result != Result::done) {
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     }
     best = std::min(best, seconds);
     size = out.size();
-    last.swap(out);
+    last = std::move(out);
   }
   if (argc > 4) {
     std::ofstream(argv[4], std::ios::binary).write(reinterpret_cast<const char*>(last.data()), static_cast<std::streamsize>(last.size()));

@@ -155,12 +155,12 @@ Result zlib_decode(uint8_t* out, uint64_t& length, Bytes input) {
   return Result::done;
 }
 
-Result zlib_decode_append(std::vector<uint8_t>& out, Bytes input, uint64_t size_hint) {
+Result zlib_decode_append(ByteBuffer& out, Bytes input, uint64_t size_hint) {
   if (!zlib_header_ok(input)) return Result::invalid;
   const size_t start = out.size();
   const Inflated inflated = inflate_append(out, zlib_body(input), size_hint);
   if (inflated.result != Result::done) return inflated.result;
-  if (checksum::adler32(Bytes(out).subspan(start)) != zlib_trailer(input)) return Result::invalid;
+  if (checksum::adler32(out.view().subspan(start)) != zlib_trailer(input)) return Result::invalid;
   return Result::done;
 }
 
@@ -180,7 +180,7 @@ Result gzip_decode(uint8_t* out, uint64_t& length, Bytes input) {
   return result;
 }
 
-Result gzip_decode_append(std::vector<uint8_t>& out, Bytes input) {
+Result gzip_decode_append(ByteBuffer& out, Bytes input) {
   uint64_t total = 0;
   // The last member's size field sizes the first buffer, within what a
   // stream of this length can decode to (DEFLATE expands at most 1,032
@@ -193,7 +193,7 @@ Result gzip_decode_append(std::vector<uint8_t>& out, Bytes input) {
     hint = 0;
     const bool stored = inflated.result == Result::done;
     const uint64_t produced = out.size() - start;
-    const uint32_t crc = stored ? checksum::crc32(Bytes(out).subspan(start)) : 0;
+    const uint32_t crc = stored ? checksum::crc32(out.view().subspan(start)) : 0;
     return Member{inflated.result, inflated.consumed, produced, stored, crc};
   });
 }

@@ -14,8 +14,7 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
-
+#include "runtime/io/byte_buffer.h"
 #include "runtime/io/compression_result.h"
 
 namespace kiv::compress {
@@ -36,12 +35,12 @@ Result gzip_encode(uint8_t* out, uint64_t& length, std::span<const uint8_t> inpu
 // dictionary and a valid check, a stream that does not decode, or an
 // Adler-32 that differs from the trailer's gives a non-zero result.
 Result zlib_decode(uint8_t* out, uint64_t& length, std::span<const uint8_t> input);
-Result zlib_decode_append(std::vector<uint8_t>& out, std::span<const uint8_t> input, uint64_t size_hint);
+Result zlib_decode_append(ByteBuffer& out, std::span<const uint8_t> input, uint64_t size_hint);
 
 // Each member: magic 1F 8B, method 8, no reserved flag, the optional
 // fields inside the input, a header CRC when flagged, a stream that
 // decodes, and a trailer whose CRC-32 and size match its output.
 Result gzip_decode(uint8_t* out, uint64_t& length, std::span<const uint8_t> input);
-Result gzip_decode_append(std::vector<uint8_t>& out, std::span<const uint8_t> input);
+Result gzip_decode_append(ByteBuffer& out, std::span<const uint8_t> input);
 
 }  // namespace kiv::compress

@@ -124,7 +124,7 @@ struct Failure {
 class Decoder {
  public:
   Decoder(std::span<const uint8_t> input, uint8_t* out, uint64_t capacity, uint64_t start,
-          std::vector<uint8_t>* sink, uint64_t limit)
+          ByteBuffer* sink, uint64_t limit)
       : in_(input.data()), end_(input.data() + input.size()), begin_(input.data()), out_(out),
         capacity_(capacity), position_(start), start_(start), sink_(sink), limit_(limit) {}
 
@@ -342,7 +342,7 @@ class Decoder {
     }
     const uint64_t wanted = std::max<uint64_t>({position_ + n, capacity_ * 2, 65536});
     const uint64_t size = std::min<uint64_t>(wanted, limit_ + 8);
-    sink_->resize(static_cast<size_t>(size));
+    if (!sink_->resize(static_cast<size_t>(size))) fail(Result::too_large);
     out_ = sink_->data();
     capacity_ = sink_->size();
   }
@@ -356,7 +356,7 @@ class Decoder {
   uint64_t capacity_;
   uint64_t position_;
   uint64_t start_;
-  std::vector<uint8_t>* sink_;
+  ByteBuffer* sink_;
   uint64_t limit_;
   std::array<Huffman, 2> scratch_;
 };
@@ -372,15 +372,19 @@ Result inflate(uint8_t* out, uint64_t& length, std::span<const uint8_t> input, s
   return result;
 }
 
-Inflated inflate_append(std::vector<uint8_t>& out, std::span<const uint8_t> input, uint64_t size_hint,
+Inflated inflate_append(ByteBuffer& out, std::span<const uint8_t> input, uint64_t size_hint,
                         uint64_t limit) {
   const uint64_t start = out.size();
   if (start > limit) return {Result::too_large, 0};
-  const uint64_t room = std::min<uint64_t>(size_hint, limit - start);
-  out.resize(static_cast<size_t>(start + room));
+  // Without a size from the caller, room for a typical ratio: pages that
+  // are never written cost nothing.
+  const uint64_t guess = std::max<uint64_t>(size_hint, uint64_t{input.size()} * 4 + 1024);
+  const uint64_t room = std::min<uint64_t>(guess, limit - start);
+  if (!out.resize(static_cast<size_t>(start + room))) return {Result::too_large, 0};
   Decoder decoder(input, out.data(), out.size(), start, &out, limit);
   Result result = decoder.run();
-  out.resize(static_cast<size_t>(std::min(decoder.position(), decoder.capacity())));
+  // Never grows: the position is within what was stored.
+  (void)out.resize(static_cast<size_t>(std::min(decoder.position(), decoder.capacity())));
   if (result == Result::too_small || (result == Result::done && decoder.position() > limit)) result = Result::too_large;
   return {result, decoder.consumed()};
 }

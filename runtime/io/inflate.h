@@ -12,8 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
-
+#include "runtime/io/byte_buffer.h"
 #include "runtime/io/compression_result.h"
 
 namespace kiv::compress {
@@ -39,8 +38,9 @@ struct Inflated {
 
 // Decodes, appending to `out` (which grows as needed, starting from
 // `size_hint` more bytes, trimmed at the end to what was decoded). More
-// than `limit` bytes in `out` gives too_large.
-Inflated inflate_append(std::vector<uint8_t>& out, std::span<const uint8_t> input, uint64_t size_hint,
+// than `limit` bytes in `out`, or memory that cannot be had, gives
+// too_large.
+Inflated inflate_append(ByteBuffer& out, std::span<const uint8_t> input, uint64_t size_hint,
                         uint64_t limit = max_output);
 
 }  // namespace kiv::compress

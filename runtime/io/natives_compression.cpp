@@ -60,7 +60,7 @@ Result encode(Method method, std::vector<uint8_t>& out, uint64_t& length, std::s
   return Result::invalid;
 }
 
-Flow answer_bytes(const std::vector<uint8_t>& bytes) {
+Flow answer_bytes(std::span<const uint8_t> bytes) {
   return answer(binary::make({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
 }
 
@@ -100,7 +100,7 @@ Flow native_decompress(const int32_t* refinements) {
   // DEFLATE expands at most 1,032 times: room beyond that is never needed.
   hint = std::min<uint64_t>(hint, input.size() * uint64_t{1032});
 
-  std::vector<uint8_t> out;
+  compress::ByteBuffer out;
   Result result = Result::invalid;
   switch (method) {
     case Method::zlib: result = compress::zlib_decode_append(out, view(input), hint); break;
@@ -108,7 +108,7 @@ Flow native_decompress(const int32_t* refinements) {
     case Method::gzip: result = compress::gzip_decode_append(out, view(input)); break;
   }
   if (result != Result::done) error::raise(error_id::script::invalid_data, *arg(1));
-  return answer_bytes(out);
+  return answer_bytes(out.view());
 }
 
 }  // namespace kiv::natives

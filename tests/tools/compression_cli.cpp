@@ -22,15 +22,15 @@ int main(int argc, char** argv) {
   const std::string_view action = argv[1], method = argv[2];
   std::ios::sync_with_stdio(false);
   const std::vector<uint8_t> input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-  std::vector<uint8_t> out;
+  ByteBuffer out;
   Result result = Result::invalid;
   if (action == "encode") {
     uint64_t length = deflate_bound(input.size()) + gzip_overhead;
-    out.resize(length);
+    if (!out.resize(length)) return 1;
     if (method == "zlib") result = zlib_encode(out.data(), length, input);
     else if (method == "deflate") result = deflate(out.data(), length, input);
     else if (method == "gzip") result = gzip_encode(out.data(), length, input);
-    out.resize(length);
+    (void)out.resize(length);
   } else if (action == "decode") {
     if (method == "zlib") result = zlib_decode_append(out, input, 0);
     else if (method == "deflate") result = inflate_append(out, input, 0).result;
