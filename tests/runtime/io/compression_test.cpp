@@ -170,23 +170,32 @@ TEST(Inflate, OutputLimit) {
   EXPECT_EQ(out.size(), 100000u);
 }
 
+Bytes read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 // Every prefix of a valid stream and every single-bit change of it ends in
 // a result, under the sanitizers with no bad access; a cut stream is never
-// taken for a whole one.
+// taken for a whole one. One stream of ours (a fixed block) and one with
+// dynamic code tables from the corpus.
 TEST(Inflate, TruncatedAndFlippedStreams) {
-  const Bytes input = bytes_of("Truncate me at every byte, then flip every bit; truncate me again.");
-  const Bytes stream = deflated(input);
-  for (size_t cut = 0; cut < stream.size(); ++cut) {
-    const Decoded decoded = inflated(Bytes(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(cut)));
-    EXPECT_NE(decoded.result, Result::done) << "cut at " << cut;
-  }
-  for (size_t bit = 0; bit < stream.size() * 8; ++bit) {
-    Bytes flipped = stream;
-    flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-    (void)inflated(flipped);
-    uint64_t length = 16;
-    Bytes small(16);
-    (void)inflate(small.data(), length, flipped);
+  const Bytes ours = deflated(bytes_of("Truncate me at every byte, then flip every bit; truncate me again."));
+  const Bytes dynamic = read_file(std::filesystem::path(KIV_INFLATE_CORPUS) / "ok-dynamic.deflate");
+  ASSERT_FALSE(dynamic.empty());
+  for (const Bytes& stream : {ours, dynamic}) {
+    for (size_t cut = 0; cut < stream.size(); ++cut) {
+      const Decoded decoded = inflated(Bytes(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(cut)));
+      EXPECT_NE(decoded.result, Result::done) << "cut at " << cut;
+    }
+    for (size_t bit = 0; bit < stream.size() * 8; ++bit) {
+      Bytes flipped = stream;
+      flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+      (void)inflated(flipped);
+      uint64_t length = 16;
+      Bytes small(16);
+      (void)inflate(small.data(), length, flipped);
+    }
   }
 }
 
@@ -239,11 +248,6 @@ TEST(Framing, FixedCapacityDecodersMeasureThenDecode) {
     EXPECT_EQ(decode(out.data(), length, framed), Result::done) << gzip;
     EXPECT_EQ(out, input);
   }
-}
-
-Bytes read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // The seed corpus: "ok-" streams decode to their .out file, "bad-" ones are
