@@ -13,7 +13,11 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/eval/call_stack.h"
@@ -192,6 +196,51 @@ int run_lines() {
   return 0;
 }
 
+// The field `name` of system/options, or null when the library built no
+// system object. Valid until the next allocation.
+Cell* option_slot(std::string_view name) {
+  const Cell system_word = word::intern("system");
+  const uint32_t options_symbol = word::intern("options").w2;
+  const uint32_t field_symbol = word::intern(name).w2;
+  const Cell system = *context::get(system_word);
+  if (!cell::is(system, TypeId::object)) return nullptr;
+  const Cell options = object::select_value(system, options_symbol);
+  if (!cell::is(options, TypeId::object)) return nullptr;
+  const int32_t index = object::find_field(options, field_symbol);
+  return index < 0 ? nullptr : context::slot(options.w1, static_cast<uint32_t>(index));
+}
+
+// The script named on the command line becomes system/options/script, and
+// system/options/args keeps only the arguments after it.
+void set_script_options(const std::string& path, const char* const* arguments, int count) {
+  Val script = string::push_new(static_cast<uint32_t>(path.size()));
+  string::append_utf8(script, path);
+  cell::set_type(*script, TypeId::file);
+  Val args = block::push_new(static_cast<uint32_t>(count) + 1);
+  for (int i = 0; i < count; ++i) {
+    Val text = string::push_new(16);
+    string::append_utf8(text, arguments[i]);
+    block::append(args, *text);
+    stack::pop(1);
+  }
+  if (Cell* slot = option_slot("script")) *slot = *script;
+  if (Cell* slot = option_slot("args")) *slot = *args;
+  stack::pop(2);
+}
+
+// The process's directory as system/options/path: a file! holding the
+// name's bytes, set in place (the directory is the process's already).
+void sync_options_path() {
+  std::string directory = os::current_dir();
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  const std::u32string name = file::from_os_bytes(directory);
+  Val path = string::push_new(static_cast<uint32_t>(name.size()));
+  for (const char32_t code_point : name) string::append_char(path, code_point);
+  cell::set_type(*path, TypeId::file);
+  if (Cell* slot = option_slot("path")) *slot = *path;
+  stack::pop(1);
+}
+
 // Runs a script file from its own folder; an uncaught error is printed
 // and ends it with status 254.
 int run_script(const std::string& path) {
@@ -208,7 +257,7 @@ int run_script(const std::string& path) {
     return 1;
   }
   const size_t slash = path.rfind('/');
-  if (slash != std::string::npos) os::set_current_dir(path.substr(0, slash + 1).c_str());
+  if (slash != std::string::npos && os::set_current_dir(path.substr(0, slash + 1).c_str())) sync_options_path();
   Cell code;
   try {
     code = *script::load(text);
@@ -246,7 +295,10 @@ int run_cli(int argc, const char* const* argv) {
     }
     ++i;
   }
-  if (i < argc) return run_script(argv[i]);
+  if (i < argc) {
+    set_script_options(argv[i], argv + i + 1, argc - i - 1);
+    return run_script(argv[i]);
+  }
   return run_lines();
 }
 

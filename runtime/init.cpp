@@ -30,7 +30,9 @@
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/parse.h"
 #include "runtime/eval/random.h"
+#include "runtime/eval/trace.h"
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
 #include "runtime/ownership.h"
@@ -98,12 +100,14 @@ void init() {
   error_value::init();          // the standard error and the trace options
   interpreter::init();
   natives::init();
+  parse::init();                // keywords and the frame stack
   action_entries::init();
   fast_paths::init();           // before any user code can rebind the actions' words
   base_words::init();
   action_entries::init_operators();
   base_routines::add_all();
-  routine::define_all();
+  routine::define("builtin");   // the library reaches the routines through it
+  trace::init();                // event words, after the natives' own
   slot_table::init();           // value slot table
   collector::init();            // collector state, KIV_GC
 }

@@ -38,6 +38,12 @@ struct State {
   // the library's own.
   bool loading_library = false;
 
+  // Whether the last `print` or `prin` ended its output with a line end
+  // (the library's `last-lf?` reads it).
+  bool last_lf = false;
+  // The evaluation tracing switch: trace events fire only while it is set.
+  bool tracing = false;
+
   // Bounds of the machine stack of the thread that runs Kiv code, used by
   // the evaluator's depth guard.
   uintptr_t stack_low = 0;

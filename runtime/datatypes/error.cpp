@@ -42,6 +42,11 @@ constexpr uint32_t trace_room = 20;
 Cell g_standard = none::make();
 Cell g_stack_trace = none::make();
 Cell g_source_files = none::make();
+// system/state once the library has made it (attach_options), else none;
+// the fields of the two options in it.
+Cell g_state = none::make();
+int32_t g_stack_trace_field = -1;
+int32_t g_source_files_field = -1;
 
 // The value slot of a field; valid until the next allocation. Every error
 // has the standard error's fields in their order.
@@ -49,7 +54,8 @@ Cell& slot(const Cell& error, Field which) { return *context::slot(error.w1, whi
 
 // The trace option when it is a positive integer, else 0.
 int32_t option_level() {
-  return cell::is(g_stack_trace, TypeId::integer) ? std::max(integer::get(g_stack_trace), 0) : 0;
+  const Cell& option = stack_trace_option();
+  return cell::is(option, TypeId::integer) ? std::max(integer::get(option), 0) : 0;
 }
 // The level of the traces captured: the option's, else 1.
 int32_t trace_level() { return std::max(option_level(), 1); }
@@ -324,6 +330,10 @@ void init() {
   roots::add_permanent(&g_source_files);
   g_stack_trace = integer::make(1);
   g_source_files = none::make();
+  roots::add_permanent(&g_state);
+  g_state = none::make();
+  g_stack_trace_field = -1;
+  g_source_files_field = -1;
   const NodeId context = context::make(field_count, {.object_made = true, .kind = context::Kind::object});
   g_standard = Cell{cell::header(TypeId::error), context, class_id, no_node};
   context::self_cell(context) = g_standard;
@@ -333,8 +343,25 @@ void init() {
   }
 }
 
-Cell& stack_trace_option() { return g_stack_trace; }
-Cell& source_files_option() { return g_source_files; }
+Cell& stack_trace_option() {
+  if (g_stack_trace_field < 0) return g_stack_trace;
+  return *context::slot(g_state.w1, static_cast<uint32_t>(g_stack_trace_field));
+}
+Cell& source_files_option() {
+  if (g_source_files_field < 0) return g_source_files;
+  return *context::slot(g_state.w1, static_cast<uint32_t>(g_source_files_field));
+}
+
+void attach_options(const Cell& state) {
+  const uint32_t trace_symbol = word::intern("stack-trace").w2;
+  const uint32_t files_symbol = word::intern("source-files").w2;
+  const int32_t trace_field = object::find_field(state, trace_symbol);
+  const int32_t files_field = object::find_field(state, files_symbol);
+  if (trace_field < 0 || files_field < 0) return;
+  g_state = state;
+  g_stack_trace_field = trace_field;
+  g_source_files_field = files_field;
+}
 
 Cell field(const Cell& error, Field which) { return slot(error, which); }
 
@@ -378,8 +405,8 @@ Cell make_from_pending_with_trace(uint32_t kept_depth) {
     Val trace = block::push_new(trace_room);
     stack::append_names(trace, traced);
     slot(*error, stack) = *trace;
-    if (cell::is(g_source_files, TypeId::block) && block::count(g_source_files) > 0) {
-      Val source = stack::push(g_source_files);
+    if (cell::is(source_files_option(), TypeId::block) && block::count(source_files_option()) > 0) {
+      Val source = stack::push(source_files_option());
       const Cell copied = block::copy(source, false);
       slot(*error, files) = copied;
       stack::pop(1);

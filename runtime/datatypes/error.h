@@ -73,6 +73,10 @@ Cell& stack_trace_option();
 // The source files being run: a block that, when not empty, an error copies
 // into its `files` field when its trace is captured. Starts as none.
 Cell& source_files_option();
+// From now on the two options are the fields stack-trace and source-files
+// of `state` (system/state, an object! with both fields; else nothing
+// changes). The object is kept alive. May collect.
+void attach_options(const Cell& state);
 
 // A field of an error!, by value.
 Cell field(const Cell& error, Field which);

@@ -44,20 +44,31 @@ void add(std::string_view name, std::string_view spec, Body body) {
   table().push_back({std::string(name), std::string(spec), body});
 }
 
-void define_all() {
+bool push_value(std::string_view name) {
   for (uint32_t i = 0; i < table().size(); ++i) {
-    const Entry& entry = table()[i];
+    if (table()[i].name != name) continue;
     const uint32_t depth = stack::depth();
-    Val spec = lexer::scan(entry.spec);
+    Val spec = lexer::scan(table()[i].spec);
     Val none_body = stack::push(Cell{cell::header(TypeId::none), 0, 0, 0});
     Val value = function::make(spec, none_body);
     cell::set_type(*value, TypeId::routine);
     *function::metadata_slot(*value, code_cell) = Cell{cell::header(TypeId::integer), 0, i, 0};
     context::self_cell(value->w1) = *value;
-    Val word = stack::push(word::intern(entry.name));
-    context::set(word, value);
+    const Cell made = *value;
     stack::drop_to(depth);
+    stack::push(made);
+    return true;
   }
+  return false;
+}
+
+void define(std::string_view name) {
+  const uint32_t depth = stack::depth();
+  if (!push_value(name)) return;
+  Val value = stack::last();
+  Val word = stack::push(word::intern(name));
+  context::set(word, value);
+  stack::drop_to(depth);
 }
 
 Body body_of(const Cell& routine) { return table()[function::metadata(routine, code_cell).w2].body; }

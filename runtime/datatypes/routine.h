@@ -17,10 +17,18 @@ namespace kiv::routine {
 
 using Body = Flow (*)();
 
-// Adds a routine to the table; `define_all` makes its value and sets its
-// global word.
+// Adds a routine to the table under `name`. Registering makes no value
+// and sets no word: start-up asks for each routine by name (`push_value`,
+// reached from Kiv through the `builtin` routine while the library loads).
 void add(std::string_view name, std::string_view spec, Body body);
-void define_all();
+
+// Pushes a new routine! value of the table's entry `name` (its spec lexed
+// from the registered text); false, pushing nothing, when the table has
+// no such entry. May collect.
+bool push_value(std::string_view name);
+
+// Sets the global word `name` to a new value of that routine.
+void define(std::string_view name);
 
 // The body of a routine value.
 Body body_of(const Cell& routine);

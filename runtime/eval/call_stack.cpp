@@ -225,4 +225,13 @@ int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part) {
   return part;
 }
 
+void append_active_calls(Val block, uint32_t skip) {
+  for (uint32_t i = frame_count > skip ? frame_count - skip : 0; i-- > 0;) {
+    const uint32_t type = frames[i].bits & frame::type_mask;
+    if (type != frame::function && type != frame::native) continue;
+    if (frames[i].symbol == 0 || frames[i].symbol == g_body || frames[i].symbol == g_anon) continue;
+    block::append(block, frame_name(frames[i]));
+  }
+}
+
 }  // namespace kiv::stack

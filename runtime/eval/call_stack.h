@@ -159,4 +159,9 @@ void append_names(Val block, const std::vector<uint32_t>& traced);
 // to `out` and answers the budget left. May collect.
 int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part);
 
+// Appends to `block` the name of every active call (functions, natives,
+// routines, actions), from the innermost down to the outermost, leaving
+// out the innermost `skip` frames. May collect.
+void append_active_calls(Val block, uint32_t skip);
+
 }  // namespace kiv::stack

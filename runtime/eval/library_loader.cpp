@@ -8,8 +8,12 @@
 #include "runtime/core/exits.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error_catalog.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/script.h"
@@ -19,23 +23,34 @@
 namespace kiv::library_loader {
 namespace {
 
-constexpr int status_internal_software_error = 70;
+// The status of an error that nothing caught: -2, in 8 bits.
+constexpr int status_uncaught_error = 254;
 
 [[noreturn]] void fail(std::string_view source_name, const std::string& why) {
   output::flush();
   const std::string text = "*** Library error in " + std::string(source_name) + ":\n" + why + "\n";
   (void)os::write_all(2, text.data(), text.size());
-  std::exit(status_internal_software_error);
+  std::exit(status_uncaught_error);
 }
 
-// The formed text of the pending error.
+// The formed text of the pending error. Forming can fail in turn (a value
+// in its `near` that cannot be molded yet): the error's category and id
+// then stand for it.
 std::string pending_error_text() {
   runtime::state.pending = 0;
   stack::unroll_to(0);
-  Val error = stack::push(error_value::make_from_pending());
-  Val out = string::push_new(64);
-  mold::form_value(error, out, 1 << 20);
-  return string::to_utf8(*out);
+  const error_id::Code code = error::pending().code;
+  try {
+    Val error = stack::push(error_value::make_from_pending());
+    Val out = string::push_new(64);
+    mold::form_value(error, out, 1 << 20);
+    return string::to_utf8(*out);
+  } catch (const Unwind&) {
+    runtime::state.pending = 0;
+    stack::unroll_to(0);
+    return "*** " + std::string(error_catalog::category_name(static_cast<uint32_t>(code.category()))) + "/" +
+           std::string(error_catalog::id_name(code)) + " (the error cannot be formed)";
+  }
 }
 
 void run_one(const embedded::Source& source) {
@@ -44,7 +59,9 @@ void run_one(const embedded::Source& source) {
     const Flow flow = interpreter::eval_block(*code, true);
     if (flow != Flow::normal) fail(source.name, "a non-local exit left the file");
   } catch (const Unwind& unwind) {
-    if (unwind.code != exit_code::error) fail(source.name, "a throw left the file");
+    // A throw, break or return that nothing caught goes on to the top
+    // handler, which reports it as the runtime does for any script.
+    if (unwind.code != exit_code::error) throw;
     fail(source.name, pending_error_text());
   }
   stack::drop_to(0);
@@ -56,6 +73,11 @@ void run(std::span<const embedded::Source> sources) {
   runtime::state.loading_library = true;
   for (const embedded::Source& source : sources) run_one(source);
   runtime::state.loading_library = false;
+  // `builtin` hands out the runtime's routines to the library alone.
+  Val word = stack::push(word::intern("builtin"));
+  Val nothing = stack::push(unset::make());
+  context::set(word, nothing);
+  stack::drop_to(0);
 }
 
 }  // namespace kiv::library_loader

@@ -13,9 +13,11 @@
 namespace kiv::library_loader {
 
 // Evaluates every source in order. A source that fails to load or raises
-// an error is a fault of the build, not of the user's script: its name and
-// the error go to standard error and the process ends with status 70
-// (an internal software error).
+// an error ends start-up as an error that nothing caught: its name and the
+// error go to standard error and the process ends with status 254 (-2).
+// A throw that leaves a source reaches the top handler (runtime error 95).
+// Afterwards the word `builtin`, through which the library takes the
+// runtime's routines, is unset.
 void run(std::span<const embedded::Source> sources);
 
 }  // namespace kiv::library_loader

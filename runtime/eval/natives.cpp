@@ -35,12 +35,14 @@
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/natives_math.h"
+#include "runtime/eval/native_parse.h"
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
 #include "runtime/eval/natives_system.h"
 #include "runtime/eval/natives_words.h"
 #include "runtime/eval/script.h"
+#include "runtime/eval/trace.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
 #include "runtime/ownership.h"
@@ -425,6 +427,8 @@ enum class NameRefinement { name };
 Flow native_throw(const int32_t* refinements) {
   const Cell name =
       used(refinements, NameRefinement::name) ? *refinement_arg(refinements, NameRefinement::name) : unset::make();
+  if (trace::tracing) [[unlikely]]
+    trace::fire_at_code(trace::Event::throw_, interpreter::code_position(), *arg(0), none::make());
   return stack::throw_value(*arg(0), name);
 }
 
@@ -459,6 +463,8 @@ Flow native_catch(const int32_t* refinements) {
     }
     runtime::state.pending = 0;
     ArgStack::set_result_keep(value);
+    if (trace::tracing) [[unlikely]]
+      trace::fire_at_code(trace::Event::catch_, interpreter::code_position(), value, none::make());
   }
   stack::unwind_last();
   return Flow::normal;
@@ -507,11 +513,11 @@ Flow do_next(const Cell& code, Val position) {
   return answer(value);
 }
 
-enum class DoRefinement { next };
+enum class DoRefinement { next, trace };
 
 // do: /next steps through code held in a block or a string; any other
 // value is one expression already, evaluated whole.
-Flow native_do(const int32_t* refinements) {
+Flow do_value(const int32_t* refinements) {
   const Cell value = *arg(0);
   const TypeId type = cell::type_of(value);
   const bool next = used(refinements, DoRefinement::next);
@@ -532,6 +538,14 @@ Flow native_do(const int32_t* refinements) {
       return run(*code_block);
     }
   }
+}
+
+// do/trace: the evaluation runs under the tracer (unless a trace is
+// running already, when it runs as it is).
+Flow native_do(const int32_t* refinements) {
+  if (!used(refinements, DoRefinement::trace)) return do_value(refinements);
+  const Cell tracer = *refinement_arg(refinements, DoRefinement::trace);
+  return trace::run(tracer, *arg(0), [&] { return do_value(refinements); });
 }
 
 // ---- case ----
@@ -581,6 +595,7 @@ Flow print_value(bool newline) {
   Val out = string::push_new(16);
   mold::form_value(arg(0), out, 1 << 30);
   callbacks::run_first(*out, newline);
+  runtime::state.last_lf = newline;
   return answer(unset::make());
 }
 
@@ -767,7 +782,7 @@ const std::array<NativeSpec, 107> table = {{
     {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all)~", native_case},
-    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next position [word!])~", native_do},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next position [word!] /trace callback [function!])~", native_do},
     {"get", R"~("Returns the value a word refers to" word [any-word! any-path! object!] /any /case return: [any-type!])~", native_get},
     {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object! any-path!] value [any-type!] /any /case /only /some return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},

@@ -162,18 +162,10 @@ enum class ShiftRefinement { left, logical };
 
 // A negative count shifts by 0; a count above 31 shifts every bit out.
 Flow native_shift(const int32_t* refinements) {
-  const int32_t value = integer::get(*arg(0));
-  const int32_t bits = std::max(0, integer::get(*arg(1)));
-  const auto bits_of_value = static_cast<uint32_t>(value);
-  int32_t result;
-  if (used(refinements, ShiftRefinement::left)) {
-    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value << bits);
-  } else if (used(refinements, ShiftRefinement::logical)) {
-    result = bits > 31 ? 0 : static_cast<int32_t>(bits_of_value >> bits);
-  } else {
-    result = bits > 31 ? (value < 0 ? -1 : 0) : value >> bits;
-  }
-  return answer(integer::make(result));
+  const Shift direction = used(refinements, ShiftRefinement::left)      ? Shift::left
+                          : used(refinements, ShiftRefinement::logical) ? Shift::logical
+                                                                        : Shift::right;
+  return answer(integer::make(shift_bits(integer::get(*arg(0)), integer::get(*arg(1)), direction)));
 }
 
 enum class ToHexRefinement { size };
@@ -310,6 +302,17 @@ Flow native_to_local_file(const int32_t* refinements) {
   }
   append_code_points(out, path);
   return answer(*out);
+}
+
+int32_t shift_bits(int32_t value, int32_t bits, Shift direction) {
+  bits = std::max(0, bits);
+  const auto bits_of_value = static_cast<uint32_t>(value);
+  switch (direction) {
+    case Shift::left: return bits > 31 ? 0 : static_cast<int32_t>(bits_of_value << bits);
+    case Shift::logical: return bits > 31 ? 0 : static_cast<int32_t>(bits_of_value >> bits);
+    case Shift::right: return bits > 31 ? (value < 0 ? -1 : 0) : value >> bits;
+  }
+  return 0;
 }
 
 }  // namespace kiv::natives

@@ -9,6 +9,11 @@
 
 namespace kiv::natives {
 
+// The bit shifts of `shift`: a count above 31 shifts everything out, a
+// negative count shifts nothing.
+enum class Shift { right, left, logical };
+int32_t shift_bits(int32_t value, int32_t bits, Shift direction);
+
 Flow native_max(const int32_t* refinements);
 Flow native_min(const int32_t* refinements);
 Flow native_shift(const int32_t* refinements);

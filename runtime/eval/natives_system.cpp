@@ -1,10 +1,9 @@
-// The natives that talk to the system and the front ends of parse and
-// processes. compress and decompress live in runtime/io/natives_compression.cpp.
+// The natives that talk to the system and the front end of processes.
+// compress and decompress live in runtime/io/natives_compression.cpp.
 //
 // Where the value a native answers is of a datatype the runtime cannot
 // make yet (date!, time!, map!), or its work belongs to an engine not built
-// yet (parse, process launching, the desktop's
-// "open"), it checks its arguments as its callers will rely on and then
+// yet (process launching, the desktop's "open"), it checks its arguments as its callers will rely on and then
 // raises internal/not-done: it never answers something else in their place.
 #include "runtime/eval/natives_system.h"
 
@@ -40,11 +39,6 @@ namespace {
 using namespace native_args;
 
 [[noreturn]] void not_done() { error::raise(error_id::internal::not_done); }
-
-// The word of a refinement, for error reports.
-Cell refinement_word(std::string_view name) {
-  return word::make(TypeId::refinement, no_node, symbol::make(name), word::unresolved);
-}
 
 // The fields of a packed date word (os::now_date).
 struct DateFields {
@@ -153,29 +147,6 @@ Flow native_size_q(const int32_t*) {
 }
 
 Flow native_browse(const int32_t*) { not_done(); }
-
-enum class ParseRefinement { case_, part, trace };
-
-// The /part limit is a count from the input's index or a position in the
-// input's own series. A limit that leaves nothing to match settles the
-// answer without rules: only an empty input matches nothing.
-Flow native_parse(const int32_t* refinements) {
-  using enum ParseRefinement;
-  const Cell input = *arg(0);
-  if (const auto limit = refinement_if_used(refinements, part)) {
-    const Cell length = **limit;
-    int64_t room = 0;
-    if (cell::is(length, TypeId::integer)) {
-      room = cell::get_int32(length);
-    } else if (cell::type_of(length) == cell::type_of(input) && series::node_of(length) == series::node_of(input)) {
-      room = int64_t{series::index_of(length)} - series::index_of(input);
-    } else {
-      error::raise(error_id::script::invalid_refine_arg, refinement_word("part"), length);
-    }
-    if (room < 1) return answer(logic::make(series::length_from(input) == 0));
-  }
-  not_done();  // the parse engine
-}
 
 // An empty command runs nothing and succeeds at once.
 Flow native_call(const int32_t*) {

@@ -1,6 +1,6 @@
 // The natives that talk to the system: the clock, the environment, files
-// and processes, and the front ends of parse and compression, which check
-// their arguments here and hand the work to engines of their own.
+// and processes, and compress and decompress, whose C++ lives with the
+// coders in runtime/io/.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,6 @@ Flow native_now(const int32_t* refinements);
 Flow native_size_q(const int32_t* refinements);
 // browse url-or-file: opens it with the desktop's default application.
 Flow native_browse(const int32_t* refinements);
-// parse input rules /case /part length /trace callback.
-Flow native_parse(const int32_t* refinements);
 // compress data method; decompress data method /size sz (defined in
 // runtime/io/natives_compression.cpp).
 Flow native_compress(const int32_t* refinements);

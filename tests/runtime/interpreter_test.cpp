@@ -29,7 +29,7 @@ Flow scale(void) {
 
 TEST_F(Interpreter, RoutinesTakeArgumentsLikeFunctions) {
   routine::add("scale-it", R"("Test routine" n [integer!] /by factor [integer!])", scale);
-  routine::define_all();
+  routine::define("scale-it");
   EXPECT_EQ(eval_molded("scale-it 21"), "42");
   EXPECT_EQ(eval_molded("scale-it/by 5 3"), "15");
   EXPECT_EQ(eval_molded("type? :scale-it"), "routine!");
@@ -46,7 +46,7 @@ Flow drop_integers(void) {
 
 TEST_F(Interpreter, TranscodeTracesThroughARoutine) {
   routine::add("drop-integers", R"("Test routine" event input type line token)", drop_integers);
-  routine::define_all();
+  routine::define("drop-integers");
   const uint32_t depth = stack::call_depth();
   const uint32_t top = stack::depth();
   EXPECT_EQ(eval_molded("transcode/trace {a 1 [2 b]} :drop-integers"), "[a [b]]");

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/eval/base_words.h"
 #include "tests/runtime/runtime_fixture.h"
 
 namespace kiv {
@@ -81,7 +82,8 @@ TEST_F(TypeTraits, EachFamilyIsTheLanguagesTypeset) {
   for (const FamilyCase& family : families) {
     const std::string name = family.typeset ? family.typeset : family.members;
     const std::vector<TypeId> members = types_named(family.members);
-    const Cell typeset = family.typeset ? global(family.typeset) : typeset::make_empty();
+    const Cell typeset =
+        family.typeset ? base_words::builtin_typeset(word::intern(family.typeset).w2).value_or(Cell{}) : typeset::make_empty();
     if (family.typeset) {
       ASSERT_TRUE(cell::is(typeset, TypeId::typeset)) << name;
     }
