@@ -1,9 +1,8 @@
-// The natives that talk to the system and the front ends of compression
-// and processes.
+// The natives that talk to the system and the front end of processes.
+// compress and decompress live in runtime/io/natives_compression.cpp.
 //
-// Where a native's work belongs to an engine not built yet (the
-// compression framings, process launching, the desktop's "open"), it checks
-// its arguments as its callers will rely on and then
+// Where a native's work belongs to an engine not built yet (the desktop's
+// "open"), it checks its arguments as its callers will rely on and then
 // raises internal/not-done: it never answers something else in their place.
 #include "runtime/eval/natives_system.h"
 
@@ -40,14 +39,6 @@ namespace {
 using namespace native_args;
 
 [[noreturn]] void not_done() { error::raise(error_id::internal::not_done); }
-
-// The compression methods, by the word that names them.
-bool known_method(const Cell& method) {
-  const std::string_view name = symbol::spelling(method.w2);
-  for (const std::string_view known : {"zlib", "deflate", "gzip"})
-    if (symbol::equal_caseless(name, known)) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -117,16 +108,5 @@ Flow native_size_q(const int32_t*) {
 }
 
 Flow native_browse(const int32_t*) { not_done(); }
-
-// A text is compressed as its UTF-8; the method names the framing.
-Flow native_compress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();  // the framings and the deflate coder
-}
-
-Flow native_decompress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();
-}
 
 }  // namespace kiv::natives
