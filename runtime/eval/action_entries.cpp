@@ -466,7 +466,7 @@ struct Operator {
 };
 constexpr Operator operators[] = {
     {"+", "add"},         {"-", "subtract"},  {"*", "multiply"},         {"/", "divide"},
-    {"//", "remainder"},  {"=", "equal?"},    {"<>", "not-equal?"},      {"==", "strict-equal?"},
+    {"//", "remainder"},  {"%", "remainder"},  {"=", "equal?"},    {"<>", "not-equal?"},      {"==", "strict-equal?"},
     {"=?", "same?"},      {"<", "lesser?"},   {">", "greater?"},         {"<=", "lesser-or-equal?"},
     {">=", "greater-or-equal?"}, {"**", "power"}, {"and", "and~"},       {"or", "or~"},
     {"xor", "xor~"},

@@ -517,7 +517,28 @@ Flow do_next(const Cell& code, Val position) {
   return answer(value);
 }
 
-enum class DoRefinement { next, trace };
+enum class DoRefinement { expand, args, next, trace };
+
+// A script file or URL runs through the library's do-file, in a frame of
+// its own, with no trace callback and the /args value (none without it).
+Flow do_script(const Cell& source, const Cell& script_args) {
+  const Cell name = word::intern("do-file");
+  const Cell runner = *context::get(name);
+  if (!cell::is(runner, TypeId::function)) error::raise(error_id::script::no_value, name);
+  const uint32_t depth = stack::depth();
+  Val function = ArgStack::push(runner);
+  Val file = ArgStack::push(source);
+  Val none_value = ArgStack::push(none::make());
+  Val given = ArgStack::push(script_args);
+  const Cell arguments[] = {*file, *none_value, *given};
+  stack::mark_function(name, function->w1, stack::frame::function);
+  interpreter::push_arguments(*function, arguments);
+  if (interpreter::call_function(*function) != Flow::normal) runtime::throw_pending();
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  stack::drop_to(depth);
+  return answer(result);
+}
 
 // do: /next steps through code held in a block or a string; any other
 // value is one expression already, evaluated whole.
@@ -533,7 +554,9 @@ Flow do_value(const int32_t* refinements) {
       return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
-      return run(*script::load(script::read_file(file::os_path(value))));
+    case TypeId::url:
+      return do_script(value, used(refinements, DoRefinement::args) ? *refinement_arg(refinements, DoRefinement::args)
+                                                                     : none::make());
     case TypeId::error:
       error_value::fire(value);
     default: {
@@ -546,7 +569,9 @@ Flow do_value(const int32_t* refinements) {
 
 // do/trace: the evaluation runs under the tracer (unless a trace is
 // running already, when it runs as it is).
+// /expand waits for the preprocessor.
 Flow native_do(const int32_t* refinements) {
+  if (used(refinements, DoRefinement::expand)) error::raise(error_id::internal::not_done);
   if (!used(refinements, DoRefinement::trace)) return do_value(refinements);
   const Cell tracer = *refinement_arg(refinements, DoRefinement::trace);
   return trace::run(tracer, *arg(0), [&] { return do_value(refinements); });
@@ -803,7 +828,7 @@ const std::array<NativeSpec, 107> table = {{
     {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all)~", native_case},
-    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next position [word!] /trace callback [function!])~", native_do},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /expand /args arg /next position [word!] /trace callback [function!])~", native_do},
     {"get", R"~("Returns the value a word refers to" word [any-word! any-path! object!] /any /case return: [any-type!])~", native_get},
     {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object! any-path!] value [any-type!] /any /case /only /some return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
