@@ -1,6 +1,7 @@
 #include "runtime/datatypes/file_io.h"
 
 #include <cmath>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -195,6 +197,21 @@ void set_field(Val object, std::string_view name, const Cell& value) {
   if (index >= 0) *context::slot(object->w1, static_cast<uint32_t>(index)) = value;
 }
 
+// A modification time as a date! with its time, in the local zone.
+Cell local_date(int64_t seconds, int32_t nanoseconds) {
+  const time_t moment = static_cast<time_t>(seconds);
+  struct tm local {};
+  if (localtime_r(&moment, &local) == nullptr) return none::make();
+  // Zones past the date's +-15:45 do not occur; a whole-quarter offset is
+  // what the date stores.
+  const int32_t offset_minutes = static_cast<int32_t>(local.tm_gmtoff / 60);
+  if (offset_minutes < -(15 * 60 + 45) || offset_minutes > 15 * 60 + 45) return none::make();
+  const int64_t local_seconds = seconds + offset_minutes * 60;
+  const int64_t day = local_seconds >= 0 ? local_seconds / 86400 : -((-local_seconds + 86399) / 86400);
+  const double time_of_day = static_cast<double>(local_seconds - day * 86400) + nanoseconds / 1e9;
+  return date::make_from_days(date::epoch_day + day, true, time_of_day, date::zone_code(offset_minutes));
+}
+
 void query(Val target) {
   const files::Facts facts = files::query(file::os_path(*target));
   if (facts.error != 0) {
@@ -210,6 +227,7 @@ void query(Val target) {
     cell::set_double(size, static_cast<double>(facts.size));
   }
   set_field(info, "size", size);
+  set_field(info, "date", local_date(facts.modified_seconds, facts.modified_nanoseconds));
   set_field(info, "type", word::make(TypeId::word, no_node, symbol::make(facts.directory ? "dir" : "file"), word::unresolved));
   *target = *info;
   stack::drop_to(depth);
