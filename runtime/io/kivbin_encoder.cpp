@@ -1,0 +1,240 @@
+// The KIVBIN encoder, compact layout.
+#include "runtime/io/kivbin_encoder.h"
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/hashtable.h"
+#include "runtime/io/kivbin_format.h"
+#include "generated/error_ids.h"
+
+namespace kiv::kivbin {
+namespace {
+
+bool is_block_type(TypeId type) {
+  switch (type) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path: case TypeId::hash:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_string_type(TypeId type) {
+  switch (type) {
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_word_type(TypeId type) { return type >= TypeId::word && type <= TypeId::refinement; }
+
+// Encoding reads cells in place and allocates no series until the output
+// binary is made, so raw pointers into buffers stay valid throughout.
+class Encoder {
+ public:
+  std::vector<uint8_t> run(const Cell& value) {
+    write(value);
+    return assemble();
+  }
+
+ private:
+  void typed(TypeId type, bool flag = false) {
+    records_.push_back(uint8_t(uint8_t(type) | (flag ? byte::type_flag : 0)));
+  }
+
+  void write(const Cell& value) {
+    if (cell::has_new_line(value)) records_.push_back(byte::new_line);
+    const TypeId type = cell::type_of(value);
+    switch (type) {
+      case TypeId::unset: case TypeId::none:
+        typed(type);
+        break;
+      case TypeId::datatype:
+        typed(type);
+        put_varint(records_, value.w1);
+        break;
+      case TypeId::logic:
+        records_.push_back(value.w1 ? byte::true_ : byte::false_);
+        break;
+      case TypeId::integer: {
+        const int32_t n = cell::get_int32(value);
+        if (n >= 0 && n <= 63) {
+          records_.push_back(uint8_t(byte::small_int + n));
+        } else {
+          typed(type);
+          put_svarint(records_, n);
+        }
+        break;
+      }
+      case TypeId::char_:
+        typed(type);
+        put_varint(records_, value.w2);
+        break;
+      case TypeId::float_: case TypeId::time: case TypeId::percent:
+        write_number(value, type);
+        break;
+      case TypeId::typeset: {
+        uint8_t map[12];
+        std::memcpy(map, &value.w1, 12);
+        uint8_t length = 12;
+        while (length > 0 && map[length - 1] == 0) --length;
+        typed(type);
+        records_.push_back(length);
+        records_.insert(records_.end(), map, map + length);
+        break;
+      }
+      case TypeId::issue:
+        typed(type);
+        put_varint(records_, symbol_index(value.w2));
+        break;
+      default:
+        if (is_word_type(type)) {
+          // Words go out bound to the global context; their spelling is
+          // what names them again when read.
+          typed(type);
+          put_varint(records_, symbol_index(value.w2));
+        } else if (is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
+                   type == TypeId::bitset || type == TypeId::map) {
+          write_series(value, type);
+        } else {
+          error::raise(error_id::access::no_codec, value);
+        }
+    }
+    ++counter_;
+  }
+
+  void write_number(const Cell& value, TypeId type) {
+    const double number = cell::get_double(value);
+    const bool negative_zero = number == 0 && std::signbit(number);
+    if (type == TypeId::percent) {
+      if (number >= -21474836.0 && number <= 21474836.0 && !negative_zero) {
+        const double scaled = number * 100;
+        const auto n = int32_t(number < 0 ? scaled - 0.5 : scaled + 0.5);
+        if (double(n) / 100 == number) {
+          typed(type, true);
+          put_svarint(records_, n);
+          return;
+        }
+      }
+    } else if (number >= -2147483000.0 && number <= 2147483000.0 && number == std::trunc(number) &&
+               !negative_zero) {
+      typed(type, true);
+      put_svarint(records_, int32_t(number));
+      return;
+    }
+    typed(type);
+    put_word(records_, value.w2);
+    put_word(records_, value.w3);
+  }
+
+  // A series met before is a reference to its first record's path; else
+  // its path is remembered and its data written one level down.
+  void write_series(const Cell& value, TypeId type) {
+    const NodeId node = series::node_of(value);
+    const bool has_head = type != TypeId::map && type != TypeId::bitset;
+    const uint32_t head = has_head ? series::index_of(value) : 0;
+    const bool flag = type == TypeId::bitset ? (memory::buffer(node)->flags & bitset::not_flag) != 0
+                                             : head != 0;
+    const auto seen = paths_.find(node);
+    if (seen != paths_.end()) {
+      records_.push_back(byte::reference);
+      typed(type, flag);
+      if (has_head && head != 0) put_varint(records_, head);
+      put_varint(records_, uint32_t(seen->second.size()));
+      for (const uint32_t index : seen->second) put_varint(records_, index);
+      return;
+    }
+    typed(type, flag);
+    if (has_head && head != 0) put_varint(records_, head);
+    level_.push_back(counter_);
+    paths_.emplace(node, level_);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    write_series_data(node, type);
+    counter_ = saved;
+    level_.pop_back();
+  }
+
+  void write_series_data(NodeId node, TypeId type) {
+    const SeriesBuf* buf = memory::buffer(node);
+    if (is_block_type(type)) {
+      const uint32_t count = buf->length();
+      put_varint(records_, count);
+      for (uint32_t i = 0; i < count; ++i)
+        write(reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[i]);
+    } else if (type == TypeId::map) {
+      const uint32_t cells = buf->length();
+      const auto* pairs = reinterpret_cast<const Cell*>(buf->head_ptr());
+      uint32_t live = 0;
+      for (uint32_t i = 0; i + 1 < cells; i += 2)
+        if (!hashtable::is_removed(pairs[i + 1])) live += 2;
+      put_varint(records_, live);
+      for (uint32_t i = 0; i + 1 < cells; i += 2) {
+        const Cell* cells_now = reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr());
+        if (hashtable::is_removed(cells_now[i + 1])) continue;
+        write(cells_now[i]);
+        write(cells_now[i + 1]);
+      }
+    } else if (is_string_type(type)) {
+      put_varint(records_, (buf->length() << 2) + unit_code(buf->unit()));
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+    } else {  // binary!, bitset!
+      put_varint(records_, buf->used_bytes());
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+    }
+  }
+
+  uint32_t symbol_index(uint32_t symbol) {
+    for (uint32_t i = 0; i < symbols_.size(); ++i)
+      if (symbols_[i] == symbol) return i;
+    symbols_.push_back(symbol);
+    const std::string_view name = symbol::spelling(symbol);
+    offsets_.push_back(uint32_t(names_.size()));
+    names_.insert(names_.end(), name.begin(), name.end());
+    names_.push_back(0);
+    return uint32_t(symbols_.size() - 1);
+  }
+
+  std::vector<uint8_t> assemble() const {
+    std::vector<uint8_t> out(magic, magic + 6);
+    out.push_back(version);
+    out.push_back(symbols_.empty() ? flag::compact : flag::compact | flag::symbols);
+    put_varint(out, 1);
+    put_varint(out, uint32_t(records_.size()));
+    if (!symbols_.empty()) {
+      put_varint(out, uint32_t(symbols_.size()));
+      put_varint(out, uint32_t(names_.size()));
+      for (const uint32_t offset : offsets_) put_word(out, offset);
+      out.insert(out.end(), names_.begin(), names_.end());
+    }
+    out.insert(out.end(), records_.begin(), records_.end());
+    return out;
+  }
+
+  std::vector<uint8_t> records_;
+  std::vector<uint32_t> symbols_;
+  std::vector<uint32_t> offsets_;
+  std::vector<uint8_t> names_;
+  uint32_t counter_ = 0;
+  std::vector<uint32_t> level_;
+  std::unordered_map<NodeId, std::vector<uint32_t>> paths_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> encode_compact(const Cell& value) { return Encoder().run(value); }
+
+}  // namespace kiv::kivbin
