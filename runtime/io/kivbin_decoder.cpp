@@ -13,7 +13,14 @@
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/eval/natives.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -28,6 +35,9 @@ namespace {
 
 // Nesting deeper than this is taken for hostile data.
 constexpr int max_depth = 1000;
+
+// A function value's metadata block: the body, then four unset cells.
+constexpr uint32_t function_metadata_cells = 5;
 
 bool is_block_type(TypeId type) {
   switch (type) {
@@ -169,7 +179,7 @@ class Decoder {
       if (reference) fail_at(header_at);
       if (b < 0xC0) value = integer::make(b - byte::small_int);
       else if (b == byte::true_ || b == byte::false_) value = logic::make(b == byte::true_);
-      else if (b == byte::copy) value = resolve(path(), false);
+      else if (b == byte::copy) value = resolve(path());
       else fail_at(header_at);
     } else {
       uint32_t id = b & byte::type_mask;
@@ -195,7 +205,9 @@ class Decoder {
              const uint8_t* header_at) {
     const bool series_like = is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
                              type == TypeId::bitset || type == TypeId::map;
-    if (reference && !series_like) fail_at(header_at);
+    const bool may_refer = series_like || (type >= TypeId::word && type <= TypeId::refinement) ||
+                           type == TypeId::object || type == TypeId::function;
+    if (reference && !may_refer) fail_at(header_at);
     switch (type) {
       case TypeId::unset: case TypeId::none:
         return Cell{cell::header(type), 0, 0, 0};
@@ -237,13 +249,260 @@ class Decoder {
         return word::make(type, no_node, symbol_ref(), 0xFFFFFFFF);
       case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
       case TypeId::refinement: {
-        if (flag) fail_at(header_at);  // words of other contexts are not read yet
-        Cell word = word::make_global(symbol_ref());
-        return cell::set_type(word, type);
+        if (!flag) {
+          Cell word = word::make_global(symbol_ref());
+          return cell::set_type(word, type);
+        }
+        return bound_word(type, reference, container, slot, depth);
       }
+      case TypeId::object: case TypeId::function:
+        if (reference) {
+          const uint8_t* at = pos_;
+          const Cell found = resolve(path());
+          if (cell::type_of(found) != type) fail_at(at);
+          return found;
+        }
+        return owner(type, flag, container, slot, depth, header_at);
+      case TypeId::context: {
+        --pos_;  // the context block starts with this header byte
+        const NodeId ctx = context_block(context::Kind::object, false);
+        const Cell object = object::make(ctx, object::new_class_id(), no_node);
+        context::self_cell(ctx) = object;
+        cell_at(container, slot) = object;
+        context_values(ctx, depth);
+        return cell_at(container, slot);
+      }
+      case TypeId::native: case TypeId::action: {
+        const uint8_t* at = pos_;
+        const uint32_t index = varint();
+        const bool known = type == TypeId::native ? natives::entry(index) != nullptr
+                                                  : index >= 1 && index <= uint32_t(action_count);
+        if (!known) fail_at(at);
+        const Cell spec = sub_record(depth);
+        if (!cell::is(spec, TypeId::block)) fail_at(at);
+        const uint32_t base = stack::depth();
+        Val spec_value = stack::push(spec);
+        const Cell made = native::make(type, index, spec_value);
+        stack::drop_to(base);
+        return made;
+      }
+      case TypeId::op: {
+        const uint8_t* at = pos_;
+        const Cell wrapped = sub_record(depth);
+        const TypeId kind = cell::type_of(wrapped);
+        if (kind != TypeId::function && kind != TypeId::native && kind != TypeId::action) fail_at(at);
+        Cell op = wrapped;
+        op.header = cell::header(TypeId::op) | (uint32_t(kind) << cell::op_wrapped_type_shift);
+        return op;
+      }
+      case TypeId::error:
+        return error_record(container, slot, depth);
       default:
         if (series_like) return series(type, flag, reference, container, slot, depth);
         fail_at(header_at);
+    }
+  }
+
+  // One record decoded on its own, outside any container a path can reach
+  // (a native's specification, an op's function).
+  Cell sub_record(int depth) {
+    const uint32_t base = stack::depth();
+    Val scratch = block::push_new(1);
+    record(series::node_of(*scratch), depth + 1);
+    const Cell value = cell_at(series::node_of(*scratch), 0);
+    stack::drop_to(base);
+    return value;
+  }
+
+  // A context block: its header byte, flags, count and words. The values
+  // that may follow are read by `context_values`, once the context's
+  // owner is where paths can find it.
+  NodeId context_block(context::Kind expected, bool on_stack_expected) {
+    const uint8_t* at = pos_;
+    if ((byte() & byte::type_mask) != uint8_t(TypeId::context)) fail_at(at);
+    const uint8_t flags = byte();
+    const bool on_stack = (flags & context_flag::on_stack) != 0;
+    if (on_stack != on_stack_expected) fail_at(at + 1);
+    values_follow_ = (flags & context_flag::values) != 0 && !on_stack;
+    const uint32_t count = this->count();
+    context::Options options;
+    options.kind = expected;
+    options.values_on_stack = on_stack;
+    options.object_made = (flags & context_flag::maker) != 0;
+    const NodeId ctx = context::make(count, options);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* symbol_at = pos_;
+      bool added = false;
+      context::add_symbol(ctx, symbol_ref(), false, &added);
+      if (!added) fail_at(symbol_at);  // a name twice
+    }
+    return ctx;
+  }
+
+  // The values of a stored context, decoded straight into its value
+  // series, so that a path reaches each value as soon as it is there.
+  void context_values(NodeId ctx, int depth) {
+    if (!values_follow_) return;
+    values_follow_ = false;
+    const uint32_t count = context::word_count(ctx);
+    const NodeId values = context::context_cell(ctx).w2;
+    SeriesBuf* buf = memory::buffer(values);
+    buf->tail = buf->head;
+    for (uint32_t i = 0; i < count; ++i) record(values, depth + 1);
+  }
+
+  // Whether slot `index` of a stored context holds a value yet.
+  static bool filled(NodeId ctx, uint32_t index) {
+    return index < memory::buffer(context::context_cell(ctx).w2)->length();
+  }
+
+  Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth, const uint8_t* header_at) {
+    if (type == TypeId::object) {
+      object::new_class_id();
+      svarint();  // the class id: a decoded object is a class of its own
+      NodeId record = no_node;
+      int32_t descriptors[2] = {0, 0};
+      if (flag) {
+        descriptors[0] = svarint();
+        descriptors[1] = svarint();
+      }
+      const NodeId ctx = context_block(context::Kind::object, false);
+      place_pending(ctx);
+      if (flag) {
+        const uint32_t base = stack::depth();
+        Val handlers = block::push_new(2);
+        for (const int32_t descriptor : descriptors)
+          block::append(handlers, Cell{cell::header(TypeId::pair), 0, uint32_t(descriptor), 0});
+        record = series::node_of(*handlers);
+        cell_at(container, slot) = object::make(ctx, object::new_class_id(), record);
+        stack::drop_to(base);
+      } else {
+        cell_at(container, slot) = object::make(ctx, object::new_class_id(), no_node);
+      }
+      context::self_cell(ctx) = cell_at(container, slot);
+      context_values(ctx, depth);
+      return cell_at(container, slot);
+    }
+    (void)header_at;
+    return function_record(container, slot, depth);
+  }
+
+  // A function's context, specification and body. Its cell is in its slot
+  // from the start, so that words of the body can name it by path.
+  Cell function_record(NodeId container, uint32_t slot, int depth) {
+    count();  // slot counts to reserve: the records below size the blocks
+    count();
+    const uint8_t* at = pos_;
+    const NodeId ctx = context_block(context::Kind::function, true);
+    place_pending(ctx);
+    const uint32_t base = stack::depth();
+    Val metadata = block::push_new(function_metadata_cells);
+    for (uint32_t i = 0; i < function_metadata_cells; ++i) block::append(metadata, unset::make());
+    Val placeholder = block::push_new(1);
+    cell_at(container, slot) =
+        Cell{cell::header(TypeId::function), ctx, series::node_of(*placeholder), series::node_of(*metadata)};
+    context::self_cell(ctx) = cell_at(container, slot);
+    stack::drop_to(base);  // reachable from the slot from now on
+    const Cell spec = sub_record(depth);
+    if (!cell::is(spec, TypeId::block)) fail_at(at);
+    cell_at(container, slot).w2 = series::node_of(spec);
+    const Cell body = sub_record(depth);
+    if (!cell::is(body, TypeId::block)) fail_at(at);
+    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
+    // The context must hold the specification's words, as calls fill
+    // their values from it.
+    const uint32_t flags = function::validate_spec(spec);
+    const NodeId check = context::make_from_words(series::node_of(spec), 0,
+                                                  {.values_on_stack = true, .kind = context::Kind::function});
+    if (context::word_count(check) != context::word_count(ctx)) fail_at(at);
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i)
+      if (context::word_at(check, i).w2 != context::word_at(ctx, i).w2) fail_at(at);
+    cell_at(container, slot).header |= flags;
+    context::self_cell(ctx) = cell_at(container, slot);
+    return cell_at(container, slot);
+  }
+
+  // A word whose owner is read inline takes its slot as soon as the
+  // owner's context exists, so that paths through it reach the values.
+  struct PendingWord {
+    NodeId container;
+    uint32_t slot;
+    TypeId type;
+    uint32_t symbol;
+    int32_t stored;
+    const uint8_t* at;
+  };
+
+  void place_pending(NodeId ctx) {
+    if (!pending_) return;
+    const PendingWord word = *pending_;
+    pending_.reset();
+    cell_at(word.container, word.slot) = bind(word.type, ctx, word.symbol, word.stored, word.at);
+  }
+
+  Cell error_record(NodeId container, uint32_t slot, int depth) {
+    const uint8_t* at = pos_;
+    const uint32_t code = varint();
+    if (code > 0x7FFFFFFF) fail_at(at);
+    cell_at(container, slot) = error_value::make_from_code(int32_t(code));
+    const NodeId ctx = cell_at(container, slot).w1;
+    for (uint32_t field = error_value::arg1; field <= error_value::stack; ++field) {
+      const Cell value = sub_record(depth);
+      *context::slot(ctx, field) = value;
+    }
+    return cell_at(container, slot);
+  }
+
+  // A word bound to the context of an object or function that follows
+  // inline (read, then dropped), or that a path reaches.
+  Cell bound_word(TypeId type, bool reference, NodeId container, uint32_t slot, int depth) {
+    const uint32_t symbol = symbol_ref();
+    const uint8_t* at = pos_;
+    const int32_t stored = svarint();
+    if (reference) {
+      const Cell found = resolve(path());
+      const NodeId ctx = context_of(found);
+      if (ctx == no_node) fail_at(at);
+      return bind(type, ctx, symbol, stored, at);
+    }
+    const uint8_t* header_at = pos_;
+    const uint8_t header = byte();
+    const TypeId owner_type = TypeId(header & byte::type_mask);
+    if (owner_type != TypeId::object && owner_type != TypeId::function) fail_at(header_at);
+    const uint32_t base = stack::depth();
+    Val scratch = block::push_new(1);
+    const NodeId scratch_node = series::node_of(*scratch);
+    series::append_slot(scratch_node);
+    pending_ = PendingWord{container, slot, type, symbol, stored, at};
+    owner(owner_type, (header & byte::type_flag) != 0, scratch_node, 0, depth, header_at);
+    stack::drop_to(base);
+    return cell_at(container, slot);
+  }
+
+  Cell bind(TypeId type, NodeId ctx, uint32_t symbol, int32_t stored, const uint8_t* at) {
+    uint32_t index;
+    if (stored == -1) {
+      const int32_t found = context::find_symbol(ctx, symbol, true);
+      if (found < 0) fail_at(at);
+      index = uint32_t(found);
+    } else {
+      if (stored < 0 || uint32_t(stored) >= context::word_count(ctx)) fail_at(at);
+      index = uint32_t(stored);
+    }
+    return word::make(type, ctx, symbol, index);
+  }
+
+  static NodeId context_of(const Cell& found) {
+    switch (cell::type_of(found)) {
+      case TypeId::object: case TypeId::function: case TypeId::error:
+        return found.w1;
+      case TypeId::op:
+        return cell::op_wrapped_type(found) == TypeId::function ? found.w1 : no_node;
+      case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+      case TypeId::refinement:
+        return found.w1 != context::global() ? found.w1 : no_node;
+      default:
+        return no_node;
     }
   }
 
@@ -257,26 +516,68 @@ class Decoder {
   }
 
   // The cell that a path reaches from the root block.
-  Cell resolve(const std::vector<uint32_t>& indexes, bool for_series) {
+  Cell resolve(const std::vector<uint32_t>& indexes) {
     const uint8_t* at = pos_;
-    NodeId node = root_;
-    Cell found{};
-    for (size_t step = 0; step < indexes.size(); ++step) {
-      if (step > 0) {
-        const TypeId type = cell::type_of(found);
-        if (!is_block_type(type) && type != TypeId::map) fail_at(at);
-        node = series::node_of(found);
-      }
-      // Indexes count cells from the buffer's first one, whatever the head.
-      if (indexes[step] >= memory::buffer(node)->length()) fail_at(at);
-      found = cell_at(node, indexes[step]);
+    Cell found = series::make(TypeId::block, root_);
+    for (const uint32_t index : indexes) {
+      const std::optional<Cell> next = step(found, index);
+      if (!next) fail_at(at);
+      found = *next;
     }
-    const TypeId type = cell::type_of(found);
-    if (!(is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
-          type == TypeId::bitset || type == TypeId::map))
-      fail_at(at);
-    (void)for_series;
-    return found;
+    switch (cell::type_of(found)) {
+      case TypeId::unset: case TypeId::none: case TypeId::datatype: case TypeId::logic:
+      case TypeId::char_: case TypeId::integer: case TypeId::float_: case TypeId::percent:
+      case TypeId::time: case TypeId::typeset: case TypeId::issue: case TypeId::pair:
+      case TypeId::tuple: case TypeId::date: case TypeId::money: case TypeId::point2d:
+      case TypeId::point3d: case TypeId::context:
+        fail_at(at);
+      default:
+        return found;
+    }
+  }
+
+  // The cell at `index` inside `container`, if it holds one there.
+  static std::optional<Cell> step(const Cell& container, uint32_t index) {
+    const TypeId type = cell::type_of(container);
+    if (is_block_type(type) || type == TypeId::map) {
+      const NodeId node = series::node_of(container);
+      if (index >= memory::buffer(node)->length()) return std::nullopt;
+      return cell_at(node, index);  // from the buffer's first cell, whatever the head
+    }
+    switch (type) {
+      case TypeId::object:
+        return context_slot(container.w1, index);
+      case TypeId::error:
+        if (index > error_value::stack - error_value::arg1) return std::nullopt;
+        return *context::slot(container.w1, error_value::arg1 + index);
+      case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+      case TypeId::refinement: {
+        const NodeId ctx = container.w1;
+        if (ctx == no_node) return std::nullopt;
+        if (!context::values_on_stack(ctx)) return context_slot(ctx, index);
+        const Cell& owner = context::self_cell(ctx);
+        if (!cell::is(owner, TypeId::function)) return std::nullopt;
+        return step(owner, index);
+      }
+      case TypeId::function: case TypeId::op:
+        if (type == TypeId::op && cell::op_wrapped_type(container) != TypeId::function) {
+          if (index != 0) return std::nullopt;
+          return series::make(TypeId::block, container.w2);
+        }
+        if (index == 0) return series::make(TypeId::block, container.w2);
+        if (index == 1 && type == TypeId::function) return function::metadata(container, function::meta::body);
+        return std::nullopt;
+      case TypeId::native: case TypeId::action:
+        if (index != 0) return std::nullopt;
+        return series::make(TypeId::block, container.w2);
+      default:
+        return std::nullopt;
+    }
+  }
+
+  static std::optional<Cell> context_slot(NodeId ctx, uint32_t index) {
+    if (!context::has_values(ctx) || index >= context::word_count(ctx) || !filled(ctx, index)) return std::nullopt;
+    return *context::slot(ctx, index);
   }
 
   Cell series(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth) {
@@ -284,7 +585,7 @@ class Decoder {
     const uint32_t head = has_head && flag ? varint() : 0;
     if (reference) {
       const uint8_t* at = pos_;
-      Cell shared = resolve(path(), true);
+      Cell shared = resolve(path());
       if (!may_share(type, cell::type_of(shared))) fail_at(at);
       shared.header = cell::header(type);
       if (has_head) shared.w1 = head;
@@ -352,6 +653,8 @@ class Decoder {
   const uint8_t* end_;
   NodeId root_;
   std::vector<uint32_t> symbols_;
+  bool values_follow_ = false;
+  std::optional<PendingWord> pending_;
 };
 
 }  // namespace

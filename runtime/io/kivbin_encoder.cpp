@@ -11,6 +11,7 @@
 #include "runtime/core/series.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/hashtable.h"
 #include "runtime/io/kivbin_format.h"
@@ -100,12 +101,34 @@ class Encoder {
         typed(type);
         put_varint(records_, symbol_index(value.w2));
         break;
+      case TypeId::object:
+        write_owner(value, false);
+        break;
+      case TypeId::function:
+        write_owner(value, false);
+        break;
+      case TypeId::error:
+        write_error(value);
+        break;
+      case TypeId::native: case TypeId::action:
+        typed(type);
+        put_varint(records_, value.w1);
+        write(series::make(TypeId::block, value.w2));
+        --counter_;  // the specification is not a record of the container
+        break;
+      case TypeId::op: {
+        const TypeId wrapped = cell::op_wrapped_type(value);
+        if (wrapped == TypeId::routine) error::raise(error_id::access::no_codec, value);
+        typed(type);
+        Cell function = value;
+        function.header = cell::header(wrapped);
+        write(function);
+        --counter_;
+        break;
+      }
       default:
         if (is_word_type(type)) {
-          // Words go out bound to the global context; their spelling is
-          // what names them again when read.
-          typed(type);
-          put_varint(records_, symbol_index(value.w2));
+          write_word(value, type);
         } else if (is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
                    type == TypeId::bitset || type == TypeId::map) {
           write_series(value, type);
@@ -138,6 +161,116 @@ class Encoder {
     typed(type);
     put_word(records_, value.w2);
     put_word(records_, value.w3);
+  }
+
+  // A word bound to an object's or a function's context names it by the
+  // path of its first record, or writes it inline the first time. Other
+  // words are written as global: their spelling binds them again.
+  void write_word(const Cell& word, TypeId type) {
+    const NodeId context = word.w1;
+    const Cell* owner = nullptr;
+    if (context != no_node && context != context::global()) {
+      const Cell& self = context::self_cell(context);
+      if (cell::is(self, TypeId::object) || cell::is(self, TypeId::function)) owner = &self;
+    }
+    if (owner == nullptr) {
+      typed(type);
+      put_varint(records_, symbol_index(word.w2));
+      return;
+    }
+    const int32_t index = word.w3 == 0xFFFFFFFF ? -1 : int32_t(word.w3);
+    const auto seen = paths_.find(context);
+    if (seen != paths_.end()) records_.push_back(byte::reference);
+    typed(type, true);
+    put_varint(records_, symbol_index(word.w2));
+    put_svarint(records_, index);
+    if (seen != paths_.end()) {
+      put_path(seen->second);
+      return;
+    }
+    const Cell copy = *owner;
+    write_owner_payload(copy, true);
+  }
+
+  void put_path(const std::vector<uint32_t>& path) {
+    put_varint(records_, uint32_t(path.size()));
+    for (const uint32_t index : path) put_varint(records_, index);
+  }
+
+  // object! and function!, keyed by their context.
+  void write_owner(const Cell& value, bool inline_owner) {
+    const auto seen = paths_.find(value.w1);
+    if (seen != paths_.end()) {
+      records_.push_back(byte::reference);
+      typed(cell::type_of(value));
+      put_path(seen->second);
+      return;
+    }
+    write_owner_payload(value, inline_owner);
+  }
+
+  void write_owner_payload(const Cell& value, bool inline_owner) {
+    (void)inline_owner;
+    const TypeId type = cell::type_of(value);
+    const bool handlers = type == TypeId::object && value.w3 != no_node;
+    typed(type, handlers);
+    level_.push_back(counter_);
+    paths_.emplace(value.w1, level_);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    if (type == TypeId::object) {
+      put_svarint(records_, int32_t(value.w2));
+      if (handlers) {
+        const auto* record = reinterpret_cast<const Cell*>(memory::buffer(value.w3)->head_ptr());
+        put_svarint(records_, int32_t(record[0].w2));
+        put_svarint(records_, int32_t(record[1].w2));
+      }
+      write_context(value.w1);
+    } else {
+      const Cell body = function::metadata(value, 0);
+      put_varint(records_, memory::buffer(value.w2)->length());
+      put_varint(records_, cell::is(body, TypeId::block) ? memory::buffer(series::node_of(body))->length() : 0);
+      write_context(value.w1);
+      counter_ = 0;
+      write(series::make(TypeId::block, value.w2));
+      write(body);
+    }
+    counter_ = saved;
+    level_.pop_back();
+  }
+
+  void write_context(NodeId context) {
+    const Cell header = context::context_cell(context);
+    const uint32_t count = context::word_count(context);
+    const bool on_stack = context::values_on_stack(context);
+    bool values = false;
+    if (!on_stack && context::has_values(context))
+      for (uint32_t i = 0; i < count && !values; ++i)
+        values = !cell::is(*context::slot(context, i), TypeId::unset);
+    uint8_t flags = uint8_t(uint32_t(context::kind_of(context)) & context_flag::kind_mask);
+    if (on_stack) flags |= context_flag::on_stack;
+    if (header.header & context::flag::object_made) flags |= context_flag::maker;
+    if (values) flags |= context_flag::values;
+    typed(TypeId::context);
+    records_.push_back(flags);
+    put_varint(records_, count);
+    for (uint32_t i = 0; i < count; ++i) put_varint(records_, symbol_index(context::word_at(context, i).w2));
+    if (values)
+      for (uint32_t i = 0; i < count; ++i) write(*context::slot(context, i));
+  }
+
+  // The code, then the fields from arg1 to stack; paths reach the fields
+  // from arg1 on.
+  void write_error(const Cell& error) {
+    typed(TypeId::error);
+    level_.push_back(counter_);
+    paths_.emplace(error.w1, level_);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    put_varint(records_, uint32_t(cell::get_int32(*context::slot(error.w1, 0))));
+    for (uint32_t field = 3; field <= 8; ++field) write(*context::slot(error.w1, field));
+    counter_ = saved;
+    level_.pop_back();
   }
 
   // A series met before is a reference to its first record's path; else
