@@ -82,9 +82,10 @@ class Decoder {
 
   void compact() {
     varint();  // root count: not used
+    const uint8_t* section_at = pos_;
     const uint32_t section = varint();
     if (flags_symbols) read_symbols();
-    if (section > size_t(end_ - pos_)) fail();
+    if (section > size_t(end_ - pos_)) fail_at(section_at);
     const uint8_t* section_end = pos_ + section;
     end_ = section_end;
     while (pos_ < section_end) record(root_, 0);
@@ -258,9 +259,13 @@ class Decoder {
       case TypeId::object: case TypeId::function:
         if (reference) {
           const uint8_t* at = pos_;
-          const Cell found = resolve(path());
-          if (cell::type_of(found) != type) fail_at(at);
-          return found;
+          // The path may reach the object itself, or a word that brought
+          // its context first: the owner is the context's self value.
+          const NodeId ctx = context_of(resolve(path()));
+          if (ctx == no_node) fail_at(at);
+          const Cell owner = context::self_cell(ctx);
+          if (cell::type_of(owner) != type) fail_at(at);
+          return owner;
         }
         return owner(type, flag, container, slot, depth, header_at);
       case TypeId::context: {
@@ -329,14 +334,14 @@ class Decoder {
     options.kind = expected;
     options.values_on_stack = on_stack;
     options.object_made = (flags & context_flag::maker) != 0;
-    const NodeId ctx = context::make(count, options);
+    Rooted<NodeId> ctx(context::make(count, options));
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* symbol_at = pos_;
       bool added = false;
-      context::add_symbol(ctx, symbol_ref(), false, &added);
+      context::add_symbol(ctx.get(), symbol_ref(), false, &added);
       if (!added) fail_at(symbol_at);  // a name twice
     }
-    return ctx;
+    return ctx.get();  // the caller names it from a cell before it allocates
   }
 
   // The values of a stored context, decoded straight into its value
@@ -358,7 +363,6 @@ class Decoder {
 
   Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth, const uint8_t* header_at) {
     if (type == TypeId::object) {
-      object::new_class_id();
       svarint();  // the class id: a decoded object is a class of its own
       NodeId record = no_node;
       int32_t descriptors[2] = {0, 0};
@@ -368,16 +372,15 @@ class Decoder {
       }
       const NodeId ctx = context_block(context::Kind::object, false);
       place_pending(ctx);
+      cell_at(container, slot) = object::make(ctx, object::new_class_id(), no_node);
       if (flag) {
         const uint32_t base = stack::depth();
         Val handlers = block::push_new(2);
         for (const int32_t descriptor : descriptors)
           block::append(handlers, Cell{cell::header(TypeId::pair), 0, uint32_t(descriptor), 0});
         record = series::node_of(*handlers);
-        cell_at(container, slot) = object::make(ctx, object::new_class_id(), record);
+        cell_at(container, slot).w3 = record;
         stack::drop_to(base);
-      } else {
-        cell_at(container, slot) = object::make(ctx, object::new_class_id(), no_node);
       }
       context::self_cell(ctx) = cell_at(container, slot);
       context_values(ctx, depth);
@@ -393,7 +396,8 @@ class Decoder {
     count();  // slot counts to reserve: the records below size the blocks
     count();
     const uint8_t* at = pos_;
-    const NodeId ctx = context_block(context::Kind::function, true);
+    Rooted<NodeId> rooted(context_block(context::Kind::function, true));
+    const NodeId ctx = rooted.get();
     place_pending(ctx);
     const uint32_t base = stack::depth();
     Val metadata = block::push_new(function_metadata_cells);
@@ -506,8 +510,10 @@ class Decoder {
     }
   }
 
+  // A path's indexes; a path that leads nowhere is reported at its count.
   std::vector<uint32_t> path() {
     const uint8_t* at = pos_;
+    path_at_ = at;
     const uint32_t n = varint();
     if (n == 0 || n > max_path || n > size_t(end_ - pos_)) fail_at(at);
     std::vector<uint32_t> indexes(n);
@@ -517,7 +523,7 @@ class Decoder {
 
   // The cell that a path reaches from the root block.
   Cell resolve(const std::vector<uint32_t>& indexes) {
-    const uint8_t* at = pos_;
+    const uint8_t* at = path_at_;
     Cell found = series::make(TypeId::block, root_);
     for (const uint32_t index : indexes) {
       const std::optional<Cell> next = step(found, index);
@@ -654,6 +660,7 @@ class Decoder {
   NodeId root_;
   std::vector<uint32_t> symbols_;
   bool values_follow_ = false;
+  const uint8_t* path_at_ = nullptr;
   std::optional<PendingWord> pending_;
 };
 
