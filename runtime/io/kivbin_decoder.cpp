@@ -28,6 +28,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/kivbin_format.h"
+#include "runtime/unicode.h"
 #include "generated/error_ids.h"
 
 namespace kiv::kivbin {
@@ -149,8 +150,22 @@ class Decoder {
       std::memcpy(&offset, offsets + 4 * size_t(i), 4);
       if (offset >= names_size) fail_at(offsets + 4 * size_t(i));
       const auto* name = reinterpret_cast<const char*>(names + offset);
-      symbols_[i] = symbol::make(std::string_view(name, std::strlen(name)));
+      const std::string_view spelling(name, std::strlen(name));
+      if (!valid_name(spelling)) fail_at(names + offset);
+      symbols_[i] = symbol::make(spelling);
     }
+  }
+
+  // A word's spelling: not empty, strict UTF-8.
+  static bool valid_name(std::string_view name) {
+    if (name.empty()) return false;
+    for (size_t at = 0; at < name.size();) {
+      uint32_t code_point;
+      const int length = unicode::decode_utf8_strict(name.substr(at), code_point);
+      if (length <= 0) return false;
+      at += size_t(length);
+    }
+    return true;
   }
 
   uint32_t symbol_ref() {
