@@ -34,8 +34,6 @@
 namespace kiv::kivbin {
 namespace {
 
-// Nesting deeper than this is taken for hostile data.
-constexpr int max_depth = 1000;
 
 // A function value's metadata block: the body, then four unset cells.
 constexpr uint32_t function_metadata_cells = 5;
@@ -177,7 +175,7 @@ class Decoder {
 
   // Appends one record's value to the cell series `container`.
   void record(NodeId container, int depth) {
-    if (depth > max_depth) fail();
+    if (depth > int(max_depth)) fail();
     bool new_line = false;
     bool reference = false;
     uint8_t b = byte();

@@ -56,6 +56,13 @@ class Encoder {
     records_.push_back(uint8_t(uint8_t(type) | (flag ? byte::type_flag : 0)));
   }
 
+  // One level down into a container, whose records count from 0.
+  void push_level(NodeId key) {
+    if (level_.size() >= max_depth) error::raise(error_id::internal::too_deep);
+    level_.push_back(counter_);
+    paths_.emplace(key, level_);
+  }
+
   void write(const Cell& value) {
     if (cell::has_new_line(value)) records_.push_back(byte::new_line);
     const TypeId type = cell::type_of(value);
@@ -214,8 +221,7 @@ class Encoder {
     const TypeId type = cell::type_of(value);
     const bool handlers = type == TypeId::object && value.w3 != no_node;
     typed(type, handlers);
-    level_.push_back(counter_);
-    paths_.emplace(value.w1, level_);
+    push_level(value.w1);
     const uint32_t saved = counter_;
     counter_ = 0;
     if (type == TypeId::object) {
@@ -263,8 +269,7 @@ class Encoder {
   // from arg1 on.
   void write_error(const Cell& error) {
     typed(TypeId::error);
-    level_.push_back(counter_);
-    paths_.emplace(error.w1, level_);
+    push_level(error.w1);
     const uint32_t saved = counter_;
     counter_ = 0;
     put_varint(records_, uint32_t(cell::get_int32(*context::slot(error.w1, 0))));
@@ -292,8 +297,7 @@ class Encoder {
     }
     typed(type, flag);
     if (has_head && head != 0) put_varint(records_, head);
-    level_.push_back(counter_);
-    paths_.emplace(node, level_);
+    push_level(node);
     const uint32_t saved = counter_;
     counter_ = 0;
     write_series_data(node, type);

@@ -44,6 +44,10 @@ inline constexpr uint8_t maker = 0x08;
 inline constexpr uint8_t values = 0x10;
 }  // namespace context_flag
 
+// Containers nested deeper than this are neither written nor read: paths
+// grow with the depth, and hostile data must not exhaust the machine stack.
+inline constexpr uint32_t max_depth = 1000;
+
 // A path is 1 to 65,536 indexes.
 inline constexpr uint32_t max_path = 65536;
 
