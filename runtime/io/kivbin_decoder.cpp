@@ -136,7 +136,8 @@ class Decoder {
   void read_symbols() {
     const uint32_t n = count(4);
     const uint32_t names_size = varint();
-    if (names_size > size_t(end_ - pos_) - size_t(n) * 4) fail();
+    const size_t left = size_t(end_ - pos_);
+    if (size_t(n) * 4 > left || names_size > left - size_t(n) * 4) fail();
     const uint8_t* offsets = pos_;
     pos_ += size_t(n) * 4;
     const uint8_t* names = pos_;
