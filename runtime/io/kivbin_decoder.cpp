@@ -205,6 +205,7 @@ class Decoder {
         fail_at(header_at);
       const auto type = TypeId(id);
       if (is_refused(type)) error::raise(error_id::access::no_codec, datatype::make(type));
+      if (!datatype::is_registered(type)) fail_at(header_at);  // a type this build lacks
       value = typed(type, flag, reference, container, slot, depth, header_at);
     }
     if (new_line) value.header |= cell::new_line_flag;
