@@ -38,26 +38,6 @@ namespace {
 // A function value's metadata block: the body, then four unset cells.
 constexpr uint32_t function_metadata_cells = 5;
 
-bool is_block_type(TypeId type) {
-  switch (type) {
-    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
-    case TypeId::set_path: case TypeId::get_path: case TypeId::hash:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_string_type(TypeId type) {
-  switch (type) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_refused(TypeId type) {
   return type == TypeId::routine || type == TypeId::triple || type == TypeId::handle ||
          type == TypeId::port || type == TypeId::event;
@@ -219,9 +199,8 @@ class Decoder {
 
   Cell typed(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth,
              const uint8_t* header_at) {
-    const bool series_like = is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
-                             type == TypeId::bitset || type == TypeId::map;
-    const bool may_refer = series_like || (type >= TypeId::word && type <= TypeId::refinement) ||
+    const bool series_like = is_series_record(type);
+    const bool may_refer = series_like || is_word_type(type) ||
                            type == TypeId::object || type == TypeId::function;
     if (reference && !may_refer) fail_at(header_at);
     switch (type) {
@@ -282,7 +261,7 @@ class Decoder {
           if (cell::type_of(owner) != type) fail_at(at);
           return owner;
         }
-        return owner(type, flag, container, slot, depth, header_at);
+        return owner(type, flag, container, slot, depth);
       case TypeId::context: {
         --pos_;  // the context block starts with this header byte
         const NodeId ctx = context_block(context::Kind::object, false);
@@ -375,7 +354,9 @@ class Decoder {
     return index < memory::buffer(context::context_cell(ctx).w2)->length();
   }
 
-  Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth, const uint8_t* header_at) {
+  // An object's class, handlers, context and values, or a function, put in
+  // `slot` of `container` as soon as its context exists.
+  Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth) {
     if (type == TypeId::object) {
       svarint();  // the class id: a decoded object is a class of its own
       NodeId record = no_node;
@@ -400,7 +381,6 @@ class Decoder {
       context_values(ctx, depth);
       return cell_at(container, slot);
     }
-    (void)header_at;
     return function_record(container, slot, depth);
   }
 
@@ -492,7 +472,7 @@ class Decoder {
     const NodeId scratch_node = series::node_of(*scratch);
     series::append_slot(scratch_node);
     pending_ = PendingWord{container, slot, type, symbol, stored, at};
-    owner(owner_type, (header & byte::type_flag) != 0, scratch_node, 0, depth, header_at);
+    owner(owner_type, (header & byte::type_flag) != 0, scratch_node, 0, depth);
     stack::drop_to(base);
     return cell_at(container, slot);
   }

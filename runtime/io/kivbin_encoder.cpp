@@ -20,28 +20,6 @@
 namespace kiv::kivbin {
 namespace {
 
-bool is_block_type(TypeId type) {
-  switch (type) {
-    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
-    case TypeId::set_path: case TypeId::get_path: case TypeId::hash:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_string_type(TypeId type) {
-  switch (type) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_word_type(TypeId type) { return type >= TypeId::word && type <= TypeId::refinement; }
-
 // Encoding reads cells in place and allocates no series until the output
 // binary is made, so raw pointers into buffers stay valid throughout.
 class Encoder {
@@ -108,11 +86,8 @@ class Encoder {
         typed(type);
         put_varint(records_, symbol_index(value.w2));
         break;
-      case TypeId::object:
-        write_owner(value, false);
-        break;
-      case TypeId::function:
-        write_owner(value, false);
+      case TypeId::object: case TypeId::function:
+        write_owner(value);
         break;
       case TypeId::error:
         write_error(value);
@@ -136,8 +111,7 @@ class Encoder {
       default:
         if (is_word_type(type)) {
           write_word(value, type);
-        } else if (is_block_type(type) || is_string_type(type) || type == TypeId::binary ||
-                   type == TypeId::bitset || type == TypeId::map) {
+        } else if (is_series_record(type)) {
           write_series(value, type);
         } else {
           error::raise(error_id::access::no_codec, value);
@@ -196,7 +170,7 @@ class Encoder {
       return;
     }
     const Cell copy = *owner;
-    write_owner_payload(copy, true);
+    write_owner_payload(copy);
   }
 
   void put_path(const std::vector<uint32_t>& path) {
@@ -205,7 +179,7 @@ class Encoder {
   }
 
   // object! and function!, keyed by their context.
-  void write_owner(const Cell& value, bool inline_owner) {
+  void write_owner(const Cell& value) {
     const auto seen = paths_.find(value.w1);
     if (seen != paths_.end()) {
       records_.push_back(byte::reference);
@@ -213,11 +187,12 @@ class Encoder {
       put_path(seen->second);
       return;
     }
-    write_owner_payload(value, inline_owner);
+    write_owner_payload(value);
   }
 
-  void write_owner_payload(const Cell& value, bool inline_owner) {
-    (void)inline_owner;
+  // The header, then an object's class, handlers and context, or a
+  // function's slot counts, context, specification and body, one level down.
+  void write_owner_payload(const Cell& value) {
     const TypeId type = cell::type_of(value);
     const bool handlers = type == TypeId::object && value.w3 != no_node;
     typed(type, handlers);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "runtime/core/cell.h"
+
 namespace kiv::kivbin {
 
 inline constexpr char magic[6] = {'K', 'I', 'V', 'B', 'I', 'N'};
@@ -50,6 +52,35 @@ inline constexpr uint32_t max_depth = 1000;
 
 // A path is 1 to 65,536 indexes.
 inline constexpr uint32_t max_path = 65536;
+
+// The record families that share a payload shape.
+inline bool is_block_type(TypeId type) {
+  switch (type) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path: case TypeId::hash:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool is_string_type(TypeId type) {
+  switch (type) {
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool is_word_type(TypeId type) { return type >= TypeId::word && type <= TypeId::refinement; }
+
+// Series records: a reference check by node, data or a path.
+inline bool is_series_record(TypeId type) {
+  return is_block_type(type) || is_string_type(type) || type == TypeId::binary || type == TypeId::bitset ||
+         type == TypeId::map;
+}
 
 // Unit code of a string record: 0, 1, 2 for 1, 2, 4 bytes a unit.
 inline uint32_t unit_code(uint32_t unit) { return unit == 1 ? 0 : unit == 2 ? 1 : 2; }
