@@ -401,8 +401,23 @@ uint32_t hash_value(const Cell& value, bool case_sensitive) {
     case TypeId::op:
     case TypeId::function:
     case TypeId::triple:
-    case TypeId::typeset:
-    case TypeId::date: return payload(1, 3);
+    case TypeId::typeset: return payload(1, 3);
+    case TypeId::date: {
+      // Dates that compare equal hash alike: the has-time bit and the zone
+      // stay out (1-Jan-2000 is 1-Jan-2000/0:00), -0.0 is 0.0.
+      double time = cell::get_double(value);
+      if (time == 0.0) time = 0.0;
+      Cell normal = value;
+      cell::set_double(normal, time);
+      const uint32_t words[3] = {(value.w1 >> 7) & ~0x200u, normal.w2, normal.w3};
+      return murmur3(words, 12);
+    }
+    case TypeId::money: {
+      // The whole cell with the bare type in its header (the sign aside).
+      Cell normal = value;
+      normal.header = static_cast<uint32_t>(TypeId::money);
+      return murmur3(&normal, sizeof normal);
+    }
     case TypeId::block:
     case TypeId::paren:
     case TypeId::path:
@@ -421,7 +436,6 @@ uint32_t hash_value(const Cell& value, bool case_sensitive) {
       const uint32_t start = std::min(value.w1, buf->used_bytes());
       return murmur3(buf->head_ptr() + start, buf->used_bytes() - start);
     }
-    // Types whose hash joins this switch as they are built: money!.
     default: return 0;
   }
 }

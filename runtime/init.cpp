@@ -32,6 +32,7 @@
 #include "runtime/eval/natives.h"
 #include "runtime/eval/parse.h"
 #include "runtime/eval/random.h"
+#include "runtime/eval/trace.h"
 #include "runtime/hashtable.h"
 #include "runtime/keywords.h"
 #include "runtime/ownership.h"
@@ -106,6 +107,7 @@ void init() {
   action_entries::init_operators();
   base_routines::add_all();
   routine::define("builtin");   // the library reaches the routines through it
+  trace::init();                // event words, after the natives' own
   slot_table::init();           // value slot table
   collector::init();            // collector state, KIV_GC
 }

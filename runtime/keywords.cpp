@@ -39,6 +39,9 @@ constexpr std::string_view keyword_names[] = {
     "prolog", "epilog", "throw", "expr", "<interp-callback>", "<lexer-callback>", "<parse-callback>",
     "<compare-callback>", "throw", "note", "syntax", "script", "math", "access", "user", "internal",
     "invalid-error", "local", "<applied>",
+    // system settings the datatypes read (system_settings.h), interned here
+    // so that reading them never allocates
+    "locale", "months", "currencies", "list", "options", "money-digits",
 };
 
 constexpr std::string_view boot_refinements[] = {"local", "extern", "compare", "part", "skip", "with"};

@@ -1,5 +1,7 @@
 #include "runtime/os.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -106,6 +108,16 @@ uint32_t now_date(bool utc) {
   ::localtime_r(&now, &fields);
   const int offset_minutes = static_cast<int>(fields.tm_gmtoff / 60);
   return pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, zone_code(offset_minutes));
+}
+
+Moment now_moment(bool utc) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  tm fields{};
+  if (utc) ::gmtime_r(&now.tv_sec, &fields);
+  else ::localtime_r(&now.tv_sec, &fields);
+  return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min,
+          std::min(fields.tm_sec, 59), now.tv_nsec, utc ? 0 : static_cast<int>(fields.tm_gmtoff / 60)};
 }
 
 const char* build_date() { return KIV_BUILD_DATE; }

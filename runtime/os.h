@@ -45,6 +45,17 @@ uint32_t now_date(bool utc);
 uint32_t zone_code(int offset_minutes);
 uint32_t pack_date(int year, int month, int day, uint32_t zone);
 
+// The current moment read once from the clock: the local (or, with
+// `utc`, the UTC) calendar date and time of day, the nanoseconds of the
+// second and the local offset from UTC in minutes (0 with `utc`). Date and
+// time come from the same clock reading, so they never straddle midnight.
+struct Moment {
+  int year, month, day, hour, minute, second;
+  long nanoseconds;
+  int offset_minutes;
+};
+Moment now_moment(bool utc);
+
 // When this executable was built, as "d-Mon-yyyy/hh:mm:ss".
 const char* build_date();
 

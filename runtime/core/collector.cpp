@@ -404,7 +404,8 @@ void clear_all_marks() {
 
 // ---- verification ----
 
-bool valid_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4 || unit == sizeof(Cell); }
+// Text and binaries use 1, 2 and 4; vectors of doubles 8; blocks a cell.
+bool valid_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4 || unit == 8 || unit == sizeof(Cell); }
 
 void check_header(const SeriesBuf* buf, const char* where) {
   if (!valid_unit(buf->unit())) fail_check("buffer %p in %s has unit size %u", static_cast<const void*>(buf), where, buf->unit());

@@ -9,6 +9,7 @@ namespace {
 
 Pending g_pending;
 Locator g_locator = nullptr;
+RaiseHook g_raise_hook = nullptr;
 
 constexpr Cell none_cell{cell::header(TypeId::none), 0, 0, 0};
 
@@ -21,6 +22,10 @@ constexpr Cell none_cell{cell::header(TypeId::none), 0, 0, 0};
   record.value = value;
   if (g_locator) g_locator(record.where, record.near, record.call_depth);
   g_pending = record;
+  if (g_raise_hook) {
+    g_raise_hook();
+    g_pending = record;
+  }
   runtime::raise_exit(exit_code::error);
 }
 
@@ -30,6 +35,8 @@ const Pending& pending() { return g_pending; }
 
 void set_locator(Locator locator) { g_locator = locator; }
 void clear_pending() { g_pending = Pending{}; }
+void restore_pending(const Pending& record) { g_pending = record; }
+void set_raise_hook(RaiseHook hook) { g_raise_hook = hook; }
 
 void raise(error_id::Code code) { raise_with(code, {}, none_cell); }
 void raise(error_id::Code code, const Cell& arg1) { raise_with(code, {&arg1}, none_cell); }

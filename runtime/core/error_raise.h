@@ -36,6 +36,10 @@ struct Pending {
 // The error raised last.
 const Pending& pending();
 void clear_pending();
+// Puts back a record taken from `pending` (code run in between, such as a
+// tracer, may have raised and caught errors of its own). Its cells must
+// have been kept alive meanwhile.
+void restore_pending(const Pending& record);
 
 // Finds where an error is raised: the word naming the running call, the
 // block and index of the expression being evaluated and the depth of the
@@ -43,6 +47,13 @@ void clear_pending();
 // the depth 0.
 using Locator = void (*)(Cell& where, Cell& near, uint32_t& call_depth);
 void set_locator(Locator locator);
+
+// Called with the new error's record in place, before the error leaves
+// (the evaluation tracer's error event). It may run Kiv code; the record is
+// put back afterwards, so the hook must keep its cells alive meanwhile. An
+// exit it throws replaces the error.
+using RaiseHook = void (*)();
+void set_raise_hook(RaiseHook hook);
 
 [[noreturn]] void raise(error_id::Code code);
 [[noreturn]] void raise(error_id::Code code, const Cell& arg1);

@@ -38,7 +38,7 @@ inline constexpr NodeId no_node = 0;
 // Flag bits of a buffer's flags word. Bits not named here belong to the
 // datatypes.
 namespace series_flag {
-inline constexpr uint32_t unit_mask = 0x1F;  // unit size: 1, 2, 4 or 16 bytes
+inline constexpr uint32_t unit_mask = 0x1F;  // unit size: 1, 2, 4, 8 or 16 bytes
 inline constexpr uint32_t in_use = 0x80000000;
 inline constexpr uint32_t fresh = 0x20000000;  // set on every new buffer
 inline constexpr uint32_t mark = 0x08000000;   // the collector's mark

@@ -20,6 +20,7 @@
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/mold.h"
@@ -74,6 +75,8 @@ void write_run(NodeId node, uint32_t position, const std::vector<Cell>& run, int
 
 // ---- make and to ----
 
+void to_value(Val result, Val spec, TypeId type);
+
 void make_value(Val result, Val spec, TypeId type) {
   const TypeId spec_type = cell::type_of(*spec);
   if (is_any_block(spec_type)) {
@@ -100,6 +103,10 @@ void make_value(Val result, Val spec, TypeId type) {
     cell::set_type(*result, type);
     return;
   }
+  if (spec_type == TypeId::vector) {
+    to_value(result, spec, type);
+    return;
+  }
   error::raise(error_id::script::bad_make_arg, datatype::make(type), *spec);
 }
 
@@ -113,6 +120,10 @@ void to_value(Val result, Val spec, TypeId type) {
     *result = object::body_of(spec);
   } else if (spec_type == TypeId::map) {
     *result = map::body_of(spec);
+  } else if (spec_type == TypeId::vector) {
+    // One value per element.
+    *result = make_new(std::max(vector::length(*spec), 1u), type);
+    vector::to_block(spec, result);
   } else if (spec_type == TypeId::typeset) {
     const Cell set = *spec;
     *result = make_new(typeset::count(set), type);

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/mold.h"
 #include "runtime/unicode.h"
 
@@ -25,12 +26,9 @@ namespace {
 }
 
 // Hand-over to vector!: a char! with a vector! right operand is the
-// vector's scalar operation, answering a vector. Raises internal/not-done
-// until vector! exists.
-[[noreturn]] void vector_math(Val left, Val right, MathOp op) {
-  (void)left, (void)right, (void)op;
-  error::raise(error_id::internal::not_done);
-}
+// vector's scalar operation, answering a vector (a char! scalar is not
+// one it takes: internal/not-done).
+void vector_math(Val left, Val right, MathOp op) { vector::op_scalar(left, right, op); }
 
 // The character at the index of a string (or file!, url!, ...).
 uint32_t from_text(const Cell& spec) {
@@ -141,6 +139,7 @@ void do_math(Val left, Val right, MathOp op) {
     }
     case TypeId::vector:
       vector_math(left, right, op);
+      return;
     default:
       error::raise(error_id::script::invalid_type, datatype::make(cell::type_of(*right)));
   }

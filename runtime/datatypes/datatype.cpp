@@ -89,6 +89,14 @@ void register_type(const TypeSpec& spec) {
 #undef KIV_RESOLVE_SLOT
 }
 
+void supply_actions(TypeId type, const ActionSlots& slots) {
+  ActionTable& row = detail::action_table[static_cast<int>(type)];
+#define KIV_SUPPLY_SLOT(number, name, Fn) \
+  if (slots.name.fn) row.name = slots.name.fn;
+  KIV_ACTIONS(KIV_SUPPLY_SLOT)
+#undef KIV_SUPPLY_SLOT
+}
+
 TypeId highest() { return g_highest; }
 
 void set_symbol(TypeId type, uint32_t symbol) { detail::type_table[static_cast<int>(type)].symbol = symbol; }

@@ -48,6 +48,10 @@ void reset_registry();
 // Registers a type. Its parent must be registered already; a slot that
 // inherits from no parent is unsupported.
 void register_type(const TypeSpec& spec);
+// Gives a registered type the functions of `slots` that are set, for
+// actions that a module other than the type's own supplies (the I/O
+// actions of file!). Children registered before do not get them.
+void supply_actions(TypeId type, const ActionSlots& slots);
 // Highest type id registered so far.
 TypeId highest();
 

@@ -16,6 +16,10 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -62,26 +66,15 @@ using integer::raise_not_related;
 // type exists it raises internal/not-done.
 namespace hand_over {
 
-// A tuple!, money! or vector! right operand (tuple, money or the vector's
-// scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
-// point arithmetic with the operands swapped).
-[[noreturn]] void richer_math(Val left, Val right, MathOp op) {
-  (void)left, (void)right, (void)op;
-  error::raise(error_id::internal::not_done);
-}
-
-// A float compared with money!: the double converted to money and the
-// money comparison.
-[[noreturn]] void compare_money(const Cell& a, const Cell& b, CmpOp op) {
-  (void)a, (void)b, (void)op;
-  error::raise(error_id::internal::not_done);
+// A float compared with money!: the money comparison, read the other way
+// round.
+int compare_money(const Cell& a, const Cell& b, CmpOp op) {
+  const int answer = money::compare(b, float_::make(cell::get_double(a)), op);
+  return answer == -2 ? -2 : -answer;
 }
 
 // `to float!` of a money! value: its value as a double.
-[[noreturn]] double from_money(const Cell& spec) {
-  (void)spec;
-  error::raise(error_id::internal::not_done);
-}
+double from_money(const Cell& spec) { return money::to_float(spec); }
 
 }  // namespace hand_over
 
@@ -321,6 +314,32 @@ double round_to_scale(double x, double s, const RoundOptions& options) {
 
 }  // namespace
 
+// A tuple!, money! or vector! right operand (tuple, money or the vector's
+// scalar arithmetic), or a pair!/point! one to add or multiply (the pair or
+// point arithmetic with the operands swapped).
+void math_with_richer(Val left, Val right, MathOp op) {
+  switch (cell::type_of(*right)) {
+    case TypeId::money:
+      money::do_math(left, right, op);
+      return;
+    case TypeId::pair:
+    case TypeId::point2d:
+    case TypeId::point3d:
+      pair::swapped_math(left, right, op);
+      return;
+    case TypeId::tuple:
+      tuple::swapped_math(left, right, op);
+      return;
+    case TypeId::vector:
+      vector::op_scalar(left, right, op);
+      return;
+    default:
+      error::raise(error_id::internal::not_done);
+  }
+}
+
+double math_op(double x, double y, MathOp op) { return do_math_op(x, y, op); }
+
 FormOptions& options() {
   static FormOptions settings;
   return settings;
@@ -384,13 +403,15 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::tuple:
     case TypeId::money:
     case TypeId::vector:
-      hand_over::richer_math(left, right, op);
+      math_with_richer(left, right, op);
+      return;
     case TypeId::pair:
     case TypeId::point2d:
     case TypeId::point3d:
       if (first == TypeId::time) raise_invalid_type(*right);
       if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(second, op_name(op));
-      hand_over::richer_math(left, right, op);
+      math_with_richer(left, right, op);
+      return;
     default:
       raise_invalid_type(*right);
   }
@@ -413,7 +434,7 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
     case TypeId::time:
       break;
     case TypeId::money:
-      hand_over::compare_money(a, b, op);
+      return hand_over::compare_money(a, b, op);
     default:
       return -2;
   }

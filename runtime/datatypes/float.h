@@ -78,6 +78,16 @@ int32_t round_to_int(double number);
 // bitwise operations.
 void do_math(Val left, Val right, MathOp op);
 
+// The arithmetic of a number (integer!, float!, percent!) `left` with a
+// right operand of a richer type: money! arithmetic, pair and point or tuple
+// arithmetic with the operands swapped, a vector's scalar operation.
+void math_with_richer(Val left, Val right, MathOp op);
+
+// `x op y` for add ... remainder in double arithmetic (IEEE results: a
+// division by zero gives an infinity or NaN). The bitwise ops raise
+// script/cannot-use.
+double math_op(double x, double y, MathOp op);
+
 // The compare action of float! and percent!, also used for an integer!
 // compared with them (as a float! cell of the integer).
 int compare(const Cell& a, const Cell& b, CmpOp op);

@@ -7,6 +7,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
+#include "runtime/core/state.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -185,7 +186,7 @@ uint32_t validate_spec(const Cell& spec) {
 }
 
 Val make(Val spec, Val body) {
-  const uint32_t flags = validate_spec(*spec);
+  const uint32_t flags = validate_spec(*spec) | (runtime::state.loading_library ? flag_library : 0);
   Val spec_copy = stack::push(*spec);
   if (spec_copy->w1 != 0) *spec_copy = block::copy(spec, false);
   Val metadata_block = block::push_new(metadata_cells);

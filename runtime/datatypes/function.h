@@ -9,7 +9,10 @@
 //   3 unset, or the function an op! wraps
 //   4 unset
 // Header flags: 0x400 `trace`, 0x200 `no-trace` from the spec's attribute
-// block. The function cell is also its context's self cell.
+// block; 0x800 library: made while start-up ran the script library, so its
+// body is the library's own code, which traces do not show (the calls of
+// the function do show). The function cell is also its context's self
+// cell.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,7 @@ namespace kiv::function {
 
 inline constexpr uint32_t flag_trace = 0x400;
 inline constexpr uint32_t flag_no_trace = 0x200;
+inline constexpr uint32_t flag_library = 0x800;
 
 namespace meta {
 inline constexpr uint32_t body = 0;

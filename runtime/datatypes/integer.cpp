@@ -13,8 +13,13 @@
 #include "runtime/core/series.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -52,24 +57,13 @@ void float_math(Val left, Val right, MathOp op) { float_::do_math(left, right, o
 // pair and point arithmetic with the operands swapped (a difference adds
 // the negated pair or point); tuple arithmetic with the operands swapped; a
 // date plus that many days; money arithmetic.
-[[noreturn]] void richer_math(Val left, Val right, MathOp op) {
-  switch (cell::type_of(*right)) {
-    case TypeId::pair:
-    case TypeId::point2d:
-    case TypeId::point3d:
-      if (op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
-    case TypeId::tuple:
-      if (op == MathOp::subtract || op == MathOp::divide) raise_not_related(TypeId::integer, op_name(op));
-      break;
-    case TypeId::date:
-      if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
-      break;
-    default:
-      break;
+void richer_math(Val left, Val right, MathOp op) {
+  if (cell::is(*right, TypeId::date)) {
+    if (op != MathOp::add) raise_not_related(TypeId::integer, op_name(op));
+    date::add_days_to_date(left, right);
+    return;
   }
-  (void)left;
-  error::raise(error_id::internal::not_done);
+  float_::math_with_richer(left, right, op);
 }
 
 // Float power: the base (as it was given) becomes a double and the result
@@ -86,14 +80,24 @@ void float_round(Val value, const RoundOptions& options) { float_::round(value, 
 // float near-equality) or a money! (the integer as money).
 // The money! comparison does not exist yet: internal/not-done.
 int compare_richer(const Cell& a, const Cell& b, CmpOp op) {
-  if (cell::is(b, TypeId::money)) error::raise(error_id::internal::not_done);
+  if (cell::is(b, TypeId::money)) {
+    // money against the integer, read the other way round
+    const int answer = money::compare(b, money::from_integer(get(a)), op);
+    return answer == -2 ? -2 : -answer;
+  }
   return float_::compare(float_::make(get(a)), b, op);
 }
 
 // `to integer!` of a date! (its integer form) or money! (its integer part).
-[[noreturn]] void richer_to_integer(Val result, Val spec) {
-  (void)result, (void)spec;
-  error::raise(error_id::internal::not_done);
+// Seconds since 1970 outside the integer range raise script/type-limit.
+void richer_to_integer(Val result, Val spec) {
+  if (cell::is(*spec, TypeId::money)) {
+    *result = make(money::to_integer(*spec));
+    return;
+  }
+  const double seconds = date::to_epoch(*spec);
+  if (float_overflows(seconds)) error::raise(error_id::script::type_limit, datatype::make(TypeId::integer));
+  *result = make(static_cast<int32_t>(seconds));
 }
 
 }  // namespace hand_over
@@ -163,6 +167,7 @@ void to_value(Val result, Val spec, TypeId) {
       case TypeId::date:
       case TypeId::money:
         hand_over::richer_to_integer(result, spec);
+        return;
       default:
         raise_bad_to(*spec);
     }
@@ -378,6 +383,7 @@ void do_math(Val left, Val right, MathOp op) {
     case TypeId::date:
     case TypeId::money:
       hand_over::richer_math(left, right, op);
+      return;
     default:
       raise_invalid_type(*right);
   }

@@ -24,6 +24,7 @@
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/trace.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
 
@@ -146,16 +147,21 @@ void set_class(Val object, uint32_t class_id) {
 
 // Calls the function `handler` named `name` with `args` (as many as it has
 // arguments), its refinements off and its locals none; drops its result.
-void call_handler(std::string_view name, Val handler, std::initializer_list<Val> args) {
+// A traced evaluation follows the handler only when the script asks for
+// that kind of callback (trace::CallbackScope).
+void call_handler(std::string_view name, uint32_t trace_kind, Val handler, std::initializer_list<Val> args) {
   const Cell call_name = word::unbound(name);
   const uint32_t depth = stack::depth();
+  trace::CallbackScope traced(trace_kind, *handler, trace::Announce::yes);
   stack::mark_function(call_name, handler->w1, stack::frame::function);
   std::vector<Cell> values;
   for (Val arg : args) values.push_back(*arg);  // each stays held by its Val
   interpreter::push_arguments(*handler, values);
   if (interpreter::call_function(*handler) != Flow::normal) runtime::throw_pending();
+  const Cell result = *stack::result();
   stack::pop_frame();
   stack::drop_to(depth);
+  traced.returned(result);
 }
 
 // ---- copying ----
@@ -551,7 +557,7 @@ void fire_on_set(Val object, Val word, Val old_value, Val new_value) {
   Val function = stack::push(handler);
   const int32_t found = field_index(*object, *word);
   Val bound = stack::push(word::make(TypeId::word, context, word->w2, found >= 0 ? static_cast<uint32_t>(found) : word::unresolved));
-  call_handler(handler_names[on_change], function, {bound, old_value, new_value});
+  call_handler(handler_names[on_change], trace::callback::change, function, {bound, old_value, new_value});
   stack::drop_to(depth);
 }
 
@@ -572,7 +578,7 @@ void fire_on_deep_change(Val owner, Val word, Val target, Val action, Val new_va
   Val function = stack::push(handler);
   Val at = stack::push(index);
   Val count = stack::push(part);
-  call_handler(handler_names[on_deep_change], function, {owner, word, target, action, new_value, at, count});
+  call_handler(handler_names[on_deep_change], trace::callback::deep_change, function, {owner, word, target, action, new_value, at, count});
   stack::drop_to(depth);
 }
 

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/random.h"
 #include "runtime/hashtable.h"
@@ -130,6 +131,10 @@ void poke(Val series, Val, int32_t position_index, Val value) {
     const uint8_t byte = binary::poke_value(*value);
     ChangeReport report(series, Change::poke, *position, 1, value);
     *unit_address(node, *position) = byte;
+    report.done(*position, 1);
+  } else if (type == TypeId::vector) {
+    ChangeReport report(series, Change::poke, *position, 1, value);
+    vector::set_value(*series, *position, *value);
     report.done(*position, 1);
   } else {
     error::raise(error_id::internal::not_done);
@@ -393,6 +398,7 @@ Cell unit_value(const Cell& series, uint32_t position) {
     return value;
   }
   if (type == TypeId::binary) return integer_cell(*unit_address(node, position));
+  if (type == TypeId::vector) return vector::get_value(series, position);
   return char_cell(read_code_point(node, position));
 }
 
@@ -418,7 +424,7 @@ Cell copy_range(const Cell& series, uint32_t start, uint32_t count) {
   Cell result = source;
   result.w1 = 0;
   result.w2 = copy;
-  result.w3 = 0;
+  if (!cell::is(source, TypeId::vector)) result.w3 = 0;  // a vector keeps its element type
   return result;
 }
 

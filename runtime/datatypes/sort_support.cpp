@@ -14,6 +14,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/trace.h"
 
 namespace kiv::sort_support {
 namespace {
@@ -81,6 +82,7 @@ int FunctionComparator::order(const Cell& a, const Cell& b, bool reverse) {
   *block::at(*arguments_, 0) = reverse ? a : b;
   *block::at(*arguments_, 1) = reverse ? b : a;
   const uint32_t depth = stack::depth();
+  trace::CallbackScope traced(trace::callback::sort, *function_, trace::Announce::no);
   // A frame of our own takes the answer, away from the sort's window.
   stack::mark(name_, stack::frame::native | stack::frame::interpreter);
   if (interpreter::apply(*function_, name_, nullptr, 0, *arguments_,

@@ -329,6 +329,49 @@ Flow modify_entry(const int32_t* r) {
   return done();
 }
 
+enum class OpenRefinement { new_, read, write, seek, allow };
+
+Flow open_entry(const int32_t* r) {
+  using enum OpenRefinement;
+  const OpenOptions options{.new_ = used(r, new_),
+                            .read = used(r, read),
+                            .write = used(r, write),
+                            .seek = used(r, seek),
+                            .allow = refinement_arg(r, allow)};
+  lookup(of(*arg(0)).open, *arg(0))(arg(0), options);
+  return done();
+}
+
+enum class ReadRefinement { part, seek, binary, lines, info, as };
+
+Flow read_entry(const int32_t* r) {
+  using enum ReadRefinement;
+  const ReadOptions options{.part = refinement_arg(r, part),
+                            .seek = refinement_arg(r, seek),
+                            .binary = used(r, binary),
+                            .lines = used(r, lines),
+                            .info = used(r, info),
+                            .as = refinement_arg(r, as)};
+  lookup(of(*arg(0)).read, *arg(0))(arg(0), options);
+  return done();
+}
+
+enum class WriteRefinement { binary, lines, info, append, part, seek, allow, as };
+
+Flow write_entry(const int32_t* r) {
+  using enum WriteRefinement;
+  const WriteOptions options{.binary = used(r, binary),
+                             .lines = used(r, lines),
+                             .info = used(r, info),
+                             .append = used(r, append),
+                             .part = refinement_arg(r, part),
+                             .seek = refinement_arg(r, seek),
+                             .allow = refinement_arg(r, allow),
+                             .as = refinement_arg(r, as)};
+  lookup(of(*arg(0)).write, *arg(0))(arg(0), arg(1), options);
+  return done();
+}
+
 enum class TrimRefinement { head, tail, auto_, lines, all, with };
 
 Flow trim_entry(const int32_t* r) {
@@ -403,17 +446,17 @@ const std::array<ActionSpec, 62> table = {{
     {"tail?", R"~("Returns true if a series is past its last value" series return: [logic!])~", predicate<&ActionTable::tail_q>},
     {"take", R"~("Removes and returns one or more elements" series /part "Specifies a length or end position" length /deep "Copy nested values" /last "Take it from the tail end")~", take_entry},
     {"trim", R"~("Removes space from a string or NONE from a block" series /head "Removes only from the head" /tail "Removes only from the tail" /auto "Auto indents lines relative to first line" /lines "Removes all line breaks and extra spaces" /all "Removes all whitespace" /with "Same as /all, but removes characters in 'str'" str)~", trim_entry},
-    {"create", "", nullptr},
-    {"close", "", nullptr},
-    {"delete", "", nullptr},
+    {"create", R"~("Asks a port to create its resource" port)~", unary<&ActionTable::create>},
+    {"close", R"~("Closes a port" port)~", unary<&ActionTable::close>},
+    {"delete", R"~("Deletes a file, an empty directory or a port's resource" target)~", unary<&ActionTable::delete_>},
     {"modify", R"~("Changes a property of a value; returns the value given" target field [word!] value [any-type!] /case "Perform a case-sensitive search")~", modify_entry},
-    {"open", "", nullptr},
-    {"open?", "", nullptr},
-    {"query", "", nullptr},
-    {"read", "", nullptr},
-    {"rename", "", nullptr},
-    {"update", "", nullptr},
-    {"write", "", nullptr},
+    {"open", R"~("Opens a port" port /new "Creates the resource anew" /read "For reading" /write "For writing" /seek "For access at any position" /allow "With the given access rights" access [block!])~", open_entry},
+    {"open?", R"~("Returns true when a port is open" port return: [logic!])~", predicate<&ActionTable::open_q>},
+    {"query", R"~("Returns facts about a file or a port" target)~", unary<&ActionTable::query>},
+    {"read", R"~("Reads from a file, a URL or a port" source /part "Reads at most this many units" length [number! series!] /seek "Reads from this position" index [number!] /binary "Keeps the bytes as they are" /lines "Gives a block of lines" /info "Gives facts with the content" /as "Decodes the text from this encoding" encoding [word!])~", read_entry},
+    {"rename", R"~("Renames a file or a port's resource" from to)~", binary<&ActionTable::rename>},
+    {"update", R"~("Brings a port's outer and inner states in line" port)~", unary<&ActionTable::update>},
+    {"write", R"~("Writes to a file, a URL or a port" destination data [any-type!] /binary "Writes the bytes as they are" /lines "Writes a block as lines" /info "Gives facts with the result" /append "Adds to the end" /part "Writes at most this many units" length /seek "Writes from this position" index [number!] /allow "With the given access rights" access [block!] /as "Encodes the text in this encoding" encoding [word!])~", write_entry},
 }};
 
 // Infix operators over actions and natives.
@@ -423,7 +466,7 @@ struct Operator {
 };
 constexpr Operator operators[] = {
     {"+", "add"},         {"-", "subtract"},  {"*", "multiply"},         {"/", "divide"},
-    {"//", "remainder"},  {"=", "equal?"},    {"<>", "not-equal?"},      {"==", "strict-equal?"},
+    {"//", "remainder"},  {"%", "remainder"},  {"=", "equal?"},    {"<>", "not-equal?"},      {"==", "strict-equal?"},
     {"=?", "same?"},      {"<", "lesser?"},   {">", "greater?"},         {"<=", "lesser-or-equal?"},
     {">=", "greater-or-equal?"}, {"**", "power"}, {"and", "and~"},       {"or", "or~"},
     {"xor", "xor~"},

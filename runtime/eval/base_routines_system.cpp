@@ -10,11 +10,14 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "build_info.h"
 #include "runtime/console_output.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -197,6 +200,30 @@ Flow write_stdout() {
   return answer(unset::make());
 }
 
+// ---- the build ----
+
+// build-info: [build-seconds git-seconds commit message], the seconds
+// since 1970 in UTC; the git fields none when the build had no checkout.
+Flow build_info() {
+  Val block = block::push_new(4);
+  const auto append_text = [&](std::string_view text) {
+    Val value = string::push_new(static_cast<uint32_t>(text.size()));
+    string::append_utf8(value, text);
+    block::append(block, *value);
+    stack::pop(1);
+  };
+  const auto seconds = [](int64_t value) { return integer::make(static_cast<int32_t>(value)); };
+  block::append(block, seconds(build_info::build_seconds));
+  if (build_info::git_seconds < 0) {
+    for (int i = 0; i < 3; ++i) block::append(block, none::make());
+  } else {
+    block::append(block, seconds(build_info::git_seconds));
+    append_text(build_info::git_commit);
+    append_text(build_info::git_message);
+  }
+  return answer(*block);
+}
+
 // ---- the float formatter's switches ----
 
 // float-switch 'pretty? flag, float-switch 'full? flag; other names change
@@ -236,6 +263,8 @@ void add_clipboard_and_stdout() {
 }
 
 void add_system_switches() {
+  routine::add("build-info", R"~("Internal Use Only: when the program was built, and from which commit" return: [block!])~",
+               build_info);
   routine::add("float-switch", R"~("Internal Use Only: sets a switch of the float formatter" name [word!] on [any-type!])~",
                float_switch);
 }

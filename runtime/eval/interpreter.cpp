@@ -30,6 +30,7 @@
 #include "runtime/eval/compare.h"
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/trace.h"
 #include "runtime/platform.h"
 #include "runtime/root_block.h"
 
@@ -101,6 +102,45 @@ inline const Cell& cache_cell(NodeId cache, uint32_t index) { return cells(cache
 void put(const Cell& value, Into into) {
   if (into == Into::new_cell) ArgStack::push(value);
   else ArgStack::set_result_keep(value);
+}
+
+// ---- trace events (trace.h) ----
+//
+// Each point where the evaluator fires an event tests `trace::tracing`
+// once; the work is out of line, here and in trace.cpp.
+
+// The code that `block` (a node being walked) is, for the tracer: the
+// block or paren being evaluated, at its head.
+Cell traced_code(NodeId block) {
+  if (!cell::is(g_position, TypeId::unset) && series::node_of(g_position) == block) {
+    Cell code = g_position;
+    code.w1 = 0;
+    cell::clear_new_line(code);
+    return code;
+  }
+  return series::make(TypeId::block, block);
+}
+
+[[gnu::noinline, gnu::cold]] void fire_in_code(trace::Event event, NodeId block, uint32_t index, const Cell& value,
+                                              const Cell& ref) {
+  trace::fire(event, traced_code(block), static_cast<int32_t>(index), value, ref);
+}
+
+// A value pushed or stored by the expression at `index`.
+[[gnu::noinline, gnu::cold]] void fire_push(const Code& code, uint32_t index, Into into) {
+  const Cell value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  fire_in_code(trace::Event::push, code.block, index, value, none::make());
+}
+
+// A set-word at `index` has set its word to the expression's value.
+[[gnu::noinline, gnu::cold]] void fire_set(const Code& code, uint32_t index, const Cell& set_word, Into into) {
+  const Cell value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  fire_in_code(trace::Event::set, code.block, index, value, set_word);
+}
+
+// The statement that started at the code position has given its value.
+[[gnu::noinline, gnu::cold]] void fire_expr(const Cell& value) {
+  trace::fire_at_code(trace::Event::expr, g_position, value, none::make());
 }
 
 // ---- argument caches ----
@@ -203,18 +243,24 @@ Shape shape_of(NodeId cache) {
   return {head.w1, head.w2, head.w3};
 }
 
-Cell* cache_slot(const Cell& callable) {
+inline Cell* cache_slot(const Cell& callable) {
   if (cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine)) return function::metadata_slot(callable, function::meta::cache);
   return cells(callable.w3) + native::cache_cell;
 }
 
-NodeId cache_of(const Cell& callable) {
-  const Cell* slot = cache_slot(callable);
-  if (cell::is(*slot, TypeId::block)) [[likely]] return series::node_of(*slot);
+// A callable's first call: its cache is built and kept.
+[[gnu::noinline]] NodeId first_cache(const Cell& callable) {
   const bool with_flags = cell::is(callable, TypeId::function) || cell::is(callable, TypeId::routine);
   const Cell built = build_cache(callable, with_flags);
   *cache_slot(callable) = built;
   return series::node_of(built);
+}
+
+// Every call reads it: kept inline in each copy of the call path.
+[[gnu::always_inline]] inline NodeId cache_of(const Cell& callable) {
+  const Cell* slot = cache_slot(callable);
+  if (cell::is(*slot, TypeId::block)) [[likely]] return series::node_of(*slot);
+  return first_cache(callable);
 }
 
 // The word of argument `n` (0-based, refinements not counted) of a spec,
@@ -367,9 +413,15 @@ constexpr bool is_inert(TypeId type) {
          !type_traits::is_any_path(type);
 }
 
+// eval_expression without the test of the trace switch: for the untraced
+// copies of the evaluator, which the switch cannot turn on midway (tracing
+// starts at a block's or a body's start).
+Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal);
+
 // The commonest arguments, a value written in the code or a word holding a
 // value that is not a function, when no operator can follow: pushed
 // without an evaluation step. False leaves the argument to eval_expression.
+// Not while tracing: an argument's evaluation step has its events.
 inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
@@ -401,34 +453,44 @@ Flow fetch_argument(const Call& call, Code& code, ArgKind kind, const Cell& type
   }
   switch (kind) {
     case ArgKind::evaluated:
-      if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+      if (!trace::tracing && push_simple_argument(code, buf, call.infix)) return Flow::normal;
       // An operator's right operand takes no operators of its own: they
       // apply left to right.
       return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
     case ArgKind::get_word:
       ArgStack::push(cells(code.block)[code.index++]);
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, Into::new_cell);
       return Flow::normal;
     default: {
       const Cell item = cells(code.block)[code.index++];
       switch (cell::type_of(item)) {
         case TypeId::paren: return eval_in_window(item);
-        case TypeId::get_word: ArgStack::push(*context::get(item)); return Flow::normal;
+        case TypeId::get_word: ArgStack::push(*context::get(item)); break;
         case TypeId::get_path: {
           Code one{code.block, code.index - 1};
           return eval_expression(one, Into::new_cell, Infix::stop);
         }
-        default: ArgStack::push(item); return Flow::normal;
+        default: ArgStack::push(item); break;
       }
+      if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, Into::new_cell);
+      return Flow::normal;
     }
   }
 }
 
-// An evaluated argument: the commonest ones pushed here, inline; the rest
-// through fetch_argument.
+// An evaluated argument: the commonest ones pushed here, inline (but not
+// while tracing); the rest evaluated. `traced` as in eval_expression: the
+// untraced copy tests no switch.
+template <bool traced>
 [[gnu::always_inline]] inline Flow fetch_evaluated(const Call& call, Code& code, const Cell& types, uint32_t arg_index) {
   const SeriesBuf* buf = code_buffer(code);
-  if (code.index < cell_count(buf) && push_simple_argument(code, buf, call.infix)) return Flow::normal;
-  return fetch_argument(call, code, ArgKind::evaluated, types, arg_index);
+  if (code.index >= cell_count(buf)) [[unlikely]] return fetch_argument(call, code, ArgKind::evaluated, types, arg_index);
+  if constexpr (traced) {
+    return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
+  } else {
+    if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+    return eval_expression_untraced(code, Into::new_cell, call.infix ? Infix::stop : Infix::take, false);
+  }
 }
 
 [[noreturn]] void raise_expect_arg(const Call& call, TypeId type, uint32_t arg_index) {
@@ -500,10 +562,9 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
   return Flow::normal;
 }
 
-Flow eval_function_body(const Cell& function) {
-  const NodeId ctx = function.w1;
-  context::set_values_base(ctx, ArgStack::base_index());
-  stack::set_return_target(true);
+// A function's body, once its window is its context's values and its
+// frame the target of return and exit.
+[[gnu::always_inline]] inline Flow run_function_body(const Cell& function) {
   const Cell body = function::metadata(function, function::meta::body);
   Flow flow = Flow::normal;
   if (cell::is(body, TypeId::block)) {
@@ -524,6 +585,41 @@ Flow eval_function_body(const Cell& function) {
     runtime::state.pending = 0;  // the function's own frame is back on top with the value
   }
   return Flow::normal;
+}
+
+// The word naming the call of the top frame.
+Cell top_frame_name() {
+  const stack::CallFrame& frame = stack::top_frame();
+  return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
+}
+
+// A function's body while a trace runs: under the function's own trace
+// switch, between its prolog and epilog events.
+[[gnu::noinline, gnu::cold]] Flow run_traced_body(const Cell& function) {
+  trace::BodySwitch body_switch(function.header);
+  const Cell name = top_frame_name();  // an exit may leave other frames on top
+  if (trace::tracing) {
+    const Cell body = function::metadata(function, function::meta::body);
+    const Cell code = cell::is(body, TypeId::block) ? body : none::make();
+    trace::fire_at_code(trace::Event::prolog, code, function, name);
+  }
+  const Flow flow = run_function_body(function);
+  if (trace::tracing) {
+    // An exit on its way out is kept while the tracer runs.
+    const uint32_t pending = runtime::state.pending;
+    runtime::state.pending = 0;
+    const Cell result = flow == Flow::normal ? *ArgStack::result() : none::make();
+    trace::fire_at_code(trace::Event::epilog, none::make(), result, name);
+    runtime::state.pending = pending;
+  }
+  return flow;
+}
+
+Flow eval_function_body(const Cell& function) {
+  context::set_values_base(function.w1, ArgStack::base_index());
+  stack::set_return_target(true);
+  if (trace::active) [[unlikely]] return run_traced_body(function);
+  return run_function_body(function);
 }
 
 // The cells a function's window holds for its refinements when the call
@@ -552,9 +648,35 @@ void push_unused_refinements(NodeId cache, uint32_t from) {
   return eval_function_body(callable);
 }
 
+// What names a call for the tracer: its path, its word, or for a function
+// value called as it stands, the function itself.
+Cell call_reference(const Call& call) {
+  if (call.path) return *call.path;
+  if (call.name.w2 == stack::anon_symbol()) return call.callable;
+  return call.name;
+}
+
+// open (before the arguments), call (they are complete) and return (the
+// call's value is in place), at `at`: where the callable stands in the
+// code (its word, path or operator).
+[[gnu::noinline, gnu::cold]] void fire_call_event(trace::Event event, const Call& call, NodeId block, uint32_t at,
+                                                 const Cell& value) {
+  const Cell ref = event == trace::Event::open ? none::make() : call_reference(call);
+  fire_in_code(event, block, at, value, ref);
+}
+
+// The same for a call made by apply, whose callable stands in no code.
+[[gnu::noinline, gnu::cold]] void fire_applied_call_event(trace::Event event, const Call& call, const Cell& value) {
+  const Cell ref = event == trace::Event::open ? none::make() : call_reference(call);
+  trace::fire(event, none::make(), -1, value, ref);
+}
+
 // Fetches the arguments of a call into the window of its (already pushed)
 // frame and runs the callable; its result is left in the frame's base.
-Flow fetch_and_run(const Call& call, Code& code) {
+// `traced`: the copy that fires the call event (see call_value), with the
+// callable at `at` in the code.
+template <bool traced>
+[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at) {
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
@@ -567,7 +689,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
   if (call.fast != fast_none && is_integer_or_float(*ArgStack::at(base))) {
     // An operator on numbers: with its right operand a number too, the
     // work is done here, without the argument cache or the dispatch.
-    KIV_PROPAGATE(fetch_argument(call, code, ArgKind::evaluated, callable, 1));
+    KIV_PROPAGATE(fetch_evaluated<traced>(call, code, callable, 1));
     fetched = 2;
     if (is_integer_or_float(*ArgStack::at(base + 1)) &&
         fast_operation(call.fast, *ArgStack::at(base), *ArgStack::at(base + 1))) {
@@ -590,7 +712,7 @@ Flow fetch_and_run(const Call& call, Code& code) {
     const ArgKind kind = kind_of(entry);
     if (kind == ArgKind::returns) [[unlikely]] continue;
     if (arg_index >= fetched) {
-      if (kind == ArgKind::evaluated) KIV_PROPAGATE(fetch_evaluated(call, code, entry, arg_index));
+      if (kind == ArgKind::evaluated) KIV_PROPAGATE(fetch_evaluated<traced>(call, code, entry, arg_index));
       else KIV_PROPAGATE(fetch_argument(call, code, kind, entry, arg_index));
     }
     check_argument(call, entry, arg_index, *ArgStack::at(base + arg_index));
@@ -603,18 +725,25 @@ Flow fetch_and_run(const Call& call, Code& code) {
     for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
   }
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  if constexpr (traced) fire_call_event(trace::Event::call, call, code.block, at, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
-Flow call_value(const Call& call, Code& code, Into into) {
-  check_machine_stack();
+// A call, in two copies as eval_expression's: the one that fires the
+// open, call and return events, and the one that tests no switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow call_value_copy(const Call& call, Code& code, Into into) {
+  // The callable (or the operator) is the cell before the arguments. An
+  // operator's open event fired before its left operand left the stack.
+  const uint32_t at = traced && code.index > 0 ? code.index - 1 : 0;
+  if (traced && !call.infix) fire_call_event(trace::Event::open, call, code.block, at, call.callable);
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
   const TypeId type = cell::type_of(call.callable);
   const NodeId spec = call.callable.w2;  // every callable's spec block
   if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-  KIV_PROPAGATE(fetch_and_run(call, code));
+  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   if (into == Into::new_cell) {
@@ -623,7 +752,18 @@ Flow call_value(const Call& call, Code& code, Into into) {
   } else {
     ArgStack::set_result_keep(result);
   }
+  if constexpr (traced) fire_call_event(trace::Event::return_, call, code.block, at, result);
   return Flow::normal;
+}
+
+[[gnu::noinline, gnu::cold]] Flow call_value_traced(const Call& call, Code& code, Into into) {
+  return call_value_copy<true>(call, code, into);
+}
+
+Flow call_value(const Call& call, Code& code, Into into) {
+  check_machine_stack();
+  if (trace::tracing) [[unlikely]] return call_value_traced(call, code, into);
+  return call_value_copy<false>(call, code, into);
 }
 
 // ---- paths ----
@@ -632,7 +772,59 @@ Flow call_value(const Call& call, Code& code, Into into) {
 // (get-path!: a function on it is an error).
 enum class PathMode : uint8_t { evaluate, set, get };
 
+// The enter and fetch events of a path, whose first element is `first`.
+[[gnu::noinline, gnu::cold]] void fire_path_start(const Cell& path, const Cell& first) {
+  trace::fire_for_block(trace::Event::enter, path, none::make());
+  if (trace::tracing) trace::fire_at_code(trace::Event::fetch, path, first, none::make());
+}
+
+// `called` tells whether the path ended in a call of a function.
+Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, bool& called);
+
+// A set-path changes a scalar (a date, a time, ...) in a copy on the stack:
+// the copy is then stored back where it was read from, through the path
+// setter of the value before it (which tells that value's owner), and so
+// on back while that value is a scalar too (`d/time/hour: 5`), or into the
+// word the path starts from. `chain` holds, for each step from 1 to `last`,
+// the value before the step and its selector; `changed` is the value
+// before step `last`, now changed.
+void store_back(const Cell& first, uint32_t chain, Val changed, const Cell& path, uint32_t last) {
+  Cell new_value = *changed;
+  for (uint32_t step_index = last; step_index > 1; --step_index) {
+    Val container = ArgStack::at(chain + 2 * (step_index - 2));
+    Val selector = ArgStack::at(chain + 2 * (step_index - 2) + 1);
+    // A container that is no scalar holds its values by reference: the
+    // store is seen by everyone. (Its setter may leave anything in its cell.)
+    const bool scalar = type_traits::is_scalar(cell::type_of(*container));
+    const action::PathFn step_fn = datatype::actions(cell::type_of(*container)).eval_path;
+    PathStep step{container, selector, &new_value, path, step_index - 1, true, false};
+    step_fn(step);
+    if (!scalar) return;
+    new_value = *container;
+  }
+  Val word = ArgStack::push(first);
+  Val value = ArgStack::push(new_value);
+  context::set(word, value);
+  stack::pop(2);
+}
+
 Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
+  bool called = false;
+  if (!trace::tracing) [[likely]] return eval_path_steps(path, code, into, mode, called);
+  const uint32_t count = block::count(path);
+  if (count == 0) error::raise(error_id::script::empty_path, path);
+  if (!cell::is(*block::at(path, 0), TypeId::word)) error::raise(error_id::script::word_first, path);
+  fire_path_start(path, *block::at(path, 0));
+  KIV_PROPAGATE(eval_path_steps(path, code, into, mode, called));
+  const Cell result = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+  if (trace::tracing) trace::fire_for_block(trace::Event::exit, path, result);
+  // The value a path leads to is pushed (a set-path's has its set event).
+  if (trace::tracing && !called && mode != PathMode::set)
+    fire_in_code(trace::Event::push, code.block, code.index > 0 ? code.index - 1 : 0, result, none::make());
+  return Flow::normal;
+}
+
+Flow eval_path_steps(const Cell& path, Code& code, Into into, PathMode mode, bool& called) {
   const bool set_mode = mode == PathMode::set;
   const bool get_mode = mode == PathMode::get;
   const uint32_t count = block::count(path);
@@ -646,10 +838,12 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     if (get_mode) error::raise(error_id::script::invalid_path_get, path);
     Cell refinements_path = path;
     cell::set_type(refinements_path, TypeId::path);
+    called = true;
     return call_value({start, first, &refinements_path, 0, false}, code, into);
   }
   const Cell new_value = set_mode ? *ArgStack::last() : unset::make();
   Val value = ArgStack::push(start);
+  const uint32_t chain = ArgStack::depth();  // set mode: the values met, for store_back
   for (uint32_t i = 1; i < count; ++i) {
     Cell selector = *block::at(path, i);
     if (cell::is(selector, TypeId::get_word)) selector = *context::get(selector);
@@ -661,21 +855,28 @@ Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
     if (cell::is(selector, TypeId::unset)) error::raise(error_id::script::invalid_path, path, selector);
     const action::PathFn step_fn = datatype::actions(cell::type_of(*value)).eval_path;
     if (!step_fn) error::raise(error_id::script::bad_path_type, path, selector, datatype::make(cell::type_of(*value)));
+    if (set_mode) {
+      ArgStack::push(*value);
+      ArgStack::push(selector);
+    }
     Val selector_cell = ArgStack::push(selector);
     const bool last = i + 1 == count;
+    const bool scalar_set = set_mode && last && type_traits::is_scalar(cell::type_of(*value));
     PathStep step{value, selector_cell, set_mode && last ? &new_value : nullptr, path, i, last, get_mode};
     step_fn(step);
     stack::pop(1);
+    if (scalar_set) store_back(first, chain, value, path, i);
     if (!set_mode && !get_mode && is_prefix_callable(cell::type_of(*value))) {
       const Cell callable = *value;
       Cell refinements_path = path;
       cell::set_type(refinements_path, TypeId::path);
       stack::pop(1);
+      called = true;
       return call_value({callable, selector, &refinements_path, i, false}, code, into);
     }
   }
   const Cell result = set_mode ? new_value : *value;
-  stack::pop(1);
+  ArgStack::drop_to(chain - 1);
   if (set_mode) stack::pop(1);  // the value to set, pushed by the caller
   put(result, into);
   return Flow::normal;
@@ -834,6 +1035,7 @@ Flow apply_and_run(const Call& call, Code& code, uint32_t mode) {
   // the block names.
   if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if (!all && (mode & apply_mode::named)) KIV_PROPAGATE(apply_named_refinements(call, code, cache, is_function, one_cell, refs));
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::call, call, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
@@ -865,26 +1067,44 @@ Flow exit_flow(const Unwind& unwind) {
   return Flow::exit;
 }
 
-Flow eval_block(const Cell& block, bool last) {
-  check_machine_stack();
-  const NodeId node = series::node_of(block);
-  PositionGuard keep_position;
-  stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
-  Code code{node, series::index_of(block)};
+namespace {
+
+// The statements of a block, each stored into the result slot, in two
+// copies as eval_expression's: with the trace events (enter, expr after
+// each statement, exit) and without a test of the switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow run_statements(const Cell& block) {
+  Code code{series::node_of(block), series::index_of(block)};
+  if constexpr (traced) trace::fire_for_block(trace::Event::enter, block, none::make());
   if (at_end(code)) {
     ArgStack::set_result_keep(unset::make());
   } else {
     g_position = block;
-    try {
-      for (;;) {
-        g_position.w1 = code.index;
-        KIV_PROPAGATE(eval_expression(code, Into::result_slot));
-        if (at_end(code)) break;
-        ArgStack::reset();
-      }
-    } catch (const Unwind& unwind) {
-      return exit_flow(unwind);
+    for (;;) {
+      g_position.w1 = code.index;
+      KIV_PROPAGATE(eval_expression(code, Into::result_slot));
+      if constexpr (traced) fire_expr(*ArgStack::result());
+      if (at_end(code)) break;
+      ArgStack::reset();
     }
+  }
+  if constexpr (traced) trace::fire_for_block(trace::Event::exit, block, *ArgStack::result());
+  return Flow::normal;
+}
+
+[[gnu::noinline, gnu::cold]] Flow run_statements_traced(const Cell& block) { return run_statements<true>(block); }
+
+}  // namespace
+
+Flow eval_block(const Cell& block, bool last) {
+  check_machine_stack();
+  PositionGuard keep_position;
+  stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
+  try {
+    if (trace::tracing) [[unlikely]] KIV_PROPAGATE(run_statements_traced(block));
+    else KIV_PROPAGATE(run_statements<false>(block));
+  } catch (const Unwind& unwind) {
+    return exit_flow(unwind);
   }
   if (last) stack::unwind_last();
   else stack::unwind();
@@ -908,22 +1128,39 @@ Flow eval_next(const Cell& block, uint32_t& index) {
   return Flow::normal;
 }
 
+namespace {
+
+// eval_in_window's statements, in two copies as run_statements.
+template <bool traced>
+[[gnu::always_inline]] inline Flow run_in_window(const Cell& block) {
+  const uint32_t top = ArgStack::depth();
+  Code code{series::node_of(block), series::index_of(block)};
+  if constexpr (traced) trace::fire_for_block(trace::Event::enter, block, none::make());
+  if (at_end(code)) {
+    ArgStack::push(unset::make());
+  } else {
+    g_position = block;
+    for (;;) {
+      g_position.w1 = code.index;
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      if constexpr (traced) fire_expr(*ArgStack::last());
+      if (at_end(code)) break;
+      ArgStack::drop_to(top);
+    }
+  }
+  if constexpr (traced) trace::fire_for_block(trace::Event::exit, block, *ArgStack::last());
+  return Flow::normal;
+}
+
+[[gnu::noinline, gnu::cold]] Flow run_in_window_traced(const Cell& block) { return run_in_window<true>(block); }
+
+}  // namespace
+
 Flow eval_in_window(const Cell& block) {
   check_machine_stack();
   PositionGuard keep_position;
-  const uint32_t top = ArgStack::depth();
-  Code code{series::node_of(block), series::index_of(block)};
-  if (at_end(code)) {
-    ArgStack::push(unset::make());
-    return Flow::normal;
-  }
-  g_position = block;
-  for (;;) {
-    g_position.w1 = code.index;
-    KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-    if (at_end(code)) return Flow::normal;
-    ArgStack::drop_to(top);
-  }
+  if (trace::tracing) [[unlikely]] return run_in_window_traced(block);
+  return run_in_window<false>(block);
 }
 
 namespace {
@@ -943,18 +1180,18 @@ bool starts_system_code(const Cell& issue, Code& code) {
     case TypeId::lit_word: {
       Cell word = value;
       put(cell::set_type(word, TypeId::word), into);
-      return Flow::normal;
+      break;
     }
     case TypeId::get_word:
       put(*context::get(value), into);
-      return Flow::normal;
+      break;
     case TypeId::native:
     case TypeId::action:
     case TypeId::function:
     case TypeId::routine:
       if (literal) {
         put(value, into);
-        return Flow::normal;
+        break;
       }
       return call_value({value, name_word(stack::anon_symbol()), nullptr, 0, false}, code, into);
     case TypeId::op:
@@ -966,28 +1203,40 @@ bool starts_system_code(const Cell& issue, Code& code) {
       cell::set_type(path, TypeId::path);
       path.w3 = 0;
       put(path, into);
+      break;
+    }
+    case TypeId::set_path: {
+      if (at_end(code)) error::raise(error_id::script::need_value, value);
+      const uint32_t position = code.index - 1;
+      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      KIV_PROPAGATE(eval_path(value, code, into, PathMode::set));
+      if (trace::tracing) [[unlikely]] {
+        const Cell set_value = into == Into::new_cell ? *ArgStack::last() : *ArgStack::result();
+        fire_in_code(trace::Event::set, code.block, position, set_value, value);
+      }
       return Flow::normal;
     }
-    case TypeId::set_path:
-      if (at_end(code)) error::raise(error_id::script::need_value, value);
-      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
-      return eval_path(value, code, into, PathMode::set);
     case TypeId::get_path:
       return eval_path(value, code, into, PathMode::get);
     case TypeId::issue:
       if (starts_system_code(value, code)) error::raise(error_id::internal::kiv_system);
       put(value, into);
-      return Flow::normal;
+      break;
     default:
       put(value, into);
-      return Flow::normal;
+      break;
   }
+  // A value that stands for itself, or for a word's value.
+  if (trace::tracing) [[unlikely]] fire_push(code, code.index - 1, into);
+  return Flow::normal;
 }
 
 // Evaluates the value that starts an expression (the cell just taken from
 // `code`), with its arguments when it names a call.
 // Inlined into eval_expression, its one caller: a call of its own costs
 // every expression a few percent.
+// `traced`: the copy that fires the trace events (see eval_expression).
+template <bool traced>
 [[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
@@ -999,15 +1248,18 @@ bool starts_system_code(const Cell& issue, Code& code) {
       if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
       if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);
+      if constexpr (traced) fire_push(code, code.index - 1, into);
       return Flow::normal;
     }
     case TypeId::set_word: {
       if (at_end(code)) error::raise(error_id::script::need_value, value);
       const uint32_t position = code.index - 1;
       const uint32_t top = ArgStack::depth();
-      KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      if constexpr (traced) KIV_PROPAGATE(eval_expression(code, Into::new_cell));
+      else KIV_PROPAGATE(eval_expression_untraced(code, Into::new_cell, Infix::take, false));
       if (context::set_direct(value, *ArgStack::last())) {
         if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
+        if constexpr (traced) fire_set(code, position, value, into);
         return Flow::normal;
       }
       Val word = ArgStack::push(value);
@@ -1018,13 +1270,22 @@ bool starts_system_code(const Cell& issue, Code& code) {
       const Cell result = *ArgStack::at(top);
       ArgStack::drop_to(top);
       put(result, into);
+      if constexpr (traced) fire_set(code, position, value, into);
       return Flow::normal;
     }
     default:
       if (!is_inert(cell::type_of(value)) || cell::is(value, TypeId::issue)) return eval_head_rare(value, code, into, literal);
       put(value, into);
+      if constexpr (traced) fire_push(code, code.index - 1, into);
       return Flow::normal;
   }
+}
+
+// An operator met after a value: its fetch and open events, while its left
+// operand is still on the stack.
+[[gnu::noinline, gnu::cold]] void fire_operator(const Code& code, const Cell& name, const Cell& op) {
+  fire_in_code(trace::Event::fetch, code.block, code.index, name, none::make());
+  if (trace::tracing) fire_in_code(trace::Event::open, code.block, code.index, op, none::make());
 }
 
 // The operator that `word` (a cell of the code) names, if it names one.
@@ -1047,11 +1308,14 @@ inline const Cell* number_operand(const Cell& operand) {
   return is_integer_or_float(*right) ? right : nullptr;
 }
 
-}  // namespace
 
-Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
+// One expression, in two copies: the one that fires the trace events, and
+// the one that runs while tracing is off, which tests no switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow eval_expression_copy(Code& code, Into into, Infix infix, bool literal) {
   const Cell value = cells(code_buffer(code))[code.index++];
-  KIV_PROPAGATE(eval_head(value, code, into, literal));
+  if constexpr (traced) fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
+  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal));
   if (infix == Infix::stop) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
   for (;;) {
@@ -1061,7 +1325,8 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
     const Cell* at = cells(buf) + code.index;
     const Cell* op_slot = operator_of(at[0]);
     if (!op_slot) break;
-    const uint8_t fast = fast_kind(*op_slot);
+    // While tracing, every operator is a call, with its events.
+    const uint8_t fast = traced ? fast_none : fast_kind(*op_slot);
     if (fast != fast_none && code.index + 1 < count) {
       Cell& left = *ArgStack::last();
       const Cell* right = is_integer_or_float(left) ? number_operand(at[1]) : nullptr;
@@ -1071,13 +1336,29 @@ Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
       }
     }
     const Cell name = at[0];
-    ++code.index;
     Cell function = *op_slot;
+    if constexpr (traced) fire_operator(code, name, function);
+    ++code.index;
     function.header = cell::header(native::wrapped_type(function));
     stack::pop(1);  // the left operand: re-taken as the first argument
     KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
   }
   return Flow::normal;
+}
+
+[[gnu::noinline, gnu::cold]] Flow eval_expression_traced(Code& code, Into into, Infix infix, bool literal) {
+  return eval_expression_copy<true>(code, into, infix, literal);
+}
+
+Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal) {
+  return eval_expression_copy<false>(code, into, infix, literal);
+}
+
+}  // namespace
+
+Flow eval_expression(Code& code, Into into, Infix infix, bool literal) {
+  if (trace::tracing) [[unlikely]] return eval_expression_traced(code, into, infix, literal);
+  return eval_expression_untraced(code, into, infix, literal);
 }
 
 Flow call_function(const Cell& function) {
@@ -1119,18 +1400,20 @@ Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t pa
            uint32_t mode) {
   check_machine_stack();
   const Call call{callable, name, path, path_index, false};
+  const uint32_t total = length(series::node_of(args));
+  Code code{series::node_of(args), std::min(series::index_of(args), total)};
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::open, call, callable);
   ArgStack::push(callable);
   const TypeId type = cell::type_of(callable);
   if (type == TypeId::function || type == TypeId::routine)
     stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, callable.w2);
   else
     stack::mark(name, stack::frame::native | stack::frame::interpreter, callable.w2);
-  const uint32_t total = length(series::node_of(args));
-  Code code{series::node_of(args), std::min(series::index_of(args), total)};
   KIV_PROPAGATE(apply_and_run(call, code, mode));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   ArgStack::set_result_keep(result);
+  if (trace::tracing) [[unlikely]] fire_applied_call_event(trace::Event::return_, call, result);
   return Flow::normal;
 }
 

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -337,55 +338,14 @@ Cell make_money(bool negative, uint32_t currency, std::string_view whole, std::s
 // ---------------------------------------------------------------------------
 // Dates
 
-int64_t to_days(int64_t year, int64_t month, int64_t day) {
-  const int64_t m = (month + 9) % 12;
-  const int64_t y = year - m / 10;
-  return 365 * y + y / 4 - y / 100 + y / 400 + (m * 306 + 5) / 10 + (day - 1);
-}
-
-void from_days(int64_t g, int32_t& year, int32_t& month, int32_t& day) {
-  auto start_of = [](int64_t y) { return 365 * y + y / 4 - y / 100 + y / 400; };
-  auto y = static_cast<int64_t>((10000.0 * static_cast<double>(g) + 14780.0) / 3652425.0);
-  int64_t ddd = g - start_of(y);
-  if (ddd < 0) {
-    --y;
-    ddd = g - start_of(y);
-  }
-  const int64_t mi = (100 * ddd + 52) / 3060;
-  month = static_cast<int32_t>((mi + 2) % 12 + 1);
-  year = static_cast<int32_t>(y + (mi + 2) / 12);
-  day = static_cast<int32_t>(ddd - (mi * 306 + 5) / 10 + 1);
-}
-
-bool leap_year(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 int days_in_month(int64_t year, int64_t month) {
   static constexpr int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month == 2 && !leap_year(year)) return 28;
+  if (month == 2 && !date::leap_year(year)) return 28;
   return days[month - 1];
 }
 
 constexpr std::string_view month_names[] = {"January", "February", "March",     "April",   "May",      "June",
                                             "July",    "August",   "September", "October", "November", "December"};
-
-// A date! cell: packed year, month, day, zone code and has-time bit; the
-// stored time is the local time less the zone offset.
-Cell make_date(int32_t year, int32_t month, int32_t day, bool has_time, double time, bool zone_negative,
-               int32_t zone_hours, int32_t zone_minutes) {
-  uint32_t zone = ((static_cast<uint32_t>(zone_hours) << 2) & 0x3C) | static_cast<uint32_t>(zone_minutes / 15);
-  if (zone_negative && zone != 0) zone |= 0x40;
-  const uint32_t packed = (static_cast<uint32_t>(year) << 17) | (has_time ? 0x10000u : 0u) |
-                          ((static_cast<uint32_t>(month) & 0xF) << 12) |
-                          ((static_cast<uint32_t>(day) & 0x1F) << 7) | zone;
-  Cell date{cell::header(TypeId::date), packed, 0, 0};
-  if (has_time) {
-    const double offset = (zone_negative ? -1.0 : 1.0) * (zone_hours * 3600.0 + (zone_minutes / 15) * 900.0);
-    cell::set_double(date, time - offset);
-  } else {
-    cell::set_double(date, 0.0);
-  }
-  return date;
-}
 
 class DateReader {
  public:
@@ -548,11 +508,11 @@ class DateReader {
       if (!clock(true)) return false;
     }
     if (p_ != t_.size()) return false;
-    // The Monday of ISO week 1, then the week and the weekday.
-    const int64_t january_first = to_days(year, 1, 1);
-    const int64_t w = ((january_first + 2) % 7 + 7) % 7;
-    const int64_t week_one = w < 4 ? january_first - w : january_first + 7 - w;
-    return from_day_number(year, week_one + 7 * (week - 1) + (weekday - 1), out);
+    if (year <= -10000 || year >= 10000) return false;
+    if (!finish(year, 1, 1, out)) return false;
+    date::set_isoweek(out, static_cast<int32_t>(week));
+    date::set_weekday(out, static_cast<int32_t>(weekday));
+    return true;
   }
 
   bool ordinal_date(int64_t year, Cell& out) {
@@ -564,23 +524,21 @@ class DateReader {
       if (!clock(true)) return false;
     }
     if (p_ != t_.size()) return false;
-    return from_day_number(year, to_days(year, 1, 1) + yearday - 1, out);
-  }
-
-  bool from_day_number(int64_t year, int64_t days, Cell& out) {
-    if (year <= -10000 || year >= 10000) return false;
-    int32_t y, m, d;
-    from_days(days, y, m, d);
-    return finish(y, m, d, out);
+    if (year <= -10000 || year >= 10000 || !finish(year, 1, 1, out)) return false;
+    date::set_yearday(out, static_cast<int32_t>(yearday));
+    return true;
   }
 
   bool finish(int64_t year, int64_t month, int64_t day, Cell& out) {
     if (day < 1 || month < 1 || month > 12 || year <= -10000 || year >= 10000) return false;
     if (day > days_in_month(year, month)) return false;
     if (zone_hours_ > 15 || zone_minutes_ >= 60 || hour_ >= 24 || minute_ >= 60 || seconds_ >= 60.0) return false;
+    // Zones run to 15:45 at most (a quarter of an hour below 16 hours).
+    if (zone_hours_ * 60 + zone_minutes_ > 15 * 60 + 45) return false;
+    const int64_t zone_minutes = zone_hours_ * 60 + zone_minutes_ / 15 * 15;
     const double time = static_cast<double>(hour_ * 3600 + minute_ * 60) + seconds_;
-    out = make_date(static_cast<int32_t>(year), static_cast<int32_t>(month), static_cast<int32_t>(day), has_time_, time,
-                    zone_negative_, static_cast<int32_t>(zone_hours_), static_cast<int32_t>(zone_minutes_));
+    const uint32_t zone = date::zone_code(static_cast<int32_t>(zone_negative_ ? -zone_minutes : zone_minutes));
+    out = date::make(year, static_cast<int32_t>(month), static_cast<int32_t>(day), has_time_, time, zone);
     return true;
   }
 
@@ -2342,6 +2300,12 @@ Escape decode_escape(std::string_view text) {
 
 void set_currency_index(CurrencyIndexFn lookup) { g_currency_index = lookup ? lookup : builtin_currency_index; }
 uint32_t currency_index(std::string_view code) { return g_currency_index(code); }
+
+std::string_view currency_code(uint32_t index) {
+  const size_t at = (size_t{index} - 1) * 4;
+  if (index == 0 || at + 3 > currency_list.size()) return {};
+  return currency_list.substr(at, 3);
+}
 
 namespace {
 

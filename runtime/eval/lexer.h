@@ -196,5 +196,7 @@ void scan_money(const void* text, uint32_t count, uint32_t unit, int32_t& error,
 using CurrencyIndexFn = uint32_t (*)(std::string_view code);
 void set_currency_index(CurrencyIndexFn lookup);
 uint32_t currency_index(std::string_view code);
+// The code at a 1-based index of the built-in list, or "" past its end.
+std::string_view currency_code(uint32_t index);
 
 }  // namespace kiv::lexer

@@ -21,6 +21,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/trace.h"
 #include "runtime/eval/lexer.h"
 
 namespace kiv::natives {
@@ -62,6 +63,7 @@ Cell event_type(int32_t type) {
 // moved its input argument. Exits leave it as an Unwind.
 bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo& info, int64_t& input) {
   const uint32_t depth = stack::depth();
+  trace::CallbackScope traced(trace::callback::lexer, callback, trace::Announce::yes);
   stack::mark_function(word::unbound("<lexer-callback>"), callback.w1, stack::frame::function);
   const uint32_t base = ArgStack::base_index();
   const uint32_t start = series::index_of(source);
@@ -82,6 +84,7 @@ bool call_back(const Cell& callback, const Cell& source, const lexer::EventInfo&
   const Cell answer = *ArgStack::result();
   stack::pop_frame();
   stack::drop_to(depth);
+  traced.returned(answer);
   if (cell::type_of(moved) == cell::type_of(source) && series::node_of(moved) == series::node_of(source) &&
       moved.w1 != position.w1)
     input = static_cast<int64_t>(moved.w1) - start;

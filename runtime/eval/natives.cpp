@@ -14,6 +14,7 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/coordinates.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
@@ -23,6 +24,8 @@
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -39,9 +42,11 @@
 #include "runtime/eval/native_transcode.h"
 #include "runtime/eval/natives_checksum.h"
 #include "runtime/eval/natives_compare.h"
+#include "runtime/eval/natives_process.h"
 #include "runtime/eval/natives_system.h"
 #include "runtime/eval/natives_words.h"
 #include "runtime/eval/script.h"
+#include "runtime/eval/trace.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
 #include "runtime/ownership.h"
@@ -426,6 +431,8 @@ enum class NameRefinement { name };
 Flow native_throw(const int32_t* refinements) {
   const Cell name =
       used(refinements, NameRefinement::name) ? *refinement_arg(refinements, NameRefinement::name) : unset::make();
+  if (trace::tracing) [[unlikely]]
+    trace::fire_at_code(trace::Event::throw_, interpreter::code_position(), *arg(0), none::make());
   return stack::throw_value(*arg(0), name);
 }
 
@@ -460,6 +467,8 @@ Flow native_catch(const int32_t* refinements) {
     }
     runtime::state.pending = 0;
     ArgStack::set_result_keep(value);
+    if (trace::tracing) [[unlikely]]
+      trace::fire_at_code(trace::Event::catch_, interpreter::code_position(), value, none::make());
   }
   stack::unwind_last();
   return Flow::normal;
@@ -508,11 +517,32 @@ Flow do_next(const Cell& code, Val position) {
   return answer(value);
 }
 
-enum class DoRefinement { next };
+enum class DoRefinement { expand, args, next, trace };
+
+// A script file or URL runs through the library's do-file, in a frame of
+// its own, with no trace callback and the /args value (none without it).
+Flow do_script(const Cell& source, const Cell& script_args) {
+  const Cell name = word::intern("do-file");
+  const Cell runner = *context::get(name);
+  if (!cell::is(runner, TypeId::function)) error::raise(error_id::script::no_value, name);
+  const uint32_t depth = stack::depth();
+  Val function = ArgStack::push(runner);
+  Val file = ArgStack::push(source);
+  Val none_value = ArgStack::push(none::make());
+  Val given = ArgStack::push(script_args);
+  const Cell arguments[] = {*file, *none_value, *given};
+  stack::mark_function(name, function->w1, stack::frame::function);
+  interpreter::push_arguments(*function, arguments);
+  if (interpreter::call_function(*function) != Flow::normal) runtime::throw_pending();
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  stack::drop_to(depth);
+  return answer(result);
+}
 
 // do: /next steps through code held in a block or a string; any other
 // value is one expression already, evaluated whole.
-Flow native_do(const int32_t* refinements) {
+Flow do_value(const int32_t* refinements) {
   const Cell value = *arg(0);
   const TypeId type = cell::type_of(value);
   const bool next = used(refinements, DoRefinement::next);
@@ -524,7 +554,9 @@ Flow native_do(const int32_t* refinements) {
       return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
-      return run(*script::load(script::read_file(file::os_path(value))));
+    case TypeId::url:
+      return do_script(value, used(refinements, DoRefinement::args) ? *refinement_arg(refinements, DoRefinement::args)
+                                                                     : none::make());
     case TypeId::error:
       error_value::fire(value);
     default: {
@@ -533,6 +565,16 @@ Flow native_do(const int32_t* refinements) {
       return run(*code_block);
     }
   }
+}
+
+// do/trace: the evaluation runs under the tracer (unless a trace is
+// running already, when it runs as it is).
+// /expand waits for the preprocessor.
+Flow native_do(const int32_t* refinements) {
+  if (used(refinements, DoRefinement::expand)) error::raise(error_id::internal::not_done);
+  if (!used(refinements, DoRefinement::trace)) return do_value(refinements);
+  const Cell tracer = *refinement_arg(refinements, DoRefinement::trace);
+  return trace::run(tracer, *arg(0), [&] { return do_value(refinements); });
 }
 
 // ---- case ----
@@ -737,10 +779,27 @@ Flow native_set_env(const int32_t*) {
   return answer(*arg(1));
 }
 
-// as-pair, as-point2D, as-point3D and as-money make values of datatypes
-// that are not built yet (pair!, point2D!, point3D!, money!): past their
-// argument checks they raise not-done until their datatypes land.
-Flow native_awaiting_datatype(const int32_t*) { error::raise(error_id::internal::not_done); }
+
+// An as-pair argument: an integer, or a float truncated toward zero (one
+// with no 32-bit truncation raises script/invalid-arg).
+int32_t pair_component(uint32_t index) {
+  const Cell given = *arg(index);
+  if (cell::is(given, TypeId::integer)) return integer::get(given);
+  const double number = cell::get_double(given);
+  if (!coordinates::fits_int32(number)) error::raise(error_id::script::invalid_arg, given);
+  return static_cast<int32_t>(number);
+}
+
+Flow native_as_pair(const int32_t*) { return answer(pair::make(pair_component(0), pair_component(1))); }
+
+Flow native_as_point2d(const int32_t*) {
+  return answer(point::make2(point::number_to_float32(*arg(0)), point::number_to_float32(*arg(1))));
+}
+
+Flow native_as_point3d(const int32_t*) {
+  return answer(point::make3(point::number_to_float32(*arg(0)), point::number_to_float32(*arg(1)),
+                             point::number_to_float32(*arg(2))));
+}
 
 // The natives in table order; words without an entry yet are skipped.
 struct NativeSpec {
@@ -769,7 +828,7 @@ const std::array<NativeSpec, 107> table = {{
     {"has", R"~("Defines a function with local variables, but no arguments" vars [block!] body [block!])~", native_has},
     {"switch", R"~("Evaluates the first block following the value found in cases" value [any-type!] cases [block!] /default case [block!])~", native_switch},
     {"case", R"~("Evaluates the block following the first truthy condition" cases [block!] /all)~", native_case},
-    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /next position [word!])~", native_do},
+    {"do", R"~("Evaluates a value, returning the last evaluation result" value [any-type!] /expand /args arg /next position [word!] /trace callback [function!])~", native_do},
     {"get", R"~("Returns the value a word refers to" word [any-word! any-path! object!] /any /case return: [any-type!])~", native_get},
     {"set", R"~("Sets the value(s) one or more words refer to" word [any-word! block! object! any-path!] value [any-type!] /any /case /only /some return: [any-type!])~", native_set},
     {"print", R"~("Outputs a value followed by a newline" value [any-type!])~", native_print},
@@ -822,10 +881,10 @@ const std::array<NativeSpec, 107> table = {{
     {"try", R"~("Tries to DO a block and returns its value or an error" block [block!] /all /keep)~", native_try},
     {"uppercase", R"~("Converts string of characters to uppercase" string [any-string! char!] /part limit [number! any-string!] return: [any-string! char!])~", native_change_case<true>},
     {"lowercase", R"~("Converts string of characters to lowercase" string [any-string! char!] /part limit [number! any-string!] return: [any-string! char!])~", native_change_case<false>},
-    {"as-pair", R"~("Combine X and Y values into a pair" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
-    {"as-point2D", R"~("Combine X and Y values into a 2D point" x [integer! float!] y [integer! float!])~", native_awaiting_datatype},
-    {"as-point3D", R"~("Combine X, Y and Z values into a 3D point" x [integer! float!] y [integer! float!] z [integer! float!])~", native_awaiting_datatype},
-    {"as-money", R"~("Combine currency code and amount into a monetary value" currency [word!] amount [integer! float!] return: [money!])~", native_awaiting_datatype},
+    {"as-pair", R"~("Combine X and Y values into a pair" x [integer! float!] y [integer! float!])~", native_as_pair},
+    {"as-point2D", R"~("Combine X and Y values into a 2D point" x [integer! float!] y [integer! float!])~", native_as_point2d},
+    {"as-point3D", R"~("Combine X, Y and Z values into a 3D point" x [integer! float!] y [integer! float!] z [integer! float!])~", native_as_point3d},
+    {"as-money", R"~("Combine currency code and amount into a monetary value" currency [word!] amount [integer! float!] return: [money!])~", native_as_money},
     {"break", R"~("Breaks out of a loop, while, until, repeat, foreach, etc" /return value [any-type!])~", native_break},
     {"continue", R"~("Throws control back to top of loop")~", native_continue},
     {"exit", R"~("Exits a function, returning no value")~", native_exit},

@@ -8,8 +8,12 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/set_operations.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
@@ -50,6 +54,8 @@ bool identical(const Cell& a, const Cell& b) {
     // The function an op wraps: its kind (header bits 16-23), then its
     // index or context and its spec.
     case TypeId::op: return ((a.header ^ b.header) & 0x00FF0000u) == 0 && a.w1 == b.w1 && a.w2 == b.w2;
+    // The sign of an amount lives in the header.
+    case TypeId::money: return ((a.header ^ b.header) & money::sign_flag) == 0 && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
     default: return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
   }
 }
@@ -61,7 +67,10 @@ double number_arg() {
   switch (cell::type_of(value)) {
     case TypeId::integer: return cell::get_int32(value);
     case TypeId::float_:
-    case TypeId::percent: return cell::get_double(value);
+    case TypeId::percent:
+    case TypeId::time: return cell::get_double(value);
+    // Only the sign of an amount is asked.
+    case TypeId::money: return money::signum(value);
     default: check::raise_expect_arg(value, 0);
   }
 }
@@ -139,7 +148,18 @@ Flow native_sign_q(const int32_t*) {
 
 Flow native_zero_q(const int32_t*) {
   const Cell value = *arg(0);
-  if (cell::is(value, TypeId::char_)) return answer(logic::make(value.w2 == 0));
+  switch (cell::type_of(value)) {
+    case TypeId::char_: return answer(logic::make(value.w2 == 0));
+    case TypeId::pair: return answer(logic::make(value.w2 == 0 && value.w3 == 0));
+    case TypeId::tuple: return answer(logic::make(tuple::is_zero(value)));
+    case TypeId::point2d:
+    case TypeId::point3d: {
+      bool zero = true;
+      for (int axis = 0; axis < point::axes(value); ++axis) zero = zero && point::get(value, axis) == 0.0f;
+      return answer(logic::make(zero));
+    }
+    default: break;
+  }
   return answer(logic::make(number_arg() == 0));
 }
 
@@ -166,8 +186,11 @@ Flow native_set_operation(const int32_t* refinements) {
   if (first == TypeId::typeset && two_sets) return answer(typeset::do_bitwise(*arg(0), *second_set, op));
   // Bits have no records and no case: /skip and /case change nothing.
   if (first == TypeId::bitset) return answer(bitset::set_operation(arg(0), second_set, op));
-  // date! has not landed: until it does, it is of a wrong type here like
-  // any other.
+  // Two dates: the time between them.
+  if (first == TypeId::date && two_sets) {
+    date::difference(arg(0), arg(1));
+    return answer(*arg(0));
+  }
   check::raise_expect_arg(*arg(0), 0);
 }
 

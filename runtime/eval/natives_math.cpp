@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,9 +15,15 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/coordinates.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
@@ -54,13 +61,65 @@ bool is_nan(const Cell& value) {
   return (cell::is(value, TypeId::float_) || cell::is(value, TypeId::percent)) && std::isnan(cell::get_double(value));
 }
 
-// Between two numbers a NaN wins. Otherwise the values are ordered by
-// lesser?, so on a tie max answers its first argument and min its second.
-// (Pairs, points and tuples, compared component by component, join here
-// with their datatypes.)
+bool is_composite(TypeId type) {
+  return type == TypeId::pair || type == TypeId::point2d || type == TypeId::point3d || type == TypeId::tuple;
+}
+
+// The larger or smaller of two floats; a NaN in `b` wins.
+float pick_float(float a, float b, bool max) {
+  if (std::isnan(b)) return b;
+  return max ? (b > a ? b : a) : (b < a ? b : a);
+}
+
+// max and min of a pair, point or tuple `first` against `second`, part by
+// part; nothing when the two combine no other way than by lesser?.
+std::optional<Cell> composite_max_min(Cell first, Cell second, bool max) {
+  const TypeId type = cell::type_of(first);
+  const TypeId other = cell::type_of(second);
+  const bool scalar = other == TypeId::integer || other == TypeId::float_;
+  if (type == TypeId::pair && scalar) {
+    const double n = number_of(second);
+    if (other == TypeId::integer || coordinates::fits_int32(n)) {
+      second = pair::make(static_cast<int32_t>(n), static_cast<int32_t>(n));
+    } else {
+      second = point::make2(static_cast<float>(n), static_cast<float>(n));
+    }
+  }
+  if (type == TypeId::pair && cell::is(second, TypeId::pair)) {
+    const auto pick = [max](int32_t a, int32_t b) { return max ? std::max(a, b) : std::min(a, b); };
+    return pair::make(pick(pair::x_of(first), pair::x_of(second)), pick(pair::y_of(first), pair::y_of(second)));
+  }
+  if (type == TypeId::pair && cell::is(second, TypeId::point2d)) first = point::from_pair(first);
+  const TypeId point_type = cell::type_of(first);
+  if (point_type == TypeId::point2d || point_type == TypeId::point3d) {
+    Cell operand = second;
+    if (scalar) {
+      const float n = point::number_to_float32(second);
+      operand = point::make3(n, n, n);
+    } else if (cell::is(second, TypeId::pair)) {
+      operand = point::from_pair(second);
+    } else if (cell::type_of(second) != point_type) {
+      return std::nullopt;
+    }
+    for (int axis = 0; axis < point::axes(first); ++axis)
+      point::set(first, axis, pick_float(point::get(first, axis), point::get(operand, axis), max));
+    return first;
+  }
+  if (point_type == TypeId::tuple) return tuple::max_min(first, second, max);
+  return std::nullopt;
+}
+
+// Between two numbers a NaN wins. Pairs, points and tuples take the larger
+// or smaller of each part (a scalar applies to every part). Otherwise the
+// values are ordered by lesser?, so on a tie max answers its first argument
+// and min its second.
 Flow max_min(bool max) {
   const Cell first = *arg(0);
   const Cell second = *arg(1);
+  if (is_composite(cell::type_of(first)) || is_composite(cell::type_of(second))) {
+    const bool swap = !is_composite(cell::type_of(first));
+    if (const auto result = composite_max_min(swap ? second : first, swap ? first : second, max)) return answer(*result);
+  }
   if (is_plain_number(first) && is_plain_number(second)) {
     if (is_nan(first)) return answer(first);
     if (is_nan(second)) return answer(second);
@@ -154,6 +213,18 @@ SeriesClass class_of(TypeId type) {
 }
 
 }  // namespace
+
+// A currency code and an amount (integer! exactly, float! through its
+// shortest digits, truncated at the fifth decimal).
+Flow native_as_money(const int32_t*) {
+  const Cell code = *arg(0);
+  const uint8_t currency = money::currency_index(symbol::spelling(code.w2));
+  if (currency == 0) error::raise(error_id::script::bad_denom, code);
+  const Cell amount = *arg(1);
+  const Cell made = cell::is(amount, TypeId::integer) ? money::from_integer(integer::get(amount))
+                                                      : money::from_float(cell::get_double(amount), false);
+  return answer(money::with_currency(made, currency));
+}
 
 Flow native_max(const int32_t*) { return max_min(true); }
 Flow native_min(const int32_t*) { return max_min(false); }

@@ -34,6 +34,7 @@ Flow native_exp(const int32_t* refinements);
 Flow native_square_root(const int32_t* refinements);
 
 Flow native_as(const int32_t* refinements);
+Flow native_as_money(const int32_t* refinements);
 Flow native_dehex(const int32_t* refinements);
 Flow native_enhex(const int32_t* refinements);
 Flow native_enbase(const int32_t* refinements);

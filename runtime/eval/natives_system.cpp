@@ -1,9 +1,7 @@
-// The natives that talk to the system and the front ends of compression
-// and processes.
+// The natives that talk to the system and the front end of processes.
+// compress and decompress live in runtime/io/natives_compression.cpp.
 //
-// Where the value a native answers is of a datatype the runtime cannot
-// make yet (date!, time!, map!), or its work belongs to an engine not built
-// yet (the compression framings, process launching, the desktop's
+// Where a native's work belongs to an engine not built yet (the desktop's
 // "open"), it checks its arguments as its callers will rely on and then
 // raises internal/not-done: it never answers something else in their place.
 #include "runtime/eval/natives_system.h"
@@ -24,6 +22,7 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/logic.h"
@@ -40,52 +39,6 @@ namespace {
 using namespace native_args;
 
 [[noreturn]] void not_done() { error::raise(error_id::internal::not_done); }
-
-// The fields of a packed date word (os::now_date).
-struct DateFields {
-  int year, month, day;
-};
-
-DateFields unpack_date(uint32_t packed) {
-  return {static_cast<int>(packed >> 17), static_cast<int>((packed >> 12) & 0xF), static_cast<int>((packed >> 7) & 0x1F)};
-}
-
-// The offset from UTC in minutes of a packed date's 7-bit zone: hours in
-// bits 2-5, their sign in bit 6, quarter hours in bits 0-1.
-int zone_minutes(uint32_t packed) {
-  const int hours = static_cast<int>((packed >> 2) & 0x0F);
-  const int minutes = hours * 60 + static_cast<int>(packed & 0x3) * 15;
-  return (packed & 0x40) != 0 ? -minutes : minutes;
-}
-
-Cell time_value(double seconds) {
-  Cell time{cell::header(TypeId::time), 0, 0, 0};
-  cell::set_double(time, seconds);
-  return time;
-}
-
-// 1 for Monday ... 7 for Sunday.
-int weekday_of(const DateFields& date) {
-  using namespace std::chrono;
-  const year_month_day ymd{year{date.year}, month{static_cast<unsigned>(date.month)}, day{static_cast<unsigned>(date.day)}};
-  return static_cast<int>(weekday{sys_days{ymd}}.iso_encoding());
-}
-
-// 1 for the first of January.
-int yearday_of(const DateFields& date) {
-  using namespace std::chrono;
-  const sys_days today{year_month_day{year{date.year}, month{static_cast<unsigned>(date.month)}, day{static_cast<unsigned>(date.day)}}};
-  const sys_days new_year{year_month_day{year{date.year}, January, day{1}}};
-  return static_cast<int>((today - new_year).count()) + 1;
-}
-
-// The compression methods, by the word that names them.
-bool known_method(const Cell& method) {
-  const std::string_view name = symbol::spelling(method.w2);
-  for (const std::string_view known : {"zlib", "deflate", "gzip"})
-    if (symbol::equal_caseless(name, known)) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -109,8 +62,8 @@ Flow native_list_env(const int32_t*) {
 enum class NowRefinement { year, month, day, time, zone, date, weekday, yearday, precise, utc };
 
 // One selector at most, /precise counting as one, but /time/precise is the
-// time of day to the fraction of a second. The fields and the time of day
-// are answered now; the whole date waits for date!.
+// time of day to the fraction of a second. The date and the time of day
+// come from one reading of the clock.
 Flow native_now(const int32_t* refinements) {
   using enum NowRefinement;
   int selectors = 0;
@@ -119,20 +72,19 @@ Flow native_now(const int32_t* refinements) {
   const bool precise_time = used(refinements, time) && used(refinements, precise);
   if (selectors > 1 && !(selectors == 2 && precise_time)) error::raise(error_id::script::bad_refines);
 
-  const uint32_t packed = os::now_date(used(refinements, utc));
-  const DateFields today = unpack_date(packed);
-  const double offset = zone_minutes(packed) * 60.0;
-  if (used(refinements, zone)) return answer(time_value(offset));
-  if (used(refinements, time)) {
-    const double local = std::fmod(os::now_seconds(used(refinements, precise)) + offset + 86400.0, 86400.0);
-    return answer(time_value(local));
-  }
-  if (used(refinements, year)) return answer(integer::make(today.year));
-  if (used(refinements, month)) return answer(integer::make(today.month));
-  if (used(refinements, day)) return answer(integer::make(today.day));
-  if (used(refinements, weekday)) return answer(integer::make(weekday_of(today)));
-  if (used(refinements, yearday)) return answer(integer::make(yearday_of(today)));
-  not_done();  // a date!
+  const os::Moment now = os::now_moment(used(refinements, utc));
+  if (used(refinements, date)) return answer(date::make(now.year, now.month, now.day, false, 0.0, 0));
+  double seconds = now.hour * 3600.0 + now.minute * 60.0 + now.second;
+  if (used(refinements, precise)) seconds += static_cast<double>(now.nanoseconds) * 1e-9;
+  const Cell today = date::make(now.year, now.month, now.day, true, seconds, date::zone_code(now.offset_minutes));
+  struct Selector {
+    NowRefinement refinement;
+    int field;
+  };
+  static constexpr Selector fields[] = {{year, 2}, {month, 3}, {day, 4}, {time, 6}, {zone, 5}, {weekday, 10}, {yearday, 11}};
+  for (const Selector& selector : fields)
+    if (used(refinements, selector.refinement)) return answer(date::get_field(today, selector.field));
+  return answer(today);
 }
 
 // The file is opened, as reading it would: one that cannot be read has no
@@ -156,23 +108,5 @@ Flow native_size_q(const int32_t*) {
 }
 
 Flow native_browse(const int32_t*) { not_done(); }
-
-// A text is compressed as its UTF-8; the method names the framing.
-Flow native_compress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();  // the framings and the deflate coder
-}
-
-Flow native_decompress(const int32_t*) {
-  if (!known_method(*arg(1))) error::raise(error_id::script::invalid_arg, *arg(1));
-  not_done();
-}
-
-// An empty command runs nothing and succeeds at once.
-Flow native_call(const int32_t*) {
-  const Cell command = *arg(0);
-  if (cell::is(command, TypeId::string) && series::length_from(command) == 0) return answer(integer::make(0));
-  not_done();  // launching the process
-}
 
 }  // namespace kiv::natives

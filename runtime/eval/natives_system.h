@@ -1,6 +1,6 @@
 // The natives that talk to the system: the clock, the environment, files
-// and processes, and the front end of compression, which checks
-// its arguments here and hands the work to an engine of its own.
+// and processes, and compress and decompress, whose C++ lives with the
+// coders in runtime/io/.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +17,9 @@ Flow native_now(const int32_t* refinements);
 Flow native_size_q(const int32_t* refinements);
 // browse url-or-file: opens it with the desktop's default application.
 Flow native_browse(const int32_t* refinements);
-// compress data method; decompress data method /size sz.
+// compress data method; decompress data method /size sz (defined in
+// runtime/io/natives_compression.cpp).
 Flow native_compress(const int32_t* refinements);
 Flow native_decompress(const int32_t* refinements);
-// call cmd with its seven refinements: runs another process.
-Flow native_call(const int32_t* refinements);
 
 }  // namespace kiv::natives
