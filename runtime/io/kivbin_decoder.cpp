@@ -240,6 +240,48 @@ class Decoder {
         pos_ += length;
         return set;
       }
+      case TypeId::pair: {
+        Cell pair{cell::header(type), 0, 0, 0};
+        pair.w2 = uint32_t(svarint());
+        pair.w3 = uint32_t(svarint());
+        return pair;
+      }
+      case TypeId::point2d: case TypeId::point3d: {
+        Cell point{cell::header(type), word32(), word32(), 0};
+        if (type == TypeId::point3d) point.w3 = word32();
+        return point;
+      }
+      case TypeId::tuple: {
+        const uint8_t* at = pos_;
+        const uint32_t length = flag ? byte() : 3;
+        if (length < 3 || length > 12 || size_t(end_ - pos_) < length) fail_at(at);
+        Cell tuple{cell::header(type) | (length << tuple_length_shift), 0, 0, 0};
+        std::memcpy(&tuple.w1, pos_, length);
+        pos_ += length;
+        return tuple;
+      }
+      case TypeId::date: {
+        const uint8_t* at = pos_;
+        Cell date{cell::header(type), word32(), 0, 0};
+        const uint32_t month = (date.w1 >> 12) & 0xF;
+        const uint32_t day = (date.w1 >> 7) & 0x1F;
+        if (flag != ((date.w1 & date_has_time) != 0) || month < 1 || month > 12 || day < 1) fail_at(at);
+        if (flag) {
+          date.w2 = word32();
+          date.w3 = word32();
+        }
+        return date;
+      }
+      case TypeId::money: {
+        const uint8_t* at = pos_;
+        if (end_ - pos_ < 12) fail();
+        Cell money{cell::header(type) | (flag ? money_negative : 0), 0, 0, 0};
+        std::memcpy(&money.w1, pos_, 12);
+        for (int i = 1; i < 12; ++i)  // two decimal digits a byte
+          if ((pos_[i] >> 4) > 9 || (pos_[i] & 0xF) > 9) fail_at(at + i);
+        pos_ += 12;
+        return money;
+      }
       case TypeId::issue:
         return word::make(type, no_node, symbol_ref(), 0xFFFFFFFF);
       case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:

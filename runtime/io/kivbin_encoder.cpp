@@ -82,6 +82,41 @@ class Encoder {
         records_.insert(records_.end(), map, map + length);
         break;
       }
+      case TypeId::pair:
+        typed(type);
+        put_svarint(records_, int32_t(value.w2));
+        put_svarint(records_, int32_t(value.w3));
+        break;
+      case TypeId::point2d: case TypeId::point3d:
+        typed(type);
+        put_word(records_, value.w1);
+        put_word(records_, value.w2);
+        if (type == TypeId::point3d) put_word(records_, value.w3);
+        break;
+      case TypeId::tuple: {
+        const uint8_t length = uint8_t((value.header >> tuple_length_shift) & 0xF);
+        typed(type, length != 3);
+        if (length != 3) records_.push_back(length);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
+        records_.insert(records_.end(), bytes, bytes + length);
+        break;
+      }
+      case TypeId::date: {
+        const bool has_time = (value.w1 & date_has_time) != 0;
+        typed(type, has_time);
+        put_word(records_, value.w1);
+        if (has_time) {
+          put_word(records_, value.w2);
+          put_word(records_, value.w3);
+        }
+        break;
+      }
+      case TypeId::money: {
+        typed(type, (value.header & money_negative) != 0);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
+        records_.insert(records_.end(), bytes, bytes + 12);
+        break;
+      }
       case TypeId::issue:
         typed(type);
         put_varint(records_, symbol_index(value.w2));

@@ -50,6 +50,12 @@ inline constexpr uint8_t values = 0x10;
 // grow with the depth, and hostile data must not exhaust the machine stack.
 inline constexpr uint32_t max_depth = 1000;
 
+// Cell bits the records carry: a tuple's byte count, a date's has-time
+// bit, money's sign.
+inline constexpr uint32_t tuple_length_shift = 19;
+inline constexpr uint32_t date_has_time = 0x10000;
+inline constexpr uint32_t money_negative = 0x4000;
+
 // A path is 1 to 65,536 indexes.
 inline constexpr uint32_t max_path = 65536;
 
