@@ -47,7 +47,7 @@ bool is_refused(TypeId type) {
 // the same kind of buffer (cells, text, bytes) and the same extra tables.
 bool may_share(TypeId type, TypeId found) {
   if (type == TypeId::hash || type == TypeId::map || type == TypeId::bitset ||
-      type == TypeId::binary)
+      type == TypeId::binary || type == TypeId::vector)
     return found == type;
   if (is_block_type(type)) return is_block_type(found);
   if (is_string_type(type)) return is_string_type(found);
@@ -631,7 +631,7 @@ class Decoder {
       if (!may_share(type, cell::type_of(shared))) fail_at(at);
       shared.header = cell::header(type);
       if (has_head) shared.w1 = head;
-      if (type != TypeId::hash && type != TypeId::map) shared.w3 = 0;
+      if (type != TypeId::hash && type != TypeId::map && type != TypeId::vector) shared.w3 = 0;
       return shared;
     }
     if (is_block_type(type) || type == TypeId::map) {
@@ -648,6 +648,7 @@ class Decoder {
       if (type == TypeId::map) return with_table(cell_at(container, slot), false);
       return cell_at(container, slot);
     }
+    if (type == TypeId::vector) return vector(head);
     if (is_string_type(type)) {
       const uint8_t* at = pos_;
       const uint32_t code = varint();
@@ -666,6 +667,27 @@ class Decoder {
     const uint32_t length = count();
     Cell made = bytes_series(type, memory::new_byte_series(length), length, head);
     if (type == TypeId::bitset && flag) memory::buffer(series::node_of(made))->flags |= bitset::not_flag;
+    return made;
+  }
+
+  // Elements of one type and size: char! and integer! of 1, 2 or 4 bytes,
+  // float! of 4 or 8, percent! of 8.
+  Cell vector(uint32_t head) {
+    const uint8_t* at = pos_;
+    const uint8_t kind = byte();
+    const auto element = TypeId(kind >> 2);
+    const uint32_t unit = 1u << (kind & 3);
+    bool valid = false;
+    switch (element) {
+      case TypeId::char_: case TypeId::integer: valid = unit <= 4; break;
+      case TypeId::float_: valid = unit >= 4; break;
+      case TypeId::percent: valid = unit == 8; break;
+      default: break;
+    }
+    if (!valid) fail_at(at);
+    const uint32_t length = count(unit);
+    Cell made = bytes_series(TypeId::vector, memory::new_unit_series(length, unit), length * unit, head);
+    made.w3 = uint32_t(element);
     return made;
   }
 

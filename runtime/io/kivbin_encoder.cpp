@@ -310,6 +310,7 @@ class Encoder {
     push_level(node);
     const uint32_t saved = counter_;
     counter_ = 0;
+    vector_type_ = value.w3;
     write_series_data(node, type);
     counter_ = saved;
     level_.pop_back();
@@ -335,6 +336,10 @@ class Encoder {
         write(cells_now[i]);
         write(cells_now[i + 1]);
       }
+    } else if (type == TypeId::vector) {
+      records_.push_back(uint8_t((vector_type_ << 2) + vector_unit_code(buf->unit())));
+      put_varint(records_, buf->length());
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
     } else if (is_string_type(type)) {
       put_varint(records_, (buf->length() << 2) + unit_code(buf->unit()));
       records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
@@ -376,6 +381,7 @@ class Encoder {
   std::vector<uint32_t> offsets_;
   std::vector<uint8_t> names_;
   uint32_t counter_ = 0;
+  uint32_t vector_type_ = 0;  // a vector's element type, for its data
   std::vector<uint32_t> level_;
   std::unordered_map<NodeId, std::vector<uint32_t>> paths_;
 };

@@ -85,11 +85,14 @@ inline bool is_word_type(TypeId type) { return type >= TypeId::word && type <= T
 // Series records: a reference check by node, data or a path.
 inline bool is_series_record(TypeId type) {
   return is_block_type(type) || is_string_type(type) || type == TypeId::binary || type == TypeId::bitset ||
-         type == TypeId::map;
+         type == TypeId::map || type == TypeId::vector;
 }
 
 // Unit code of a string record: 0, 1, 2 for 1, 2, 4 bytes a unit.
 inline uint32_t unit_code(uint32_t unit) { return unit == 1 ? 0 : unit == 2 ? 1 : 2; }
+
+// Unit code of a vector record: 0-3 for 1, 2, 4, 8 bytes an element.
+inline uint32_t vector_unit_code(uint32_t unit) { return unit == 8 ? 3 : unit_code(unit); }
 
 inline void put_varint(std::vector<uint8_t>& out, uint32_t value) {
   while (value >= 0x80) {
