@@ -365,6 +365,15 @@ void attach_options(const Cell& state) {
 
 Cell field(const Cell& error, Field which) { return slot(error, which); }
 
+Cell make_from_code(int32_t number) {
+  const uint32_t depth = stack::depth();
+  Val result = stack::push_slot();
+  make_from_number(result, number);
+  const Cell made = *result;
+  stack::drop_to(depth);
+  return made;
+}
+
 Cell make_from_pending() {
   const error::Pending& record = error::pending();  // its cells stay rooted
   if (cell::is(record.value, TypeId::error)) {

@@ -78,6 +78,11 @@ Cell& source_files_option();
 // changes). The object is kept alive. May collect.
 void attach_options(const Cell& state);
 
+// An error! of catalogue code `number`, as `make error!` of an integer
+// makes it. Raises script/out-of-range for a code the catalogue lacks.
+// May collect.
+Cell make_from_code(int32_t number);
+
 // A field of an error!, by value.
 Cell field(const Cell& error, Field which);
 

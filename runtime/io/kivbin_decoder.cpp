@@ -1,0 +1,759 @@
+// The KIVBIN decoder, compact layout.
+#include "runtime/io/kivbin_decoder.h"
+
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "runtime/core/error_raise.h"
+#include "runtime/core/lz.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/eval/natives.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/io/kivbin_format.h"
+#include "runtime/unicode.h"
+#include "generated/error_ids.h"
+
+namespace kiv::kivbin {
+namespace {
+
+
+// A function value's metadata block: the body, then four unset cells.
+constexpr uint32_t function_metadata_cells = 5;
+
+bool is_refused(TypeId type) {
+  return type == TypeId::routine || type == TypeId::triple || type == TypeId::handle ||
+         type == TypeId::port || type == TypeId::event;
+}
+
+// Whether a record of `type` may take the data of the cell a path reached:
+// the same kind of buffer (cells, text, bytes) and the same extra tables.
+bool may_share(TypeId type, TypeId found) {
+  if (type == TypeId::hash || type == TypeId::map || type == TypeId::bitset ||
+      type == TypeId::binary || type == TypeId::vector)
+    return found == type;
+  if (is_block_type(type)) return is_block_type(found);
+  if (is_string_type(type)) return is_string_type(found);
+  return false;
+}
+
+class Decoder {
+ public:
+  Decoder(const uint8_t* data, const uint8_t* start, const uint8_t* end, NodeId root)
+      : data_(data), pos_(start), end_(end), root_(root) {}
+
+  void compact() {
+    varint();  // root count: not used
+    const uint8_t* section_at = pos_;
+    const uint32_t section = varint();
+    if (flags_symbols) read_symbols();
+    if (section > size_t(end_ - pos_)) fail_at(section_at);
+    const uint8_t* section_end = pos_ + section;
+    end_ = section_end;
+    while (pos_ < section_end) record(root_, 0);
+  }
+
+  bool flags_symbols = false;
+
+ private:
+  [[noreturn]] void fail() const { fail_at(pos_); }
+  [[noreturn]] void fail_at(const uint8_t* at) const {
+    error::raise(error_id::script::kb_invalid_record, integer::make(int32_t(at - data_ + 1)));
+  }
+
+  uint8_t byte() {
+    if (pos_ >= end_) fail();
+    return *pos_++;
+  }
+
+  uint32_t varint() {
+    uint32_t value = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+      const uint8_t b = byte();
+      if (shift == 28 && (b & 0xF0) != 0) fail_at(pos_ - 1);
+      value |= uint32_t(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return value;
+    }
+    return value;  // not reached: the fifth byte has no bit 7
+  }
+
+  int32_t svarint() { return unzigzag(varint()); }
+
+  uint32_t word32() {
+    if (end_ - pos_ < 4) fail();
+    uint32_t v;
+    std::memcpy(&v, pos_, 4);
+    pos_ += 4;
+    return v;
+  }
+
+  // A count of things each at least `size` bytes long must fit in what is
+  // left, so no allocation outgrows the data.
+  uint32_t count(uint64_t size = 1) {
+    const uint8_t* at = pos_;
+    const uint32_t n = varint();
+    if (uint64_t(n) * size > uint64_t(end_ - pos_)) fail_at(at);
+    return n;
+  }
+
+  void read_symbols() {
+    const uint32_t n = count(4);
+    const uint32_t names_size = varint();
+    const size_t left = size_t(end_ - pos_);
+    if (size_t(n) * 4 > left || names_size > left - size_t(n) * 4) fail();
+    const uint8_t* offsets = pos_;
+    pos_ += size_t(n) * 4;
+    const uint8_t* names = pos_;
+    if (names_size > 0 && names[names_size - 1] != 0) fail_at(names + names_size - 1);
+    pos_ += names_size;
+    symbols_.assign(n, 0);
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t offset;
+      std::memcpy(&offset, offsets + 4 * size_t(i), 4);
+      if (offset >= names_size) fail_at(offsets + 4 * size_t(i));
+      const auto* name = reinterpret_cast<const char*>(names + offset);
+      const std::string_view spelling(name, std::strlen(name));
+      if (!valid_name(spelling)) fail_at(names + offset);
+      symbols_[i] = symbol::make(spelling);
+    }
+  }
+
+  // A word's spelling: not empty, strict UTF-8.
+  static bool valid_name(std::string_view name) {
+    if (name.empty()) return false;
+    for (size_t at = 0; at < name.size();) {
+      uint32_t code_point;
+      const int length = unicode::decode_utf8_strict(name.substr(at), code_point);
+      if (length <= 0) return false;
+      at += size_t(length);
+    }
+    return true;
+  }
+
+  uint32_t symbol_ref() {
+    const uint8_t* at = pos_;
+    const uint32_t i = varint();
+    if (i >= symbols_.size()) fail_at(at);
+    return symbols_[i];
+  }
+
+  // Appends one record's value to the cell series `container`.
+  void record(NodeId container, int depth) {
+    if (depth > int(max_depth)) fail();
+    bool new_line = false;
+    bool reference = false;
+    uint8_t b = byte();
+    for (;; b = byte()) {
+      if (b == byte::new_line) new_line = true;
+      else if (b == byte::reference) reference = true;
+      else if (b == byte::set_value) fail_at(pos_ - 1);  // boot data only
+      else break;
+    }
+    const uint8_t* header_at = pos_ - 1;
+    const uint32_t slot = memory::buffer(container)->length();
+    series::append_slot(container);
+    Cell value{};
+    if (b >= 0x80) {
+      if (reference) fail_at(header_at);
+      if (b < 0xC0) value = integer::make(b - byte::small_int);
+      else if (b == byte::true_ || b == byte::false_) value = logic::make(b == byte::true_);
+      else if (b == byte::copy) value = resolve(path());
+      else fail_at(header_at);
+    } else {
+      uint32_t id = b & byte::type_mask;
+      if (id == byte::type_escape) id = varint();
+      const bool flag = (b & byte::type_flag) != 0;
+      if (id == 0 || id > uint32_t(TypeId::event) || id == uint32_t(TypeId::logic) ||
+          id == uint32_t(TypeId::symbol) || id == uint32_t(TypeId::series))
+        fail_at(header_at);
+      const auto type = TypeId(id);
+      if (is_refused(type)) error::raise(error_id::access::no_codec, datatype::make(type));
+      if (!datatype::is_registered(type)) fail_at(header_at);  // a type this build lacks
+      value = typed(type, flag, reference, container, slot, depth, header_at);
+    }
+    if (new_line) value.header |= cell::new_line_flag;
+    else cell::clear_new_line(value);
+    cell_at(container, slot) = value;
+  }
+
+  static Cell& cell_at(NodeId node, uint32_t index) {
+    return reinterpret_cast<Cell*>(memory::buffer(node)->head_ptr())[index];
+  }
+
+  Cell typed(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth,
+             const uint8_t* header_at) {
+    const bool series_like = is_series_record(type);
+    const bool may_refer = series_like || is_word_type(type) ||
+                           type == TypeId::object || type == TypeId::function;
+    if (reference && !may_refer) fail_at(header_at);
+    switch (type) {
+      case TypeId::unset: case TypeId::none:
+        return Cell{cell::header(type), 0, 0, 0};
+      case TypeId::datatype: {
+        const uint8_t* at = pos_;
+        const uint32_t id = varint();
+        if (id == 0 || id > uint32_t(TypeId::event) || !datatype::is_registered(TypeId(id))) fail_at(at);
+        return datatype::make(TypeId(id));
+      }
+      case TypeId::integer:
+        return integer::make(svarint());
+      case TypeId::char_: {
+        const uint8_t* at = pos_;
+        const uint32_t code = varint();
+        if (code > 0x10FFFF) fail_at(at);
+        return Cell{cell::header(type), 0, code, 0};
+      }
+      case TypeId::float_: case TypeId::percent: case TypeId::time: {
+        Cell number{cell::header(type), 0, 0, 0};
+        if (flag) {
+          const int32_t n = svarint();
+          cell::set_double(number, type == TypeId::percent ? n / 100.0 : double(n));
+        } else {
+          number.w2 = word32();
+          number.w3 = word32();
+        }
+        return number;
+      }
+      case TypeId::typeset: {
+        const uint8_t* at = pos_;
+        const uint8_t length = byte();
+        if (length > 12 || end_ - pos_ < length) fail_at(at);
+        Cell set{cell::header(type), 0, 0, 0};
+        std::memcpy(&set.w1, pos_, length);
+        pos_ += length;
+        return set;
+      }
+      case TypeId::pair: {
+        Cell pair{cell::header(type), 0, 0, 0};
+        pair.w2 = uint32_t(svarint());
+        pair.w3 = uint32_t(svarint());
+        return pair;
+      }
+      case TypeId::point2d: case TypeId::point3d: {
+        Cell point{cell::header(type), word32(), word32(), 0};
+        if (type == TypeId::point3d) point.w3 = word32();
+        return point;
+      }
+      case TypeId::tuple: {
+        const uint8_t* at = pos_;
+        const uint32_t length = flag ? byte() : 3;
+        if (length < 3 || length > 12 || size_t(end_ - pos_) < length) fail_at(at);
+        Cell tuple{cell::header(type) | (length << tuple_length_shift), 0, 0, 0};
+        std::memcpy(&tuple.w1, pos_, length);
+        pos_ += length;
+        return tuple;
+      }
+      case TypeId::date: {
+        const uint8_t* at = pos_;
+        Cell date{cell::header(type), word32(), 0, 0};
+        const uint32_t month = (date.w1 >> 12) & 0xF;
+        const uint32_t day = (date.w1 >> 7) & 0x1F;
+        if (flag != ((date.w1 & date_has_time) != 0) || month < 1 || month > 12 || day < 1) fail_at(at);
+        if (flag) {
+          date.w2 = word32();
+          date.w3 = word32();
+        }
+        return date;
+      }
+      case TypeId::money: {
+        const uint8_t* at = pos_;
+        if (end_ - pos_ < 12) fail();
+        Cell money{cell::header(type) | (flag ? money_negative : 0), 0, 0, 0};
+        std::memcpy(&money.w1, pos_, 12);
+        for (int i = 1; i < 12; ++i)  // two decimal digits a byte
+          if ((pos_[i] >> 4) > 9 || (pos_[i] & 0xF) > 9) fail_at(at + i);
+        pos_ += 12;
+        return money;
+      }
+      case TypeId::issue:
+        return word::make(type, no_node, symbol_ref(), 0xFFFFFFFF);
+      case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+      case TypeId::refinement: {
+        if (!flag) {
+          Cell word = word::make_global(symbol_ref());
+          return cell::set_type(word, type);
+        }
+        return bound_word(type, reference, container, slot, depth);
+      }
+      case TypeId::object: case TypeId::function:
+        if (reference) {
+          const uint8_t* at = pos_;
+          // The path may reach the object itself, or a word that brought
+          // its context first: the owner is the context's self value.
+          const NodeId ctx = context_of(resolve(path()));
+          if (ctx == no_node) fail_at(at);
+          const Cell owner = context::self_cell(ctx);
+          if (cell::type_of(owner) != type) fail_at(at);
+          return owner;
+        }
+        return owner(type, flag, container, slot, depth);
+      case TypeId::context: {
+        --pos_;  // the context block starts with this header byte
+        const NodeId ctx = context_block(context::Kind::object, false);
+        const Cell object = object::make(ctx, object::new_class_id(), no_node);
+        context::self_cell(ctx) = object;
+        cell_at(container, slot) = object;
+        context_values(ctx, depth);
+        return cell_at(container, slot);
+      }
+      case TypeId::native: case TypeId::action: {
+        const uint8_t* at = pos_;
+        const uint32_t index = varint();
+        // Calls go straight to the entry: an index without one is refused.
+        const bool known = type == TypeId::native ? natives::entry(index) != nullptr
+                                                  : action_entries::entry(index) != nullptr;
+        if (!known) fail_at(at);
+        const Cell spec = sub_record(depth);
+        if (!cell::is(spec, TypeId::block)) fail_at(at);
+        const uint32_t base = stack::depth();
+        Val spec_value = stack::push(spec);
+        const Cell made = native::make(type, index, spec_value);
+        stack::drop_to(base);
+        return made;
+      }
+      case TypeId::op: {
+        const uint8_t* at = pos_;
+        const Cell wrapped = sub_record(depth);
+        const TypeId kind = cell::type_of(wrapped);
+        if (kind != TypeId::function && kind != TypeId::native && kind != TypeId::action) fail_at(at);
+        return native::make_op(wrapped);  // checks the two arguments an operator takes
+      }
+      case TypeId::error:
+        return error_record(container, slot, depth);
+      default:
+        if (series_like) return series(type, flag, reference, container, slot, depth);
+        fail_at(header_at);
+    }
+  }
+
+  // One record decoded on its own, outside any container a path can reach
+  // (a native's specification, an op's function).
+  Cell sub_record(int depth) {
+    const uint32_t base = stack::depth();
+    Val scratch = block::push_new(1);
+    record(series::node_of(*scratch), depth + 1);
+    const Cell value = cell_at(series::node_of(*scratch), 0);
+    stack::drop_to(base);
+    return value;
+  }
+
+  // A context block: its header byte, flags, count and words. The values
+  // that may follow are read by `context_values`, once the context's
+  // owner is where paths can find it.
+  NodeId context_block(context::Kind expected, bool on_stack_expected) {
+    const uint8_t* at = pos_;
+    if ((byte() & byte::type_mask) != uint8_t(TypeId::context)) fail_at(at);
+    const uint8_t flags = byte();
+    const bool on_stack = (flags & context_flag::on_stack) != 0;
+    if (on_stack != on_stack_expected) fail_at(at + 1);
+    values_follow_ = (flags & context_flag::values) != 0 && !on_stack;
+    const uint32_t count = this->count();
+    context::Options options;
+    options.kind = expected;
+    options.values_on_stack = on_stack;
+    options.object_made = (flags & context_flag::maker) != 0;
+    Rooted<NodeId> ctx(context::make(count, options));
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* symbol_at = pos_;
+      bool added = false;
+      context::add_symbol(ctx.get(), symbol_ref(), false, &added);
+      if (!added) fail_at(symbol_at);  // a name twice
+    }
+    return ctx.get();  // the caller names it from a cell before it allocates
+  }
+
+  // The values of a stored context, decoded straight into its value
+  // series, so that a path reaches each value as soon as it is there.
+  void context_values(NodeId ctx, int depth) {
+    if (!values_follow_) return;
+    values_follow_ = false;
+    const uint32_t count = context::word_count(ctx);
+    const NodeId values = context::context_cell(ctx).w2;
+    SeriesBuf* buf = memory::buffer(values);
+    buf->tail = buf->head;
+    for (uint32_t i = 0; i < count; ++i) record(values, depth + 1);
+  }
+
+  // Whether slot `index` of a stored context holds a value yet.
+  static bool filled(NodeId ctx, uint32_t index) {
+    return index < memory::buffer(context::context_cell(ctx).w2)->length();
+  }
+
+  // An object's class, handlers, context and values, or a function, put in
+  // `slot` of `container` as soon as its context exists.
+  Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth) {
+    if (type == TypeId::object) {
+      svarint();  // the class id: a decoded object is a class of its own
+      NodeId record = no_node;
+      int32_t descriptors[2] = {0, 0};
+      if (flag) {
+        descriptors[0] = svarint();
+        descriptors[1] = svarint();
+      }
+      const NodeId ctx = context_block(context::Kind::object, false);
+      place_pending(ctx);
+      cell_at(container, slot) = object::make(ctx, object::new_class_id(), no_node);
+      if (flag) {
+        const uint32_t base = stack::depth();
+        Val handlers = block::push_new(2);
+        for (const int32_t descriptor : descriptors)
+          block::append(handlers, Cell{cell::header(TypeId::pair), 0, uint32_t(descriptor), 0});
+        record = series::node_of(*handlers);
+        cell_at(container, slot).w3 = record;
+        stack::drop_to(base);
+      }
+      context::self_cell(ctx) = cell_at(container, slot);
+      context_values(ctx, depth);
+      return cell_at(container, slot);
+    }
+    return function_record(container, slot, depth);
+  }
+
+  // A function's context, specification and body. Its cell is in its slot
+  // from the start, so that words of the body can name it by path.
+  Cell function_record(NodeId container, uint32_t slot, int depth) {
+    count();  // slot counts to reserve: the records below size the blocks
+    count();
+    const uint8_t* at = pos_;
+    Rooted<NodeId> rooted(context_block(context::Kind::function, true));
+    const NodeId ctx = rooted.get();
+    place_pending(ctx);
+    const uint32_t base = stack::depth();
+    Val metadata = block::push_new(function_metadata_cells);
+    for (uint32_t i = 0; i < function_metadata_cells; ++i) block::append(metadata, unset::make());
+    Val placeholder = block::push_new(1);
+    cell_at(container, slot) =
+        Cell{cell::header(TypeId::function), ctx, series::node_of(*placeholder), series::node_of(*metadata)};
+    context::self_cell(ctx) = cell_at(container, slot);
+    stack::drop_to(base);  // reachable from the slot from now on
+    const Cell spec = sub_record(depth);
+    if (!cell::is(spec, TypeId::block)) fail_at(at);
+    cell_at(container, slot).w2 = series::node_of(spec);
+    const Cell body = sub_record(depth);
+    if (!cell::is(body, TypeId::block)) fail_at(at);
+    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
+    // The context must hold the specification's words, as calls fill
+    // their values from it.
+    const uint32_t flags = function::validate_spec(spec);
+    const NodeId check = context::make_from_words(series::node_of(spec), 0,
+                                                  {.values_on_stack = true, .kind = context::Kind::function});
+    if (context::word_count(check) != context::word_count(ctx)) fail_at(at);
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i)
+      if (context::word_at(check, i).w2 != context::word_at(ctx, i).w2) fail_at(at);
+    cell_at(container, slot).header |= flags;
+    context::self_cell(ctx) = cell_at(container, slot);
+    return cell_at(container, slot);
+  }
+
+  // A word whose owner is read inline takes its slot as soon as the
+  // owner's context exists, so that paths through it reach the values.
+  struct PendingWord {
+    NodeId container;
+    uint32_t slot;
+    TypeId type;
+    uint32_t symbol;
+    int32_t stored;
+    const uint8_t* at;
+  };
+
+  void place_pending(NodeId ctx) {
+    if (!pending_) return;
+    const PendingWord word = *pending_;
+    pending_.reset();
+    cell_at(word.container, word.slot) = bind(word.type, ctx, word.symbol, word.stored, word.at);
+  }
+
+  Cell error_record(NodeId container, uint32_t slot, int depth) {
+    const uint8_t* at = pos_;
+    const uint32_t code = varint();
+    if (code > 0x7FFFFFFF) fail_at(at);
+    cell_at(container, slot) = error_value::make_from_code(int32_t(code));
+    const NodeId ctx = cell_at(container, slot).w1;
+    for (uint32_t field = error_value::arg1; field <= error_value::stack; ++field) {
+      const Cell value = sub_record(depth);
+      *context::slot(ctx, field) = value;
+    }
+    return cell_at(container, slot);
+  }
+
+  // A word bound to the context of an object or function that follows
+  // inline (read, then dropped), or that a path reaches.
+  Cell bound_word(TypeId type, bool reference, NodeId container, uint32_t slot, int depth) {
+    const uint32_t symbol = symbol_ref();
+    const uint8_t* at = pos_;
+    const int32_t stored = svarint();
+    if (reference) {
+      const Cell found = resolve(path());
+      const NodeId ctx = context_of(found);
+      if (ctx == no_node) fail_at(at);
+      return bind(type, ctx, symbol, stored, at);
+    }
+    const uint8_t* header_at = pos_;
+    const uint8_t header = byte();
+    const TypeId owner_type = TypeId(header & byte::type_mask);
+    if (owner_type != TypeId::object && owner_type != TypeId::function) fail_at(header_at);
+    const uint32_t base = stack::depth();
+    Val scratch = block::push_new(1);
+    const NodeId scratch_node = series::node_of(*scratch);
+    series::append_slot(scratch_node);
+    pending_ = PendingWord{container, slot, type, symbol, stored, at};
+    owner(owner_type, (header & byte::type_flag) != 0, scratch_node, 0, depth);
+    stack::drop_to(base);
+    return cell_at(container, slot);
+  }
+
+  Cell bind(TypeId type, NodeId ctx, uint32_t symbol, int32_t stored, const uint8_t* at) {
+    uint32_t index;
+    if (stored == -1) {
+      const int32_t found = context::find_symbol(ctx, symbol, true);
+      if (found < 0) fail_at(at);
+      index = uint32_t(found);
+    } else {
+      if (stored < 0 || uint32_t(stored) >= context::word_count(ctx)) fail_at(at);
+      index = uint32_t(stored);
+    }
+    return word::make(type, ctx, symbol, index);
+  }
+
+  static NodeId context_of(const Cell& found) {
+    switch (cell::type_of(found)) {
+      case TypeId::object: case TypeId::function: case TypeId::error:
+        return found.w1;
+      case TypeId::op:
+        return cell::op_wrapped_type(found) == TypeId::function ? found.w1 : no_node;
+      case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+      case TypeId::refinement:
+        return found.w1 != context::global() ? found.w1 : no_node;
+      default:
+        return no_node;
+    }
+  }
+
+  // A path's indexes; a path that leads nowhere is reported at its count.
+  std::vector<uint32_t> path() {
+    const uint8_t* at = pos_;
+    path_at_ = at;
+    const uint32_t n = varint();
+    if (n == 0 || n > max_path || n > size_t(end_ - pos_)) fail_at(at);
+    std::vector<uint32_t> indexes(n);
+    for (auto& index : indexes) index = varint();
+    return indexes;
+  }
+
+  // The cell that a path reaches from the root block.
+  Cell resolve(const std::vector<uint32_t>& indexes) {
+    const uint8_t* at = path_at_;
+    Cell found = series::make(TypeId::block, root_);
+    for (const uint32_t index : indexes) {
+      const std::optional<Cell> next = step(found, index);
+      if (!next) fail_at(at);
+      found = *next;
+    }
+    switch (cell::type_of(found)) {
+      case TypeId::unset: case TypeId::none: case TypeId::datatype: case TypeId::logic:
+      case TypeId::char_: case TypeId::integer: case TypeId::float_: case TypeId::percent:
+      case TypeId::time: case TypeId::typeset: case TypeId::issue: case TypeId::pair:
+      case TypeId::tuple: case TypeId::date: case TypeId::money: case TypeId::point2d:
+      case TypeId::point3d: case TypeId::context:
+        fail_at(at);
+      default:
+        return found;
+    }
+  }
+
+  // The cell at `index` inside `container`, if it holds one there.
+  static std::optional<Cell> step(const Cell& container, uint32_t index) {
+    const TypeId type = cell::type_of(container);
+    if (is_block_type(type) || type == TypeId::map) {
+      const NodeId node = series::node_of(container);
+      if (index >= memory::buffer(node)->length()) return std::nullopt;
+      return cell_at(node, index);  // from the buffer's first cell, whatever the head
+    }
+    switch (type) {
+      case TypeId::object:
+        return context_slot(container.w1, index);
+      case TypeId::error:
+        if (index > error_value::stack - error_value::arg1) return std::nullopt;
+        return *context::slot(container.w1, error_value::arg1 + index);
+      case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+      case TypeId::refinement: {
+        const NodeId ctx = container.w1;
+        if (ctx == no_node) return std::nullopt;
+        if (!context::values_on_stack(ctx)) return context_slot(ctx, index);
+        const Cell& owner = context::self_cell(ctx);
+        if (!cell::is(owner, TypeId::function)) return std::nullopt;
+        return step(owner, index);
+      }
+      case TypeId::function: case TypeId::op:
+        if (type == TypeId::op && cell::op_wrapped_type(container) != TypeId::function) {
+          if (index != 0) return std::nullopt;
+          return series::make(TypeId::block, container.w2);
+        }
+        if (index == 0) return series::make(TypeId::block, container.w2);
+        if (index == 1 && type == TypeId::function) return function::metadata(container, function::meta::body);
+        return std::nullopt;
+      case TypeId::native: case TypeId::action:
+        if (index != 0) return std::nullopt;
+        return series::make(TypeId::block, container.w2);
+      default:
+        return std::nullopt;
+    }
+  }
+
+  static std::optional<Cell> context_slot(NodeId ctx, uint32_t index) {
+    if (!context::has_values(ctx) || index >= context::word_count(ctx) || !filled(ctx, index)) return std::nullopt;
+    return *context::slot(ctx, index);
+  }
+
+  Cell series(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth) {
+    const bool has_head = type != TypeId::map && type != TypeId::bitset;
+    const uint32_t head = has_head && flag ? varint() : 0;
+    if (reference) {
+      const uint8_t* at = pos_;
+      Cell shared = resolve(path());
+      if (!may_share(type, cell::type_of(shared))) fail_at(at);
+      shared.header = cell::header(type);
+      if (has_head) shared.w1 = head;
+      if (type != TypeId::hash && type != TypeId::map && type != TypeId::vector) shared.w3 = 0;
+      return shared;
+    }
+    if (is_block_type(type) || type == TypeId::map) {
+      const uint32_t n = count();
+      if (type == TypeId::map && n % 2 != 0) fail();
+      // The block goes into its slot first, so that what is decoded into
+      // it stays reachable and paths can find it.
+      Cell block = block::make_new(n, type == TypeId::map ? TypeId::block : type);
+      block.w1 = head;
+      cell_at(container, slot) = block;
+      const NodeId node = series::node_of(block);
+      for (uint32_t i = 0; i < n; ++i) record(node, depth + 1);
+      if (type == TypeId::hash) return with_table(cell_at(container, slot), true);
+      if (type == TypeId::map) return with_table(cell_at(container, slot), false);
+      return cell_at(container, slot);
+    }
+    if (type == TypeId::vector) return vector(head);
+    if (is_string_type(type)) {
+      const uint8_t* at = pos_;
+      const uint32_t code = varint();
+      if ((code & 3) == 3) fail_at(at);
+      const uint32_t unit = 1u << (code & 3);
+      const uint32_t length = code >> 2;
+      if (uint64_t(length) * unit > uint64_t(end_ - pos_)) fail_at(at);
+      if (unit == 4)
+        for (uint32_t i = 0; i < length; ++i) {
+          uint32_t code_point;
+          std::memcpy(&code_point, pos_ + 4 * size_t(i), 4);
+          if (code_point > 0x10FFFF) fail_at(pos_ + 4 * size_t(i));
+        }
+      return bytes_series(type, memory::new_unit_series(length, unit), length * unit, head);
+    }
+    const uint32_t length = count();
+    Cell made = bytes_series(type, memory::new_byte_series(length), length, head);
+    if (type == TypeId::bitset && flag) memory::buffer(series::node_of(made))->flags |= bitset::not_flag;
+    return made;
+  }
+
+  // Elements of one type and size: char! and integer! of 1, 2 or 4 bytes,
+  // float! of 4 or 8, percent! of 8.
+  Cell vector(uint32_t head) {
+    const uint8_t* at = pos_;
+    const uint8_t kind = byte();
+    const auto element = TypeId(kind >> 2);
+    const uint32_t unit = 1u << (kind & 3);
+    bool valid = false;
+    switch (element) {
+      case TypeId::char_: case TypeId::integer: valid = unit <= 4; break;
+      case TypeId::float_: valid = unit >= 4; break;
+      case TypeId::percent: valid = unit == 8; break;
+      default: break;
+    }
+    if (!valid) fail_at(at);
+    const uint32_t length = count(unit);
+    Cell made = bytes_series(TypeId::vector, memory::new_unit_series(length, unit), length * unit, head);
+    made.w3 = uint32_t(element);
+    return made;
+  }
+
+  Cell bytes_series(TypeId type, NodeId node, uint32_t bytes, uint32_t head) {
+    SeriesBuf* buf = memory::buffer(node);
+    if (bytes > 0) std::memcpy(buf->head_ptr(), pos_, bytes);
+    buf->tail = buf->head + bytes;
+    pos_ += bytes;
+    return series::make(type, node, head);
+  }
+
+  // A hash! or map! over the decoded cells, with its table built.
+  static Cell with_table(const Cell& block, bool hash) {
+    const uint32_t depth = stack::depth();
+    Val cells = stack::push(block);
+    Cell result;
+    if (hash) {
+      cells->header = cell::header(TypeId::hash);
+      hash::attach_table(cells);
+      result = *cells;
+    } else {
+      cells->w1 = 0;
+      Val map_value = stack::push_slot();
+      map::make_from_block(map_value, cells);
+      result = *map_value;
+    }
+    stack::drop_to(depth);
+    return result;
+  }
+
+  const uint8_t* data_;
+  const uint8_t* pos_;
+  const uint8_t* end_;
+  NodeId root_;
+  std::vector<uint32_t> symbols_;
+  bool values_follow_ = false;
+  const uint8_t* path_at_ = nullptr;
+  std::optional<PendingWord> pending_;
+};
+
+}  // namespace
+
+void decode(std::span<const uint8_t> data, Val destination, const Cell& source) {
+  if (data.size() < header_size || std::memcmp(data.data(), magic, 6) != 0)
+    error::raise(error_id::script::invalid_data, source);
+  const uint8_t flags = data[7];
+  std::optional<std::vector<uint8_t>> unpacked;
+  const uint8_t* body = data.data() + header_size;
+  const uint8_t* end = data.data() + data.size();
+  const uint8_t* origin = data.data();
+  if (flags & flag::compressed) {
+    unpacked = lz::decompress(data.subspan(header_size));
+    if (!unpacked) error::raise(error_id::script::invalid_data, source);
+    // Positions in errors count from the start of the decompressed body.
+    body = unpacked->data();
+    end = body + unpacked->size();
+    origin = body;
+  }
+  if (!(flags & flag::compact)) {
+    if (end - body < 8) error::raise(error_id::script::invalid_data, source);
+    // The fixed layout of 32-bit words is not read yet.
+    error::raise(error_id::internal::not_done);
+  }
+  Decoder decoder(origin, body, end, series::node_of(*destination));
+  decoder.flags_symbols = (flags & flag::symbols) != 0;
+  decoder.compact();
+}
+
+}  // namespace kiv::kivbin

@@ -1,0 +1,393 @@
+// The KIVBIN encoder, compact layout.
+#include "runtime/io/kivbin_encoder.h"
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "runtime/core/error_raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/hashtable.h"
+#include "runtime/io/kivbin_format.h"
+#include "generated/error_ids.h"
+
+namespace kiv::kivbin {
+namespace {
+
+// Encoding reads cells in place and allocates no series until the output
+// binary is made, so raw pointers into buffers stay valid throughout.
+class Encoder {
+ public:
+  std::vector<uint8_t> run(const Cell& value) {
+    write(value);
+    return assemble();
+  }
+
+ private:
+  void typed(TypeId type, bool flag = false) {
+    records_.push_back(uint8_t(uint8_t(type) | (flag ? byte::type_flag : 0)));
+  }
+
+  // One level down into a container, whose records count from 0.
+  void push_level(NodeId key) {
+    if (level_.size() >= max_depth) error::raise(error_id::internal::too_deep);
+    level_.push_back(counter_);
+    paths_.emplace(key, level_);
+  }
+
+  void write(const Cell& value) {
+    if (cell::has_new_line(value)) records_.push_back(byte::new_line);
+    const TypeId type = cell::type_of(value);
+    switch (type) {
+      case TypeId::unset: case TypeId::none:
+        typed(type);
+        break;
+      case TypeId::datatype:
+        typed(type);
+        put_varint(records_, value.w1);
+        break;
+      case TypeId::logic:
+        records_.push_back(value.w1 ? byte::true_ : byte::false_);
+        break;
+      case TypeId::integer: {
+        const int32_t n = cell::get_int32(value);
+        if (n >= 0 && n <= 63) {
+          records_.push_back(uint8_t(byte::small_int + n));
+        } else {
+          typed(type);
+          put_svarint(records_, n);
+        }
+        break;
+      }
+      case TypeId::char_:
+        typed(type);
+        put_varint(records_, value.w2);
+        break;
+      case TypeId::float_: case TypeId::time: case TypeId::percent:
+        write_number(value, type);
+        break;
+      case TypeId::typeset: {
+        uint8_t map[12];
+        std::memcpy(map, &value.w1, 12);
+        uint8_t length = 12;
+        while (length > 0 && map[length - 1] == 0) --length;
+        typed(type);
+        records_.push_back(length);
+        records_.insert(records_.end(), map, map + length);
+        break;
+      }
+      case TypeId::pair:
+        typed(type);
+        put_svarint(records_, int32_t(value.w2));
+        put_svarint(records_, int32_t(value.w3));
+        break;
+      case TypeId::point2d: case TypeId::point3d:
+        typed(type);
+        put_word(records_, value.w1);
+        put_word(records_, value.w2);
+        if (type == TypeId::point3d) put_word(records_, value.w3);
+        break;
+      case TypeId::tuple: {
+        const uint8_t length = uint8_t((value.header >> tuple_length_shift) & 0xF);
+        typed(type, length != 3);
+        if (length != 3) records_.push_back(length);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
+        records_.insert(records_.end(), bytes, bytes + length);
+        break;
+      }
+      case TypeId::date: {
+        const bool has_time = (value.w1 & date_has_time) != 0;
+        typed(type, has_time);
+        put_word(records_, value.w1);
+        if (has_time) {
+          put_word(records_, value.w2);
+          put_word(records_, value.w3);
+        }
+        break;
+      }
+      case TypeId::money: {
+        typed(type, (value.header & money_negative) != 0);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
+        records_.insert(records_.end(), bytes, bytes + 12);
+        break;
+      }
+      case TypeId::issue:
+        typed(type);
+        put_varint(records_, symbol_index(value.w2));
+        break;
+      case TypeId::object: case TypeId::function:
+        write_owner(value);
+        break;
+      case TypeId::error:
+        write_error(value);
+        break;
+      case TypeId::native: case TypeId::action:
+        typed(type);
+        put_varint(records_, value.w1);
+        write(series::make(TypeId::block, value.w2));
+        --counter_;  // the specification is not a record of the container
+        break;
+      case TypeId::op: {
+        const TypeId wrapped = cell::op_wrapped_type(value);
+        if (wrapped == TypeId::routine) error::raise(error_id::access::no_codec, value);
+        typed(type);
+        Cell function = value;
+        function.header = cell::header(wrapped);
+        write(function);
+        --counter_;
+        break;
+      }
+      default:
+        if (is_word_type(type)) {
+          write_word(value, type);
+        } else if (is_series_record(type)) {
+          write_series(value, type);
+        } else {
+          error::raise(error_id::access::no_codec, value);
+        }
+    }
+    ++counter_;
+  }
+
+  void write_number(const Cell& value, TypeId type) {
+    const double number = cell::get_double(value);
+    const bool negative_zero = number == 0 && std::signbit(number);
+    if (type == TypeId::percent) {
+      if (number >= -21474836.0 && number <= 21474836.0 && !negative_zero) {
+        const double scaled = number * 100;
+        const auto n = int32_t(number < 0 ? scaled - 0.5 : scaled + 0.5);
+        if (double(n) / 100 == number) {
+          typed(type, true);
+          put_svarint(records_, n);
+          return;
+        }
+      }
+    } else if (number >= -2147483000.0 && number <= 2147483000.0 && number == std::trunc(number) &&
+               !negative_zero) {
+      typed(type, true);
+      put_svarint(records_, int32_t(number));
+      return;
+    }
+    typed(type);
+    put_word(records_, value.w2);
+    put_word(records_, value.w3);
+  }
+
+  // A word bound to an object's or a function's context names it by the
+  // path of its first record, or writes it inline the first time. Other
+  // words are written as global: their spelling binds them again.
+  void write_word(const Cell& word, TypeId type) {
+    const NodeId context = word.w1;
+    const Cell* owner = nullptr;
+    if (context != no_node && context != context::global()) {
+      const Cell& self = context::self_cell(context);
+      if (cell::is(self, TypeId::object) || cell::is(self, TypeId::function)) owner = &self;
+    }
+    if (owner == nullptr) {
+      typed(type);
+      put_varint(records_, symbol_index(word.w2));
+      return;
+    }
+    const int32_t index = word.w3 == 0xFFFFFFFF ? -1 : int32_t(word.w3);
+    const auto seen = paths_.find(context);
+    if (seen != paths_.end()) records_.push_back(byte::reference);
+    typed(type, true);
+    put_varint(records_, symbol_index(word.w2));
+    put_svarint(records_, index);
+    if (seen != paths_.end()) {
+      put_path(seen->second);
+      return;
+    }
+    const Cell copy = *owner;
+    write_owner_payload(copy);
+  }
+
+  void put_path(const std::vector<uint32_t>& path) {
+    put_varint(records_, uint32_t(path.size()));
+    for (const uint32_t index : path) put_varint(records_, index);
+  }
+
+  // object! and function!, keyed by their context.
+  void write_owner(const Cell& value) {
+    const auto seen = paths_.find(value.w1);
+    if (seen != paths_.end()) {
+      records_.push_back(byte::reference);
+      typed(cell::type_of(value));
+      put_path(seen->second);
+      return;
+    }
+    write_owner_payload(value);
+  }
+
+  // The header, then an object's class, handlers and context, or a
+  // function's slot counts, context, specification and body, one level down.
+  void write_owner_payload(const Cell& value) {
+    const TypeId type = cell::type_of(value);
+    const bool handlers = type == TypeId::object && value.w3 != no_node;
+    typed(type, handlers);
+    push_level(value.w1);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    if (type == TypeId::object) {
+      put_svarint(records_, int32_t(value.w2));
+      if (handlers) {
+        const auto* record = reinterpret_cast<const Cell*>(memory::buffer(value.w3)->head_ptr());
+        put_svarint(records_, int32_t(record[0].w2));
+        put_svarint(records_, int32_t(record[1].w2));
+      }
+      write_context(value.w1);
+    } else {
+      const Cell body = function::metadata(value, 0);
+      put_varint(records_, memory::buffer(value.w2)->length());
+      put_varint(records_, cell::is(body, TypeId::block) ? memory::buffer(series::node_of(body))->length() : 0);
+      write_context(value.w1);
+      counter_ = 0;
+      write(series::make(TypeId::block, value.w2));
+      write(body);
+    }
+    counter_ = saved;
+    level_.pop_back();
+  }
+
+  void write_context(NodeId context) {
+    const Cell header = context::context_cell(context);
+    const uint32_t count = context::word_count(context);
+    const bool on_stack = context::values_on_stack(context);
+    bool values = false;
+    if (!on_stack && context::has_values(context))
+      for (uint32_t i = 0; i < count && !values; ++i)
+        values = !cell::is(*context::slot(context, i), TypeId::unset);
+    uint8_t flags = uint8_t(uint32_t(context::kind_of(context)) & context_flag::kind_mask);
+    if (on_stack) flags |= context_flag::on_stack;
+    if (header.header & context::flag::object_made) flags |= context_flag::maker;
+    if (values) flags |= context_flag::values;
+    typed(TypeId::context);
+    records_.push_back(flags);
+    put_varint(records_, count);
+    for (uint32_t i = 0; i < count; ++i) put_varint(records_, symbol_index(context::word_at(context, i).w2));
+    if (values)
+      for (uint32_t i = 0; i < count; ++i) write(*context::slot(context, i));
+  }
+
+  // The code, then the fields from arg1 to stack; paths reach the fields
+  // from arg1 on.
+  void write_error(const Cell& error) {
+    typed(TypeId::error);
+    push_level(error.w1);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    put_varint(records_, uint32_t(cell::get_int32(*context::slot(error.w1, 0))));
+    for (uint32_t field = 3; field <= 8; ++field) write(*context::slot(error.w1, field));
+    counter_ = saved;
+    level_.pop_back();
+  }
+
+  // A series met before is a reference to its first record's path; else
+  // its path is remembered and its data written one level down.
+  void write_series(const Cell& value, TypeId type) {
+    const NodeId node = series::node_of(value);
+    const bool has_head = type != TypeId::map && type != TypeId::bitset;
+    const uint32_t head = has_head ? series::index_of(value) : 0;
+    const bool flag = type == TypeId::bitset ? (memory::buffer(node)->flags & bitset::not_flag) != 0
+                                             : head != 0;
+    const auto seen = paths_.find(node);
+    if (seen != paths_.end()) {
+      records_.push_back(byte::reference);
+      typed(type, flag);
+      if (has_head && head != 0) put_varint(records_, head);
+      put_varint(records_, uint32_t(seen->second.size()));
+      for (const uint32_t index : seen->second) put_varint(records_, index);
+      return;
+    }
+    typed(type, flag);
+    if (has_head && head != 0) put_varint(records_, head);
+    push_level(node);
+    const uint32_t saved = counter_;
+    counter_ = 0;
+    vector_type_ = value.w3;
+    write_series_data(node, type);
+    counter_ = saved;
+    level_.pop_back();
+  }
+
+  void write_series_data(NodeId node, TypeId type) {
+    const SeriesBuf* buf = memory::buffer(node);
+    if (is_block_type(type)) {
+      const uint32_t count = buf->length();
+      put_varint(records_, count);
+      for (uint32_t i = 0; i < count; ++i)
+        write(reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[i]);
+    } else if (type == TypeId::map) {
+      const uint32_t cells = buf->length();
+      const auto* pairs = reinterpret_cast<const Cell*>(buf->head_ptr());
+      uint32_t live = 0;
+      for (uint32_t i = 0; i + 1 < cells; i += 2)
+        if (!hashtable::is_removed(pairs[i + 1])) live += 2;
+      put_varint(records_, live);
+      for (uint32_t i = 0; i + 1 < cells; i += 2) {
+        const Cell* cells_now = reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr());
+        if (hashtable::is_removed(cells_now[i + 1])) continue;
+        write(cells_now[i]);
+        write(cells_now[i + 1]);
+      }
+    } else if (type == TypeId::vector) {
+      records_.push_back(uint8_t((vector_type_ << 2) + vector_unit_code(buf->unit())));
+      put_varint(records_, buf->length());
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+    } else if (is_string_type(type)) {
+      put_varint(records_, (buf->length() << 2) + unit_code(buf->unit()));
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+    } else {  // binary!, bitset!
+      put_varint(records_, buf->used_bytes());
+      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+    }
+  }
+
+  uint32_t symbol_index(uint32_t symbol) {
+    for (uint32_t i = 0; i < symbols_.size(); ++i)
+      if (symbols_[i] == symbol) return i;
+    symbols_.push_back(symbol);
+    const std::string_view name = symbol::spelling(symbol);
+    offsets_.push_back(uint32_t(names_.size()));
+    names_.insert(names_.end(), name.begin(), name.end());
+    names_.push_back(0);
+    return uint32_t(symbols_.size() - 1);
+  }
+
+  std::vector<uint8_t> assemble() const {
+    std::vector<uint8_t> out(magic, magic + 6);
+    out.push_back(version);
+    out.push_back(symbols_.empty() ? flag::compact : flag::compact | flag::symbols);
+    put_varint(out, 1);
+    put_varint(out, uint32_t(records_.size()));
+    if (!symbols_.empty()) {
+      put_varint(out, uint32_t(symbols_.size()));
+      put_varint(out, uint32_t(names_.size()));
+      for (const uint32_t offset : offsets_) put_word(out, offset);
+      out.insert(out.end(), names_.begin(), names_.end());
+    }
+    out.insert(out.end(), records_.begin(), records_.end());
+    return out;
+  }
+
+  std::vector<uint8_t> records_;
+  std::vector<uint32_t> symbols_;
+  std::vector<uint32_t> offsets_;
+  std::vector<uint8_t> names_;
+  uint32_t counter_ = 0;
+  uint32_t vector_type_ = 0;  // a vector's element type, for its data
+  std::vector<uint32_t> level_;
+  std::unordered_map<NodeId, std::vector<uint32_t>> paths_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> encode_compact(const Cell& value) { return Encoder().run(value); }
+
+}  // namespace kiv::kivbin
