@@ -225,13 +225,13 @@ int selected_field(const Cell& selector) {
   return 0;
 }
 
-// --- block specification -------------------------------------------------
+// --- block spec ---------------------------------------------------------
 
 [[noreturn]] void raise_bad_to(const Cell& spec) {
   error::raise(error_id::script::bad_to_arg, datatype::make(TypeId::date), spec);
 }
 
-// What a block specification holds once read.
+// What a block spec holds once read.
 struct Spec {
   int64_t numbers[3] = {0, 0, 0};  // first number, month, third number
   int64_t hour = 0, minute = 0;
@@ -284,7 +284,7 @@ Spec read_spec(const Cell& block) {
   return spec;
 }
 
-// The date a block specification describes; with `validate` every field
+// The date a block spec describes; with `validate` every field
 // must be in its range (make), without it they normalise (to).
 Cell from_spec(const Cell& block, bool validate) {
   const Spec spec = read_spec(block);

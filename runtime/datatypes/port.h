@@ -4,7 +4,7 @@
 //
 // Payload: as object! (w1 context, w2 class id, w3 change-handler record);
 // a port's class id is 2. Its first three fields are fixed by position:
-//   1 spec    the specification object
+//   1 spec    the spec object
 //   2 scheme  the scheme's name, a word
 //   3 actor   an object! whose fields are functions named after actions, or
 //             a handle! naming a native action table

@@ -344,7 +344,7 @@ class Decoder {
   }
 
   // One record decoded on its own, outside any container a path can reach
-  // (a native's specification, an op's function).
+  // (a native's spec block, an op's function).
   Cell sub_record(int depth) {
     const uint32_t base = stack::depth();
     Val scratch = block::push_new(1);
@@ -426,7 +426,7 @@ class Decoder {
     return function_record(container, slot, depth);
   }
 
-  // A function's context, specification and body. Its cell is in its slot
+  // A function's context, spec block and body. Its cell is in its slot
   // from the start, so that words of the body can name it by path.
   Cell function_record(NodeId container, uint32_t slot, int depth) {
     count();  // slot counts to reserve: the records below size the blocks
@@ -449,7 +449,7 @@ class Decoder {
     const Cell body = sub_record(depth);
     if (!cell::is(body, TypeId::block)) fail_at(at);
     reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
-    // The context must hold the specification's words, as calls fill
+    // The context must hold the spec block's words, as calls fill
     // their values from it.
     const uint32_t flags = function::validate_spec(spec);
     const NodeId check = context::make_from_words(series::node_of(spec), 0,

@@ -131,7 +131,7 @@ class Encoder {
         typed(type);
         put_varint(records_, value.w1);
         write(series::make(TypeId::block, value.w2));
-        --counter_;  // the specification is not a record of the container
+        --counter_;  // the spec block is not a record of the container
         break;
       case TypeId::op: {
         const TypeId wrapped = cell::op_wrapped_type(value);
@@ -226,7 +226,7 @@ class Encoder {
   }
 
   // The header, then an object's class, handlers and context, or a
-  // function's slot counts, context, specification and body, one level down.
+  // function's slot counts, context, spec block and body, one level down.
   void write_owner_payload(const Cell& value) {
     const TypeId type = cell::type_of(value);
     const bool handlers = type == TypeId::object && value.w3 != no_node;
