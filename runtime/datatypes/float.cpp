@@ -8,12 +8,12 @@
 
 #include "runtime/check.h"
 #include "runtime/core/error_raise.h"
-#include "runtime/core/exits.h"
 #include "runtime/core/memory.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/series.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/coordinates.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
@@ -35,15 +35,7 @@ using float_text::FormKind;
 
 // The double of a number cell: integer! and char! by value, float!,
 // percent! and time! by their stored double.
-double number_of(const Cell& value) {
-  switch (cell::type_of(value)) {
-    case TypeId::integer:
-    case TypeId::char_:
-      return cell::get_int32(value);
-    default:
-      return cell::get_double(value);
-  }
-}
+using coordinates::number_of;
 
 // Makes `target` a `type` cell (float!, percent!, time!) of `number`,
 // keeping its header flags.
@@ -134,15 +126,7 @@ double from_block(const Cell& spec, TypeId type) {
 // The percent! of a text: the text must load as one integer!, float! or
 // percent! value ("50%", "0.5" and "1" give 0.5, 0.5 and 1.0). May collect.
 double percent_from_text(const Cell& spec) {
-  const std::string text = string::to_utf8(spec);
-  const uint32_t depth = stack::depth();
-  Cell value = unset::make();
-  const uint32_t code = runtime::catch_exits(threshold::try_error, [&] {
-    Val values = lexer::scan(text);
-    if (block::count(*values) == 1) value = *block::at(*values, 0);
-  });
-  stack::ArgStack::drop_to(depth);
-  if (code != 0 && code != exit_code::error) runtime::raise_exit(code);
+  const Cell value = coordinates::load_one(spec).value_or(unset::make());
   switch (cell::type_of(value)) {
     case TypeId::integer:
     case TypeId::float_:

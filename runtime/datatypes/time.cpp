@@ -5,9 +5,9 @@
 #include <string>
 
 #include "runtime/core/error_raise.h"
-#include "runtime/core/exits.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/coordinates.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
@@ -16,7 +16,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/eval/call_stack.h"
-#include "runtime/eval/lexer.h"
 #include "runtime/float_text.h"
 #include "runtime/mold.h"
 
@@ -29,18 +28,7 @@ namespace {
 
 // The one value a text loads as, or unset when it is not exactly one value
 // (or does not load). May collect.
-Cell load_one(const Cell& text_value) {
-  const std::string text = string::to_utf8(text_value);
-  const uint32_t depth = stack::depth();
-  Cell value = unset::make();
-  const uint32_t code = runtime::catch_exits(threshold::try_error, [&] {
-    Val values = lexer::scan(text);
-    if (block::count(*values) == 1) value = *block::at(*values, 0);
-  });
-  stack::ArgStack::drop_to(depth);
-  if (code != 0 && code != exit_code::error) runtime::raise_exit(code);
-  return value;
-}
+Cell load_one(const Cell& text_value) { return coordinates::load_one(text_value).value_or(unset::make()); }
 
 // [hours minutes seconds]: integers, the seconds may be a float; only the
 // first may be negative, and then the whole time is.
