@@ -18,6 +18,7 @@ packages=(
   g++ cmake ninja-build ccache pkg-config
   libgtest-dev
   libssl-dev
+  libcurl4-openssl-dev ca-certificates
   python3
 )
 if [ "$bench" = 1 ]; then
