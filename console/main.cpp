@@ -4,6 +4,7 @@
 #include "runtime/embedded.h"
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/kivbin_routines.h"
 #include "runtime/io/url_io.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
+  kiv::clipboard::add_routines();
   kiv::url_io::register_actions();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
