@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A small HTTP server on 127.0.0.1 for the url! read and write tests.
 
-Started by a test script through `call/output`: it prints two numbers, the
-port it serves and a port that nothing listens on, then goes on serving in
+Started by a test script through `call/output`: it prints three numbers,
+the port it serves, a port that nothing listens on, and a port that serves
+the same over TLS with a self-signed certificate (tests/fixtures/http/),
+which clients must refuse. Then it goes on serving in
 a child process of its own (so the starting call returns) until GET /quit,
 until the process that started it ends, or after ten minutes.
 
@@ -25,6 +27,7 @@ import http.server
 import os
 import random
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -131,11 +134,22 @@ def watch(server, starter):
     server.shutdown()
 
 
+def tls_server():
+    fixtures = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "http")
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(fixtures, "loopback-cert.pem"), os.path.join(fixtures, "loopback-key.pem"))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler, bind_and_activate=True)
+    server.daemon_threads = True
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    return server
+
+
 def main():
     starter = os.getppid()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
-    sys.stdout.write("{} {}\n".format(server.server_address[1], closed_port()))
+    secure = tls_server()
+    sys.stdout.write("{} {} {}\n".format(server.server_address[1], closed_port(), secure.server_address[1]))
     sys.stdout.flush()
     if os.fork() != 0:
         os._exit(0)
@@ -146,6 +160,7 @@ def main():
     for stream in (0, 1, 2):
         os.dup2(null, stream)
     threading.Thread(target=watch, args=(server, starter), daemon=True).start()
+    threading.Thread(target=secure.serve_forever, daemon=True).start()
     server.serve_forever()
 
 
