@@ -89,6 +89,8 @@ bool set_options(CURL* easy, const Request& request, const List& headers, Reply&
   set(curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()));
   set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  // A redirect answered with 301, 302 or 303 turns a POST into a GET, as
+  // browsers do; other verbs are kept.
   set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
   set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, max_redirects));
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
@@ -116,8 +118,6 @@ bool set_options(CURL* easy, const Request& request, const List& headers, Reply&
   } else if (request.verb != "GET") {
     set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str()));
   }
-  // A redirect answered with 301, 302 or 303 turns a POST into a GET, as
-  // browsers do; other verbs are kept.
   return ok;
 }
 

@@ -1,7 +1,5 @@
 #include "runtime/io/url_io.h"
 
-#include <iconv.h>
-
 #include <cctype>
 #include <cerrno>
 #include <memory>
@@ -28,6 +26,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/io/http_reply.h"
 #include "runtime/io/http_request.h"
 #include "runtime/mold.h"
 
@@ -127,78 +126,6 @@ std::string verb_of(const Cell& method) {
 
 // ---- the reply ----
 
-bool same_ascii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-struct HeaderLine {
-  std::string_view name, value;
-};
-
-// The "name: value" lines of a reply's header text. A value starts after
-// the colon and the blanks that follow it, and ends at the line's CR;
-// lines without a name are skipped.
-std::vector<HeaderLine> header_lines(std::string_view text) {
-  std::vector<HeaderLine> lines;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (const size_t cr = line.find('\r'); cr != std::string_view::npos) line = line.substr(0, cr);
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0) continue;
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    lines.push_back({line.substr(0, colon), value});
-  }
-  return lines;
-}
-
-// The charset that the reply's Content-Type names, lower-cased, or "".
-std::string charset_of(const std::vector<HeaderLine>& lines) {
-  std::string charset;
-  for (const HeaderLine& line : lines) {
-    if (!same_ascii(line.name, "Content-Type")) continue;
-    std::string value(line.value);
-    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const size_t at = value.find("charset=");
-    if (at == std::string::npos) continue;
-    std::string_view rest = std::string_view(value).substr(at + 8);
-    rest = rest.substr(0, rest.find(';'));
-    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
-    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
-    charset = rest;
-  }
-  return charset;
-}
-
-struct IconvCloser {
-  void operator()(void* handle) const { iconv_close(static_cast<iconv_t>(handle)); }
-};
-
-// Text in `charset` converted to UTF-8; the bytes as they are when the
-// charset is UTF-8, unknown to the system, or does not fit the bytes.
-std::string to_utf8(const std::string& bytes, const std::string& charset) {
-  if (charset.empty() || charset == "utf-8" || charset == "utf8") return bytes;
-  const iconv_t opened = iconv_open("UTF-8", charset.c_str());
-  if (opened == reinterpret_cast<iconv_t>(-1)) return bytes;
-  const std::unique_ptr<void, IconvCloser> converter(opened);
-  std::string text;
-  text.resize(bytes.size() * 4 + 16);  // at most 4 UTF-8 bytes per input byte
-  char* in = const_cast<char*>(bytes.data());
-  size_t in_left = bytes.size();
-  char* out = text.data();
-  size_t out_left = text.size();
-  if (iconv(opened, &in, &in_left, &out, &out_left) == static_cast<size_t>(-1)) return bytes;
-  if (iconv(opened, nullptr, nullptr, &out, &out_left) == static_cast<size_t>(-1)) return bytes;
-  text.resize(text.size() - out_left);
-  return text;
-}
-
 Cell text_word(std::string_view name) {
   return word::make(TypeId::word, no_node, symbol::make(name), word::unresolved);
 }
@@ -213,12 +140,12 @@ Val push_string(std::string_view utf8) {
 // The header map: a word! per name (its case kept); a string! value, or a
 // block! of them in order for a name that comes again. Names match without
 // case, as HTTP's do. May collect.
-Cell header_map(const std::vector<HeaderLine>& lines) {
+Cell header_map(const std::vector<http::HeaderLine>& lines) {
   const uint32_t depth = stack::depth();
   std::vector<size_t> firsts;  // the first line of each name, in order
   for (size_t i = 0; i < lines.size(); ++i) {
     bool seen = false;
-    for (const size_t first : firsts) seen = seen || same_ascii(lines[first].name, lines[i].name);
+    for (const size_t first : firsts) seen = seen || http::same_name(lines[first].name, lines[i].name);
     if (!seen) firsts.push_back(i);
   }
   Val pairs = block::push_new(static_cast<uint32_t>(firsts.size() * 2));
@@ -226,7 +153,7 @@ Cell header_map(const std::vector<HeaderLine>& lines) {
     block::append(pairs, text_word(lines[first].name));
     std::vector<size_t> same;
     for (size_t i = first; i < lines.size(); ++i) {
-      if (same_ascii(lines[first].name, lines[i].name)) same.push_back(i);
+      if (http::same_name(lines[first].name, lines[i].name)) same.push_back(i);
     }
     if (same.size() == 1) {
       block::append(pairs, *push_string(lines[first].value));
@@ -252,9 +179,9 @@ struct Shape {
   bool binary = false, lines = false, info = false;
 };
 
-Cell body_value(const http::Reply& reply, const std::vector<HeaderLine>& lines, Shape shape) {
+Cell body_value(const http::Reply& reply, const std::vector<http::HeaderLine>& lines, Shape shape) {
   if (shape.binary) return binary::make(reply.body);
-  const std::string text = to_utf8(reply.body, charset_of(lines));
+  const std::string text = http::text_to_utf8(reply.body, http::charset_of(lines));
   if (shape.lines) return file_io::lines_to_block(text);
   return string::load(text, string::Encoding::utf8);
 }
@@ -274,7 +201,7 @@ void request(Val url, const std::string& verb, std::optional<Val> headers, std::
   }
 
   const uint32_t depth = stack::depth();
-  const std::vector<HeaderLine> lines = header_lines(reply.header_text);
+  const std::vector<http::HeaderLine> lines = http::header_lines(reply.header_text);
   Val body = stack::push(body_value(reply, lines, shape));
   if (!shape.info) {
     *url = *body;
