@@ -6,14 +6,14 @@
 #include "runtime/init.h"
 #include "runtime/io/clipboard.h"
 #include "runtime/io/kivbin_routines.h"
-#include "runtime/io/url_io.h"
+#include "runtime/io/http_actions.h"
 
 namespace {
 
 int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
   kiv::clipboard::add_routines();
-  kiv::url_io::register_actions();
+  kiv::http_actions::install();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
 }

@@ -1,7 +1,6 @@
-// The I/O actions of url!: read, write and open.
-//
-// A URL whose text starts with "http" (https too) is served by one
-// synchronous HTTP request (http_request.h):
+// read and write of http and https URLs: the url! actions
+// (runtime/datatypes/url_io.h) hand a URL whose text starts with "http" to
+// this service, which makes one synchronous request (http_request.h):
 //   read        GET, no headers of the script's, no body.
 //   write url value
 //               a block! value describes the request: [] is a GET;
@@ -21,16 +20,11 @@
 // When no reply comes (no connection, a bad URL, a scheme other than http
 // and https, a time-out, TLS refused) access/no-connect is raised with the
 // URL, and curl's reason as its second argument.
-//
-// Any other URL is made into a port: the library's url-parser/parse-url
-// splits it (a URL it refuses raises script/invalid-arg); while the
-// library has no parser, the port is made from the URL itself. The port's
-// own read and write then run; open opens it.
 #pragma once
 
-namespace kiv::url_io {
+namespace kiv::http_actions {
 
-// Gives url! its read, write and open actions; url! must be registered.
-void register_actions();
+// Installs the service under url!'s read and write.
+void install();
 
-}  // namespace kiv::url_io
+}  // namespace kiv::http_actions

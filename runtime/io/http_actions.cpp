@@ -1,50 +1,32 @@
-#include "runtime/io/url_io.h"
+#include "runtime/io/http_actions.h"
 
 #include <cctype>
-#include <cerrno>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "runtime/core/error_raise.h"
-#include "runtime/core/exits.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file_io.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/url_io.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/call_stack.h"
-#include "runtime/eval/interpreter.h"
 #include "runtime/io/http_reply.h"
 #include "runtime/io/http_request.h"
 #include "runtime/mold.h"
 
-namespace kiv::url_io {
+namespace kiv::http_actions {
 namespace {
 
 // ---- the request ----
-
-bool is_http(const Cell& url) {
-  if (string::length(url) < 4) return false;
-  const NodeId node = series::node_of(url);
-  const uint32_t from = series::index_of(url);
-  constexpr std::string_view prefix = "http";
-  for (uint32_t i = 0; i < prefix.size(); ++i) {
-    if (string::char_at(node, from + i) != static_cast<uint8_t>(prefix[i])) return false;
-  }
-  return true;
-}
 
 // The URL as it goes on the wire: its text in UTF-8, with the bytes that
 // may not appear in a URL (blanks, controls, non-ASCII, and " < > \ ^ ` {
@@ -255,72 +237,16 @@ void check_data(Val data) {
     error::raise(error_id::script::invalid_arg, *data);
 }
 
-// ---- other schemes: a port over the URL ----
-
-// url-parser/parse-url of a copy of the URL, when the library has the
-// parser: its result is the newest cell (an object, or what the parser
-// gave for a URL it refuses). Without the parser, nothing is pushed.
-bool push_parsed(Val url) {
-  const int32_t index = context::find_symbol(context::global(), symbol::make("url-parser"), true);
-  if (index < 0) return false;
-  const Cell parser = *context::slot(context::global(), static_cast<uint32_t>(index));
-  if (!cell::is(parser, TypeId::object)) return false;
-  const Cell function = object::select_value(parser, symbol::make("parse-url"));
-  if (!cell::is(function, TypeId::function)) return false;
-  Val callee = stack::push(function);
-  Val copied = stack::push(*url);
-  datatype::actions(TypeId::url).copy(copied, std::nullopt, false, std::nullopt);
-  const Cell name = word::unbound("parse-url");
-  const Cell arguments[] = {*copied};
-  const uint32_t depth = stack::depth();
-  stack::mark_function(name, callee->w1, stack::frame::function);
-  interpreter::push_arguments(*callee, arguments);
-  if (interpreter::call_function(*callee) != Flow::normal) runtime::throw_pending();
-  const Cell result = *stack::ArgStack::result();
-  stack::pop_frame();
-  stack::drop_to(depth);
-  stack::push(result);
-  return true;
-}
-
-// A port made for the URL (not opened), pushed.
-Val push_port(Val url) {
-  Val spec = stack::push(*url);
-  if (push_parsed(url)) {
-    const Cell parsed = *stack::last();
-    if (!cell::is(parsed, TypeId::object)) error::raise(error_id::script::invalid_arg, *url);
-    *spec = parsed;
-  }
-  Val port = stack::push(none::make());
-  datatype::actions(TypeId::port).make(port, spec, TypeId::port);
-  return port;
-}
-
 // ---- the actions ----
 
 void read(Val url, const ReadOptions& options) {
-  if (!is_http(*url)) {
-    const uint32_t depth = stack::depth();
-    Val port = push_port(url);
-    datatype::actions(TypeId::port).read(port, options);
-    *url = *port;
-    stack::drop_to(depth);
-    return;
-  }
   if (options.part || options.seek || options.as) error::raise(error_id::internal::not_done);
   request(url, "GET", std::nullopt, std::nullopt, {options.binary, options.lines, options.info});
 }
 
 void write(Val url, Val value, const WriteOptions& options) {
-  const uint32_t depth = stack::depth();
-  if (!is_http(*url)) {
-    Val port = push_port(url);
-    datatype::actions(TypeId::port).write(port, value, options);
-    *url = *port;
-    stack::drop_to(depth);
-    return;
-  }
   if (options.seek || options.allow || options.as) error::raise(error_id::internal::not_done);
+  const uint32_t depth = stack::depth();
   WriteRequest parsed;
   if (cell::is(*value, TypeId::block)) parsed = request_of_block(value);
   else parsed.data = value;
@@ -329,16 +255,8 @@ void write(Val url, Val value, const WriteOptions& options) {
   stack::drop_to(depth);
 }
 
-void open(Val url, const OpenOptions& options) {
-  const uint32_t depth = stack::depth();
-  Val port = push_port(url);
-  datatype::actions(TypeId::port).open(port, options);
-  *url = *port;
-  stack::drop_to(depth);
-}
-
 }  // namespace
 
-void register_actions() { datatype::supply_actions(TypeId::url, {.open = open, .read = read, .write = write}); }
+void install() { url_io::set_http_service({.read = read, .write = write}); }
 
-}  // namespace kiv::url_io
+}  // namespace kiv::http_actions
