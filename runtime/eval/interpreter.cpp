@@ -75,7 +75,7 @@ uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / siz
 
 // The buffer of the block `code` runs in, read again only after a move.
 inline SeriesBuf* code_buffer(Code& code) {
-  if (code.buffer == nullptr || code.relocations != memory::relocations) [[unlikely]] {
+  if (code.relocations != memory::relocations) [[unlikely]] {
     code.buffer = memory::buffer(code.block);
     code.relocations = memory::relocations;
   }
@@ -489,6 +489,12 @@ template <bool traced>
     return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
   } else {
     if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+    // An operator's right operand in parentheses takes no operators after
+    // it: its value is the paren's, without an expression step around it.
+    if (call.infix && cell::is(cells(buf)[code.index], TypeId::paren)) {
+      const Cell paren = cells(buf)[code.index++];
+      return eval_in_window(paren);
+    }
     return eval_expression_untraced(code, Into::new_cell, call.infix ? Infix::stop : Infix::take, false);
   }
 }
