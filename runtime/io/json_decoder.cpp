@@ -211,7 +211,9 @@ class Reader {
       return Read::failed;
     }
     {
-      Rooted<Cell> fresh(block::make_new(object ? 16 : 8));
+      // Objects side by side tend to have the same keys: room for as many
+      // pairs as the last one had.
+      Rooted<Cell> fresh(block::make_new(object ? object_cells_ : 8));
       block::append(open_->val(), fresh.get());
     }
     levels_.push_back(Level{object});
@@ -237,8 +239,9 @@ class Reader {
     Rooted<Cell> done(*reinterpret_cast<Cell*>(buf->tail_ptr() - sizeof(Cell)));
     buf->tail -= sizeof(Cell);
     if (object) {
+      object_cells_ = std::max<uint32_t>(block::count(done.get()), 2);
       Rooted<Cell> made;
-      map::make_from_block(made.val(), done.val());
+      map::adopt_block(made.val(), done.val());
       done = made.get();
     }
     add(result, done.get());
@@ -375,7 +378,10 @@ class Reader {
     const std::u32string_view text(scratch_);
     if (looks_like_word(text)) {
       auto found = words_.find(scratch_);
-      if (found != words_.end()) return found->second;
+      if (found != words_.end()) {
+        if (!cell::is(found->second, TypeId::none)) return found->second;
+        return make_text(scratch_.data(), scratch_.size(), widest_);
+      }
       std::string utf8;
       char bytes[4];
       for (char32_t c : text) utf8.append(bytes, static_cast<size_t>(unicode::encode_utf8_char(c, bytes)));
@@ -442,6 +448,7 @@ class Reader {
   Failure& failure_;
   Rooted<Cell>* open_ = nullptr;
   std::vector<Level> levels_;
+  uint32_t object_cells_ = 16;
   std::u32string scratch_;
   char32_t widest_ = 0;
   const T* literal_start_ = nullptr;
