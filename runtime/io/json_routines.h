@@ -4,7 +4,7 @@
 
 namespace kiv::json {
 
-// Adds `json-decode`, `json-unescape` and `json-encode` to the routine
+// Adds `json-decode` and `json-encode` to the routine
 // table; call before the library binds the routines' words.
 void add_routines();
 
