@@ -159,12 +159,9 @@ class Writer {
 
   void line_and_indent(uint32_t level) {
     put('\n');
-    for (uint32_t i = 0; i < level; ++i) out_.append(options_.indent), widest_ = std::max(widest_, indent_widest());
-  }
-  char32_t indent_widest() const {
-    char32_t w = 0;
-    for (char32_t c : options_.indent) w = std::max(w, c);
-    return w;
+    for (uint32_t i = 0; i < level; ++i) {
+      for (char32_t c : options_.indent) put(c);
+    }
   }
 
   void array(Val value, uint32_t depth) {
