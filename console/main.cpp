@@ -5,6 +5,7 @@
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
 #include "runtime/io/clipboard.h"
+#include "runtime/io/json_routines.h"
 #include "runtime/io/kivbin_routines.h"
 #include "runtime/io/http_actions.h"
 
@@ -14,6 +15,7 @@ int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
   kiv::clipboard::add_routines();
   kiv::http_actions::install();
+  kiv::json::add_routines();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
 }
