@@ -4,12 +4,14 @@
 #include "runtime/embedded.h"
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
+#include "runtime/io/image_routines.h"
 #include "runtime/io/kivbin_routines.h"
 
 namespace {
 
 int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
+  kiv::image_routines::add_routines();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
 }

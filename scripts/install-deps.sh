@@ -18,6 +18,7 @@ packages=(
   g++ cmake ninja-build ccache pkg-config
   libgtest-dev
   libssl-dev
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
   python3
 )
 if [ "$bench" = 1 ]; then
