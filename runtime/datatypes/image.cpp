@@ -1,7 +1,6 @@
 #include "runtime/datatypes/image.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/imaging/bitmap.h"
 #include "runtime/imaging/codecs.h"
+#include "runtime/console_output.h"
 #include "runtime/mold.h"
 #include "runtime/os_files.h"
 #include "runtime/ownership.h"
@@ -572,7 +572,7 @@ Cell decode(Val data) {
 std::optional<Cell> encode(const Cell& image, int32_t format) {
   if (image.w3 == 0) error::raise(error_id::access::bad_media);
   if (format < 0 || format >= image_codecs::format_count) {
-    std::fputs("Cannot find image encoder\n", stdout);
+    output::print_cstring("Cannot find image encoder\n");
     return std::nullopt;
   }
   std::vector<uint8_t> bytes;
