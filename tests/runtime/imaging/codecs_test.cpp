@@ -79,8 +79,11 @@ TEST(ImageCodecs, GifKeepsFewColoursAndFullTransparency) {
   ASSERT_TRUE(back);
   for (size_t i = 0; i < bitmap.pixels.size(); ++i) {
     const bool transparent = (bitmap.pixels[i] >> 24) == 0;
-    if (transparent) EXPECT_EQ(back->pixels[i] >> 24, 0u) << i;
-    else EXPECT_EQ(back->pixels[i], bitmap.pixels[i]) << i;
+    if (transparent) {
+      EXPECT_EQ(back->pixels[i] >> 24, 0u) << i;
+    } else {
+      EXPECT_EQ(back->pixels[i], bitmap.pixels[i]) << i;
+    }
   }
 }
 
@@ -144,7 +147,9 @@ TEST(ImageCodecs, EveryPrefixOfAGoodFileFailsCleanly) {
       // A copy of exactly `length` bytes, so that reading past it is caught.
       const std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
       const auto bitmap = decode_bytes(prefix);
-      if (bitmap) EXPECT_EQ(bitmap->pixels.size(), size_t{bitmap->width} * bitmap->height);
+      if (bitmap) {
+        EXPECT_EQ(bitmap->pixels.size(), size_t{bitmap->width} * bitmap->height);
+      }
     }
   }
 }
