@@ -583,6 +583,21 @@ std::optional<Cell> encode(const Cell& image, int32_t format) {
   return binary::make(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+Cell from_memory(uint32_t width, uint32_t height, size_t stride, const void* address) {
+  if (width == 0 || height == 0) return make_filled(width, height, nullptr, nullptr, nullptr);
+  auto bitmap = image_os::new_bitmap(width, height, 0);
+  if (stride == 0) stride = size_t{width} * 4;
+  for (uint32_t row = 0; row < height; ++row)
+    std::memcpy(bitmap->pixels.data() + size_t{row} * width, static_cast<const uint8_t*>(address) + row * stride,
+                size_t{width} * 4);
+  return from_bitmap(std::move(bitmap));
+}
+
+const uint32_t* pixels_of(const Cell& image) {
+  const Bitmap* bitmap = bitmap_of(image);
+  return bitmap ? bitmap->pixels.data() : nullptr;
+}
+
 Cell resized(const Cell& image, uint32_t width, uint32_t height) {
   const Bitmap* bitmap = bitmap_of(image);
   if (!bitmap) return make_cell(no_node, width, height);

@@ -63,6 +63,16 @@ Cell decode(Val data);
 // encoder" and answers nothing. May collect.
 std::optional<Cell> encode(const Cell& image, int32_t format);
 
+// A new image! holding a copy of pixel words in memory: `height` rows of
+// `width` words, each row `stride` bytes after the previous one (0 means
+// width x 4). A side above 65535 raises internal/no-memory. May collect.
+Cell from_memory(uint32_t width, uint32_t height, size_t stride, const void* address);
+
+// The pixel words of an image (width x height of them, rows top to
+// bottom), or null for an image without pixels. Valid until the collector
+// runs.
+const uint32_t* pixels_of(const Cell& image);
+
 // A new image! of a copy of `image` scaled to the given size (nearest
 // neighbour). May collect.
 Cell resized(const Cell& image, uint32_t width, uint32_t height);

@@ -5,7 +5,10 @@
 
 #include "runtime/core/collector.h"
 #include "runtime/core/handles.h"
+#include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/datatypes/image.h"
+#include "runtime/datatypes/tuple.h"
 #include "tests/runtime/series_fixture.h"
 
 namespace kiv {
@@ -61,6 +64,21 @@ TEST_F(ImageLifetime, ImagesWithoutPixelsHoldNoBitmap) {
   eval_molded("empty: make image! 0x5");
   EXPECT_EQ(bitmaps_alive(), before);
   EXPECT_EQ(eval_molded("length? empty"), "0");
+}
+
+TEST_F(ImageLifetime, FromMemoryCopiesRowsByTheirStride) {
+  // Two rows of two pixels, each row padded to three words.
+  const uint32_t memory[] = {0xFF010203, 0xFF040506, 0xDEADBEEF, 0x80070809, 0xFF0A0B0C, 0xDEADBEEF};
+  Val made = stack::push(image::from_memory(2, 2, 12, memory));
+  const uint32_t* pixels = image::pixels_of(*made);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ(std::vector<uint32_t>(pixels, pixels + 4), (std::vector<uint32_t>{0xFF010203, 0xFF040506, 0x80070809, 0xFF0A0B0C}));
+  EXPECT_EQ(image::width_of(*made), 2u);
+  const Cell third = image::pixel_at(*made, 2);
+  EXPECT_EQ(tuple::bytes_of(third)[0], 7);
+  EXPECT_EQ(tuple::bytes_of(third)[3], 255 - 0x80);
+  EXPECT_EQ(image::pixels_of(image::from_memory(0, 3, 0, memory)), nullptr);
+  stack::pop(1);
 }
 
 }  // namespace
