@@ -157,6 +157,7 @@ TEST(ImageCodecs, EveryPrefixOfAGoodFileFailsCleanly) {
 TEST(ImageCodecs, TheCorpusIsRefused) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(fixtures / "images-corpus")) {
+    if (entry.path().extension() == ".md") continue;
     SCOPED_TRACE(entry.path().filename().string());
     const std::vector<uint8_t> bytes = read_bytes(entry.path());
     ASSERT_TRUE(recognise(bytes.data(), bytes.size()));
