@@ -19,6 +19,7 @@ packages=(
   libgtest-dev
   libssl-dev
   libcurl4-openssl-dev ca-certificates
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
   python3
 )
 if [ "$bench" = 1 ]; then

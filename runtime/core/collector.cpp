@@ -14,6 +14,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/gc_safety.h"
 #include "runtime/core/handles.h"
+#include "runtime/core/image_record.h"
 #include "runtime/core/runtime_error.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
@@ -138,6 +139,16 @@ void mark_table(NodeId table) {
   keep(table);
 }
 
+// An image's record, and the external handle that owns its pixels (the
+// checking walk leaves handles alone, as for handle!).
+void mark_image(NodeId record) {
+  if (record == no_node) return;
+  mark_node(record);
+  if (g.pass != Pass::collect || !memory::is_live_node(record)) return;
+  const int32_t handle = image_record::of(record)->handle;
+  if (handle >= 0 && static_cast<uint32_t>(handle) < handles::capacity()) handles::mark(handle);
+}
+
 void mark_cell_payload(const Cell& value) {
   g.tracing_type = value.header & cell::type_mask;
   switch (rule_of(cell::type_of(value))) {
@@ -147,8 +158,10 @@ void mark_cell_payload(const Cell& value) {
       mark_node(value.w1);
       return;
     case Rule::series:
-    case Rule::image:
       mark_node(value.w2);
+      return;
+    case Rule::image:
+      mark_image(value.w2);
       return;
     case Rule::text:
     case Rule::symbol:

@@ -53,6 +53,7 @@ struct Root {
   // and how many it allows before a lack of room collects.
   size_t allocated = 0;
   size_t pause = min_pause_bytes;
+  size_t external = 0;  // live bytes held outside the heap (note_external)
   // Series frames a collection emptied, kept for the next frames the heap
   // needs: a script that allocates steadily would otherwise give its pages
   // back and fault them in again after every collection.
@@ -488,6 +489,14 @@ size_t in_use_bytes() {
 }
 
 size_t pause_bytes() { return g.pause; }
+
+void note_external(size_t bytes) {
+  g.external += bytes;
+  g.allocated += bytes;
+  if (collection_due()) collect_if_on();
+}
+
+void release_external(size_t bytes) { g.external -= std::min(bytes, g.external); }
 size_t allocated_since_collection() { return g.allocated; }
 
 size_t node_frame_count() {
@@ -544,7 +553,7 @@ const std::vector<NodeId>& external_nodes() { return g.external_nodes; }
 
 void pace_next_collection(size_t live_bytes) {
   g.allocated = 0;
-  g.pause = std::max(live_bytes * pause_ratio, min_pause_bytes);
+  g.pause = std::max((live_bytes + g.external) * pause_ratio, min_pause_bytes);
 }
 
 void settle_node_frames(uint32_t cycle) {

@@ -248,6 +248,13 @@ size_t in_use_bytes();
 size_t pause_bytes();
 size_t allocated_since_collection();
 
+// Memory that series hold outside the heap (an image's pixels): it counts
+// toward the next collection as new buffers do, and as live memory when the
+// pause is set after one. `note_external` may collect; `release_external`
+// (called when the memory goes, even from inside a collection) never does.
+void note_external(size_t bytes);
+void release_external(size_t bytes);
+
 // Frames as the collector walks them (address order for series frames).
 struct SeriesFrameView {
   uint8_t* first;  // first buffer

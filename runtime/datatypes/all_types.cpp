@@ -15,6 +15,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -93,7 +94,7 @@ void register_all() {
   money::register_types();
   ref::register_types();
   point::register_types();  // point2D!, point3D!
-  // the imaging layer, then image!.
+  image::register_types();  // the "image" handle class, then image!
 }
 
 }  // namespace kiv::datatypes

@@ -18,6 +18,7 @@
 #include "runtime/core/type_traits.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/string.h"
@@ -153,6 +154,9 @@ void to_value(Val result, Val spec, TypeId) {
       break;
     }
     case TypeId::binary: bytes.assign(view_from_head(*spec)); break;
+    case TypeId::image:
+      *result = image::to_binary(*spec, image::Mode::argb);
+      return;
     case TypeId::block:
     case TypeId::paren:
     case TypeId::hash: block_bytes_into(bytes, spec, -1, false); break;

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -399,6 +400,7 @@ Cell unit_value(const Cell& series, uint32_t position) {
   }
   if (type == TypeId::binary) return integer_cell(*unit_address(node, position));
   if (type == TypeId::vector) return vector::get_value(series, position);
+  if (type == TypeId::image) return image::pixel_at(series, position);
   return char_cell(read_code_point(node, position));
 }
 

@@ -21,7 +21,12 @@ namespace kiv::series_type {
 
 // Units in the buffer; the value's head clamped to them; units from the
 // head to the tail. Inline: every series action asks them.
-inline uint32_t total(const Cell& value) { return memory::buffer(series::node_of(value))->length(); }
+// An image's units are its pixels, which live outside its series (its
+// size word, w3, gives their count).
+inline uint32_t total(const Cell& value) {
+  if (cell::type_of(value) == TypeId::image) return (value.w3 & 0xFFFF) * (value.w3 >> 16);
+  return memory::buffer(series::node_of(value))->length();
+}
 inline uint32_t head(const Cell& value) { return std::min(value.w1, total(value)); }
 inline uint32_t length(const Cell& value) { return total(value) - head(value); }
 
