@@ -13,6 +13,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/image.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/routine.h"
@@ -58,15 +60,39 @@ class Opened {
   bool open_ = false;
 };
 
-// ---- images (image! is not built yet) ----
+// ---- images ----
 
-[[noreturn]] void images_not_built() { error::raise(error_id::internal::not_done); }
+constexpr int32_t png_format = 1;  // image::encode's code for PNG
 
-std::vector<Item> image_items(Val) { images_not_built(); }
+// An image goes on the clipboard as PNG and as a 32-bit bitmap, for the
+// programs that read only one of them.
+std::vector<Item> image_items(Val image) {
+  std::vector<Item> items;
+  if (const std::optional<Cell> png = image::encode(*image, png_format)) {
+    items.push_back({std::string(png_type), binary::bytes_from_index(*png)});
+  }
+  if (const uint32_t* words = image::pixels_of(*image)) {
+    Pixels pixels;
+    pixels.width = image::width_of(*image);
+    pixels.height = image::height_of(*image);
+    pixels.argb.assign(words, words + static_cast<size_t>(pixels.width) * pixels.height);
+    items.push_back({std::string(bmp_type), encode_bmp_v5(pixels)});
+  }
+  return items;
+}
 
-Cell image_of(std::string_view, const std::string&) { images_not_built(); }
+// An image from the encoded bytes of an image file (PNG, JPEG, GIF, or a
+// bitmap the clipboard reader does not know).
+Cell image_of(std::string_view, const std::string& bytes) {
+  Val binary = stack::push(binary::make(bytes));
+  const Cell image = image::load_binary(binary);
+  stack::pop(1);
+  return image;
+}
 
-Cell image_of_pixels(const Pixels&) { images_not_built(); }
+Cell image_of_pixels(const Pixels& pixels) {
+  return image::from_memory(pixels.width, pixels.height, 0, pixels.argb.data());
+}
 
 // ---- reading ----
 
