@@ -27,9 +27,11 @@ import http.server
 import os
 import random
 import socket
+import struct
 import ssl
 import sys
 import threading
+import zlib
 import time
 import urllib.parse
 
@@ -105,6 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send(200, b'Kiv [Title: "remote"] answer: 40 + 2')
         elif path == "/data.kiv":
             self.send(200, b"[a 1] b")
+        elif path == "/pixel":
+            # A 1x1 PNG under a name without a suffix: only its type says what it is.
+            self.send(200, one_pixel_png(), "image/png")
         elif path == "/empty":
             self.send_response(204)
             self.end_headers()
@@ -115,6 +120,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send(404, b"no such page")
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = handle_any
+
+
+def one_pixel_png():
+    """A 1x1 RGBA PNG of the colour 10.20.30, fully opaque."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    header = struct.pack(">IIBBBBB", 1, 1, 8, 6, 0, 0, 0)
+    pixels = zlib.compress(b"\x00" + bytes([10, 20, 30, 255]))
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b"")
 
 
 def closed_port():
