@@ -19,6 +19,7 @@ packages=(
   libgtest-dev
   libssl-dev
   python3
+  clang-16 libfuzzer-16-dev libclang-rt-16-dev  # the fuzz targets (scripts/fuzz.sh)
 )
 if [ "$bench" = 1 ]; then
   packages+=(lua5.4 tcl8.6 time)  # time: peak memory of each run
