@@ -6,8 +6,10 @@
 #                                       then SECONDS of fuzzing (default 25);
 #                                       what the test command runs
 #   scripts/fuzz.sh run SECONDS [TARGET...]
-#                                       longer local runs; the corpus grown
-#                                       is kept in build-fuzz/corpus/TARGET
+#                                       longer local runs, side by side (all
+#                                       targets when none is named); the
+#                                       corpus grown is kept in
+#                                       build-fuzz/corpus/TARGET
 # A target that fails prints its input as hex and the script ends non-zero.
 # Inputs that once failed are kept in tests/fuzz/corpus/TARGET and replayed.
 set -euo pipefail
@@ -67,7 +69,7 @@ run_target() {
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      "$dir/fuzz/fuzz_$target" $(options "$target") -max_total_time="$seconds" \
        -artifact_prefix="$artifacts/" "$work/corpus" $(seeds "$target") >"$log" 2>&1; then
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus)' "$log" || true
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus)' "$log" || true
     return 0
   fi
   tail -n 80 "$log"
@@ -99,9 +101,17 @@ case "$command" in
     shift 2
     [ $# -gt 0 ] && targets=("$@")
     build
-    status=0
+    # The targets run side by side; each report follows when all are done.
+    pids=()
+    mkdir -p "$root/$dir/corpus"
     for target in "${targets[@]}"; do
-      run_target "$target" "$seconds" "$root/$dir/corpus/$target" || status=1
+      run_target "$target" "$seconds" "$root/$dir/corpus/$target" >"$root/$dir/corpus/$target.report" 2>&1 &
+      pids+=($!)
+    done
+    status=0
+    for i in "${!targets[@]}"; do
+      wait "${pids[$i]}" || status=1
+      cat "$root/$dir/corpus/${targets[$i]}.report"
     done
     exit $status
     ;;
