@@ -2,6 +2,7 @@
 // serves both; the few places where the bytes differ ask `fixed_`.
 #include "runtime/io/kivbin_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -376,7 +377,7 @@ class Decoder {
           const NodeId ctx = context_of(resolve(path()));
           if (ctx == no_node) fail_at(at);
           const Cell owner = context::self_cell(ctx);
-          if (cell::type_of(owner) != type) fail_at(at);
+          if (cell::type_of(owner) != type || !whole(owner)) fail_at(at);
           return owner;
         }
         return owner(type, flag, container, slot, depth);
@@ -535,12 +536,12 @@ class Decoder {
         Cell{cell::header(TypeId::function), ctx, series::node_of(*placeholder), series::node_of(*metadata)};
     context::self_cell(ctx) = cell_at(container, slot);
     stack::drop_to(base);  // reachable from the slot from now on
+    // Until its spec is in, the function is not whole: a reference to it
+    // from inside its spec is refused (see `whole`).
+    unfinished_.push_back(ctx);
     const Cell spec = sub_record(depth);
     if (!cell::is(spec, TypeId::block)) fail_at(at);
     cell_at(container, slot).w2 = series::node_of(spec);
-    const Cell body = sub_record(depth);
-    if (!cell::is(body, TypeId::block)) fail_at(at);
-    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
     // The context must hold the spec block's words, as calls fill
     // their values from it.
     const uint32_t flags = function::validate_spec(spec);
@@ -551,7 +552,22 @@ class Decoder {
       if (context::word_at(check, i).w2 != context::word_at(ctx, i).w2) fail_at(at);
     cell_at(container, slot).header |= flags;
     context::self_cell(ctx) = cell_at(container, slot);
+    unfinished_.pop_back();
+    // The body may hold the function itself: copies made now share its
+    // metadata block, where the body goes once it is read.
+    const Cell body = sub_record(depth);
+    if (!cell::is(body, TypeId::block)) fail_at(at);
+    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
     return cell_at(container, slot);
+  }
+
+  // Whether a cell a reference reached is a whole value: not a function
+  // whose spec is still being read.
+  bool whole(const Cell& found) const {
+    const TypeId type = cell::type_of(found);
+    if (type != TypeId::function && !(type == TypeId::op && cell::op_wrapped_type(found) == TypeId::function))
+      return true;
+    return std::find(unfinished_.begin(), unfinished_.end(), NodeId(found.w1)) == unfinished_.end();
   }
 
   // A word whose owner is read inline takes its slot as soon as the
@@ -670,6 +686,7 @@ class Decoder {
       if (!next) fail_at(at);
       found = *next;
     }
+    if (!whole(found)) fail_at(at);
     switch (cell::type_of(found)) {
       case TypeId::unset: case TypeId::none: case TypeId::datatype: case TypeId::logic:
       case TypeId::char_: case TypeId::integer: case TypeId::float_: case TypeId::percent:
@@ -855,6 +872,7 @@ class Decoder {
   bool values_follow_ = false;
   const uint8_t* path_at_ = nullptr;
   std::optional<PendingWord> pending_;
+  std::vector<NodeId> unfinished_;  // contexts of functions whose spec is being read
 };
 
 }  // namespace
