@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=build-fuzz
 
-targets=(kivbin inflate framing transcode eval)
+targets=(kivbin inflate framing transcode eval url)
 
 # Seed corpora of each target: the tree's fixtures and sources, then its
 # kept inputs.
