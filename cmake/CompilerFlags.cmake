@@ -19,6 +19,11 @@ if(KIV_SANITIZE)
   target_link_options(kiv_flags INTERFACE -fsanitize=address,undefined)
   target_compile_definitions(kiv_flags INTERFACE KIV_SANITIZED=1)
 endif()
+if(KIV_FUZZ)
+  # Coverage for libFuzzer in every object; the fuzz targets link the
+  # fuzzer's own main (tests/fuzz/CMakeLists.txt).
+  target_compile_options(kiv_flags INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(CMAKE_BUILD_TYPE STREQUAL "Debug" OR KIV_SANITIZE)
   # Debug checks of the runtime's own invariants (no-allocation scopes,
   # rooted-value order, ...).

@@ -21,6 +21,7 @@ packages=(
   libcurl4-openssl-dev ca-certificates
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
   python3
+  clang-16 libfuzzer-16-dev libclang-rt-16-dev  # the fuzz targets (scripts/fuzz.sh)
 )
 if [ "$bench" = 1 ]; then
   packages+=(lua5.4 tcl8.6 tcllib time)  # time: peak memory of each run; tcllib: the Tcl JSON and CSV peers

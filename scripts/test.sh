@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kiv and runs every test: the normal build, then the build with
-# AddressSanitizer and UBSan. Ends non-zero when any test fails.
+# AddressSanitizer and UBSan, then the fuzz targets (scripts/fuzz.sh).
+# Ends non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +19,9 @@ for flavour in normal asan; do
     status=1
   fi
 done
+# The fuzz targets over their seed corpora, then a short run of each.
+echo "== fuzz targets =="
+if ! scripts/fuzz.sh check 25; then
+  status=1
+fi
 exit $status

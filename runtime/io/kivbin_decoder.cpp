@@ -1,6 +1,8 @@
-// The KIVBIN decoder, compact layout.
+// The KIVBIN decoder: both layouts share the record model, and one reader
+// serves both; the few places where the bytes differ ask `fixed_`.
 #include "runtime/io/kivbin_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -56,13 +58,13 @@ bool may_share(TypeId type, TypeId found) {
 
 class Decoder {
  public:
-  Decoder(const uint8_t* data, const uint8_t* start, const uint8_t* end, NodeId root)
-      : data_(data), pos_(start), end_(end), root_(root) {}
+  Decoder(const uint8_t* data, const uint8_t* start, const uint8_t* end, NodeId root, bool fixed)
+      : data_(data), pos_(start), end_(end), root_(root), fixed_(fixed) {}
 
-  void compact() {
-    varint();  // root count: not used
+  void body() {
+    field();  // root count: not used
     const uint8_t* section_at = pos_;
-    const uint32_t section = varint();
+    const uint32_t section = field();
     if (flags_symbols) read_symbols();
     if (section > size_t(end_ - pos_)) fail_at(section_at);
     const uint8_t* section_end = pos_ + section;
@@ -96,6 +98,25 @@ class Decoder {
 
   int32_t svarint() { return unzigzag(varint()); }
 
+  // An integer of the layout: a varint, or a 32-bit word.
+  uint32_t field() { return fixed_ ? word32() : varint(); }
+  int32_t sfield() { return fixed_ ? int32_t(word32()) : svarint(); }
+
+  // The fewest bytes a record or a symbol reference takes.
+  uint64_t least_record() const { return fixed_ ? 4 : 1; }
+
+  // Zero bytes that bring byte data to a multiple of 4 (fixed layout).
+  void skip_padding(uint64_t bytes) {
+    if (!fixed_) return;
+    const size_t pad = size_t((4 - bytes % 4) % 4);
+    if (size_t(end_ - pos_) < pad) fail();
+    pos_ += pad;
+  }
+
+  void check_fits(uint64_t n, uint64_t size, const uint8_t* at) const {
+    if (n * size > uint64_t(end_ - pos_)) fail_at(at);
+  }
+
   uint32_t word32() {
     if (end_ - pos_ < 4) fail();
     uint32_t v;
@@ -108,14 +129,15 @@ class Decoder {
   // left, so no allocation outgrows the data.
   uint32_t count(uint64_t size = 1) {
     const uint8_t* at = pos_;
-    const uint32_t n = varint();
-    if (uint64_t(n) * size > uint64_t(end_ - pos_)) fail_at(at);
+    const uint32_t n = field();
+    check_fits(n, size, at);
     return n;
   }
 
+  // The symbol table; its offsets are 4-byte words in both layouts.
   void read_symbols() {
     const uint32_t n = count(4);
-    const uint32_t names_size = varint();
+    const uint32_t names_size = field();
     const size_t left = size_t(end_ - pos_);
     if (size_t(n) * 4 > left || names_size > left - size_t(n) * 4) fail();
     const uint8_t* offsets = pos_;
@@ -149,7 +171,7 @@ class Decoder {
 
   uint32_t symbol_ref() {
     const uint8_t* at = pos_;
-    const uint32_t i = varint();
+    const uint32_t i = field();
     if (i >= symbols_.size()) fail_at(at);
     return symbols_[i];
   }
@@ -157,6 +179,59 @@ class Decoder {
   // Appends one record's value to the cell series `container`.
   void record(NodeId container, int depth) {
     if (depth > int(max_depth)) fail();
+    if (fixed_) fixed_record(container, depth);
+    else compact_record(container, depth);
+  }
+
+  // A type id a record may carry (logic! only in the fixed layout), or 0.
+  TypeId record_type(uint32_t id, const uint8_t* header_at) const {
+    if (id == 0 || id > uint32_t(TypeId::event) || (id == uint32_t(TypeId::logic) && !fixed_) ||
+        id == uint32_t(TypeId::symbol) || id == uint32_t(TypeId::series))
+      fail_at(header_at);
+    const auto type = TypeId(id);
+    if (is_refused(type)) error::raise(error_id::access::no_codec, datatype::make(type));
+    if (!datatype::is_registered(type)) fail_at(header_at);  // a type this build lacks
+    return type;
+  }
+
+  static bool may_refer(TypeId type) {
+    return is_series_record(type) || is_word_type(type) || type == TypeId::object || type == TypeId::function;
+  }
+
+  static void finish(NodeId container, uint32_t slot, Cell value, bool new_line) {
+    if (new_line) value.header |= cell::new_line_flag;
+    else cell::clear_new_line(value);
+    cell_at(container, slot) = value;
+  }
+
+  // A header word (after any padding words), then the payload. The flag
+  // the compact layout keeps in bit 6 comes from the header's own bits.
+  void fixed_record(NodeId container, int depth) {
+    uint32_t word = word32();
+    while (word == 0) word = word32();
+    const uint8_t* header_at = pos_ - 4;
+    const uint32_t slot = memory::buffer(container)->length();
+    series::append_slot(container);
+    const uint32_t id = word & fixed::type_mask;
+    Cell value{};
+    if (id == fixed::reference_type) {
+      value = resolve(path_indexes());
+    } else {
+      const TypeId type = record_type(id, header_at);
+      const bool reference = (word & fixed::reference) != 0 && may_refer(type);
+      bool flag = false;
+      if (type == TypeId::bitset) flag = (word & fixed::complemented) != 0;
+      else if (type == TypeId::object) flag = (word & fixed::handlers) != 0;
+      else if (type == TypeId::money) flag = (word & fixed::negative) != 0;
+      else if (is_word_type(type)) flag = (word & fixed::global) == 0;  // bound
+      header_word_ = word;
+      header_at_ = header_at;
+      value = typed(type, flag, reference, container, slot, depth, header_at);
+    }
+    finish(container, slot, value, (word & fixed::new_line) != 0);
+  }
+
+  void compact_record(NodeId container, int depth) {
     bool new_line = false;
     bool reference = false;
     uint8_t b = byte();
@@ -180,17 +255,10 @@ class Decoder {
       uint32_t id = b & byte::type_mask;
       if (id == byte::type_escape) id = varint();
       const bool flag = (b & byte::type_flag) != 0;
-      if (id == 0 || id > uint32_t(TypeId::event) || id == uint32_t(TypeId::logic) ||
-          id == uint32_t(TypeId::symbol) || id == uint32_t(TypeId::series))
-        fail_at(header_at);
-      const auto type = TypeId(id);
-      if (is_refused(type)) error::raise(error_id::access::no_codec, datatype::make(type));
-      if (!datatype::is_registered(type)) fail_at(header_at);  // a type this build lacks
+      const TypeId type = record_type(id, header_at);
       value = typed(type, flag, reference, container, slot, depth, header_at);
     }
-    if (new_line) value.header |= cell::new_line_flag;
-    else cell::clear_new_line(value);
-    cell_at(container, slot) = value;
+    finish(container, slot, value, new_line);
   }
 
   static Cell& cell_at(NodeId node, uint32_t index) {
@@ -200,23 +268,23 @@ class Decoder {
   Cell typed(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth,
              const uint8_t* header_at) {
     const bool series_like = is_series_record(type);
-    const bool may_refer = series_like || is_word_type(type) ||
-                           type == TypeId::object || type == TypeId::function;
-    if (reference && !may_refer) fail_at(header_at);
+    if (reference && !may_refer(type)) fail_at(header_at);
     switch (type) {
       case TypeId::unset: case TypeId::none:
         return Cell{cell::header(type), 0, 0, 0};
       case TypeId::datatype: {
         const uint8_t* at = pos_;
-        const uint32_t id = varint();
+        const uint32_t id = field();
         if (id == 0 || id > uint32_t(TypeId::event) || !datatype::is_registered(TypeId(id))) fail_at(at);
         return datatype::make(TypeId(id));
       }
+      case TypeId::logic:  // fixed layout only
+        return logic::make(word32() != 0);
       case TypeId::integer:
-        return integer::make(svarint());
+        return integer::make(sfield());
       case TypeId::char_: {
         const uint8_t* at = pos_;
-        const uint32_t code = varint();
+        const uint32_t code = field();
         if (code > 0x10FFFF) fail_at(at);
         return Cell{cell::header(type), 0, code, 0};
       }
@@ -233,7 +301,7 @@ class Decoder {
       }
       case TypeId::typeset: {
         const uint8_t* at = pos_;
-        const uint8_t length = byte();
+        const uint8_t length = fixed_ ? 12 : byte();
         if (length > 12 || end_ - pos_ < length) fail_at(at);
         Cell set{cell::header(type), 0, 0, 0};
         std::memcpy(&set.w1, pos_, length);
@@ -242,8 +310,8 @@ class Decoder {
       }
       case TypeId::pair: {
         Cell pair{cell::header(type), 0, 0, 0};
-        pair.w2 = uint32_t(svarint());
-        pair.w3 = uint32_t(svarint());
+        pair.w2 = uint32_t(sfield());
+        pair.w3 = uint32_t(sfield());
         return pair;
       }
       case TypeId::point2d: case TypeId::point3d: {
@@ -252,21 +320,29 @@ class Decoder {
         return point;
       }
       case TypeId::tuple: {
-        const uint8_t* at = pos_;
-        const uint32_t length = flag ? byte() : 3;
-        if (length < 3 || length > 12 || size_t(end_ - pos_) < length) fail_at(at);
+        // Fixed: the length in the header word, and always 12 bytes.
+        const uint8_t* at = fixed_ ? header_at : pos_;
+        const uint32_t length = fixed_ ? (header_word_ >> fixed::unit_shift) & 0xFF : flag ? byte() : 3;
+        const uint32_t stored = fixed_ ? 12 : length;
+        if (length < 3 || length > 12 || size_t(end_ - pos_) < stored) fail_at(at);
         Cell tuple{cell::header(type) | (length << tuple_length_shift), 0, 0, 0};
         std::memcpy(&tuple.w1, pos_, length);
-        pos_ += length;
+        pos_ += stored;
         return tuple;
       }
       case TypeId::date: {
+        // Fixed: the time double is always there, and read only when the
+        // date word says the date has a time.
         const uint8_t* at = pos_;
         Cell date{cell::header(type), word32(), 0, 0};
+        const bool has_time = (date.w1 & date_has_time) != 0;
         const uint32_t month = (date.w1 >> 12) & 0xF;
         const uint32_t day = (date.w1 >> 7) & 0x1F;
-        if (flag != ((date.w1 & date_has_time) != 0) || month < 1 || month > 12 || day < 1) fail_at(at);
-        if (flag) {
+        if ((!fixed_ && flag != has_time) || month < 1 || month > 12 || day < 1) fail_at(at);
+        if (fixed_ && !has_time) {
+          word32();
+          word32();
+        } else if (has_time) {
           date.w2 = word32();
           date.w3 = word32();
         }
@@ -288,6 +364,7 @@ class Decoder {
       case TypeId::refinement: {
         if (!flag) {
           Cell word = word::make_global(symbol_ref());
+          if (fixed_) sfield();  // the word index: the spelling binds it again
           return cell::set_type(word, type);
         }
         return bound_word(type, reference, container, slot, depth);
@@ -300,12 +377,12 @@ class Decoder {
           const NodeId ctx = context_of(resolve(path()));
           if (ctx == no_node) fail_at(at);
           const Cell owner = context::self_cell(ctx);
-          if (cell::type_of(owner) != type) fail_at(at);
+          if (cell::type_of(owner) != type || !whole(owner)) fail_at(at);
           return owner;
         }
         return owner(type, flag, container, slot, depth);
       case TypeId::context: {
-        --pos_;  // the context block starts with this header byte
+        pos_ = header_at;  // the context block starts with this header
         const NodeId ctx = context_block(context::Kind::object, false);
         const Cell object = object::make(ctx, object::new_class_id(), no_node);
         context::self_cell(ctx) = object;
@@ -315,7 +392,7 @@ class Decoder {
       }
       case TypeId::native: case TypeId::action: {
         const uint8_t* at = pos_;
-        const uint32_t index = varint();
+        const uint32_t index = field();
         // Calls go straight to the entry: an index without one is refused.
         const bool known = type == TypeId::native ? natives::entry(index) != nullptr
                                                   : action_entries::entry(index) != nullptr;
@@ -330,9 +407,11 @@ class Decoder {
       }
       case TypeId::op: {
         const uint8_t* at = pos_;
+        const uint32_t stated = (header_word_ >> fixed::wrapped_shift) & 0xFF;
         const Cell wrapped = sub_record(depth);
         const TypeId kind = cell::type_of(wrapped);
         if (kind != TypeId::function && kind != TypeId::native && kind != TypeId::action) fail_at(at);
+        if (fixed_ && stated != uint32_t(kind)) fail_at(header_at);
         return native::make_op(wrapped);  // checks the two arguments an operator takes
       }
       case TypeId::error:
@@ -359,16 +438,30 @@ class Decoder {
   // owner is where paths can find it.
   NodeId context_block(context::Kind expected, bool on_stack_expected) {
     const uint8_t* at = pos_;
-    if ((byte() & byte::type_mask) != uint8_t(TypeId::context)) fail_at(at);
-    const uint8_t flags = byte();
-    const bool on_stack = (flags & context_flag::on_stack) != 0;
-    if (on_stack != on_stack_expected) fail_at(at + 1);
-    values_follow_ = (flags & context_flag::values) != 0 && !on_stack;
-    const uint32_t count = this->count();
+    bool on_stack = false;
+    bool values = false;
+    bool maker = false;
+    if (fixed_) {
+      const uint32_t header = word32();
+      if ((header & fixed::type_mask) != uint32_t(TypeId::context)) fail_at(at);
+      on_stack = (header & fixed::on_stack) != 0;
+      values = (header & fixed::values) != 0;
+      maker = (header & fixed::maker) != 0;
+    } else {
+      if ((byte() & byte::type_mask) != uint8_t(TypeId::context)) fail_at(at);
+      const uint8_t flags = byte();
+      on_stack = (flags & context_flag::on_stack) != 0;
+      values = (flags & context_flag::values) != 0;
+      maker = (flags & context_flag::maker) != 0;
+      ++at;  // a wrong flag byte is reported at itself
+    }
+    if (on_stack != on_stack_expected) fail_at(at);
+    values_follow_ = values && !on_stack;
+    const uint32_t count = this->count(least_record());
     context::Options options;
     options.kind = expected;
     options.values_on_stack = on_stack;
-    options.object_made = (flags & context_flag::maker) != 0;
+    options.object_made = maker;
     Rooted<NodeId> ctx(context::make(count, options));
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* symbol_at = pos_;
@@ -400,12 +493,12 @@ class Decoder {
   // `slot` of `container` as soon as its context exists.
   Cell owner(TypeId type, bool flag, NodeId container, uint32_t slot, int depth) {
     if (type == TypeId::object) {
-      svarint();  // the class id: a decoded object is a class of its own
+      sfield();  // the class id: a decoded object is a class of its own
       NodeId record = no_node;
       int32_t descriptors[2] = {0, 0};
       if (flag) {
-        descriptors[0] = svarint();
-        descriptors[1] = svarint();
+        descriptors[0] = sfield();
+        descriptors[1] = sfield();
       }
       const NodeId ctx = context_block(context::Kind::object, false);
       place_pending(ctx);
@@ -443,12 +536,12 @@ class Decoder {
         Cell{cell::header(TypeId::function), ctx, series::node_of(*placeholder), series::node_of(*metadata)};
     context::self_cell(ctx) = cell_at(container, slot);
     stack::drop_to(base);  // reachable from the slot from now on
+    // Until its spec is in, the function is not whole: a reference to it
+    // from inside its spec is refused (see `whole`).
+    unfinished_.push_back(ctx);
     const Cell spec = sub_record(depth);
     if (!cell::is(spec, TypeId::block)) fail_at(at);
     cell_at(container, slot).w2 = series::node_of(spec);
-    const Cell body = sub_record(depth);
-    if (!cell::is(body, TypeId::block)) fail_at(at);
-    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
     // The context must hold the spec block's words, as calls fill
     // their values from it.
     const uint32_t flags = function::validate_spec(spec);
@@ -459,7 +552,22 @@ class Decoder {
       if (context::word_at(check, i).w2 != context::word_at(ctx, i).w2) fail_at(at);
     cell_at(container, slot).header |= flags;
     context::self_cell(ctx) = cell_at(container, slot);
+    unfinished_.pop_back();
+    // The body may hold the function itself: copies made now share its
+    // metadata block, where the body goes once it is read.
+    const Cell body = sub_record(depth);
+    if (!cell::is(body, TypeId::block)) fail_at(at);
+    reinterpret_cast<Cell*>(memory::buffer(cell_at(container, slot).w3)->head_ptr())[function::meta::body] = body;
     return cell_at(container, slot);
+  }
+
+  // Whether a cell a reference reached is a whole value: not a function
+  // whose spec is still being read.
+  bool whole(const Cell& found) const {
+    const TypeId type = cell::type_of(found);
+    if (type != TypeId::function && !(type == TypeId::op && cell::op_wrapped_type(found) == TypeId::function))
+      return true;
+    return std::find(unfinished_.begin(), unfinished_.end(), NodeId(found.w1)) == unfinished_.end();
   }
 
   // A word whose owner is read inline takes its slot as soon as the
@@ -482,7 +590,7 @@ class Decoder {
 
   Cell error_record(NodeId container, uint32_t slot, int depth) {
     const uint8_t* at = pos_;
-    const uint32_t code = varint();
+    const uint32_t code = field();
     if (code > 0x7FFFFFFF) fail_at(at);
     cell_at(container, slot) = error_value::make_from_code(int32_t(code));
     const NodeId ctx = cell_at(container, slot).w1;
@@ -498,7 +606,7 @@ class Decoder {
   Cell bound_word(TypeId type, bool reference, NodeId container, uint32_t slot, int depth) {
     const uint32_t symbol = symbol_ref();
     const uint8_t* at = pos_;
-    const int32_t stored = svarint();
+    const int32_t stored = sfield();
     if (reference) {
       const Cell found = resolve(path());
       const NodeId ctx = context_of(found);
@@ -506,15 +614,17 @@ class Decoder {
       return bind(type, ctx, symbol, stored, at);
     }
     const uint8_t* header_at = pos_;
-    const uint8_t header = byte();
-    const TypeId owner_type = TypeId(header & byte::type_mask);
-    if (owner_type != TypeId::object && owner_type != TypeId::function) fail_at(header_at);
+    const uint32_t header = fixed_ ? word32() : byte();
+    const auto owner_id = header & (fixed_ ? fixed::type_mask : byte::type_mask);
+    if (owner_id != uint32_t(TypeId::object) && owner_id != uint32_t(TypeId::function)) fail_at(header_at);
+    const auto owner_type = TypeId(owner_id);
+    const bool owner_flag = fixed_ ? (header & fixed::handlers) != 0 : (header & byte::type_flag) != 0;
     const uint32_t base = stack::depth();
     Val scratch = block::push_new(1);
     const NodeId scratch_node = series::node_of(*scratch);
     series::append_slot(scratch_node);
     pending_ = PendingWord{container, slot, type, symbol, stored, at};
-    owner(owner_type, (header & byte::type_flag) != 0, scratch_node, 0, depth);
+    owner(owner_type, owner_flag, scratch_node, 0, depth);
     stack::drop_to(base);
     return cell_at(container, slot);
   }
@@ -546,14 +656,24 @@ class Decoder {
     }
   }
 
-  // A path's indexes; a path that leads nowhere is reported at its count.
+  // The path of a record with a reference: inline in the compact layout,
+  // a reference record of its own in the fixed layout.
   std::vector<uint32_t> path() {
+    if (fixed_) {
+      const uint8_t* at = pos_;
+      if (word32() != fixed::reference_type) fail_at(at);
+    }
+    return path_indexes();
+  }
+
+  // A path's indexes; a path that leads nowhere is reported at its count.
+  std::vector<uint32_t> path_indexes() {
     const uint8_t* at = pos_;
     path_at_ = at;
-    const uint32_t n = varint();
-    if (n == 0 || n > max_path || n > size_t(end_ - pos_)) fail_at(at);
+    const uint32_t n = field();
+    if (n == 0 || n > max_path || uint64_t(n) * least_record() > uint64_t(end_ - pos_)) fail_at(at);
     std::vector<uint32_t> indexes(n);
-    for (auto& index : indexes) index = varint();
+    for (auto& index : indexes) index = field();
     return indexes;
   }
 
@@ -566,6 +686,7 @@ class Decoder {
       if (!next) fail_at(at);
       found = *next;
     }
+    if (!whole(found)) fail_at(at);
     switch (cell::type_of(found)) {
       case TypeId::unset: case TypeId::none: case TypeId::datatype: case TypeId::logic:
       case TypeId::char_: case TypeId::integer: case TypeId::float_: case TypeId::percent:
@@ -624,7 +745,7 @@ class Decoder {
 
   Cell series(TypeId type, bool flag, bool reference, NodeId container, uint32_t slot, int depth) {
     const bool has_head = type != TypeId::map && type != TypeId::bitset;
-    const uint32_t head = has_head && flag ? varint() : 0;
+    const uint32_t head = has_head && (flag || fixed_) ? field() : 0;
     if (reference) {
       const uint8_t* at = pos_;
       Cell shared = resolve(path());
@@ -635,7 +756,7 @@ class Decoder {
       return shared;
     }
     if (is_block_type(type) || type == TypeId::map) {
-      const uint32_t n = count();
+      const uint32_t n = count(least_record());
       if (type == TypeId::map && n % 2 != 0) fail();
       // The block goes into its slot first, so that what is decoded into
       // it stays reachable and paths can find it.
@@ -651,11 +772,19 @@ class Decoder {
     if (type == TypeId::vector) return vector(head);
     if (is_string_type(type)) {
       const uint8_t* at = pos_;
-      const uint32_t code = varint();
-      if ((code & 3) == 3) fail_at(at);
-      const uint32_t unit = 1u << (code & 3);
-      const uint32_t length = code >> 2;
-      if (uint64_t(length) * unit > uint64_t(end_ - pos_)) fail_at(at);
+      uint32_t unit = 0;
+      uint32_t length = 0;
+      if (fixed_) {
+        unit = (header_word_ >> fixed::unit_shift) & 0xFF;
+        if (unit != 1 && unit != 2 && unit != 4) fail_at(header_at_);
+        length = field();
+      } else {
+        const uint32_t code = varint();
+        if ((code & 3) == 3) fail_at(at);
+        unit = 1u << (code & 3);
+        length = code >> 2;
+      }
+      check_fits(length, unit, at);
       if (unit == 4)
         for (uint32_t i = 0; i < length; ++i) {
           uint32_t code_point;
@@ -672,20 +801,33 @@ class Decoder {
 
   // Elements of one type and size: char! and integer! of 1, 2 or 4 bytes,
   // float! of 4 or 8, percent! of 8.
+  // Compact: a byte of type and unit code, then the count. Fixed: the unit
+  // size in the header word, the count, then the element type.
   Cell vector(uint32_t head) {
     const uint8_t* at = pos_;
-    const uint8_t kind = byte();
-    const auto element = TypeId(kind >> 2);
-    const uint32_t unit = 1u << (kind & 3);
+    uint32_t element_id = 0;
+    uint32_t unit = 0;
+    uint32_t length = 0;
+    if (fixed_) {
+      unit = (header_word_ >> fixed::unit_shift) & 0xFF;
+      length = field();
+      element_id = field();
+    } else {
+      const uint8_t kind = byte();
+      element_id = kind >> 2;
+      unit = 1u << (kind & 3);
+    }
     bool valid = false;
-    switch (element) {
-      case TypeId::char_: case TypeId::integer: valid = unit <= 4; break;
-      case TypeId::float_: valid = unit >= 4; break;
-      case TypeId::percent: valid = unit == 8; break;
+    switch (element_id) {
+      case uint32_t(TypeId::char_): case uint32_t(TypeId::integer): valid = unit == 1 || unit == 2 || unit == 4; break;
+      case uint32_t(TypeId::float_): valid = unit == 4 || unit == 8; break;
+      case uint32_t(TypeId::percent): valid = unit == 8; break;
       default: break;
     }
-    if (!valid) fail_at(at);
-    const uint32_t length = count(unit);
+    if (!valid) fail_at(fixed_ ? header_at_ : at);
+    const auto element = TypeId(element_id);
+    if (fixed_) check_fits(length, unit, at);
+    else length = count(unit);
     Cell made = bytes_series(TypeId::vector, memory::new_unit_series(length, unit), length * unit, head);
     made.w3 = uint32_t(element);
     return made;
@@ -696,6 +838,7 @@ class Decoder {
     if (bytes > 0) std::memcpy(buf->head_ptr(), pos_, bytes);
     buf->tail = buf->head + bytes;
     pos_ += bytes;
+    skip_padding(bytes);
     return series::make(type, node, head);
   }
 
@@ -723,9 +866,13 @@ class Decoder {
   const uint8_t* end_;
   NodeId root_;
   std::vector<uint32_t> symbols_;
+  bool fixed_;
+  uint32_t header_word_ = 0;  // fixed layout: the header of the record being read
+  const uint8_t* header_at_ = nullptr;
   bool values_follow_ = false;
   const uint8_t* path_at_ = nullptr;
   std::optional<PendingWord> pending_;
+  std::vector<NodeId> unfinished_;  // contexts of functions whose spec is being read
 };
 
 }  // namespace
@@ -746,14 +893,11 @@ void decode(std::span<const uint8_t> data, Val destination, const Cell& source) 
     end = body + unpacked->size();
     origin = body;
   }
-  if (!(flags & flag::compact)) {
-    if (end - body < 8) error::raise(error_id::script::invalid_data, source);
-    // The fixed layout of 32-bit words is not read yet.
-    error::raise(error_id::internal::not_done);
-  }
-  Decoder decoder(origin, body, end, series::node_of(*destination));
+  const bool fixed = (flags & flag::compact) == 0;
+  if (fixed && end - body < 8) error::raise(error_id::script::invalid_data, source);
+  Decoder decoder(origin, body, end, series::node_of(*destination), fixed);
   decoder.flags_symbols = (flags & flag::symbols) != 0;
-  decoder.compact();
+  decoder.body();
 }
 
 }  // namespace kiv::kivbin

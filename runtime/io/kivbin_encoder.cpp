@@ -1,6 +1,8 @@
-// The KIVBIN encoder, compact layout.
+// The KIVBIN encoder. Both layouts take the same decisions; the places
+// where their bytes differ ask `fixed_`.
 #include "runtime/io/kivbin_encoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -24,25 +26,62 @@ namespace {
 // binary is made, so raw pointers into buffers stay valid throughout.
 class Encoder {
  public:
+  explicit Encoder(bool fixed) : fixed_(fixed) {}
+
   std::vector<uint8_t> run(const Cell& value) {
     write(value);
-    return assemble();
+    return fixed_ ? assemble_fixed() : assemble();
   }
 
  private:
-  void typed(TypeId type, bool flag = false) {
+  // A record's header: compact, a prefix 0xC1 for a reference and a typed
+  // header byte with `flag` in bit 6; fixed, a header word with `bits`,
+  // the reference bit and the new-line marker of the value being written.
+  void typed(TypeId type, bool flag = false, uint32_t bits = 0, bool reference = false) {
+    if (fixed_) {
+      uint32_t word = uint32_t(type) | bits | (reference ? fixed::reference : 0);
+      if (new_line_) word |= fixed::new_line;
+      new_line_ = false;
+      put_word(records_, word);
+      return;
+    }
+    if (reference) records_.push_back(byte::reference);
     records_.push_back(uint8_t(uint8_t(type) | (flag ? byte::type_flag : 0)));
+  }
+
+  void put_unsigned(uint32_t value) {
+    if (fixed_) put_word(records_, value);
+    else put_varint(records_, value);
+  }
+
+  void put_signed(int32_t value) {
+    if (fixed_) put_word(records_, uint32_t(value));
+    else put_svarint(records_, value);
+  }
+
+  // Byte data; the fixed layout pads it with zeros to a multiple of 4.
+  void put_bytes(const uint8_t* from, const uint8_t* to) {
+    records_.insert(records_.end(), from, to);
+    if (fixed_)
+      while (records_.size() % 4 != 0) records_.push_back(0);
   }
 
   // One level down into a container, whose records count from 0.
   void push_level(NodeId key) {
-    if (level_.size() >= max_depth) error::raise(error_id::internal::too_deep);
-    level_.push_back(counter_);
+    descend();
     paths_.emplace(key, level_);
   }
 
+  void descend() {
+    if (level_.size() >= max_depth) error::raise(error_id::internal::too_deep);
+    level_.push_back(counter_);
+  }
+
   void write(const Cell& value) {
-    if (cell::has_new_line(value)) records_.push_back(byte::new_line);
+    if (cell::has_new_line(value)) {
+      if (fixed_) new_line_ = true;  // taken by the record's header word
+      else records_.push_back(byte::new_line);
+    }
     const TypeId type = cell::type_of(value);
     switch (type) {
       case TypeId::unset: case TypeId::none:
@@ -50,29 +89,39 @@ class Encoder {
         break;
       case TypeId::datatype:
         typed(type);
-        put_varint(records_, value.w1);
+        put_unsigned(value.w1);
         break;
       case TypeId::logic:
-        records_.push_back(value.w1 ? byte::true_ : byte::false_);
+        if (fixed_) {
+          typed(type);
+          put_word(records_, value.w1 ? 1 : 0);
+        } else {
+          records_.push_back(value.w1 ? byte::true_ : byte::false_);
+        }
         break;
       case TypeId::integer: {
         const int32_t n = cell::get_int32(value);
-        if (n >= 0 && n <= 63) {
+        if (n >= 0 && n <= 63 && !fixed_) {
           records_.push_back(uint8_t(byte::small_int + n));
         } else {
           typed(type);
-          put_svarint(records_, n);
+          put_signed(n);
         }
         break;
       }
       case TypeId::char_:
         typed(type);
-        put_varint(records_, value.w2);
+        put_unsigned(value.w2);
         break;
       case TypeId::float_: case TypeId::time: case TypeId::percent:
         write_number(value, type);
         break;
       case TypeId::typeset: {
+        if (fixed_) {
+          typed(type);
+          for (const uint32_t w : {value.w1, value.w2, value.w3}) put_word(records_, w);
+          break;
+        }
         uint8_t map[12];
         std::memcpy(map, &value.w1, 12);
         uint8_t length = 12;
@@ -84,8 +133,8 @@ class Encoder {
       }
       case TypeId::pair:
         typed(type);
-        put_svarint(records_, int32_t(value.w2));
-        put_svarint(records_, int32_t(value.w3));
+        put_signed(int32_t(value.w2));
+        put_signed(int32_t(value.w3));
         break;
       case TypeId::point2d: case TypeId::point3d:
         typed(type);
@@ -95,6 +144,13 @@ class Encoder {
         break;
       case TypeId::tuple: {
         const uint8_t length = uint8_t((value.header >> tuple_length_shift) & 0xF);
+        if (fixed_) {  // the length in the header, then all 12 bytes
+          typed(type, false, uint32_t(length) << fixed::unit_shift);
+          uint8_t bytes[12] = {};
+          std::memcpy(bytes, &value.w1, std::min<size_t>(length, 12));
+          records_.insert(records_.end(), bytes, bytes + 12);
+          break;
+        }
         typed(type, length != 3);
         if (length != 3) records_.push_back(length);
         const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
@@ -102,24 +158,26 @@ class Encoder {
         break;
       }
       case TypeId::date: {
+        // Fixed: the time double always follows, 0 for a date alone.
         const bool has_time = (value.w1 & date_has_time) != 0;
         typed(type, has_time);
         put_word(records_, value.w1);
-        if (has_time) {
-          put_word(records_, value.w2);
-          put_word(records_, value.w3);
+        if (has_time || fixed_) {
+          put_word(records_, has_time ? value.w2 : 0);
+          put_word(records_, has_time ? value.w3 : 0);
         }
         break;
       }
       case TypeId::money: {
-        typed(type, (value.header & money_negative) != 0);
+        const bool negative = (value.header & money_negative) != 0;
+        typed(type, negative, negative ? fixed::negative : 0);
         const auto* bytes = reinterpret_cast<const uint8_t*>(&value.w1);
         records_.insert(records_.end(), bytes, bytes + 12);
         break;
       }
       case TypeId::issue:
         typed(type);
-        put_varint(records_, symbol_index(value.w2));
+        put_unsigned(symbol_index(value.w2));
         break;
       case TypeId::object: case TypeId::function:
         write_owner(value);
@@ -127,16 +185,25 @@ class Encoder {
       case TypeId::error:
         write_error(value);
         break;
-      case TypeId::native: case TypeId::action:
+      case TypeId::native: case TypeId::action: {
+        // The spec block is written one level down, as index 0 of the
+        // native, so that the path recorded for it leads to it (a path
+        // step into a native or action reaches its spec block) and not to
+        // the native itself, when an op! or another native shares it.
         typed(type);
-        put_varint(records_, value.w1);
+        put_unsigned(value.w1);
+        descend();
+        const uint32_t saved = counter_;
+        counter_ = 0;
         write(series::make(TypeId::block, value.w2));
-        --counter_;  // the spec block is not a record of the container
+        counter_ = saved;
+        level_.pop_back();
         break;
+      }
       case TypeId::op: {
         const TypeId wrapped = cell::op_wrapped_type(value);
         if (wrapped == TypeId::routine) error::raise(error_id::access::no_codec, value);
-        typed(type);
+        typed(type, false, uint32_t(wrapped) << fixed::wrapped_shift);
         Cell function = value;
         function.header = cell::header(wrapped);
         write(function);
@@ -156,6 +223,13 @@ class Encoder {
   }
 
   void write_number(const Cell& value, TypeId type) {
+    if (fixed_) {  // always the double, 8-byte aligned in the record section
+      if (records_.size() % 8 != 0) put_word(records_, 0);
+      typed(type);
+      put_word(records_, value.w2);
+      put_word(records_, value.w3);
+      return;
+    }
     const double number = cell::get_double(value);
     const bool negative_zero = number == 0 && std::signbit(number);
     if (type == TypeId::percent) {
@@ -190,16 +264,16 @@ class Encoder {
       if (cell::is(self, TypeId::object) || cell::is(self, TypeId::function)) owner = &self;
     }
     if (owner == nullptr) {
-      typed(type);
-      put_varint(records_, symbol_index(word.w2));
+      typed(type, false, fixed::global);
+      put_unsigned(symbol_index(word.w2));
+      if (fixed_) put_signed(-1);  // the spelling binds it again
       return;
     }
     const int32_t index = word.w3 == 0xFFFFFFFF ? -1 : int32_t(word.w3);
     const auto seen = paths_.find(context);
-    if (seen != paths_.end()) records_.push_back(byte::reference);
-    typed(type, true);
-    put_varint(records_, symbol_index(word.w2));
-    put_svarint(records_, index);
+    typed(type, true, 0, seen != paths_.end());
+    put_unsigned(symbol_index(word.w2));
+    put_signed(index);
     if (seen != paths_.end()) {
       put_path(seen->second);
       return;
@@ -208,17 +282,18 @@ class Encoder {
     write_owner_payload(copy);
   }
 
+  // Compact: the path follows inline; fixed: as a reference record.
   void put_path(const std::vector<uint32_t>& path) {
-    put_varint(records_, uint32_t(path.size()));
-    for (const uint32_t index : path) put_varint(records_, index);
+    if (fixed_) put_word(records_, fixed::reference_type);
+    put_unsigned(uint32_t(path.size()));
+    for (const uint32_t index : path) put_unsigned(index);
   }
 
   // object! and function!, keyed by their context.
   void write_owner(const Cell& value) {
     const auto seen = paths_.find(value.w1);
     if (seen != paths_.end()) {
-      records_.push_back(byte::reference);
-      typed(cell::type_of(value));
+      typed(cell::type_of(value), false, 0, true);
       put_path(seen->second);
       return;
     }
@@ -230,22 +305,22 @@ class Encoder {
   void write_owner_payload(const Cell& value) {
     const TypeId type = cell::type_of(value);
     const bool handlers = type == TypeId::object && value.w3 != no_node;
-    typed(type, handlers);
+    typed(type, handlers, handlers ? fixed::handlers : 0);
     push_level(value.w1);
     const uint32_t saved = counter_;
     counter_ = 0;
     if (type == TypeId::object) {
-      put_svarint(records_, int32_t(value.w2));
+      put_signed(int32_t(value.w2));
       if (handlers) {
         const auto* record = reinterpret_cast<const Cell*>(memory::buffer(value.w3)->head_ptr());
-        put_svarint(records_, int32_t(record[0].w2));
-        put_svarint(records_, int32_t(record[1].w2));
+        put_signed(int32_t(record[0].w2));
+        put_signed(int32_t(record[1].w2));
       }
       write_context(value.w1);
     } else {
       const Cell body = function::metadata(value, 0);
-      put_varint(records_, memory::buffer(value.w2)->length());
-      put_varint(records_, cell::is(body, TypeId::block) ? memory::buffer(series::node_of(body))->length() : 0);
+      put_unsigned(memory::buffer(value.w2)->length());
+      put_unsigned(cell::is(body, TypeId::block) ? memory::buffer(series::node_of(body))->length() : 0);
       write_context(value.w1);
       counter_ = 0;
       write(series::make(TypeId::block, value.w2));
@@ -263,14 +338,21 @@ class Encoder {
     if (!on_stack && context::has_values(context))
       for (uint32_t i = 0; i < count && !values; ++i)
         values = !cell::is(*context::slot(context, i), TypeId::unset);
-    uint8_t flags = uint8_t(uint32_t(context::kind_of(context)) & context_flag::kind_mask);
-    if (on_stack) flags |= context_flag::on_stack;
-    if (header.header & context::flag::object_made) flags |= context_flag::maker;
-    if (values) flags |= context_flag::values;
-    typed(TypeId::context);
-    records_.push_back(flags);
-    put_varint(records_, count);
-    for (uint32_t i = 0; i < count; ++i) put_varint(records_, symbol_index(context::word_at(context, i).w2));
+    const uint32_t kind = uint32_t(context::kind_of(context)) & context_flag::kind_mask;
+    const bool maker = (header.header & context::flag::object_made) != 0;
+    if (fixed_) {
+      put_word(records_, uint32_t(TypeId::context) | kind << fixed::kind_shift | (maker ? fixed::maker : 0) |
+                             (on_stack ? fixed::on_stack : 0) | (values ? fixed::values : 0));
+    } else {
+      uint8_t flags = uint8_t(kind);
+      if (on_stack) flags |= context_flag::on_stack;
+      if (maker) flags |= context_flag::maker;
+      if (values) flags |= context_flag::values;
+      typed(TypeId::context);
+      records_.push_back(flags);
+    }
+    put_unsigned(count);
+    for (uint32_t i = 0; i < count; ++i) put_unsigned(symbol_index(context::word_at(context, i).w2));
     if (values)
       for (uint32_t i = 0; i < count; ++i) write(*context::slot(context, i));
   }
@@ -282,7 +364,7 @@ class Encoder {
     push_level(error.w1);
     const uint32_t saved = counter_;
     counter_ = 0;
-    put_varint(records_, uint32_t(cell::get_int32(*context::slot(error.w1, 0))));
+    put_unsigned(uint32_t(cell::get_int32(*context::slot(error.w1, 0))));
     for (uint32_t field = 3; field <= 8; ++field) write(*context::slot(error.w1, field));
     counter_ = saved;
     level_.pop_back();
@@ -296,17 +378,19 @@ class Encoder {
     const uint32_t head = has_head ? series::index_of(value) : 0;
     const bool flag = type == TypeId::bitset ? (memory::buffer(node)->flags & bitset::not_flag) != 0
                                              : head != 0;
+    uint32_t bits = 0;  // fixed header: unit size, complemented bitset
+    if (is_string_type(type) || type == TypeId::vector || type == TypeId::binary)
+      bits = memory::buffer(node)->unit() << fixed::unit_shift;
+    else if (type == TypeId::bitset && flag)
+      bits = fixed::complemented;
     const auto seen = paths_.find(node);
+    typed(type, flag, bits, seen != paths_.end());
+    // Compact: the head only when not 0; fixed: always.
+    if (has_head && (head != 0 || fixed_)) put_unsigned(head);
     if (seen != paths_.end()) {
-      records_.push_back(byte::reference);
-      typed(type, flag);
-      if (has_head && head != 0) put_varint(records_, head);
-      put_varint(records_, uint32_t(seen->second.size()));
-      for (const uint32_t index : seen->second) put_varint(records_, index);
+      put_path(seen->second);
       return;
     }
-    typed(type, flag);
-    if (has_head && head != 0) put_varint(records_, head);
     push_level(node);
     const uint32_t saved = counter_;
     counter_ = 0;
@@ -320,7 +404,7 @@ class Encoder {
     const SeriesBuf* buf = memory::buffer(node);
     if (is_block_type(type)) {
       const uint32_t count = buf->length();
-      put_varint(records_, count);
+      put_unsigned(count);
       for (uint32_t i = 0; i < count; ++i)
         write(reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr())[i]);
     } else if (type == TypeId::map) {
@@ -329,7 +413,7 @@ class Encoder {
       uint32_t live = 0;
       for (uint32_t i = 0; i + 1 < cells; i += 2)
         if (!hashtable::is_removed(pairs[i + 1])) live += 2;
-      put_varint(records_, live);
+      put_unsigned(live);
       for (uint32_t i = 0; i + 1 < cells; i += 2) {
         const Cell* cells_now = reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr());
         if (hashtable::is_removed(cells_now[i + 1])) continue;
@@ -337,15 +421,20 @@ class Encoder {
         write(cells_now[i + 1]);
       }
     } else if (type == TypeId::vector) {
-      records_.push_back(uint8_t((vector_type_ << 2) + vector_unit_code(buf->unit())));
-      put_varint(records_, buf->length());
-      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+      if (fixed_) {
+        put_word(records_, buf->length());
+        put_word(records_, vector_type_);
+      } else {
+        records_.push_back(uint8_t((vector_type_ << 2) + vector_unit_code(buf->unit())));
+        put_varint(records_, buf->length());
+      }
+      put_bytes(buf->head_ptr(), buf->tail_ptr());
     } else if (is_string_type(type)) {
-      put_varint(records_, (buf->length() << 2) + unit_code(buf->unit()));
-      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+      put_unsigned(fixed_ ? buf->length() : (buf->length() << 2) + unit_code(buf->unit()));
+      put_bytes(buf->head_ptr(), buf->tail_ptr());
     } else {  // binary!, bitset!
-      put_varint(records_, buf->used_bytes());
-      records_.insert(records_.end(), buf->head_ptr(), buf->tail_ptr());
+      put_unsigned(buf->used_bytes());
+      put_bytes(buf->head_ptr(), buf->tail_ptr());
     }
   }
 
@@ -376,6 +465,35 @@ class Encoder {
     return out;
   }
 
+  // Fixed layout: the header block, then the symbol table with each name
+  // padded to 8 bytes, then the records.
+  std::vector<uint8_t> assemble_fixed() const {
+    std::vector<uint8_t> names;
+    std::vector<uint32_t> offsets;
+    for (const uint32_t symbol : symbols_) {
+      offsets.push_back(uint32_t(names.size()));
+      const std::string_view name = symbol::spelling(symbol);
+      names.insert(names.end(), name.begin(), name.end());
+      do names.push_back(0);
+      while (names.size() % 8 != 0);
+    }
+    std::vector<uint8_t> out(magic, magic + 6);
+    out.push_back(version);
+    out.push_back(symbols_.empty() ? 0 : flag::symbols);
+    put_word(out, 1);
+    put_word(out, uint32_t(records_.size()));
+    if (!symbols_.empty()) {
+      put_word(out, uint32_t(symbols_.size()));
+      put_word(out, uint32_t(names.size()));
+      for (const uint32_t offset : offsets) put_word(out, offset);
+      out.insert(out.end(), names.begin(), names.end());
+    }
+    out.insert(out.end(), records_.begin(), records_.end());
+    return out;
+  }
+
+  const bool fixed_;
+  bool new_line_ = false;  // fixed layout: the marker for the next header word
   std::vector<uint8_t> records_;
   std::vector<uint32_t> symbols_;
   std::vector<uint32_t> offsets_;
@@ -388,6 +506,8 @@ class Encoder {
 
 }  // namespace
 
-std::vector<uint8_t> encode_compact(const Cell& value) { return Encoder().run(value); }
+std::vector<uint8_t> encode_compact(const Cell& value) { return Encoder(false).run(value); }
+
+std::vector<uint8_t> encode_fixed(const Cell& value) { return Encoder(true).run(value); }
 
 }  // namespace kiv::kivbin

@@ -1,5 +1,5 @@
 // The KIVBIN encoder: one value and everything it reaches, in the compact
-// layout. Series met again are written as references to the path of
+// layout or the fixed layout of 32-bit words. Series met again are written as references to the path of
 // their first record, so shared series and cycles survive decoding.
 #pragma once
 
@@ -13,5 +13,8 @@ namespace kiv::kivbin {
 // The bytes of `value` as a KIVBIN file, compact layout. Raises
 // access/no-codec for a value that cannot be serialised.
 std::vector<uint8_t> encode_compact(const Cell& value);
+
+// The same in the fixed layout.
+std::vector<uint8_t> encode_fixed(const Cell& value);
 
 }  // namespace kiv::kivbin

@@ -46,6 +46,25 @@ inline constexpr uint8_t maker = 0x08;
 inline constexpr uint8_t values = 0x10;
 }  // namespace context_flag
 
+// Fixed layout: bits of a record's 32-bit header word. A header word of
+// 0 is padding, written so that a double starts 8-byte aligned.
+namespace fixed {
+inline constexpr uint32_t type_mask = 0xFF;
+inline constexpr uint32_t unit_shift = 8;        // unit size, tuple length
+inline constexpr uint32_t wrapped_shift = 16;    // op!: the wrapped type
+inline constexpr uint32_t reference = 1u << 19;  // a reference record follows
+inline constexpr uint32_t negative = 1u << 22;   // money!
+inline constexpr uint32_t complemented = 1u << 23;  // bitset!
+inline constexpr uint32_t handlers = 1u << 24;   // object!: change handlers
+inline constexpr uint32_t global = 1u << 25;     // words: bound to the global context
+inline constexpr uint32_t kind_shift = 26;       // context!: kind in bits 26-27
+inline constexpr uint32_t maker = 1u << 28;
+inline constexpr uint32_t on_stack = 1u << 29;
+inline constexpr uint32_t values = 1u << 30;
+inline constexpr uint32_t new_line = 1u << 31;
+inline constexpr uint32_t reference_type = 255;  // a path record
+}  // namespace fixed
+
 // Containers nested deeper than this are neither written nor read: paths
 // grow with the depth, and hostile data must not exhaust the machine stack.
 inline constexpr uint32_t max_depth = 1000;

@@ -17,10 +17,12 @@ namespace {
 using native_args::answer;
 using native_args::arg;
 
-Flow encode_cp() {
-  const std::vector<uint8_t> bytes = encode_compact(*arg(0));
+Flow as_binary(const std::vector<uint8_t>& bytes) {
   return answer(binary::make(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
 }
+
+Flow encode() { return as_binary(encode_fixed(*arg(0))); }
+Flow encode_cp() { return as_binary(encode_compact(*arg(0))); }
 
 // The bytes are copied out first: decoding allocates, and the binary's
 // buffer may move.
@@ -37,6 +39,8 @@ Flow decode_data() {
 }  // namespace
 
 void add_routines() {
+  routine::add("kivbin-encode", R"~("Internal Use Only: a value as KIVBIN of the fixed layout" value [any-type!] return: [binary!])~",
+               encode);
   routine::add("kivbin-encode-cp", R"~("Internal Use Only: a value as compact KIVBIN" value [any-type!] return: [binary!])~",
                encode_cp);
   routine::add("kivbin-decode", R"~("Internal Use Only: the values of KIVBIN data" data [binary!] return: [block!])~",

@@ -53,7 +53,7 @@ class Kivbin : public testing::RuntimeTest {
 
 TEST_F(Kivbin, FixturesKeepLoading) {
   const std::string expected = read_text(fixtures / "kivbin" / "values.mold");
-  for (const char* name : {"values.kivbin", "values-compressed.kivbin"}) {
+  for (const char* name : {"values.kivbin", "values-compressed.kivbin", "values-fixed.kivbin"}) {
     Cell value{};
     ASSERT_EQ(decode(read_file(fixtures / "kivbin" / name), &value), 0) << name;
     Held held(value);
@@ -65,16 +65,22 @@ TEST_F(Kivbin, FixturesKeepLoading) {
 // again. (Not the same bytes: a decoded object is a class of its own, and
 // the class id is written.)
 TEST_F(Kivbin, DecodedFixtureEncodesAgain) {
-  const auto data = read_file(fixtures / "kivbin" / "values.kivbin");
-  Cell value{};
-  ASSERT_EQ(decode(data, &value), 0);
-  Held held(value);
-  const auto again = kivbin::encode_compact(held);
-  EXPECT_EQ(again.size(), data.size());
-  Cell back{};
-  ASSERT_EQ(decode(again, &back), 0);
-  Held held_back(back);
-  EXPECT_EQ(molded(held_back), read_text(fixtures / "kivbin" / "values.mold"));
+  const struct {
+    const char* name;
+    std::vector<uint8_t> (*encode)(const Cell&);
+  } layouts[] = {{"values.kivbin", kivbin::encode_compact}, {"values-fixed.kivbin", kivbin::encode_fixed}};
+  for (const auto& layout : layouts) {
+    const auto data = read_file(fixtures / "kivbin" / layout.name);
+    Cell value{};
+    ASSERT_EQ(decode(data, &value), 0) << layout.name;
+    Held held(value);
+    const auto again = layout.encode(held);
+    EXPECT_EQ(again.size(), data.size()) << layout.name;
+    Cell back{};
+    ASSERT_EQ(decode(again, &back), 0) << layout.name;
+    Held held_back(back);
+    EXPECT_EQ(molded(held_back), read_text(fixtures / "kivbin" / "values.mold")) << layout.name;
+  }
 }
 
 // Every truncation is refused; every single-bit flip is refused or read
@@ -127,6 +133,21 @@ TEST_F(Kivbin, CountsAreBoundedByTheData) {
       {'K', 'I', 'V', 'B', 'I', 'N', 2, 5, 1, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0, 0x80},  // 2^32-1 symbols
   };
   for (const auto& data : cases) EXPECT_EQ(decode(data), error_id::script::kb_invalid_record.value);
+  // The same in the fixed layout: a count is bounded by 4 bytes a record
+  // or symbol, by the unit size for data.
+  const auto fixed_file = [](std::initializer_list<uint8_t> body) {
+    std::vector<uint8_t> data = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0};
+    for (const uint8_t b : body) data.push_back(b);
+    return data;
+  };
+  const std::vector<std::vector<uint8_t>> fixed_cases = {
+      fixed_file({20, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0}),  // 3 cells in 8 bytes
+      fixed_file({12, 0, 0, 0, 7, 4, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x3F}),              // 2^30 wide units
+      fixed_file({16, 0, 0, 0, 0x23, 8, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x1F, 12, 0, 0, 0}),  // 2^29 doubles
+      fixed_file({13, 0, 0, 0, 0x29, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0xAB}),                  // no padding
+      fixed_file({12, 0, 0, 0, 0x28, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 3, 0, 0, 0}),            // 2^31-1 map cells
+  };
+  for (const auto& data : fixed_cases) EXPECT_EQ(decode(data), error_id::script::kb_invalid_record.value);
   // A compressed body whose stated size is huge but whose chunks are not.
   std::vector<uint8_t> huge = {'K', 'I', 'V', 'B', 'I', 'N', 2, 3, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F};
   EXPECT_EQ(decode(huge), error_id::script::kb_invalid_record.value);
