@@ -1,6 +1,9 @@
-// The program's entry point: the runtime starts, the script library is
-// defined, then the console runs.
+// The program's entry point: the runtime starts, the script library and
+// the console's Kiv code are defined, then the console runs.
+#include <vector>
+
 #include "console/cli_console.h"
+#include "console/terminal_routines.h"
 #include "runtime/embedded.h"
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
@@ -10,7 +13,13 @@ namespace {
 
 int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
-  kiv::library_loader::run(kiv::embedded::library_sources());
+  kiv::console::add_terminal_routines();
+  // One pass, so that the console's code reaches its routines through
+  // `builtin` as the library does.
+  std::vector<kiv::embedded::Source> sources;
+  for (const auto& source : kiv::embedded::library_sources()) sources.push_back(source);
+  for (const auto& source : kiv::embedded::console_sources()) sources.push_back(source);
+  kiv::library_loader::run(sources);
   return kiv::console::run_cli(argc, argv);
 }
 

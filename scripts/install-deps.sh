@@ -18,6 +18,7 @@ packages=(
   g++ cmake ninja-build ccache pkg-config
   libgtest-dev
   libssl-dev
+  libedit-dev  # terminal line editing (BSD licence)
   python3
 )
 if [ "$bench" = 1 ]; then
