@@ -63,11 +63,18 @@ void install_interrupt_handler() {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
-// Clears what an exit left behind at the top level.
-void reset_stacks() {
+// The stacks as they were before an evaluation; the evaluation may run
+// inside another (Tab completion runs while `ask` waits).
+struct StackMark {
+  uint32_t calls = stack::call_depth();
+  uint32_t cells = stack::depth();
+};
+
+// Clears what an exit left behind, back to `mark`.
+void reset_stacks(const StackMark& mark) {
   runtime::state.pending = 0;
-  stack::unroll_to(0);
-  stack::drop_to(0);
+  stack::unroll_to(mark.calls);
+  stack::drop_to(mark.cells);
 }
 
 enum class Ending { normal, interrupted, error };
@@ -89,15 +96,16 @@ void note_failure() {
 }
 
 // Evaluates Kiv code given as text (with the extra values appended to it),
-// leaving its value as the newest cell when it ends normally.
-Ending evaluate(std::string_view code, std::initializer_list<Cell> extra = {}) {
+// leaving its value as the newest cell when it ends normally; the caller
+// drops it (to `mark`).
+Ending evaluate(const StackMark& mark, std::string_view code, std::initializer_list<Cell> extra = {}) {
   try {
     Val block = stack::push(*lexer::scan(code));
     for (const Cell& value : extra) block::append(block, value);
     const Flow flow = interpreter::eval_block(*block, false);
     if (flow == Flow::exit) {
       const uint32_t pending = runtime::state.pending;
-      reset_stacks();
+      reset_stacks(mark);
       g_failure = "an exit that nothing caught";
       return pending == exit_code::interrupt ? Ending::interrupted : Ending::error;
     }
@@ -105,31 +113,33 @@ Ending evaluate(std::string_view code, std::initializer_list<Cell> extra = {}) {
   } catch (const Unwind& unwind) {
     const bool interrupted = unwind.code == exit_code::interrupt;
     runtime::state.pending = 0;
-    stack::unroll_to(0);
+    stack::unroll_to(mark.calls);
     if (unwind.code == exit_code::error) note_failure();
-    reset_stacks();
+    reset_stacks(mark);
     return interrupted ? Ending::interrupted : Ending::error;
   }
 }
 
 // Whether the value `code` evaluates to is true (false when it fails).
 bool holds(std::string_view code) {
-  if (evaluate(code) != Ending::normal) return false;
+  const StackMark mark;
+  if (evaluate(mark, code) != Ending::normal) return false;
   const Cell value = *stack::last();
-  stack::drop_to(0);
+  stack::drop_to(mark.cells);
   return !cell::is(value, TypeId::none) && !(cell::is(value, TypeId::logic) && value.w1 == 0);
 }
 
 // Tab at the prompt: the console's completion, or nothing when it fails.
 std::optional<line_reader::Completion> complete(const std::string& line, size_t cursor) noexcept {
+  const StackMark mark;
   try {
     Val text = string::push_new(static_cast<uint32_t>(line.size()));
     string::append_utf8(text, line);
     const Cell at = integer::make(static_cast<int32_t>(cursor));
-    if (evaluate("cli-console-ctx/complete", {*text, at}) != Ending::normal) return std::nullopt;
+    if (evaluate(mark, "cli-console-ctx/complete", {*text, at}) != Ending::normal) return std::nullopt;
     const Cell result = *stack::last();
     if (!cell::is(result, TypeId::block) || block::count(result) < 3) {
-      stack::drop_to(0);
+      stack::drop_to(mark.cells);
       return std::nullopt;
     }
     line_reader::Completion completion;
@@ -138,10 +148,10 @@ std::optional<line_reader::Completion> complete(const std::string& line, size_t 
     completion.cursor = cell::is(caret, TypeId::integer) && static_cast<int32_t>(caret.w2) >= 0 ? caret.w2 : 0;
     const Cell candidates = *block::at(result, 2);
     if (cell::is(candidates, TypeId::string)) completion.candidates = string::to_utf8(candidates);
-    stack::drop_to(0);
+    stack::drop_to(mark.cells);
     return completion;
   } catch (...) {
-    reset_stacks();
+    reset_stacks(mark);
     return std::nullopt;
   }
 }
@@ -165,8 +175,10 @@ bool answers_option(int argc, const char* const* argv, int* status) {
       return true;
     }
     if (option == "--version") {
-      if (evaluate("form system/version") == Ending::normal) write_text(STDOUT_FILENO, "Kiv " + string::to_utf8(*stack::last()) + "\n");
-      stack::drop_to(0);
+      const StackMark mark;
+      if (evaluate(mark, "form system/version") == Ending::normal)
+        write_text(STDOUT_FILENO, "Kiv " + string::to_utf8(*stack::last()) + "\n");
+      stack::drop_to(mark.cells);
       *status = 0;
       return true;
     }
@@ -184,20 +196,24 @@ int run_cli(int argc, const char* const* argv) {
   line_reader::set_completer(&complete);
   // The console's own code catches every error a script or a command
   // raises; what ends up here is an interrupt, or a fault of that code.
-  Ending ending = evaluate("cli-console-ctx/launch");
+  const StackMark top;
+  Ending ending = evaluate(top, "cli-console-ctx/launch");
   while (ending == Ending::interrupted) {
     if (holds("cli-console-ctx/script-mode?")) {
       output::flush();
       return status_interrupted;
     }
     // Back to the prompt: the pending input is dropped, as Escape does.
-    ending = evaluate("system/console/eval-command \"^(1B)\" system/console/run/no-banner");
+    // At a terminal the report starts a line of its own, after the "^C"
+    // the terminal may have shown.
+    if (line_reader::editing()) write_text(STDOUT_FILENO, "\n");
+    ending = evaluate(top, "system/console/eval-command \"^(1B)\" system/console/run/no-banner");
   }
   if (ending == Ending::error) {
     write_text(STDERR_FILENO, "*** Error: the console stopped on an error\n" + g_failure + "\n");
     return status_uncaught_error;
   }
-  stack::drop_to(0);
+  stack::drop_to(top.cells);
   return 0;
 }
 

@@ -261,7 +261,6 @@ Result read_edited(const std::string& prompt) {
   const char* text = el_gets(g_editor.line, &count);
   Result result;
   if (g_editor.interrupted) {
-    (void)os::write_all(STDOUT_FILENO, "\n", 1);
     result.status = Status::interrupted;
     return result;
   }
