@@ -41,8 +41,6 @@ struct State {
   // Whether the last `print` or `prin` ended its output with a line end
   // (the library's `last-lf?` reads it).
   bool last_lf = false;
-  // The evaluation tracing switch: trace events fire only while it is set.
-  bool tracing = false;
 
   // Bounds of the machine stack of the thread that runs Kiv code, used by
   // the evaluator's depth guard.

@@ -25,9 +25,11 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error_catalog.h"
 #include "runtime/eval/base_routines_system.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/native_args.h"
 #include "runtime/eval/natives_math.h"
+#include "runtime/eval/trace.h"
 
 namespace kiv::base_routines {
 namespace {
@@ -135,7 +137,16 @@ Flow collect_calls() {
   return answer(*block);
 }
 
-Flow tracing_q() { return answer(logic::make(runtime::state.tracing)); }
+// Whether a trace runs: the switch itself is off inside the library's own
+// functions, which is where this is asked.
+Flow tracing_q() { return answer(logic::make(trace::active)); }
+
+// `trace on/off` from a script: tracing switched on (only while a trace
+// runs) or off from here on, past the function bodies it was asked in.
+Flow set_tracing() {
+  trace::set_switch(logic::is_true(*arg(0)));
+  return answer(unset::make());
+}
 Flow last_lf_q() { return answer(logic::make(runtime::state.last_lf)); }
 
 // ---- the collector ----
@@ -237,6 +248,7 @@ void add_all() {
   routine::add("error-catalogue", R"~("Internal Use Only: the error catalogue" return: [block!])~", error_catalogue);
   routine::add("global-object", R"~("Internal Use Only: the global context as an object" return: [object!])~",
                global_object);
+  routine::add("set-tracing", R"~("Internal Use Only: switches evaluation tracing" on [logic!])~", set_tracing);
   routine::add("interpreted?", R"~("Internal Use Only: an interpreter frame below this one" return: [logic!])~",
                interpreted_q);
   routine::add("attach-error-options",

@@ -130,10 +130,17 @@ const CallFrame* named_caller() {
 }
 }  // namespace
 
+Cell frame_name(const CallFrame& frame) {
+  const int32_t index =
+      frame.name_context == no_node ? -1 : context::find_symbol(frame.name_context, frame.symbol, true);
+  return word::make(TypeId::word, frame.name_context, frame.symbol,
+                    index < 0 ? word::unresolved : static_cast<uint32_t>(index));
+}
+
 Cell caller_name() {
   const CallFrame* frame = named_caller();
   if (!frame) return word::make(TypeId::word, no_node, g_not_found, word::unresolved);
-  return word::make(TypeId::word, frame->name_context, frame->symbol, word::unresolved);
+  return frame_name(*frame);
 }
 
 Cell caller_arg_word(uint32_t n) {
@@ -214,10 +221,6 @@ bool names_a_function(const CallFrame& frame) {
   if (index < 0) return false;
   const Cell* value = context::slot(frame.name_context, static_cast<uint32_t>(index));
   return value != nullptr && cell::is(*value, TypeId::function);
-}
-
-Cell frame_name(const CallFrame& frame) {
-  return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
 }
 
 }  // namespace

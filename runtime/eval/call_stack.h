@@ -107,6 +107,9 @@ inline void unwind_last() {
 // frame left on top, set to unset (or to the bottom).
 void unroll_to(uint32_t depth);
 
+// The word that named a call, bound where it was (so that scripts can read
+// its value).
+Cell frame_name(const CallFrame& frame);
 // The word that names the nearest call (skipping `<body>` and `<anon>`
 // frames), or `<not-found>`.
 Cell caller_name();

@@ -591,10 +591,7 @@ Flow apply_path_refinements(const Call& call, Code& code, NodeId cache_node, boo
 }
 
 // The word naming the call of the top frame.
-Cell top_frame_name() {
-  const stack::CallFrame& frame = stack::top_frame();
-  return word::make(TypeId::word, frame.name_context, frame.symbol, word::unresolved);
-}
+Cell top_frame_name() { return stack::frame_name(stack::top_frame()); }
 
 // A function's body while a trace runs: under the function's own trace
 // switch, between its prolog and epilog events.

@@ -1,5 +1,7 @@
 #include "runtime/eval/trace.h"
 
+#include <optional>
+
 #include <array>
 #include <string_view>
 
@@ -136,19 +138,40 @@ void init() {
   error::set_raise_hook(&on_error_raised);
 }
 
-uint32_t mask_of(const Cell& tracer) {
-  const Cell spec = series::make(TypeId::block, tracer.w2);
-  if (block::count(spec) == 0) return every_event;
-  const Cell first = *block::at(spec, 0);
-  if (!cell::is(first, TypeId::block) || block::count(first) == 0) return every_event;
+namespace {
+
+// The events named by a block of words (other words count for nothing), or
+// nothing when `block` is not a non-empty block of words.
+std::optional<uint32_t> events_named(const Cell& block) {
+  if (!cell::is(block, TypeId::block) || block::count(block) == 0) return std::nullopt;
   uint32_t mask = 0;
-  for (uint32_t i = 0; i < block::count(first); ++i) {
-    const Cell item = *block::at(first, i);
-    if (!cell::is(item, TypeId::word)) return every_event;  // not a block of words
+  for (uint32_t i = 0; i < block::count(block); ++i) {
+    const Cell item = *block::at(block, i);
+    if (!cell::is(item, TypeId::word)) return std::nullopt;
     for (size_t e = 0; e < event_names.size(); ++e)
       if (symbol::resolve(item.w2) == symbol::resolve(g_event_words[e].w2)) mask |= 1u << e;
   }
   return mask;
+}
+
+// The first value of a block, or none when it is empty or not a block.
+Cell first_of(const Cell& block) {
+  if (!cell::is(block, TypeId::block) || block::count(block) == 0) return none::make();
+  return *block::at(block, 0);
+}
+
+}  // namespace
+
+// The events a tracer names at the head of its spec (an attribute block),
+// or else at the head of its body, where the library's own tracers write
+// them (a statement that evaluates to nothing).
+uint32_t mask_of(const Cell& tracer) {
+  if (const auto mask = events_named(first_of(series::make(TypeId::block, tracer.w2)))) return *mask;
+  if (cell::is(tracer, TypeId::function)) {
+    const auto mask = events_named(first_of(function::metadata(tracer, function::meta::body)));
+    if (mask && *mask != 0) return *mask;
+  }
+  return every_event;
 }
 
 void fire(Event event, const Cell& code, int32_t offset, const Cell& value, const Cell& ref) {
@@ -185,6 +208,12 @@ void fire_at_code(Event event, const Cell& position, const Cell& value, const Ce
 
 void fire_for_block(Event event, const Cell& block, const Cell& value) {
   fire(event, at_head(block), static_cast<int32_t>(block.w1), value, none::make());
+}
+
+void set_switch(bool on) {
+  switch_set_to = on && active;
+  tracing = switch_set_to;
+  ++switch_settings;
 }
 
 BodySwitch::BodySwitch(uint32_t function_header) : saved_(tracing) {

@@ -15,8 +15,9 @@
 //           function itself for a call of a function value); else none
 //   frame   a pair! of the argument stack's base and top (cell indexes)
 // The first element of the tracer's spec, when it is a non-empty block of
-// words, names the events it wants (other words count for nothing);
-// without one it receives every event.
+// words, names the events it wants (other words count for nothing); without
+// one, the first value of its body may name them the same way (a block of
+// words naming at least one event); otherwise it receives every event.
 //
 // The state is process-wide. Two flags are read on the evaluator's hot
 // paths, each by one well-predicted test: `tracing` (events fire only
@@ -85,19 +86,29 @@ void fire_at_code(Event event, const Cell& position, const Cell& value, const Ce
 // index.
 void fire_for_block(Event event, const Cell& block, const Cell& value);
 
+// The switch as a script last set it (`set_switch`), and a count of those
+// settings, so that function bodies left afterwards keep it.
+inline bool switch_set_to = false;
+inline uint32_t switch_settings = 0;
+
+// Sets the switch from a script: on only while a trace runs. It stays so
+// after the function bodies that were running when it was set.
+void set_switch(bool on);
+
 // A function body's trace switch, set for the body and restored
 // afterwards (only while `active`): off for a library function and for
 // one flagged no-trace, on for one flagged trace (but never inside the
-// tracer).
+// tracer). A script that set the switch meanwhile has the last word.
 class BodySwitch {
  public:
   explicit BodySwitch(uint32_t function_header);
-  ~BodySwitch() { tracing = saved_; }
+  ~BodySwitch() { tracing = settings_ == switch_settings ? saved_ : switch_set_to; }
   BodySwitch(const BodySwitch&) = delete;
   BodySwitch& operator=(const BodySwitch&) = delete;
 
  private:
   bool saved_;
+  uint32_t settings_ = switch_settings;
 };
 
 // Kinds of callback that C++ code runs (sort comparators, change handlers,
