@@ -37,6 +37,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/url_io.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 
@@ -88,6 +89,7 @@ void register_all() {
   handle::register_types();
   date::register_types();
   port::register_types();
+  url_io::register_actions();  // after file!, which keeps its own
   money::register_types();
   ref::register_types();
   point::register_types();  // point2D!, point3D!

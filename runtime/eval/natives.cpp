@@ -540,17 +540,44 @@ Flow do_script(const Cell& source, const Cell& script_args) {
   return answer(result);
 }
 
+// The library's preprocessor rewrites `code` in place (its directives and
+// macros expanded), called as preprocessor/expand with none as the job, in
+// a function frame named `expand`.
+void expand_directives(const Cell& code) {
+  const Cell owner = word::intern("preprocessor");
+  const Cell preprocessor = *context::get(owner);
+  const Cell expander =
+      cell::is(preprocessor, TypeId::object) ? object::select_value(preprocessor, symbol::make("expand")) : none::make();
+  if (!cell::is(expander, TypeId::function)) error::raise(error_id::script::no_value, owner);
+  const uint32_t depth = stack::depth();
+  Val function = ArgStack::push(expander);
+  Val block = ArgStack::push(code);
+  Val job = ArgStack::push(none::make());
+  const Cell arguments[] = {*block, *job};
+  stack::mark_function(word::intern("expand"), function->w1, stack::frame::function);
+  interpreter::push_arguments(*function, arguments);
+  if (interpreter::call_function(*function) != Flow::normal) runtime::throw_pending();
+  stack::pop_frame();
+  stack::drop_to(depth);
+}
+
 // do: /next steps through code held in a block or a string; any other
-// value is one expression already, evaluated whole.
+// value is one expression already, evaluated whole. With /expand, code in
+// a block or a string goes through the preprocessor first.
 Flow do_value(const int32_t* refinements) {
   const Cell value = *arg(0);
   const TypeId type = cell::type_of(value);
   const bool next = used(refinements, DoRefinement::next);
-  if (type_traits::is_any_list(type)) return next ? do_next(value, refinement_arg(refinements, DoRefinement::next)) : run(value);
+  const bool expand = used(refinements, DoRefinement::expand);
+  if (type_traits::is_any_list(type)) {
+    if (expand && (type == TypeId::block || type == TypeId::paren)) expand_directives(value);
+    return next ? do_next(value, refinement_arg(refinements, DoRefinement::next)) : run(value);
+  }
   switch (type) {
     case TypeId::string: {
       const std::string text = string::to_utf8(value);
       Val code = lexer::scan(text);
+      if (expand) expand_directives(*code);
       return next ? do_next(*code, refinement_arg(refinements, DoRefinement::next)) : run(*code);
     }
     case TypeId::file:
@@ -569,9 +596,7 @@ Flow do_value(const int32_t* refinements) {
 
 // do/trace: the evaluation runs under the tracer (unless a trace is
 // running already, when it runs as it is).
-// /expand waits for the preprocessor.
 Flow native_do(const int32_t* refinements) {
-  if (used(refinements, DoRefinement::expand)) error::raise(error_id::internal::not_done);
   if (!used(refinements, DoRefinement::trace)) return do_value(refinements);
   const Cell tracer = *refinement_arg(refinements, DoRefinement::trace);
   return trace::run(tracer, *arg(0), [&] { return do_value(refinements); });
