@@ -114,6 +114,14 @@ with tempfile.TemporaryDirectory() as state:
         s.until(b"== true\r\n>> ")
 
     def tab_completion():
+        # The library's completer: a path, then a word with candidates.
+        s.send(b"system/opt\t\r")  # the line is redrawn from the cursor
+        s.until(b"ions\r\n== make object!")
+        s.until(b">> ")
+        s.send(b"pri\t")
+        s.until(b"print")
+        s.send(b"\x15")
+        s.until(b">> ")
         # A stand-in completer with the console-mode answer of the real one:
         # the new line positioned at its caret, then the candidates.
         s.send(b'kiv-complete-input: func [str console?] [either "pri" = head str '
