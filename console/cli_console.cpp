@@ -1,41 +1,37 @@
 #include "console/cli_console.h"
 
 #include <cerrno>
-#include <iostream>
+#include <csignal>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
+#include "console/line_reader.h"
 #include "runtime/callbacks.h"
 #include "runtime/console_output.h"
-#include "runtime/core/error_raise.h"
 #include "runtime/core/exits.h"
-#include "runtime/core/series.h"
+#include "runtime/core/interrupt.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/object.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/error.h"
-#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
-#include "runtime/eval/script.h"
 #include "runtime/mold.h"
 #include "runtime/os.h"
 
 namespace kiv::console {
 namespace {
 
-constexpr const char* prompt = ">> ";
-constexpr const char* result_marker = "==";
-constexpr uint32_t terminal_width = 120;
+// The status of a script that Ctrl-C stopped, as a shell reports one that
+// SIGINT ended.
+constexpr int status_interrupted = 130;
+// An error that nothing caught: -2, in 8 bits.
+constexpr int status_uncaught_error = 254;
 
-// Text of the console's own: results, errors, prompts. Output to standard
-// output that cannot be written ends the process (console_output.h).
 void write_text(int fd, const std::string& text) {
   if (!os::write_all(fd, text.data(), text.size()) && fd == STDOUT_FILENO) output::standard_output_failed(errno);
 }
@@ -47,259 +43,178 @@ void print_hook(const Cell& value, bool newline) {
   write_text(STDOUT_FILENO, text);
 }
 
-void text_hook(const char* text, int32_t length, int) { write_text(STDERR_FILENO, std::string(text, static_cast<size_t>(length))); }
-
-std::string formed(const Cell& value, bool molding) {
-  Val v = stack::push(value);
-  Val out = string::push_new(32);
-  if (molding) mold::mold_value(v, out, {}, 1 << 30);
-  else mold::form_value(v, out, 1 << 30);
-  std::string text = string::to_utf8(*out);
-  stack::pop(2);
-  return text;
+// The runtime's own low-level text.
+void text_hook(const char* text, int32_t length, int) {
+  if (length > 0) write_text(STDERR_FILENO, std::string(text, static_cast<size_t>(length)));
 }
 
-enum class Outcome { value, error, failed_load };
+// Ctrl-C asks the evaluator to stop at its next block. A second one before
+// it did (a native that runs long, a blocking call) ends the process.
+void on_interrupt(int) {
+  if (interrupt::requested != 0) ::_exit(status_interrupted);
+  interrupt::requested = 1;
+}
 
-// Evaluates a block at the top level: its value, or the error it raised,
-// ends up in `result`. The error keeps the trace of the calls it was
-// raised in, taken before they are unrolled.
-Outcome evaluate(const Cell& code, Cell* result) {
-  const uint32_t own_cells = stack::depth();
+void install_interrupt_handler() {
+  struct sigaction action{};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read waiting for input returns
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+// The stacks as they were before an evaluation; the evaluation may run
+// inside another (Tab completion runs while `ask` waits).
+struct StackMark {
+  uint32_t calls = stack::call_depth();
+  uint32_t cells = stack::depth();
+};
+
+// Clears what an exit left behind, back to `mark`.
+void reset_stacks(const StackMark& mark) {
+  runtime::state.pending = 0;
+  stack::unroll_to(mark.calls);
+  stack::drop_to(mark.cells);
+}
+
+enum class Ending { normal, interrupted, error };
+
+// The text of the error that ended an evaluation, for the report.
+std::string g_failure;
+
+// Takes the pending error's text; forming can fail in turn.
+void note_failure() {
+  g_failure.clear();
   try {
-    const Flow flow = interpreter::eval_block(code, true);
-    if (flow == Flow::exit) {
-      // An exit nothing caught: only a quiet end may leave the top level.
-      runtime::state.pending = 0;
-      stack::unroll_to(0);
-    }
-    *result = *stack::result();
-    return Outcome::value;
-  } catch (const Unwind& unwind) {
-    if (unwind.code != exit_code::error) throw;
-    runtime::state.pending = 0;
-    *result = error_value::make_from_pending_with_trace(own_cells);
-    stack::unroll_to(0);
-    return Outcome::error;
-  }
-}
-
-// The block of a text, or the syntax error reading it raised.
-Outcome load(const std::string& text, Cell* block) {
-  try {
-    *block = *lexer::scan(text);
-    return Outcome::value;
-  } catch (const Unwind& unwind) {
-    if (unwind.code != exit_code::error) throw;
-    stack::unroll_to(0);
-    runtime::state.pending = 0;
-    *block = error_value::make_from_pending();
-    return Outcome::failed_load;
-  }
-}
-
-// The result line: "== " and the molded value (a float formed), cut to the
-// terminal's width.
-void show_result(const Cell& value, Outcome outcome) {
-  if (outcome != Outcome::value) {
-    write_text(STDOUT_FILENO, formed(value, false) + "\n");
-    return;
-  }
-  if (cell::is(value, TypeId::unset)) return;
-  std::string text = formed(value, !cell::is(value, TypeId::float_));
-  const size_t limit = terminal_width - 3;
-  if (text.size() > limit) text = text.substr(0, limit - 3 - 1) + "...";
-  write_text(STDOUT_FILENO, std::string(result_marker) + " " + text + "\n");
-}
-
-// Shows a value (or an error) as `show_result` does. Showing can fail
-// itself (a value of a type that cannot be molded yet): the error that
-// raises is shown in its place, and when even that cannot be shown, a
-// fixed line says so; the console goes on either way.
-void show_safely(const Cell& value, Outcome outcome) {
-  Cell shown = value;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      show_result(shown, outcome);
-      return;
-    } catch (const Unwind& unwind) {
-      if (unwind.code != exit_code::error) throw;
-      stack::unroll_to(0);
-      stack::drop_to(0);
-      runtime::state.pending = 0;
-      shown = error_value::make_from_pending();
-      outcome = Outcome::error;
-    }
-  }
-  write_text(STDOUT_FILENO, "*** Error: the result cannot be shown\n");
-}
-
-// Whether the text left an opening bracket, paren or brace unclosed, so
-// that more lines are needed.
-bool incomplete(const std::string& text) {
-  int depth = 0;
-  bool in_quote = false;
-  int braces = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_quote) {
-      if (c == '^') ++i;
-      else if (c == '"') in_quote = false;
-      continue;
-    }
-    if (braces > 0) {
-      if (c == '^') ++i;
-      else if (c == '{') ++braces;
-      else if (c == '}') --braces;
-      continue;
-    }
-    switch (c) {
-      case ';':
-        while (i < text.size() && text[i] != '\n') ++i;
-        break;
-      case '"': in_quote = true; break;
-      case '{': braces = 1; break;
-      case '[':
-      case '(': ++depth; break;
-      case ']':
-      case ')': --depth; break;
-      default: break;
-    }
-  }
-  return depth > 0 || braces > 0;
-}
-
-int run_lines() {
-  std::string buffer;
-  std::string line;
-  write_text(STDOUT_FILENO, prompt);
-  while (std::getline(std::cin, line)) {
-    buffer += line;
-    buffer += '\n';
-    if (incomplete(buffer)) continue;
-    Cell code;
-    Outcome outcome = load(buffer, &code);
-    buffer.clear();
-    if (outcome == Outcome::value) {
-      Val kept = stack::push(code);
-      Cell result;
-      outcome = evaluate(*kept, &result);
-      stack::drop_to(0);
-      code = result;
-    }
-    Val kept = stack::push(code);
-    show_safely(*kept, outcome);
-    stack::drop_to(0);
-    write_text(STDOUT_FILENO, prompt);
-  }
-  write_text(STDOUT_FILENO, "\n");
-  return 0;
-}
-
-// The field `name` of system/options, or null when the library built no
-// system object. Valid until the next allocation.
-Cell* option_slot(std::string_view name) {
-  const Cell system_word = word::intern("system");
-  const uint32_t options_symbol = word::intern("options").w2;
-  const uint32_t field_symbol = word::intern(name).w2;
-  const Cell system = *context::get(system_word);
-  if (!cell::is(system, TypeId::object)) return nullptr;
-  const Cell options = object::select_value(system, options_symbol);
-  if (!cell::is(options, TypeId::object)) return nullptr;
-  const int32_t index = object::find_field(options, field_symbol);
-  return index < 0 ? nullptr : context::slot(options.w1, static_cast<uint32_t>(index));
-}
-
-// The script named on the command line becomes system/options/script, and
-// system/options/args keeps only the arguments after it.
-void set_script_options(const std::string& path, const char* const* arguments, int count) {
-  Val script = string::push_new(static_cast<uint32_t>(path.size()));
-  string::append_utf8(script, path);
-  cell::set_type(*script, TypeId::file);
-  Val args = block::push_new(static_cast<uint32_t>(count) + 1);
-  for (int i = 0; i < count; ++i) {
-    Val text = string::push_new(16);
-    string::append_utf8(text, arguments[i]);
-    block::append(args, *text);
-    stack::pop(1);
-  }
-  if (Cell* slot = option_slot("script")) *slot = *script;
-  if (Cell* slot = option_slot("args")) *slot = *args;
-  stack::pop(2);
-}
-
-// The process's directory as system/options/path: a file! holding the
-// name's bytes, set in place (the directory is the process's already).
-void sync_options_path() {
-  std::string directory = os::current_dir();
-  if (directory.empty() || directory.back() != '/') directory += '/';
-  const std::u32string name = file::from_os_bytes(directory);
-  Val path = string::push_new(static_cast<uint32_t>(name.size()));
-  for (const char32_t code_point : name) string::append_char(path, code_point);
-  cell::set_type(*path, TypeId::file);
-  if (Cell* slot = option_slot("path")) *slot = *path;
-  stack::pop(1);
-}
-
-// Runs a script file from its own folder; an uncaught error is printed
-// and ends it with status 254.
-int run_script(const std::string& path) {
-  std::string text;
-  try {
-    text = script::read_file(path);
+    Val error = stack::push(error_value::make_from_pending());
+    Val out = string::push_new(64);
+    mold::form_value(error, out, 1 << 16);
+    g_failure = string::to_utf8(*out);
   } catch (const Unwind&) {
-    runtime::state.pending = 0;
-    write_text(STDOUT_FILENO, "*** Error: cannot open " + path + "\n");
-    return 1;
+    g_failure = "(the error cannot be formed)";
   }
-  if (script::find_header(text) == std::string::npos) {
-    write_text(STDOUT_FILENO, "*** Error: Kiv header not found!\n");
-    return 1;
-  }
-  const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && os::set_current_dir(path.substr(0, slash + 1).c_str())) sync_options_path();
-  Cell code;
+}
+
+// Evaluates Kiv code given as text (with the extra values appended to it),
+// leaving its value as the newest cell when it ends normally; the caller
+// drops it (to `mark`).
+Ending evaluate(const StackMark& mark, std::string_view code, std::initializer_list<Cell> extra = {}) {
   try {
-    code = *script::load(text);
-  } catch (const Unwind& unwind) {
-    if (unwind.code != exit_code::error) throw;
-    runtime::state.pending = 0;
-    stack::unroll_to(0);
-    if (error::pending().code == error_id::syntax::no_header) {
-      write_text(STDOUT_FILENO, "*** Error: not a Kiv program!\n");
-      return 1;
+    Val block = stack::push(*lexer::scan(code));
+    for (const Cell& value : extra) block::append(block, value);
+    const Flow flow = interpreter::eval_block(*block, false);
+    if (flow == Flow::exit) {
+      const uint32_t pending = runtime::state.pending;
+      reset_stacks(mark);
+      g_failure = "an exit that nothing caught";
+      return pending == exit_code::interrupt ? Ending::interrupted : Ending::error;
     }
-    show_safely(error_value::make_from_pending(), Outcome::error);
-    return 254;
+    return Ending::normal;
+  } catch (const Unwind& unwind) {
+    const bool interrupted = unwind.code == exit_code::interrupt;
+    runtime::state.pending = 0;
+    stack::unroll_to(mark.calls);
+    if (unwind.code == exit_code::error) note_failure();
+    reset_stacks(mark);
+    return interrupted ? Ending::interrupted : Ending::error;
   }
-  Val kept = stack::push(code);
-  Cell result;
-  if (evaluate(*kept, &result) == Outcome::error) {
-    Val error = stack::push(result);
-    show_safely(*error, Outcome::error);
-    return 254;
+}
+
+// Whether the value `code` evaluates to is true (false when it fails).
+bool holds(std::string_view code) {
+  const StackMark mark;
+  if (evaluate(mark, code) != Ending::normal) return false;
+  const Cell value = *stack::last();
+  stack::drop_to(mark.cells);
+  return !cell::is(value, TypeId::none) && !(cell::is(value, TypeId::logic) && value.w1 == 0);
+}
+
+// Tab at the prompt: the console's completion, or nothing when it fails.
+std::optional<line_reader::Completion> complete(const std::string& line, size_t cursor) noexcept {
+  const StackMark mark;
+  try {
+    Val text = string::push_new(static_cast<uint32_t>(line.size()));
+    string::append_utf8(text, line);
+    const Cell at = integer::make(static_cast<int32_t>(cursor));
+    if (evaluate(mark, "cli-console-ctx/complete", {*text, at}) != Ending::normal) return std::nullopt;
+    const Cell result = *stack::last();
+    if (!cell::is(result, TypeId::block) || block::count(result) < 3) {
+      stack::drop_to(mark.cells);
+      return std::nullopt;
+    }
+    line_reader::Completion completion;
+    completion.line = string::to_utf8(*block::at(result, 0));
+    const Cell caret = *block::at(result, 1);
+    completion.cursor = cell::is(caret, TypeId::integer) && static_cast<int32_t>(caret.w2) >= 0 ? caret.w2 : 0;
+    const Cell candidates = *block::at(result, 2);
+    if (cell::is(candidates, TypeId::string)) completion.candidates = string::to_utf8(candidates);
+    stack::drop_to(mark.cells);
+    return completion;
+  } catch (...) {
+    reset_stacks(mark);
+    return std::nullopt;
   }
-  return 0;
+}
+
+// --help and --version among the leading options (before a script or a
+// lone "--") answer at once.
+bool answers_option(int argc, const char* const* argv, int* status) {
+  for (int i = 0; i < argc && std::string_view(argv[i]).starts_with("--"); ++i) {
+    const std::string_view option = argv[i];
+    if (option == "--") return false;
+    if (option == "--help") {
+      write_text(STDOUT_FILENO,
+                 "Usage: kiv [--cli] [--catch] [script [argument...]]\n"
+                 "  (no script)  reads expressions at a prompt and prints their values\n"
+                 "  script       runs a script file (\"-\" reads it from standard input)\n"
+                 "  --cli        the terminal console, also when a display is available\n"
+                 "  --catch      after the script, stays at the prompt\n"
+                 "  --help       shows this text\n"
+                 "  --version    shows the version\n");
+      *status = 0;
+      return true;
+    }
+    if (option == "--version") {
+      const StackMark mark;
+      if (evaluate(mark, "form system/version") == Ending::normal)
+        write_text(STDOUT_FILENO, "Kiv " + string::to_utf8(*stack::last()) + "\n");
+      stack::drop_to(mark.cells);
+      *status = 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
 
 int run_cli(int argc, const char* const* argv) {
   callbacks::register_hooks(print_hook, text_hook);
-  // Leading options up to a lone "--"; then the script and its arguments.
-  int i = 0;
-  while (i < argc && std::string_view(argv[i]).starts_with("--")) {
-    if (std::string_view(argv[i]) == "--") {
-      ++i;
-      break;
+  int status = 0;
+  if (answers_option(argc, argv, &status)) return status;
+  install_interrupt_handler();
+  line_reader::set_completer(&complete);
+  // The console's own code catches every error a script or a command
+  // raises; what ends up here is an interrupt, or a fault of that code.
+  const StackMark top;
+  Ending ending = evaluate(top, "cli-console-ctx/launch");
+  while (ending == Ending::interrupted) {
+    if (holds("cli-console-ctx/script-mode?")) {
+      output::flush();
+      return status_interrupted;
     }
-    ++i;
+    // Back to the prompt: the pending input is dropped, as Escape does.
+    // At a terminal the report starts a line of its own, after the "^C"
+    // the terminal may have shown.
+    if (line_reader::editing()) write_text(STDOUT_FILENO, "\n");
+    ending = evaluate(top, "system/console/eval-command \"^(1B)\" system/console/run/no-banner");
   }
-  if (i < argc) {
-    set_script_options(argv[i], argv + i + 1, argc - i - 1);
-    return run_script(argv[i]);
+  if (ending == Ending::error) {
+    write_text(STDERR_FILENO, "*** Error: the console stopped on an error\n" + g_failure + "\n");
+    return status_uncaught_error;
   }
-  return run_lines();
+  stack::drop_to(top.cells);
+  return 0;
 }
 
 }  // namespace kiv::console

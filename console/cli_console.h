@@ -1,14 +1,16 @@
 // The terminal console: what `kiv --cli` runs.
 //
-// With a script file, checks its Kiv header and runs it, printing an
-// uncaught error; without one, reads expressions from standard input and
-// prints their results after ">> " prompts, until the input ends.
+// The console itself is Kiv code (console/engine.kiv, the `system/console`
+// engine, and console/terminal.kiv, its terminal glue). This side installs
+// the output hooks (print to standard output, the runtime's own text to
+// standard error), answers --help and --version, turns Ctrl-C into an
+// interrupt of the running evaluation, and starts the engine.
 #pragma once
 
 namespace kiv::console {
 
-// Runs the console with the command line's arguments after `--cli`;
-// answers the process exit status.
+// Runs the console with the command line's arguments after the program
+// name; answers the process exit status.
 int run_cli(int argc, const char* const* argv);
 
 }  // namespace kiv::console

@@ -22,4 +22,7 @@ struct Source {
 // library/*.kiv: the script library, in the order start-up runs it.
 std::span<const Source> library_sources();
 
+// console/*.kiv: the console's Kiv code, run after the library.
+std::span<const Source> console_sources();
+
 }  // namespace kiv::embedded

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
+#include <csignal>
 
 #include "runtime/callbacks.h"
 #include "runtime/console_output.h"
@@ -157,7 +158,13 @@ void start(int argc, const char* const* argv, Program program) {
     top_level_body(argc, argv, program);
   }
   pthread_attr_destroy(&attributes);
-  // The Kiv thread ends the process itself; this thread only waits.
+  // The Kiv thread ends the process itself; this thread only waits. It
+  // takes no Ctrl-C: the signal goes to the Kiv thread, whose waiting
+  // read it cuts short.
+  sigset_t keyboard;
+  sigemptyset(&keyboard);
+  sigaddset(&keyboard, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &keyboard, nullptr);
   pthread_join(thread, nullptr);
   fatal(error_quiet, 0);
 }

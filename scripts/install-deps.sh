@@ -20,6 +20,7 @@ packages=(
   libssl-dev
   libcurl4-openssl-dev ca-certificates
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
+  libedit-dev  # terminal line editing (BSD licence)
   python3
   clang-16 libfuzzer-16-dev libclang-rt-16-dev  # the fuzz targets (scripts/fuzz.sh)
 )

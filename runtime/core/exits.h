@@ -32,6 +32,9 @@ inline constexpr uint32_t os_alloc_failed = 0x7FFFFFF7;
 inline constexpr uint32_t os_free_failed = 0x7FFFFFF6;
 // The one code that ends the process quietly when it reaches the top.
 inline constexpr uint32_t quiet_end = 0x0BADCAFE;
+// An interrupt from the keyboard (interrupt.h): above every threshold but
+// the top level's, so that only the top level stops it.
+inline constexpr uint32_t interrupt = 0x80000001;
 }  // namespace exit_code
 
 namespace threshold {

@@ -32,7 +32,38 @@ uint32_t g_not_found = 0;
 
 uint32_t type_of(const CallFrame& frame) { return frame.bits & frame::type_mask; }
 
+std::vector<NodeId> g_hidden_contexts;
+
+// A frame that traces leave out: a block's or an anonymous call's.
+bool untraced(const CallFrame& frame) {
+  return frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0;
+}
+
+// The first of the frames below `limit` that traces may list: those above
+// the innermost call named through a hidden context. What that machinery
+// calls on its way goes with it: the call that started it, and the natives
+// through which it runs a command, up to the catch that the command runs in.
+uint32_t trace_floor(uint32_t limit) {
+  if (g_hidden_contexts.empty()) return 0;
+  const uint32_t top = std::min(limit, frame_count);
+  uint32_t floor = 0;
+  for (uint32_t i = top; i-- > 0 && floor == 0;)
+    for (const NodeId context : g_hidden_contexts)
+      if (frames[i].name_context == context) floor = i + 1;
+  if (floor == 0) return 0;
+  uint32_t after_catch = floor;
+  for (uint32_t i = floor; i < top && type_of(frames[i]) != frame::function; ++i)
+    if (type_of(frames[i]) == frame::catch_) after_catch = i + 1;
+  return after_catch;
+}
+
 }  // namespace
+
+void hide_calls_of(NodeId context) {
+  for (const NodeId known : g_hidden_contexts)
+    if (known == context) return;
+  g_hidden_contexts.push_back(context);
+}
 
 namespace detail {
 void frames_overflow() {
@@ -196,9 +227,9 @@ bool names_a_function(const CallFrame& frame) {
 
 std::vector<uint32_t> traced_frames(int32_t level, uint32_t limit) {
   std::vector<uint32_t> traced;
-  for (uint32_t i = 0; i < std::min(limit, frame_count); ++i) {
+  for (uint32_t i = trace_floor(limit); i < std::min(limit, frame_count); ++i) {
     const CallFrame& frame = frames[i];
-    if (frame.symbol == g_body || frame.symbol == g_anon || frame.symbol == 0) continue;
+    if (untraced(frame)) continue;
     if (level <= 1 && !names_a_function(frame)) continue;
     traced.push_back(i);
   }
@@ -229,10 +260,11 @@ int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part) {
 }
 
 void append_active_calls(Val block, uint32_t skip) {
-  for (uint32_t i = frame_count > skip ? frame_count - skip : 0; i-- > 0;) {
+  const uint32_t floor = trace_floor(frame_count);
+  for (uint32_t i = frame_count > skip ? frame_count - skip : 0; i-- > floor;) {
     const uint32_t type = frames[i].bits & frame::type_mask;
     if (type != frame::function && type != frame::native) continue;
-    if (frames[i].symbol == 0 || frames[i].symbol == g_body || frames[i].symbol == g_anon) continue;
+    if (untraced(frames[i])) continue;
     block::append(block, frame_name(frames[i]));
   }
 }

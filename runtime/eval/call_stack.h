@@ -167,4 +167,9 @@ int32_t form_calls(int32_t level, uint32_t limit, Val out, int32_t part);
 // out the innermost `skip` frames. May collect.
 void append_active_calls(Val block, uint32_t skip);
 
+// Calls named through the words of `context` are left out of traces and
+// of the active calls: a console hides its own machinery (the calls that
+// run every command) this way. The context must stay alive.
+void hide_calls_of(NodeId context);
+
 }  // namespace kiv::stack

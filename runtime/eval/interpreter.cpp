@@ -8,6 +8,7 @@
 #include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/exits.h"
+#include "runtime/core/interrupt.h"
 #include "runtime/core/series.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
@@ -90,10 +91,12 @@ Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, sy
 bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
 
 // Deep recursion ends in a catchable error long before the machine stack.
+// Every block passes here, so a Ctrl-C is answered here too.
 inline void check_machine_stack() {
   const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   if (here < runtime::state.stack_low + stack_reserve && runtime::state.stack_high != 0)
     error::raise(error_id::internal::stack_overflow);
+  interrupt::check();
 }
 
 // A cache's cells by index; valid until the next allocation.

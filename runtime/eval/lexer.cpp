@@ -1606,7 +1606,10 @@ void Lexer::value_token() {
     line_ = token_line_;
     fire(Event::open, static_cast<int32_t>(TypeId::string), start_);
     line_ = line;
-    fire(Event::close, static_cast<int32_t>(TypeId::string), end);
+    // A string that runs off the input was opened but never closed: the
+    // error event that follows says so (a console reads it as "needs more
+    // lines").
+    if (!unclosed_) fire(Event::close, static_cast<int32_t>(TypeId::string), end);
   }
   const bool want_scan = callback_ && (callback_->mask & event_bit(Event::scan));
   if (options_.mode == Mode::scan || want_scan) {
