@@ -4,6 +4,8 @@
 #include "runtime/embedded.h"
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
+#include "runtime/io/clipboard.h"
+#include "runtime/io/http_actions.h"
 #include "runtime/io/image_routines.h"
 #include "runtime/io/kivbin_routines.h"
 
@@ -12,6 +14,8 @@ namespace {
 int run(int argc, const char* const* argv) {
   kiv::kivbin::add_routines();  // the routines above the runtime's own layer
   kiv::image_routines::add_routines();
+  kiv::clipboard::add_routines();
+  kiv::http_actions::install();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
 }

@@ -19,6 +19,7 @@ packages=(
   libgtest-dev
   libssl-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
+  libcurl4-openssl-dev ca-certificates
   python3
 )
 if [ "$bench" = 1 ]; then

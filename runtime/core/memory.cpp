@@ -558,9 +558,15 @@ void pace_next_collection(size_t live_bytes) {
 
 void settle_node_frames(uint32_t cycle) {
   g.node_current = nullptr;
+  size_t spare = 0;  // empty frames kept
   for (NodeFrame* frame = g.node_head; frame;) {
     NodeFrame* next = frame->next;
-    if (frame->used == 0 && frame != g.node_head) {
+    // A few empty frames stay, free list and all: a program that makes and
+    // drops many small series between collections would otherwise give
+    // them back and take them again (page faults and a fresh free list).
+    const bool kept = frame->used == 0 && frame != g.node_head && spare < max_spare_node_frames;
+    if (kept) ++spare;
+    if (frame->used == 0 && frame != g.node_head && !kept) {
       frame->prev->next = frame->next;
       if (frame->next) frame->next->prev = frame->prev;
       else g.node_tail = frame->prev;

@@ -95,6 +95,8 @@ inline constexpr size_t min_reusable_room = 0xCCCC;
 inline constexpr size_t pause_ratio = 1;
 // Emptied series frames kept for reuse rather than given back to the system.
 inline constexpr size_t max_spare_frames = 4;
+// Empty node frames kept after a collection rather than given back.
+inline constexpr size_t max_spare_node_frames = 4;
 inline constexpr size_t min_pause_bytes = first_series_frame_size;
 inline constexpr uint32_t buffer_spare = 16;
 // Bytes a buffer of capacity C takes in its frame: C + buffer_overhead.

@@ -244,6 +244,8 @@ void rename(Val from, Val to) {
 
 }  // namespace
 
+Cell lines_to_block(const std::string& bytes) { return lines_of(bytes); }
+
 void register_actions() {
   datatype::supply_actions(TypeId::file,
                            {.delete_ = delete_file, .query = query, .read = read, .rename = rename, .write = write});

@@ -19,7 +19,15 @@
 // delete, rename: true when done, false otherwise.
 #pragma once
 
+#include <string>
+
+#include "runtime/core/cell.h"
+
 namespace kiv::file_io {
+
+// A new block! of the lines of UTF-8 text, split as read/lines splits a
+// file (also the /lines form of an HTTP reply). May collect.
+Cell lines_to_block(const std::string& bytes);
 
 // Gives file! its I/O actions; file! must be registered.
 void register_actions();

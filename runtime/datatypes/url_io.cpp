@@ -18,6 +18,8 @@
 namespace kiv::url_io {
 namespace {
 
+HttpService http_service;
+
 bool served_by_http(const Cell& url) { return string::to_utf8(url).starts_with("http"); }
 
 // The object of parts that url-parser/parse-url makes of `url`, or
@@ -54,18 +56,26 @@ void open(Val url, const OpenOptions& options) {
 }
 
 void read(Val source, const ReadOptions& options) {
-  if (served_by_http(*source)) error::raise(error_id::internal::not_done);
+  if (served_by_http(*source)) {
+    if (http_service.read == nullptr) error::raise(error_id::internal::not_done);
+    return http_service.read(source, options);
+  }
   make_port(source);
   datatype::actions(TypeId::port).read(source, options);
 }
 
 void write(Val destination, Val data, const WriteOptions& options) {
-  if (served_by_http(*destination)) error::raise(error_id::internal::not_done);
+  if (served_by_http(*destination)) {
+    if (http_service.write == nullptr) error::raise(error_id::internal::not_done);
+    return http_service.write(destination, data, options);
+  }
   make_port(destination);
   datatype::actions(TypeId::port).write(destination, data, options);
 }
 
 }  // namespace
+
+void set_http_service(const HttpService& service) { http_service = service; }
 
 void register_actions() {
   datatype::supply_actions(TypeId::url, {.open = open, .read = read, .write = write});

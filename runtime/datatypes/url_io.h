@@ -9,7 +9,18 @@
 // arguments.
 #pragma once
 
+#include "runtime/datatypes/actions.h"
+
 namespace kiv::url_io {
+
+// The HTTP request service's read and write, installed from the I/O layer
+// (runtime/io/http_actions.h) at start-up; until then a read or write of
+// an http URL raises internal/not-done.
+struct HttpService {
+  action::ReadFn read = nullptr;
+  action::WriteFn write = nullptr;
+};
+void set_http_service(const HttpService& service);
 
 // Gives url! its I/O actions; url! and port! must be registered.
 void register_actions();

@@ -235,7 +235,7 @@ void add_all() {
   routine::add("frame-index?", R"~(return: [integer!])~", frame_index_q);
   routine::add("collect-calls", R"~(blk [block!])~", collect_calls);
   routine::add("tracing?", R"~()~", tracing_q);
-  add_clipboard_and_stdout();  // read-clipboard, write-clipboard, write-stdout
+  add_stdout();  // write-stdout
 
   // system/state/GC
   routine::add("GC-active?", R"~(return: [logic!])~", gc_active_q);

@@ -174,12 +174,7 @@ Flow count_chars() {
   return answer(integer::make(count));
 }
 
-// ---- clipboard and standard output ----
-
-// Without a display there is no clipboard: reading and writing fail, and
-// say so by their result.
-Flow read_clipboard() { return answer(logic::make(false)); }
-Flow write_clipboard() { return answer(logic::make(false)); }
+// ---- standard output ----
 
 // A string as UTF-8 (line ends as they are), a binary's bytes as they are,
 // any other value molded.
@@ -252,13 +247,7 @@ void add_count_chars() {
                    start [binary!] pos [binary!] return: [integer!])~", count_chars);
 }
 
-void add_clipboard_and_stdout() {
-  routine::add("read-clipboard", R"~("Return the contents of the system clipboard"
-                   return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~",
-               read_clipboard);
-  routine::add("write-clipboard", R"~("Write content to the system clipboard"
-                   data [any-type!] "string!, block! of files!, an image! or none!"
-                   return: [logic!] "indicates success")~", write_clipboard);
+void add_stdout() {
   routine::add("write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout);
 }
 

@@ -1,6 +1,7 @@
 // The routines of the base environment that reach the operating system:
-// the current directory, files, the OS description, the clipboard and
-// standard output, and the float formatter's switches. Registered by
+// the current directory, files, the OS description, standard output, and
+// the float formatter's switches (the clipboard's are in
+// runtime/io/clipboard.h). Registered by
 // base_routines::add_all, in the routines' definition order.
 #pragma once
 
@@ -10,8 +11,8 @@ namespace kiv::base_routines {
 void add_system();
 // count-chars
 void add_count_chars();
-// read-clipboard, write-clipboard, write-stdout
-void add_clipboard_and_stdout();
+// write-stdout
+void add_stdout();
 // float-switch (start-up only: system/options/float/on-change* keeps it)
 void add_system_switches();
 

@@ -75,7 +75,7 @@ uint32_t cell_count(const SeriesBuf* buf) { return (buf->tail - buf->head) / siz
 
 // The buffer of the block `code` runs in, read again only after a move.
 inline SeriesBuf* code_buffer(Code& code) {
-  if (code.buffer == nullptr || code.relocations != memory::relocations) [[unlikely]] {
+  if (code.relocations != memory::relocations) [[unlikely]] {
     code.buffer = memory::buffer(code.block);
     code.relocations = memory::relocations;
   }
@@ -299,19 +299,25 @@ void forget_fast_operators() {
   std::fill(std::begin(g_fast_natives), std::end(g_fast_natives), fast_unknown);
 }
 
-uint8_t fast_kind(const Cell& op) {
-  const TypeId wrapped = native::wrapped_type(op);
-  if ((wrapped != TypeId::action && wrapped != TypeId::native) || op.w1 >= 256) return fast_none;
-  uint8_t& known = (wrapped == TypeId::action ? g_fast_actions : g_fast_natives)[op.w1];
-  if (known == fast_unknown) {
-    known = fast_none;
-    if (wrapped == TypeId::action) {
-      if (const auto math = action_entries::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
-    } else if (const auto comparison = natives::comparison_of(op.w1)) {
-      known = fast_compare + static_cast<uint8_t>(*comparison);
-    }
+// The first meeting of an operator wrapping the action or native `op.w1`.
+[[gnu::noinline]] uint8_t learn_fast_kind(const Cell& op, TypeId wrapped, uint8_t& known) {
+  known = fast_none;
+  if (wrapped == TypeId::action) {
+    if (const auto math = action_entries::arithmetic_of(op.w1)) known = fast_math + static_cast<uint8_t>(*math);
+  } else if (const auto comparison = natives::comparison_of(op.w1)) {
+    known = fast_compare + static_cast<uint8_t>(*comparison);
   }
   return known;
+}
+
+inline uint8_t fast_kind(const Cell& op) {
+  if (op.w1 >= 256) return fast_none;
+  const TypeId wrapped = native::wrapped_type(op);
+  uint8_t* table = wrapped == TypeId::action ? g_fast_actions : wrapped == TypeId::native ? g_fast_natives : nullptr;
+  if (!table) return fast_none;
+  uint8_t& known = table[op.w1];
+  if (known != fast_unknown) [[likely]] return known;
+  return learn_fast_kind(op, wrapped, known);
 }
 
 // The operands of the operators' fast path: integer! and float! (a
@@ -489,6 +495,12 @@ template <bool traced>
     return eval_expression(code, Into::new_cell, call.infix ? Infix::stop : Infix::take);
   } else {
     if (push_simple_argument(code, buf, call.infix)) return Flow::normal;
+    // An operator's right operand in parentheses takes no operators after
+    // it: its value is the paren's, without an expression step around it.
+    if (call.infix && cell::is(cells(buf)[code.index], TypeId::paren)) {
+      const Cell paren = cells(buf)[code.index++];
+      return eval_in_window(paren);
+    }
     return eval_expression_untraced(code, Into::new_cell, call.infix ? Infix::stop : Infix::take, false);
   }
 }
@@ -1233,8 +1245,11 @@ bool starts_system_code(const Cell& issue, Code& code) {
 // Inlined into eval_expression, its one caller: a call of its own costs
 // every expression a few percent.
 // `traced`: the copy that fires the trace events (see eval_expression).
+// `operators_taken`: set when the expression has already taken the
+// operators after it (see eval_expression_copy).
 template <bool traced>
-[[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal) {
+[[gnu::always_inline]] inline Flow eval_head(const Cell& value, Code& code, Into into, bool literal,
+                                             bool& operators_taken) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
       return into == Into::new_cell ? eval_in_window(value) : eval_block(value, true);
@@ -1255,6 +1270,9 @@ template <bool traced>
       if constexpr (traced) KIV_PROPAGATE(eval_expression(code, Into::new_cell));
       else KIV_PROPAGATE(eval_expression_untraced(code, Into::new_cell, Infix::take, false));
       if (context::set_direct(value, *ArgStack::last())) {
+        // The value's expression stopped before a cell that is no
+        // operator, and a direct store runs no code that could change that.
+        operators_taken = true;
         if (into == Into::result_slot) ArgStack::set_result_keep(*ArgStack::last());
         if constexpr (traced) fire_set(code, position, value, into);
         return Flow::normal;
@@ -1312,8 +1330,9 @@ template <bool traced>
 [[gnu::always_inline]] inline Flow eval_expression_copy(Code& code, Into into, Infix infix, bool literal) {
   const Cell value = cells(code_buffer(code))[code.index++];
   if constexpr (traced) fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
-  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal));
-  if (infix == Infix::stop) return Flow::normal;
+  bool operators_taken = false;
+  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal, operators_taken));
+  if (infix == Infix::stop || operators_taken) return Flow::normal;
   // Infix operators: each takes the value so far as its left operand.
   for (;;) {
     const SeriesBuf* buf = code_buffer(code);

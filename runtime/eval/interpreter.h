@@ -28,7 +28,9 @@ struct Code {
   NodeId block;
   uint32_t index;
   SeriesBuf* buffer = nullptr;
-  uint64_t relocations = 0;
+  // The count of relocations when `buffer` was read: none yet at first
+  // (the count starts at 0 and only grows, it never reaches this value).
+  uint64_t relocations = ~uint64_t{0};
 };
 
 void init();
