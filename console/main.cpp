@@ -7,6 +7,7 @@
 #include "runtime/io/clipboard.h"
 #include "runtime/io/http_actions.h"
 #include "runtime/io/image_routines.h"
+#include "runtime/io/json_routines.h"
 #include "runtime/io/kivbin_routines.h"
 
 namespace {
@@ -16,6 +17,7 @@ int run(int argc, const char* const* argv) {
   kiv::image_routines::add_routines();
   kiv::clipboard::add_routines();
   kiv::http_actions::install();
+  kiv::json::add_routines();
   kiv::library_loader::run(kiv::embedded::library_sources());
   return kiv::console::run_cli(argc, argv);
 }

@@ -23,7 +23,7 @@ packages=(
   python3
 )
 if [ "$bench" = 1 ]; then
-  packages+=(lua5.4 tcl8.6 time)  # time: peak memory of each run
+  packages+=(lua5.4 tcl8.6 tcllib time)  # time: peak memory of each run; tcllib: the Tcl JSON and CSV peers
 fi
 
 missing=()

@@ -428,6 +428,18 @@ void make_from_block(Val result, Val spec) {
   stack::pop(1);
 }
 
+void adopt_block(Val result, Val pairs) {
+  const NodeId node = series::node_of(*pairs);
+  const uint32_t length = cell_total(node);
+  for (uint32_t i = 0; i < length; ++i) {
+    Cell& cell = cells(node)[i];
+    if (i % 2 == 0 && type_traits::is_any_word(cell::type_of(cell))) cell::set_type(cell, TypeId::set_word);
+    cell::clear_new_line(cell);
+  }
+  const NodeId table = hashtable::make(length / 2, node, 0, hashtable::Kind::map);
+  *result = make_cell(node, table);
+}
+
 void extend(Val map, Val spec, bool case_sensitive) {
   const bool from_map = cell::is(*spec, TypeId::map);
   const uint32_t start = from_map ? 0 : series_type::head(*spec);

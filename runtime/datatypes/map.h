@@ -39,6 +39,12 @@ uint32_t count(const Cell& map);
 // May collect.
 void make_from_block(Val result, Val spec);
 
+// The same over `pairs`, a new block! of an even length that nothing else
+// refers to, whose string keys are not shared either (a reader's own
+// output): its buffer becomes the map's data block without a copy. May
+// collect.
+void adopt_block(Val result, Val pairs);
+
 // Adds the pairs of the block `spec` to `map`, replacing the value of a key
 // that is there already (matched strictly with `case_sensitive`, else by
 // plain equality). Raises script/invalid-arg for an odd number of cells.
