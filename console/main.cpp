@@ -8,10 +8,10 @@
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
 #include "runtime/io/clipboard.h"
-#include "runtime/io/json_routines.h"
-#include "runtime/io/image_routines.h"
-#include "runtime/io/kivbin_routines.h"
 #include "runtime/io/http_actions.h"
+#include "runtime/io/image_routines.h"
+#include "runtime/io/json_routines.h"
+#include "runtime/io/kivbin_routines.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ class Session:
             os.execve(KIV, [KIV, "--cli"], env)
         self.seen = b""
 
-    def until(self, wanted, timeout=10.0):
+    def until(self, wanted, timeout=30.0):
         """Reads until `wanted` appears after what earlier calls took."""
         end = time.time() + timeout
         while time.time() < end:
@@ -168,7 +168,7 @@ try:
     child = subprocess.Popen([KIV, "--cli", script.name], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
     first = child.stdout.readline()
     child.send_signal(signal.SIGINT)
-    status = child.wait(timeout=10)
+    status = child.wait(timeout=30)
     check("a script runs until Ctrl-C", first == b"started\n", repr(first))
     check("Ctrl-C ends a script with status 130", status == 130, f"status {status}")
 finally:
