@@ -27,6 +27,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/kivbin_format.h"
@@ -49,7 +50,7 @@ bool is_refused(TypeId type) {
 // the same kind of buffer (cells, text, bytes) and the same extra tables.
 bool may_share(TypeId type, TypeId found) {
   if (type == TypeId::hash || type == TypeId::map || type == TypeId::bitset ||
-      type == TypeId::binary || type == TypeId::vector)
+      type == TypeId::binary || type == TypeId::vector || type == TypeId::image)
     return found == type;
   if (is_block_type(type)) return is_block_type(found);
   if (is_string_type(type)) return is_string_type(found);
@@ -752,7 +753,8 @@ class Decoder {
       if (!may_share(type, cell::type_of(shared))) fail_at(at);
       shared.header = cell::header(type);
       if (has_head) shared.w1 = head;
-      if (type != TypeId::hash && type != TypeId::map && type != TypeId::vector) shared.w3 = 0;
+      if (type != TypeId::hash && type != TypeId::map && type != TypeId::vector && type != TypeId::image)
+        shared.w3 = 0;
       return shared;
     }
     if (is_block_type(type) || type == TypeId::map) {
@@ -770,6 +772,7 @@ class Decoder {
       return cell_at(container, slot);
     }
     if (type == TypeId::vector) return vector(head);
+    if (type == TypeId::image) return image_series(head);
     if (is_string_type(type)) {
       const uint8_t* at = pos_;
       uint32_t unit = 0;
@@ -830,6 +833,29 @@ class Decoder {
     else length = count(unit);
     Cell made = bytes_series(TypeId::vector, memory::new_unit_series(length, unit), length * unit, head);
     made.w3 = uint32_t(element);
+    return made;
+  }
+
+  // Compact: varint width and height; fixed: the size word. Then width x
+  // height pixel words, which must all be there before any is allocated.
+  Cell image_series(uint32_t head) {
+    const uint8_t* at = pos_;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (fixed_) {
+      const uint32_t size = word32();
+      width = size & max_image_side;
+      height = size >> 16;
+    } else {
+      width = varint();
+      height = varint();
+      if (width > max_image_side || height > max_image_side) fail_at(at);
+    }
+    const uint64_t pixels = uint64_t(width) * height;
+    check_fits(pixels, 4, at);
+    Cell made = image::from_memory(width, height, 0, pos_);
+    pos_ += size_t(pixels) * 4;
+    made.w1 = head;
     return made;
   }
 

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/hashtable.h"
 #include "runtime/io/kivbin_format.h"
@@ -383,7 +384,10 @@ class Encoder {
       bits = memory::buffer(node)->unit() << fixed::unit_shift;
     else if (type == TypeId::bitset && flag)
       bits = fixed::complemented;
-    const auto seen = paths_.find(node);
+    // An image of zero width or height has no node: nothing to share, so
+    // it is written out each time it is met.
+    const bool keyed = node != no_node;
+    const auto seen = keyed ? paths_.find(node) : paths_.end();
     typed(type, flag, bits, seen != paths_.end());
     // Compact: the head only when not 0; fixed: always.
     if (has_head && (head != 0 || fixed_)) put_unsigned(head);
@@ -391,13 +395,30 @@ class Encoder {
       put_path(seen->second);
       return;
     }
-    push_level(node);
+    if (keyed) push_level(node);
+    else descend();
     const uint32_t saved = counter_;
     counter_ = 0;
     vector_type_ = value.w3;
-    write_series_data(node, type);
+    if (type == TypeId::image) write_image_data(value);
+    else write_series_data(node, type);
     counter_ = saved;
     level_.pop_back();
+  }
+
+  // The size (fixed: the size word; compact: width and height), then the
+  // pixel words as the image exports them, 0xAARRGGBB, little-endian.
+  void write_image_data(const Cell& value) {
+    if (fixed_) {
+      put_word(records_, value.w3);
+    } else {
+      put_varint(records_, image::width_of(value));
+      put_varint(records_, image::height_of(value));
+    }
+    const uint32_t* pixels = image::pixels_of(value);
+    if (pixels == nullptr) return;
+    const uint32_t count = image::pixel_count(value);
+    for (uint32_t i = 0; i < count; ++i) put_word(records_, pixels[i]);
   }
 
   void write_series_data(NodeId node, TypeId type) {

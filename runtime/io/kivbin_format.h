@@ -104,8 +104,11 @@ inline bool is_word_type(TypeId type) { return type >= TypeId::word && type <= T
 // Series records: a reference check by node, data or a path.
 inline bool is_series_record(TypeId type) {
   return is_block_type(type) || is_string_type(type) || type == TypeId::binary || type == TypeId::bitset ||
-         type == TypeId::map || type == TypeId::vector;
+         type == TypeId::map || type == TypeId::vector || type == TypeId::image;
 }
+
+// An image side is 16 bits of the image's size word.
+inline constexpr uint32_t max_image_side = 0xFFFF;
 
 // Unit code of a string record: 0, 1, 2 for 1, 2, 4 bytes a unit.
 inline uint32_t unit_code(uint32_t unit) { return unit == 1 ? 0 : unit == 2 ? 1 : 2; }
