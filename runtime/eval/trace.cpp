@@ -211,6 +211,9 @@ void fire_for_block(Event event, const Cell& block, const Cell& value) {
 }
 
 void set_switch(bool on) {
+  // The tracer's own code runs untraced, and the switch is set again when
+  // it returns: a setting made there would only outlive it by mistake.
+  if (g_in_tracer > 0) return;
   switch_set_to = on && active;
   tracing = switch_set_to;
   ++switch_settings;
