@@ -7,20 +7,12 @@
 #include "runtime/embedded.h"
 #include "runtime/eval/library_loader.h"
 #include "runtime/init.h"
-#include "runtime/io/clipboard.h"
-#include "runtime/io/http_actions.h"
-#include "runtime/io/image_routines.h"
-#include "runtime/io/json_routines.h"
-#include "runtime/io/kivbin_routines.h"
+#include "runtime/io/io_routines.h"
 
 namespace {
 
 int run(int argc, const char* const* argv) {
-  kiv::kivbin::add_routines();  // the routines above the runtime's own layer
-  kiv::clipboard::add_routines();
-  kiv::http_actions::install();
-  kiv::json::add_routines();
-  kiv::image_routines::add_routines();
+  kiv::io_routines::add_all();  // the routines above the runtime's own layer
   kiv::console::add_terminal_routines();
   // One pass, so that the console's code reaches its routines through
   // `builtin` as the library does.

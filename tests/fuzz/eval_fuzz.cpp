@@ -12,7 +12,7 @@
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/library_loader.h"
-#include "runtime/io/kivbin_routines.h"
+#include "runtime/io/io_routines.h"
 #include "tests/fuzz/fuzz_runtime.h"
 #include "tests/fuzz/mold_text.h"
 #include "tests/fuzz/sandbox.h"
@@ -21,7 +21,7 @@ using namespace kiv;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::start_runtime();
-  kivbin::add_routines();  // as the program does before the library runs
+  io_routines::add_all();  // as the program does before the library runs
   library_loader::run(embedded::library_sources());
   // The stress mode from here on: the library's start-up is not the code
   // under test, and under it start-up alone would take minutes.

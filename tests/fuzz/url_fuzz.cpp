@@ -7,7 +7,7 @@
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer.h"
 #include "runtime/eval/library_loader.h"
-#include "runtime/io/kivbin_routines.h"
+#include "runtime/io/io_routines.h"
 #include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kiv;
@@ -46,7 +46,7 @@ std::string hex(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::start_runtime();
-  kivbin::add_routines();
+  io_routines::add_all();
   library_loader::run(embedded::library_sources());
   return 0;
 }
