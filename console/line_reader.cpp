@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cwchar>
 #include <histedit.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <termios.h>
@@ -80,16 +83,33 @@ struct PlainInput {
 PlainInput g_plain;
 
 // One byte from standard input: 1 read, 0 end, -1 interrupted.
+// SIGINT stays blocked from the check of the flag until ppoll waits, which
+// unblocks it atomically: a Ctrl-C that comes just before the wait is seen
+// by the check or cuts the wait short, never lost until the next key.
 int read_byte(unsigned char* byte) {
+  sigset_t interrupt_only;
+  sigemptyset(&interrupt_only);
+  sigaddset(&interrupt_only, SIGINT);
   for (;;) {
+    sigset_t usual;
+    ::pthread_sigmask(SIG_BLOCK, &interrupt_only, &usual);
+    if (interrupt::requested != 0) {
+      interrupt::requested = 0;
+      ::pthread_sigmask(SIG_SETMASK, &usual, nullptr);
+      return -1;
+    }
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::ppoll(&input, 1, nullptr, &usual);
+    const int wait_error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &usual, nullptr);
+    if (ready < 0) {
+      if (wait_error == EINTR) continue;
+      return 0;  // an unreadable input ends like an empty one
+    }
     const ssize_t n = ::read(STDIN_FILENO, byte, 1);
     if (n == 1) return 1;
     if (n == 0) return 0;
-    if (errno != EINTR) return 0;  // an unreadable input ends like an empty one
-    if (interrupt::requested != 0) {
-      interrupt::requested = 0;
-      return -1;
-    }
+    if (errno != EINTR && errno != EAGAIN) return 0;
   }
 }
 

@@ -52,9 +52,23 @@ class Session:
     def send(self, keys):
         os.write(self.fd, keys)
 
-    def status(self):
-        _, status = os.waitpid(self.pid, 0)
-        return os.waitstatus_to_exitcode(status)
+    def status(self, timeout=30.0):
+        """Waits for the process to end; kills it if it does not in time."""
+        end = time.time() + timeout
+        while time.time() < end:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                return os.waitstatus_to_exitcode(status)
+            time.sleep(0.05)
+        self.kill()
+        raise TimeoutError(f"the process did not end; last output {self.seen[-300:]!r}")
+
+    def kill(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+            os.waitpid(self.pid, 0)
+        except (ProcessLookupError, ChildProcessError):
+            pass
 
 
 def check(name, condition, detail=""):
@@ -62,11 +76,16 @@ def check(name, condition, detail=""):
         failures.append(f"{name} {detail}")
 
 
-def step(name, action):
-    try:
-        action()
-    except TimeoutError as error:
-        failures.append(f"{name}: {error}")
+def run_steps(session, steps):
+    """Runs the steps in order; after a failed one the rest would only wait
+    for output that cannot come, so the session is ended there."""
+    for name, action in steps:
+        try:
+            action()
+        except TimeoutError as error:
+            failures.append(f"{name}: {error}")
+            session.kill()
+            return
 
 
 with tempfile.TemporaryDirectory() as state:
@@ -102,12 +121,15 @@ with tempfile.TemporaryDirectory() as state:
         s.until(b"== 5\r\n>> ")
 
     def interrupt_evaluation():
-        s.send(b"forever []\r")
-        time.sleep(0.5)
+        # Each loop prints first, so Ctrl-C is sent only once it runs: sent
+        # before the line is read, it would be taken as a key by the editor.
+        s.send(b'print "looping" forever []\r')
+        s.until(b"looping\r\n")
         s.send(b"\x03")
         s.until(b"(escape)\r\n>> ")
-        s.send(b"n: 0 while [true] [n: n + 1]\r")
-        time.sleep(0.5)
+        s.send(b'n: 0 print "counting" while [true] [n: n + 1]\r')
+        s.until(b"counting\r\n")
+        time.sleep(0.2)
         s.send(b"\x03")
         s.until(b"(escape)\r\n>> ")
         s.send(b"n > 0\r")
@@ -139,11 +161,10 @@ with tempfile.TemporaryDirectory() as state:
         s.send(b"\x04")
         check("Ctrl-D on an empty line ends with status 0", s.status() == 0)
 
-    for name, action in [("prompt and results", prompt_and_results), ("continuation cue", continuation_cue),
-                         ("history recall", history_recall), ("Ctrl-C at the prompt", interrupt_at_prompt),
-                         ("Ctrl-C in an evaluation", interrupt_evaluation), ("Tab completion", tab_completion),
-                         ("Ctrl-D", end_of_input)]:
-        step(name, action)
+    run_steps(s, [("prompt and results", prompt_and_results), ("continuation cue", continuation_cue),
+                  ("history recall", history_recall), ("Ctrl-C at the prompt", interrupt_at_prompt),
+                  ("Ctrl-C in an evaluation", interrupt_evaluation), ("Tab completion", tab_completion),
+                  ("Ctrl-D", end_of_input)])
 
     # The history outlives the session, in the XDG state folder.
     history_file = os.path.join(state, "kiv", "history")
@@ -159,16 +180,21 @@ with tempfile.TemporaryDirectory() as state:
         s.send(b"\x04")
         check("the second session ends with status 0", s.status() == 0)
 
-    step("history from the file", history_from_file)
+    run_steps(s, [("history from the file", history_from_file)])
 
 # Ctrl-C in a script ends the process with status 130.
 with tempfile.NamedTemporaryFile("w", suffix=".kiv", delete=False) as script:
     script.write('Kiv []\nprint "started"\nforever []\n')
 try:
     child = subprocess.Popen([KIV, "--cli", script.name], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    first = child.stdout.readline()
+    ready, _, _ = select.select([child.stdout], [], [], 30)
+    first = child.stdout.readline() if ready else b"(nothing in 30 s)"
     child.send_signal(signal.SIGINT)
-    status = child.wait(timeout=30)
+    try:
+        status = child.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        status = child.wait()
     check("a script runs until Ctrl-C", first == b"started\n", repr(first))
     check("Ctrl-C ends a script with status 130", status == 130, f"status {status}")
 finally:
