@@ -1,11 +1,10 @@
 #include "runtime/io/http_request.h"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string_view>
+
+#include "runtime/io/curl_library.h"
 
 namespace kiv::http {
 namespace {
@@ -14,23 +13,18 @@ constexpr long max_redirects = 10;
 constexpr long default_connect_seconds = 60;
 constexpr long default_stall_seconds = 30;
 
-void global_init() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl_library::easy_cleanup(easy); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curl_library::slist_free_all(list); }
 };
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using List = std::unique_ptr<curl_slist, ListDeleter>;
 
 // Appends one line to a header list; false when curl has no memory.
 bool add_line(List& list, const std::string& line) {
-  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  curl_slist* grown = curl_library::slist_append(list.get(), line.c_str());
   if (grown == nullptr) return false;
   (void)list.release();
   list.reset(grown);
@@ -49,7 +43,7 @@ bool header_lines(const Request& request, List& list) {
   // script gave (or the defaults, which name their own Content-Type).
   bool has_type = false;
   for (const auto& header : headers) {
-    if (curl_strequal(header.first.c_str(), "Content-Type")) has_type = true;
+    if (curl_library::same_text_caseless(header.first.c_str(), "Content-Type")) has_type = true;
   }
   if (!has_type && !add_line(list, "Content-Type:")) return false;
   return add_line(list, "Expect:");
@@ -86,37 +80,37 @@ bool set_options(CURL* easy, const Request& request, const List& headers, Reply&
   const Limits timing = limits();
   bool ok = true;
   const auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
-  set(curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()));
-  set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
-  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  set(curl_library::setopt(easy, CURLOPT_URL, request.url.c_str()));
+  set(curl_library::setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+  set(curl_library::setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   // A redirect answered with 301, 302 or 303 turns a POST into a GET, as
   // browsers do; other verbs are kept.
-  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, max_redirects));
-  set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
-  set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timing.connect_seconds));
-  set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timing.stall_seconds));
-  set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get()));
-  set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text));
-  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, take_body));
-  set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply));
-  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, take_header));
-  set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &reply));
+  set(curl_library::setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_library::setopt(easy, CURLOPT_MAXREDIRS, max_redirects));
+  set(curl_library::setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  set(curl_library::setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+  set(curl_library::setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+  set(curl_library::setopt(easy, CURLOPT_CONNECTTIMEOUT, timing.connect_seconds));
+  set(curl_library::setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L));
+  set(curl_library::setopt(easy, CURLOPT_LOW_SPEED_TIME, timing.stall_seconds));
+  set(curl_library::setopt(easy, CURLOPT_HTTPHEADER, headers.get()));
+  set(curl_library::setopt(easy, CURLOPT_ERRORBUFFER, error_text));
+  set(curl_library::setopt(easy, CURLOPT_WRITEFUNCTION, take_body));
+  set(curl_library::setopt(easy, CURLOPT_WRITEDATA, &reply));
+  set(curl_library::setopt(easy, CURLOPT_HEADERFUNCTION, take_header));
+  set(curl_library::setopt(easy, CURLOPT_HEADERDATA, &reply));
 
   const bool sends_body = request.body && request.verb != "GET" && request.verb != "HEAD";
   if (request.verb == "HEAD") {
-    set(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
+    set(curl_library::setopt(easy, CURLOPT_NOBODY, 1L));
   } else if (request.verb == "POST" || sends_body) {
     // A POST always carries a body, empty when none was given.
     const std::string& body = sends_body ? *request.body : std::string();
-    set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
-    set(curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str()));
-    if (request.verb != "POST") set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str()));
+    set(curl_library::setopt_large(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
+    set(curl_library::setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str()));
+    if (request.verb != "POST") set(curl_library::setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str()));
   } else if (request.verb != "GET") {
-    set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str()));
+    set(curl_library::setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str()));
   }
   return ok;
 }
@@ -146,9 +140,9 @@ Limits limits() {
 }
 
 Reply perform(const Request& request) {
-  global_init();
   Reply reply;
-  Easy easy(curl_easy_init());
+  if (!curl_library::load(reply.error)) return reply;
+  Easy easy(curl_library::easy_init());
   List headers;
   if (!easy || !header_lines(request, headers)) {
     reply.error = "out of memory";
@@ -159,16 +153,16 @@ Reply perform(const Request& request) {
     reply.error = error_text[0] != '\0' ? error_text : "the request could not be set up";
     return reply;
   }
-  const CURLcode code = curl_easy_perform(easy.get());
+  const CURLcode code = curl_library::easy_perform(easy.get());
   if (code != CURLE_OK) {
-    reply.error = error_text[0] != '\0' ? error_text : curl_easy_strerror(code);
+    reply.error = error_text[0] != '\0' ? error_text : curl_library::easy_strerror(code);
     if (code == CURLE_WRITE_ERROR) reply.error = "the reply is too large";
     reply.body.clear();
     reply.header_text.clear();
     return reply;
   }
   long status = 0;
-  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  curl_library::response_code(easy.get(), &status);
   reply.status = static_cast<int32_t>(status);
   reply.done = true;
   return reply;
