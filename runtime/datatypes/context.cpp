@@ -53,19 +53,44 @@ void claim_entries(NodeId context) {
 // binding it was made with.
 bool is_bindable_word(TypeId type) { return type_traits::is_all_word(type) && type != TypeId::issue; }
 
-void bind_cells(NodeId context, NodeId block, uint32_t index, bool self) {
+// What one binding found in its context for each symbol met, remembered
+// for the rest of the binding (the context does not change meanwhile): a
+// block of code names the same few words again and again, and each lookup
+// is a probe of the context's hash table.
+class BindMemo {
+ public:
+  // The word's index in the context, or -1 when the context lacks it.
+  int32_t find(NodeId context, uint32_t symbol) {
+    Entry& entry = entries_[symbol % size];
+    if (entry.symbol != symbol) entry = {symbol, find_symbol(context, symbol, true)};
+    return entry.index;
+  }
+
+ private:
+  static constexpr uint32_t size = 128;
+  struct Entry {
+    uint32_t symbol = 0;  // symbols count from 1: 0 is an empty entry
+    int32_t index = -1;
+  };
+  Entry entries_[size];
+};
+
+void bind_cells(NodeId context, NodeId block, uint32_t index, bool self, BindMemo& memo) {
   cycle::push(block);
   for (uint32_t i = index; i < memory::buffer(block)->length(); ++i) {
     Cell& item = cells(block)[i];
     const TypeId type = cell::type_of(item);
     if (type_traits::is_any_block(type)) {
       const NodeId inner = series::node_of(item);
-      if (!cycle::find(inner)) bind_cells(context, inner, series::index_of(item), self);
+      if (!cycle::find(inner)) bind_cells(context, inner, series::index_of(item), self, memo);
     } else if (self && type == TypeId::word && item.w2 == kw::self) {
       item.w1 = context;
       item.w3 = unresolved;
     } else if (is_bindable_word(type)) {
-      bind_word(context, item);
+      if (const int32_t found = memo.find(context, item.w2); found >= 0) {
+        item.w1 = context;
+        item.w3 = static_cast<uint32_t>(found);
+      }
     }
   }
   cycle::pop();
@@ -203,7 +228,8 @@ int32_t bind_word(NodeId context, Cell& word) {
 void bind_block(NodeId context, NodeId block, uint32_t index, bool self) {
   cycle::Guard guard;
   NoGcScope no_allocation;  // binding moves nothing: raw cells stay valid
-  bind_cells(context, block, index, self);
+  BindMemo memo;
+  bind_cells(context, block, index, self, memo);
 }
 
 bool collect_set_words(NodeId context, NodeId block, uint32_t index) {
