@@ -41,7 +41,11 @@ endif()
 set(KIV_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_FILE} CACHE INTERNAL "The generator of embedded sources")
 
 function(kiv_embed target file name)
-  set(input ${PROJECT_SOURCE_DIR}/${file})
+  if(IS_ABSOLUTE "${file}")
+    set(input ${file})
+  else()
+    set(input ${PROJECT_SOURCE_DIR}/${file})
+  endif()
   set(output ${PROJECT_BINARY_DIR}/embedded/${name}.cpp)
   add_custom_command(
     OUTPUT ${output}
@@ -52,7 +56,9 @@ function(kiv_embed target file name)
   target_sources(${target} PRIVATE ${output})
 endfunction()
 
-# kiv_embed_sources(TARGET LIST FILE...) embeds each FILE as kiv_embed does
+# kiv_embed_sources(TARGET LIST FILE...) embeds each FILE as kiv_embed does,
+# and beside it the file's values as the lexer reads them, packed as KIVBIN
+# by the kiv-pack tool (start-up decodes them rather than lexing the text),
 # and writes one more source into TARGET: the function
 # `std::span<const kiv::embedded::Source> kiv::embedded::LIST()`, which
 # answers the files in the order given, each with its name (the file name
@@ -65,8 +71,17 @@ function(kiv_embed_sources target list)
     get_filename_component(file_name "${file}" NAME)
     string(MAKE_C_IDENTIFIER "${list}_${base}" function_name)
     kiv_embed(${target} ${file} ${function_name})
-    string(APPEND declarations "std::string_view ${function_name}();\n")
-    string(APPEND entries "    {\"${file_name}\", ${function_name}},\n")
+    set(packed ${PROJECT_BINARY_DIR}/packed/${function_name}.kivbin)
+    add_custom_command(
+      OUTPUT ${packed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packed
+      COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:kiv-pack> ${PROJECT_SOURCE_DIR}/${file} ${packed}
+      DEPENDS ${PROJECT_SOURCE_DIR}/${file} kiv-pack
+      COMMENT "Packing ${file}"
+      VERBATIM)
+    kiv_embed(${target} ${packed} ${function_name}_packed)
+    string(APPEND declarations "std::string_view ${function_name}();\nstd::string_view ${function_name}_packed();\n")
+    string(APPEND entries "    {\"${file_name}\", ${function_name}, ${function_name}_packed},\n")
   endforeach()
   set(output ${PROJECT_BINARY_DIR}/embedded/${list}.cpp)
   file(CONFIGURE OUTPUT ${output} CONTENT

@@ -13,10 +13,12 @@ namespace kiv::embedded {
 // library/errors.kiv: the error catalogue.
 std::string_view library_errors();
 
-// One embedded source file: its name (without folder) and its text.
+// One embedded source file: its name (without folder), its text, and its
+// values as the lexer reads them, packed as KIVBIN at build time.
 struct Source {
   std::string_view name;
   std::string_view (*text)();
+  std::string_view (*packed)();
 };
 
 // library/*.kiv: the script library, in the order start-up runs it.

@@ -143,8 +143,9 @@ bool word_and_lit_word(TypeId a, TypeId b) {
 
 }  // namespace
 
-Cell intern(std::string_view name) {
-  const uint32_t symbol = symbol::make(name);
+Cell intern(std::string_view name) { return intern_symbol(symbol::make(name)); }
+
+Cell intern_symbol(uint32_t symbol) {
   const uint32_t index = context::add_symbol(context::global(), symbol, true);
   return kept(make(TypeId::word, context::global(), symbol, index));
 }

@@ -25,6 +25,8 @@ inline Cell make(TypeId type, NodeId context, uint32_t symbol, uint32_t index) {
 // (a case variant reads the shared slot of the first spelling). While the
 // runtime starts, the word is also kept in the root block. May collect.
 Cell intern(std::string_view name);
+// The same for the symbol of such a name: the word the lexer makes of it.
+Cell intern_symbol(uint32_t symbol);
 // The global word of `symbol` (an exact entry of its own). May collect.
 Cell make_global(uint32_t symbol);
 // An issue! of exactly `text`: bound to the global context, unresolved.

@@ -8,6 +8,7 @@
 #include "runtime/core/exits.h"
 #include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
@@ -53,9 +54,22 @@ std::string pending_error_text() {
   }
 }
 
-void run_one(const embedded::Source& source) {
+// A source's code after its header: decoded from its packed values when
+// the build packed them (kiv-pack checked they are the lexer's), else
+// lexed from its text.
+Val load(const embedded::Source& source, Unpack unpack) {
+  const std::string_view packed = source.packed && unpack ? source.packed() : std::string_view();
+  if (packed.empty()) return script::load(source.text());
+  Val values = block::push_new(1);
+  unpack(packed, values);
+  Val code = stack::push(*block::at(*values, 0));
+  script::skip_header(code);
+  return code;
+}
+
+void run_one(const embedded::Source& source, Unpack unpack) {
   try {
-    Val code = script::load(source.text());
+    Val code = load(source, unpack);
     const Flow flow = interpreter::eval_block(*code, true);
     if (flow != Flow::normal) fail(source.name, "a non-local exit left the file");
   } catch (const Unwind& unwind) {
@@ -69,9 +83,9 @@ void run_one(const embedded::Source& source) {
 
 }  // namespace
 
-void run(std::span<const embedded::Source> sources) {
+void run(std::span<const embedded::Source> sources, Unpack unpack) {
   runtime::state.loading_library = true;
-  for (const embedded::Source& source : sources) run_one(source);
+  for (const embedded::Source& source : sources) run_one(source, unpack);
   runtime::state.loading_library = false;
   // `builtin` hands out the runtime's routines to the library alone.
   Val word = stack::push(word::intern("builtin"));

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "runtime/core/error_raise.h"
+#include "runtime/core/series.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -37,12 +38,17 @@ Val load(std::string_view text) {
   const size_t header = find_header(text);
   if (header == std::string_view::npos) error::raise(error_id::syntax::no_header);
   Val code = lexer::scan(text.substr(header));
-  const bool has_header = block::count(*code) >= 2 && cell::is(*block::at(*code, 0), TypeId::word) &&
+  skip_header(code);
+  return code;
+}
+
+void skip_header(Val code) {
+  const bool has_header = cell::is(*code, TypeId::block) && series::index_of(*code) == 0 &&
+                          block::count(*code) >= 2 && cell::is(*block::at(*code, 0), TypeId::word) &&
                           symbol::spelling(block::at(*code, 0)->w2) == "Kiv" &&
                           cell::is(*block::at(*code, 1), TypeId::block);
   if (!has_header) error::raise(error_id::syntax::no_header);
   code->w1 += 2;
-  return code;
 }
 
 }  // namespace kiv::script

@@ -23,4 +23,9 @@ std::string read_file(const std::string& path);
 // Raises syntax/no-header when there is no header.
 Val load(std::string_view text);
 
+// Moves the block of a script's values (as the lexer gave it, from the
+// header on) past its header. Raises syntax/no-header when it starts with
+// no header.
+void skip_header(Val code);
+
 }  // namespace kiv::script

@@ -364,7 +364,8 @@ class Decoder {
       case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
       case TypeId::refinement: {
         if (!flag) {
-          Cell word = word::make_global(symbol_ref());
+          // Bound as the lexer binds the word of the same spelling.
+          Cell word = word::intern_symbol(symbol_ref());
           if (fixed_) sfield();  // the word index: the spelling binds it again
           return cell::set_type(word, type);
         }
