@@ -177,6 +177,19 @@ class Decoder {
     return symbols_[i];
   }
 
+  // The global word of the symbol a field names, made once per decoding
+  // (the symbols of code repeat: a lookup in the global context each time
+  // cost as much as the rest of the decoding).
+  Cell global_word() {
+    const uint8_t* at = pos_;
+    const uint32_t i = field();
+    if (i >= symbols_.size()) fail_at(at);
+    if (global_words_.size() < symbols_.size()) global_words_.resize(symbols_.size());
+    Cell& word = global_words_[i];
+    if (word.header == 0) word = word::intern_symbol(symbols_[i]);  // no word cell has header 0
+    return word;
+  }
+
   // Appends one record's value to the cell series `container`.
   void record(NodeId container, int depth) {
     if (depth > int(max_depth)) fail();
@@ -365,7 +378,7 @@ class Decoder {
       case TypeId::refinement: {
         if (!flag) {
           // Bound as the lexer binds the word of the same spelling.
-          Cell word = word::intern_symbol(symbol_ref());
+          Cell word = global_word();
           if (fixed_) sfield();  // the word index: the spelling binds it again
           return cell::set_type(word, type);
         }
@@ -893,6 +906,7 @@ class Decoder {
   const uint8_t* end_;
   NodeId root_;
   std::vector<uint32_t> symbols_;
+  std::vector<Cell> global_words_;  // by symbol: see global_word
   bool fixed_;
   uint32_t header_word_ = 0;  // fixed layout: the header of the record being read
   const uint8_t* header_at_ = nullptr;
