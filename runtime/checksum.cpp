@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
+#include <mutex>
+#include <string>
+
+#include "runtime/dynamic_library.h"
 
 namespace kiv::checksum {
 namespace {
@@ -22,13 +27,51 @@ constexpr std::array<uint32_t, 256> crc_table = [] {
   return table;
 }();
 
-const EVP_MD* evp_of(Algorithm algorithm) {
+// libcrypto, opened at the first digest (dynamic_library.h): most scripts
+// never make one, and linking it made every start slower.
+struct Crypto {
+  const EVP_MD* (*md5)();
+  const EVP_MD* (*sha1)();
+  const EVP_MD* (*sha256)();
+  const EVP_MD* (*sha384)();
+  const EVP_MD* (*sha512)();
+  int (*digest)(const void* data, size_t count, unsigned char* md, unsigned int* size, const EVP_MD* type,
+                ENGINE* engine);
+  unsigned char* (*hmac)(const EVP_MD* type, const void* key, int key_length, const unsigned char* data,
+                         size_t count, unsigned char* md, unsigned int* md_length);
+};
+
+// The library's functions, or null when it cannot be loaded (every digest
+// then fails, as one that libcrypto refused).
+const Crypto* crypto() {
+  static Crypto loaded{};
+  static bool available = false;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    static constexpr const char* names[] = {"EVP_md5",    "EVP_sha1",   "EVP_sha256", "EVP_sha384",
+                                            "EVP_sha512", "EVP_Digest", "HMAC"};
+    void* found[std::size(names)] = {};
+    std::string why;
+    if (!dynamic_library::open("libcrypto.so.3", names, found, why)) return;
+    loaded.md5 = reinterpret_cast<decltype(loaded.md5)>(found[0]);
+    loaded.sha1 = reinterpret_cast<decltype(loaded.sha1)>(found[1]);
+    loaded.sha256 = reinterpret_cast<decltype(loaded.sha256)>(found[2]);
+    loaded.sha384 = reinterpret_cast<decltype(loaded.sha384)>(found[3]);
+    loaded.sha512 = reinterpret_cast<decltype(loaded.sha512)>(found[4]);
+    loaded.digest = reinterpret_cast<decltype(loaded.digest)>(found[5]);
+    loaded.hmac = reinterpret_cast<decltype(loaded.hmac)>(found[6]);
+    available = true;
+  });
+  return available ? &loaded : nullptr;
+}
+
+const EVP_MD* evp_of(const Crypto& library, Algorithm algorithm) {
   switch (algorithm) {
-    case Algorithm::md5: return EVP_md5();
-    case Algorithm::sha1: return EVP_sha1();
-    case Algorithm::sha256: return EVP_sha256();
-    case Algorithm::sha384: return EVP_sha384();
-    case Algorithm::sha512: return EVP_sha512();
+    case Algorithm::md5: return library.md5();
+    case Algorithm::sha1: return library.sha1();
+    case Algorithm::sha256: return library.sha256();
+    case Algorithm::sha384: return library.sha384();
+    case Algorithm::sha512: return library.sha512();
   }
   return nullptr;
 }
@@ -93,9 +136,11 @@ size_t digest_size(Algorithm algorithm) {
 }
 
 std::optional<Digest> digest(Algorithm algorithm, Bytes data) {
+  const Crypto* library = crypto();
+  if (!library) return std::nullopt;
   Digest result;
   unsigned int size = 0;
-  if (EVP_Digest(address(data), data.size(), result.bytes.data(), &size, evp_of(algorithm), nullptr) != 1)
+  if (library->digest(address(data), data.size(), result.bytes.data(), &size, evp_of(*library, algorithm), nullptr) != 1)
     return std::nullopt;
   result.size = size;
   return checked(algorithm, result);
@@ -109,10 +154,12 @@ std::optional<Digest> hmac(Algorithm algorithm, Bytes data, Bytes key) {
     if (!short_key) return std::nullopt;
     return hmac(algorithm, data, short_key->view());
   }
+  const Crypto* library = crypto();
+  if (!library) return std::nullopt;
   Digest result;
   unsigned int size = 0;
-  if (!HMAC(evp_of(algorithm), address(key), static_cast<int>(key.size()), address(data), data.size(),
-            result.bytes.data(), &size))
+  if (!library->hmac(evp_of(*library, algorithm), address(key), static_cast<int>(key.size()), address(data),
+                     data.size(), result.bytes.data(), &size))
     return std::nullopt;
   result.size = size;
   return checked(algorithm, result);

@@ -1,8 +1,9 @@
 #include "runtime/io/curl_library.h"
 
-#include <dlfcn.h>
-
+#include <iterator>
 #include <mutex>
+
+#include "runtime/dynamic_library.h"
 
 namespace kiv::curl_library {
 namespace {
@@ -26,42 +27,29 @@ struct Functions {
 Functions g_functions{};
 std::string g_failure;  // why the library could not be loaded
 
-// Sets `slot` to the symbol `name` of `library`; false when it is missing.
-template <typename Function>
-bool find(void* library, const char* name, Function& slot) {
-  void* symbol = ::dlsym(library, name);
-  if (symbol == nullptr) return false;
-  slot = reinterpret_cast<Function>(symbol);
-  return true;
-}
-
 void open_library() {
-  void* library = ::dlopen(library_name, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const char* reason = ::dlerror();
-    g_failure = std::string("cannot load ") + library_name + (reason ? std::string(": ") + reason : std::string());
-    return;
-  }
-  Functions found{};
-  const bool complete = find(library, "curl_global_init", found.global_init) &&
-                        find(library, "curl_easy_init", found.easy_init) &&
-                        find(library, "curl_easy_cleanup", found.easy_cleanup) &&
-                        find(library, "curl_easy_perform", found.easy_perform) &&
-                        find(library, "curl_easy_strerror", found.easy_strerror) &&
-                        find(library, "curl_easy_getinfo", found.easy_getinfo) &&
-                        find(library, "curl_easy_setopt", found.easy_setopt) &&
-                        find(library, "curl_slist_append", found.slist_append) &&
-                        find(library, "curl_slist_free_all", found.slist_free_all) &&
-                        find(library, "curl_strequal", found.strequal);
-  if (!complete) {
-    g_failure = std::string(library_name) + " lacks a function this program needs";
-    return;  // the library stays open: unloading a library that ran its constructors is not worth the risk
-  }
-  if (found.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+  static constexpr const char* names[] = {"curl_global_init",   "curl_easy_init",    "curl_easy_cleanup",
+                                          "curl_easy_perform",  "curl_easy_strerror", "curl_easy_getinfo",
+                                          "curl_easy_setopt",   "curl_slist_append", "curl_slist_free_all",
+                                          "curl_strequal"};
+  void* found[std::size(names)] = {};
+  if (!dynamic_library::open(library_name, names, found, g_failure)) return;
+  Functions loaded{};
+  loaded.global_init = reinterpret_cast<decltype(loaded.global_init)>(found[0]);
+  loaded.easy_init = reinterpret_cast<decltype(loaded.easy_init)>(found[1]);
+  loaded.easy_cleanup = reinterpret_cast<decltype(loaded.easy_cleanup)>(found[2]);
+  loaded.easy_perform = reinterpret_cast<decltype(loaded.easy_perform)>(found[3]);
+  loaded.easy_strerror = reinterpret_cast<decltype(loaded.easy_strerror)>(found[4]);
+  loaded.easy_getinfo = reinterpret_cast<decltype(loaded.easy_getinfo)>(found[5]);
+  loaded.easy_setopt = reinterpret_cast<decltype(loaded.easy_setopt)>(found[6]);
+  loaded.slist_append = reinterpret_cast<decltype(loaded.slist_append)>(found[7]);
+  loaded.slist_free_all = reinterpret_cast<decltype(loaded.slist_free_all)>(found[8]);
+  loaded.strequal = reinterpret_cast<decltype(loaded.strequal)>(found[9]);
+  if (loaded.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     g_failure = std::string(library_name) + " could not be set up";
     return;
   }
-  g_functions = found;
+  g_functions = loaded;
 }
 
 }  // namespace
