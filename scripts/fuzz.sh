@@ -3,7 +3,7 @@
 # AddressSanitizer and UBSan, in build-fuzz/).
 #   scripts/fuzz.sh build               configure and build the targets
 #   scripts/fuzz.sh check [SECONDS]     each target over its seed corpus,
-#                                       then SECONDS of fuzzing (default 25);
+#                                       then SECONDS of fuzzing (default 20);
 #                                       what the test command runs
 #   scripts/fuzz.sh run SECONDS [TARGET...]
 #                                       longer local runs, side by side (all
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=build-fuzz
 
-targets=(kivbin inflate framing transcode eval url)
+targets=(kivbin inflate framing transcode eval url png jpeg gif tiff bmp json csv http_reply)
 
 # Seed corpora of each target: the tree's fixtures and sources, then its
 # kept inputs.
@@ -26,6 +26,9 @@ seeds() {
     kivbin) echo tests/fixtures/kivbin-corpus ;;
     inflate|framing) echo tests/fixtures/inflate-corpus ;;
     transcode|eval) echo tests/kiv ;;
+    png|jpeg|gif|tiff|bmp) echo tests/fixtures/images tests/fixtures/images-corpus ;;
+    json) echo tests/fixtures/json-corpus ;;
+    csv) echo tests/fixtures/csv-corpus ;;
   esac
   [ -d "tests/fuzz/corpus/$1" ] && echo "tests/fuzz/corpus/$1"
   return 0
@@ -38,7 +41,7 @@ options() {
   local common=(-timeout=20 -rss_limit_mb=3072 -malloc_limit_mb=2048 -print_final_stats=1)
   case "$1" in
     eval) echo "${common[@]}" -max_len=256 ;;
-    transcode) echo "${common[@]}" -max_len=4096 ;;
+    transcode|csv) echo "${common[@]}" -max_len=4096 ;;
     *) echo "${common[@]}" -max_len=65536 ;;
   esac
 }
@@ -86,7 +89,7 @@ case "$command" in
     build
     ;;
   check)
-    seconds=${2:-25}
+    seconds=${2:-20}
     build
     status=0
     work=$(mktemp -d)

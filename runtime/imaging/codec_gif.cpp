@@ -26,6 +26,7 @@ int read_bytes(GifFileType* gif, GifByteType* out, int count) {
   auto* source = static_cast<Source*>(gif->UserData);
   const size_t wanted = count < 0 ? 0 : static_cast<size_t>(count);
   const size_t given = std::min(wanted, source->size - source->position);
+  if (given == 0) return 0;  // no data at all may come as a null pointer
   std::memcpy(out, source->data + source->position, given);
   source->position += given;
   return static_cast<int>(given);

@@ -154,6 +154,12 @@ TEST(ImageCodecs, EveryPrefixOfAGoodFileFailsCleanly) {
   }
 }
 
+TEST(ImageCodecs, NoBytesAtAllAreRefused) {
+  // An empty binary! hands its decoder a null pointer.
+  for (const Format format : {Format::bmp, Format::png, Format::gif, Format::jpeg, Format::tiff})
+    EXPECT_FALSE(decode(format, nullptr, 0)) << int(format);
+}
+
 TEST(ImageCodecs, TheCorpusIsRefused) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(fixtures / "images-corpus")) {
