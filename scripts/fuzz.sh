@@ -9,7 +9,9 @@
 #                                       longer local runs, side by side (all
 #                                       targets when none is named); the
 #                                       corpus grown is kept in
-#                                       build-fuzz/corpus/TARGET
+#                                       build-fuzz/corpus/TARGET, and inputs
+#                                       that took a second or more are
+#                                       reported
 # A target that fails prints its input as hex and the script ends non-zero.
 # Inputs that once failed are kept in tests/fuzz/corpus/TARGET and replayed.
 set -euo pipefail
@@ -70,9 +72,9 @@ run_target() {
   # A sanitizer report must end the run with a non-zero status.
   if ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0:abort_on_error=1 \
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-     "$dir/fuzz/fuzz_$target" $(options "$target") -max_total_time="$seconds" \
+     "$dir/fuzz/fuzz_$target" $(options "$target") ${extra_options[@]+"${extra_options[@]}"} -max_total_time="$seconds" \
        -artifact_prefix="$artifacts/" "$work/corpus" $(seeds "$target") >"$log" 2>&1; then
-    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus)' "$log" || true
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus|Slowest unit)' "$log" || true
     return 0
   fi
   tail -n 80 "$log"
@@ -103,6 +105,8 @@ case "$command" in
     seconds=${2:?usage: scripts/fuzz.sh run SECONDS [TARGET...]}
     shift 2
     [ $# -gt 0 ] && targets=("$@")
+    # A long run also names each input that takes a second or more.
+    extra_options=(-report_slow_units=1)
     build
     # The targets run side by side; each report follows when all are done.
     pids=()
