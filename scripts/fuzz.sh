@@ -3,13 +3,15 @@
 # AddressSanitizer and UBSan, in build-fuzz/).
 #   scripts/fuzz.sh build               configure and build the targets
 #   scripts/fuzz.sh check [SECONDS]     each target over its seed corpus,
-#                                       then SECONDS of fuzzing (default 25);
+#                                       then SECONDS of fuzzing (default 20);
 #                                       what the test command runs
 #   scripts/fuzz.sh run SECONDS [TARGET...]
 #                                       longer local runs, side by side (all
 #                                       targets when none is named); the
 #                                       corpus grown is kept in
-#                                       build-fuzz/corpus/TARGET
+#                                       build-fuzz/corpus/TARGET, and inputs
+#                                       that took a second or more are
+#                                       reported
 # A target that fails prints its input as hex and the script ends non-zero.
 # Inputs that once failed are kept in tests/fuzz/corpus/TARGET and replayed.
 set -euo pipefail
@@ -17,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=build-fuzz
 
-targets=(kivbin inflate framing transcode eval url)
+targets=(kivbin inflate framing transcode eval url png jpeg gif tiff bmp json csv http_reply)
 
 # Seed corpora of each target: the tree's fixtures and sources, then its
 # kept inputs.
@@ -26,6 +28,9 @@ seeds() {
     kivbin) echo tests/fixtures/kivbin-corpus ;;
     inflate|framing) echo tests/fixtures/inflate-corpus ;;
     transcode|eval) echo tests/kiv ;;
+    png|jpeg|gif|tiff|bmp) echo tests/fixtures/images tests/fixtures/images-corpus ;;
+    json) echo tests/fixtures/json-corpus ;;
+    csv) echo tests/fixtures/csv-corpus ;;
   esac
   [ -d "tests/fuzz/corpus/$1" ] && echo "tests/fuzz/corpus/$1"
   return 0
@@ -38,7 +43,7 @@ options() {
   local common=(-timeout=20 -rss_limit_mb=3072 -malloc_limit_mb=2048 -print_final_stats=1)
   case "$1" in
     eval) echo "${common[@]}" -max_len=256 ;;
-    transcode) echo "${common[@]}" -max_len=4096 ;;
+    transcode|csv) echo "${common[@]}" -max_len=4096 ;;
     *) echo "${common[@]}" -max_len=65536 ;;
   esac
 }
@@ -67,9 +72,9 @@ run_target() {
   # A sanitizer report must end the run with a non-zero status.
   if ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0:abort_on_error=1 \
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-     "$dir/fuzz/fuzz_$target" $(options "$target") -max_total_time="$seconds" \
+     "$dir/fuzz/fuzz_$target" $(options "$target") ${extra_options[@]+"${extra_options[@]}"} -max_total_time="$seconds" \
        -artifact_prefix="$artifacts/" "$work/corpus" $(seeds "$target") >"$log" 2>&1; then
-    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus)' "$log" || true
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb|INFO: seed corpus|Slowest unit)' "$log" || true
     return 0
   fi
   tail -n 80 "$log"
@@ -86,7 +91,7 @@ case "$command" in
     build
     ;;
   check)
-    seconds=${2:-25}
+    seconds=${2:-20}
     build
     status=0
     work=$(mktemp -d)
@@ -100,6 +105,8 @@ case "$command" in
     seconds=${2:?usage: scripts/fuzz.sh run SECONDS [TARGET...]}
     shift 2
     [ $# -gt 0 ] && targets=("$@")
+    # A long run also names each input that takes a second or more.
+    extra_options=(-report_slow_units=1)
     build
     # The targets run side by side; each report follows when all are done.
     pids=()

@@ -21,7 +21,7 @@ for flavour in normal asan; do
 done
 # The fuzz targets over their seed corpora, then a short run of each.
 echo "== fuzz targets =="
-if ! scripts/fuzz.sh check 25; then
+if ! scripts/fuzz.sh check; then
   status=1
 fi
 exit $status

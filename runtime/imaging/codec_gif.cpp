@@ -26,6 +26,7 @@ int read_bytes(GifFileType* gif, GifByteType* out, int count) {
   auto* source = static_cast<Source*>(gif->UserData);
   const size_t wanted = count < 0 ? 0 : static_cast<size_t>(count);
   const size_t given = std::min(wanted, source->size - source->position);
+  if (given == 0) return 0;  // no data at all may come as a null pointer
   std::memcpy(out, source->data + source->position, given);
   source->position += given;
   return static_cast<int>(given);
@@ -52,6 +53,18 @@ bool read_extension(GifFileType* gif, int* transparent) {
   return true;
 }
 
+// The most pixels that LZW data of `bytes` bytes can give. Each code is at
+// least one bit, and the string a code stands for grows by at most one
+// pixel per code before it, up to the table's 4096 entries. Past this the
+// image cannot be whole, so it is refused before its pixels are allocated
+// (a header of a few bytes may declare the largest image allowed).
+uint64_t most_pixels(uint64_t bytes) {
+  constexpr uint64_t table = 4096;
+  const uint64_t codes = bytes * 8;
+  if (codes <= table) return codes * (codes + 3) / 2;
+  return table * (table + 3) / 2 + (codes - table) * (table + 1);
+}
+
 BitmapPtr read_image(GifFileType* gif, int transparent) {
   if (DGifGetImageDesc(gif) == GIF_ERROR) return nullptr;
   const GifImageDesc& desc = gif->Image;
@@ -59,6 +72,8 @@ BitmapPtr read_image(GifFileType* gif, int transparent) {
   if (!map || desc.Width <= 0 || desc.Height <= 0) return nullptr;
   const auto width = static_cast<uint32_t>(desc.Width);
   const auto height = static_cast<uint32_t>(desc.Height);
+  const auto* source = static_cast<const Source*>(gif->UserData);
+  if (uint64_t{width} * height > most_pixels(source->size - source->position)) return nullptr;
   BitmapPtr bitmap = try_bitmap(width, height, 0);
   if (!bitmap) return nullptr;
   uint32_t colours[256];

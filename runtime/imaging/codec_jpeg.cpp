@@ -2,12 +2,16 @@
 //
 // libjpeg reports errors through its error manager; ours jumps back with
 // longjmp. As in the PNG codec, each function that sets the jump point is a
-// leaf owning no C++ object. A file that ends before its last scan counts as
-// corrupt (libjpeg would only warn and fill the rest with grey).
+// leaf owning no C++ object. A file that ends before its last scan, or whose
+// scan data stops at a marker before the image is whole, counts as corrupt
+// (libjpeg would only warn and fill the rest with grey). The first row is
+// decoded before the bitmap is allocated, so that a few bytes declaring a
+// large image are refused before its pixels are.
 #include <cstdio>  // jpeglib.h needs FILE
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -24,9 +28,9 @@ struct ErrorManager {
 
 void on_error(j_common_ptr info) { longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
 
-// Warnings pass, except the one for data that ends too soon.
+// Warnings pass, except those for data that ends too soon.
 void on_message(j_common_ptr info, int level) {
-  if (level == -1 && info->err->msg_code == JWRN_JPEG_EOF) on_error(info);
+  if (level == -1 && (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)) on_error(info);
 }
 
 void on_output(j_common_ptr) {}
@@ -53,11 +57,20 @@ bool read_header(jpeg_decompress_struct* jpeg, ErrorManager* errors, const uint8
   return jpeg->output_components == 4;
 }
 
-bool read_rows(jpeg_decompress_struct* jpeg, ErrorManager* errors, uint8_t* pixels, uint32_t width,
-               uint32_t height) {
+// Starts decompressing and decodes the first row into `first` (4 bytes a
+// pixel).
+bool read_first_row(jpeg_decompress_struct* jpeg, ErrorManager* errors, uint8_t* first, uint32_t width,
+                    uint32_t height) {
   if (setjmp(errors->jump)) return false;
   jpeg_start_decompress(jpeg);
   if (jpeg->output_width != width || jpeg->output_height != height) return false;
+  JSAMPROW row = first;
+  return jpeg_read_scanlines(jpeg, &row, 1) == 1;
+}
+
+// The rows after the first.
+bool read_rows(jpeg_decompress_struct* jpeg, ErrorManager* errors, uint8_t* pixels, uint32_t width) {
+  if (setjmp(errors->jump)) return false;
   while (jpeg->output_scanline < jpeg->output_height) {
     JSAMPROW row = pixels + size_t{jpeg->output_scanline} * width * 4;
     if (jpeg_read_scanlines(jpeg, &row, 1) != 1) return false;
@@ -110,9 +123,16 @@ BitmapPtr decode_jpeg(const uint8_t* data, size_t size) {
   uint32_t width = 0, height = 0;
   bool cmyk = false;
   BitmapPtr bitmap;
-  if (read_header(&jpeg, &errors, data, size, &width, &height, &cmyk)) bitmap = try_bitmap(width, height, 0);
-  if (bitmap && !read_rows(&jpeg, &errors, reinterpret_cast<uint8_t*>(bitmap->pixels.data()), width, height))
-    bitmap.reset();
+  std::vector<uint32_t> first;
+  if (read_header(&jpeg, &errors, data, size, &width, &height, &cmyk) && acceptable_size(width, height)) {
+    first.resize(width);
+    if (read_first_row(&jpeg, &errors, reinterpret_cast<uint8_t*>(first.data()), width, height))
+      bitmap = try_bitmap(width, height, 0);
+  }
+  if (bitmap) {
+    std::copy(first.begin(), first.end(), bitmap->pixels.begin());
+    if (!read_rows(&jpeg, &errors, reinterpret_cast<uint8_t*>(bitmap->pixels.data()), width)) bitmap.reset();
+  }
   if (bitmap && cmyk) cmyk_to_bgra(*bitmap, jpeg.saw_Adobe_marker);
   jpeg_destroy_decompress(&jpeg);
   return bitmap;

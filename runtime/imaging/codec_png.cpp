@@ -38,12 +38,18 @@ void on_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void on_warning(png_structp, png_const_charp) {}
 
 // Reads the header and sets the transformations that give 8-bit BGRA rows.
-bool read_header(png_structp png, png_infop info, uint32_t* width, uint32_t* height) {
+// `bits` is the bits of a pixel as stored.
+bool read_header(png_structp png, png_infop info, uint32_t* width, uint32_t* height, uint32_t* bits) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_user_limits(png, image_os::max_side, image_os::max_side);
+  // Every chunk but the five the pixels need is skipped unread: libpng
+  // would otherwise allocate what an ancillary chunk's length claims (sPLT
+  // up to 2 GiB) before finding the file too short.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
   *width = png_get_image_width(png, info);
   *height = png_get_image_height(png, info);
+  *bits = uint32_t{png_get_bit_depth(png, info)} * png_get_channels(png, info);
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
@@ -72,6 +78,16 @@ bool write_image(png_structp png, png_infop info, const Bitmap* bitmap, png_byte
   return true;
 }
 
+// Whether `left` bytes of the file may hold the image's pixels. DEFLATE
+// writes at most 1032 bytes a byte (a 258-byte match in two bits), so a
+// file whose rest is too short to hold them is refused before its pixels
+// are allocated: a header of a few bytes may declare the largest image
+// allowed.
+bool may_hold(size_t left, uint32_t width, uint32_t height, uint32_t bits) {
+  const uint64_t pixel_bytes = (uint64_t{width} * height * bits + 7) / 8;
+  return pixel_bytes <= (uint64_t{left} + 1) * 1032;
+}
+
 }  // namespace
 
 BitmapPtr decode_png(const uint8_t* data, size_t size) {
@@ -80,10 +96,11 @@ BitmapPtr decode_png(const uint8_t* data, size_t size) {
   png_infop info = png_create_info_struct(png);
   Source source{data, size, 0};
   BitmapPtr bitmap;
-  uint32_t width = 0, height = 0;
+  uint32_t width = 0, height = 0, bits = 0;
   if (info) {
     png_set_read_fn(png, &source, read_bytes);
-    if (read_header(png, info, &width, &height)) bitmap = try_bitmap(width, height, 0);
+    if (read_header(png, info, &width, &height, &bits) && may_hold(size - source.position, width, height, bits))
+      bitmap = try_bitmap(width, height, 0);
     if (bitmap) {
       std::vector<png_bytep> rows(height);
       for (uint32_t y = 0; y < height; ++y)

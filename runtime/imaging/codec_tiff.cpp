@@ -129,6 +129,28 @@ bool read_any(TIFF* tiff, Bitmap& bitmap) {
   return true;
 }
 
+// Whether the page's first row reads, checked before the bitmap is
+// allocated: a few bytes may declare the largest page allowed, and most
+// such files are refused here. The other rows are read again from the
+// start, which for a page in one strip decodes that strip twice.
+bool first_row_reads(TIFF* tiff, uint32_t width) {
+  if (is_plain_rgb(tiff)) {
+    uint16_t samples = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (TIFFScanlineSize64(tiff) != uint64_t{width} * samples) return false;
+    std::vector<uint8_t> row(size_t{width} * samples);
+    return TIFFReadScanline(tiff, row.data(), 0, 0) == 1;
+  }
+  char message[1024];
+  TIFFRGBAImage image{};
+  if (!TIFFRGBAImageOK(tiff, message) || !TIFFRGBAImageBegin(&image, tiff, 0, message)) return false;
+  image.req_orientation = ORIENTATION_TOPLEFT;
+  std::vector<uint32_t> row(width);
+  const bool read = TIFFRGBAImageGet(&image, row.data(), width, 1) != 0;
+  TIFFRGBAImageEnd(&image);
+  return read;
+}
+
 }  // namespace
 
 BitmapPtr decode_tiff(const uint8_t* data, size_t size) {
@@ -140,7 +162,8 @@ BitmapPtr decode_tiff(const uint8_t* data, size_t size) {
   if (!tiff) return nullptr;
   uint32_t width = 0, height = 0;
   BitmapPtr bitmap;
-  if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
+      acceptable_size(width, height) && first_row_reads(tiff, width))
     bitmap = try_bitmap(width, height, 0);
   if (bitmap && !(is_plain_rgb(tiff) ? read_plain(tiff, *bitmap) : read_any(tiff, *bitmap))) bitmap.reset();
   TIFFClose(tiff);

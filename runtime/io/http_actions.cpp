@@ -157,20 +157,39 @@ Cell header_map(const std::vector<http::HeaderLine>& lines) {
   return map;
 }
 
-struct Shape {
-  bool binary = false, lines = false, info = false;
-};
-
-Cell body_value(const http::Reply& reply, const std::vector<http::HeaderLine>& lines, Shape shape) {
+Cell body_value(const http::Reply& reply, const std::vector<http::HeaderLine>& lines, ReplyShape shape) {
   if (shape.binary) return binary::make(reply.body);
   const std::string text = http::text_to_utf8(reply.body, http::charset_of(lines));
   if (shape.lines) return file_io::lines_to_block(text);
   return string::load(text, string::Encoding::utf8);
 }
 
+}  // namespace
+
+Cell reply_value(const http::Reply& reply, ReplyShape shape) {
+  const uint32_t depth = stack::depth();
+  const std::vector<http::HeaderLine> lines = http::header_lines(reply.header_text);
+  Val body = stack::push(body_value(reply, lines, shape));
+  if (!shape.info) {
+    const Cell value = *body;
+    stack::drop_to(depth);
+    return value;
+  }
+  Val info = block::push_new(3);
+  block::append(info, integer::make(reply.status));
+  Val map = stack::push(header_map(lines));
+  block::append(info, *map);
+  block::append(info, *body);
+  const Cell value = *info;
+  stack::drop_to(depth);
+  return value;
+}
+
+namespace {
+
 // The result of a request, left in `url`; raises access/no-connect when
 // no reply came. May collect.
-void request(Val url, const std::string& verb, std::optional<Val> headers, std::optional<Val> data, Shape shape) {
+void request(Val url, const std::string& verb, std::optional<Val> headers, std::optional<Val> data, ReplyShape shape) {
   http::Request request{.verb = verb, .url = wire_url(*url), .headers = std::nullopt, .body = std::nullopt};
   if (headers) request.headers = headers_of(*headers);
   if (data && cell::is(**data, TypeId::binary)) request.body = binary::bytes_from_index(**data);
@@ -182,21 +201,7 @@ void request(Val url, const std::string& verb, std::optional<Val> headers, std::
     error::raise(error_id::access::no_connect, *url, *reason);
   }
 
-  const uint32_t depth = stack::depth();
-  const std::vector<http::HeaderLine> lines = http::header_lines(reply.header_text);
-  Val body = stack::push(body_value(reply, lines, shape));
-  if (!shape.info) {
-    *url = *body;
-    stack::drop_to(depth);
-    return;
-  }
-  Val info = block::push_new(3);
-  block::append(info, integer::make(reply.status));
-  Val map = stack::push(header_map(lines));
-  block::append(info, *map);
-  block::append(info, *body);
-  *url = *info;
-  stack::drop_to(depth);
+  *url = reply_value(reply, shape);
 }
 
 // ---- write's request block ----

@@ -22,7 +22,18 @@
 // URL, and curl's reason as its second argument.
 #pragma once
 
+#include "runtime/core/gc_safety.h"
+#include "runtime/io/http_request.h"
+
 namespace kiv::http_actions {
+
+struct ReplyShape {
+  bool binary = false, lines = false, info = false;
+};
+
+// The value a reply gives a script, shaped by the refinements above: the
+// body, or [status headers body] with `info`. May collect.
+Cell reply_value(const http::Reply& reply, ReplyShape shape);
 
 // Installs the service under url!'s read and write.
 void install();

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "runtime/core/cycle.h"
@@ -58,6 +59,18 @@ bool run(Body&& body) {
 [[noreturn]] inline void fail(std::string_view what) {
   std::fprintf(stderr, "fuzz property failed: %.*s\n", int(what.size()), what.data());
   std::abort();
+}
+
+// The bytes as hex digits, for a binary! literal in Kiv source.
+inline std::string hex(const uint8_t* data, size_t size) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    text += digits[data[i] >> 4];
+    text += digits[data[i] & 15];
+  }
+  return text;
 }
 
 inline std::span<const uint8_t> bytes(const uint8_t* data, size_t size) { return {data, size}; }

@@ -32,16 +32,6 @@ constexpr const char* check = R"~(
     ]
 )~";
 
-std::string hex(const uint8_t* data, size_t size) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (size_t i = 0; i < size; ++i) {
-    text += digits[data[i] >> 4];
-    text += digits[data[i] & 15];
-  }
-  return text;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -52,7 +42,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string source = "fuzz-input: #{" + hex(data, size) + "}" + check;
+  const std::string source = "fuzz-input: #{" + fuzz::hex(data, size) + "}" + check;
   bool differs = false;
   fuzz::run([&] {
     Val code = lexer::scan(source);

@@ -154,6 +154,43 @@ TEST(ImageCodecs, EveryPrefixOfAGoodFileFailsCleanly) {
   }
 }
 
+TEST(ImageCodecs, AJpegWhoseScanStopsAtAMarkerIsRefused) {
+  Bitmap bitmap;
+  bitmap.width = bitmap.height = 64;
+  for (uint32_t i = 0; i < 64 * 64; ++i) bitmap.pixels.push_back(0xFF000000u | (i * 2654435761u >> 8));
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(encode(Format::jpeg, bitmap, jpeg));
+  ASSERT_TRUE(decode(Format::jpeg, jpeg.data(), jpeg.size()));
+  // The scan cut in its middle and the file ended there properly, with EOI.
+  std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() * 3 / 4));
+  cut.push_back(0xFF);
+  cut.push_back(0xD9);
+  EXPECT_FALSE(decode(Format::jpeg, cut.data(), cut.size()));
+}
+
+TEST(ImageCodecs, FilesPackedAsTightlyAsTheEncodersGoStillDecode) {
+  // One colour packs best: the decoders' checks of a declared size against
+  // the bytes left must not refuse it.
+  Bitmap bitmap;
+  bitmap.width = 2048;
+  bitmap.height = 1024;
+  bitmap.pixels.assign(size_t{2048} * 1024, 0xFF336699u);
+  for (const Format format : {Format::png, Format::gif, Format::jpeg, Format::tiff}) {
+    const auto back = round_trip(format, bitmap);
+    ASSERT_TRUE(back) << int(format);
+    EXPECT_EQ(back->width, 2048u);
+    if (format != Format::jpeg) {
+      EXPECT_EQ(back->pixels, bitmap.pixels) << int(format);
+    }
+  }
+}
+
+TEST(ImageCodecs, NoBytesAtAllAreRefused) {
+  // An empty binary! hands its decoder a null pointer.
+  for (const Format format : {Format::bmp, Format::png, Format::gif, Format::jpeg, Format::tiff})
+    EXPECT_FALSE(decode(format, nullptr, 0)) << int(format);
+}
+
 TEST(ImageCodecs, TheCorpusIsRefused) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(fixtures / "images-corpus")) {
