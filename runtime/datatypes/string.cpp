@@ -460,18 +460,21 @@ bool append_string_directly(Val series, Val value, int32_t part, int32_t dup) {
   const TypeId type = cell::type_of(*value);
   if (dup > 1 || !is_any_string(type) || type == TypeId::tag) return false;
   const NodeId node = series::node_of(*series);
-  if (memory::buffer(node)->flags & series_flag::owned) return false;
+  const SeriesBuf* to_buf = memory::buffer(node);
+  if (to_buf->flags & series_flag::owned) return false;
   const NodeId from = series::node_of(*value);
-  const uint32_t start = head(*value);
-  const uint32_t count = std::min(series_type::length(*value), part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
+  const SeriesBuf* from_buf = memory::buffer(from);
+  const uint32_t from_total = from_buf->length();
+  const uint32_t start = std::min(value->w1, from_total);
+  const uint32_t count = std::min(from_total - start, part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
   if (count == 0) return true;
-  const uint32_t from_unit = unit_of(from);
-  const uint32_t all = total(*series);
-  if ((uint64_t{count} + all) * std::max(from_unit, unit_of(node)) > memory::max_capacity)
+  const uint32_t from_unit = from_buf->unit();
+  if ((uint64_t{count} + to_buf->length()) * std::max(from_unit, to_buf->unit()) > memory::max_capacity)
     error::raise(error_id::internal::no_memory);
-  if (from_unit > unit_of(node)) widen(node, from_unit);
+  if (from_unit > to_buf->unit()) widen(node, from_unit);
   const uint32_t unit = unit_of(node);
   const uint32_t offset = series::reserve_tail(node, count * unit);
+  // Both buffers may have moved: the text is found again from its node.
   uint8_t* to = memory::buffer(node)->data() + offset;
   const uint8_t* text = unit_address(from, start);
   if (from_unit == unit) {
