@@ -48,17 +48,10 @@ namespace gc {
 int no_gc_depth = 0;
 #endif
 
-namespace {
-StressHook g_stress = nullptr;
-}
+void set_stress_hook(StressHook hook) { detail::stress_hook = hook; }
 
-void set_stress_hook(StressHook hook) { g_stress = hook; }
-
-void may_gc() {
-#ifdef KIV_DEBUG_CHECKS
-  if (no_gc_depth != 0) runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&may_gc));
-#endif
-  if (g_stress) g_stress();
+void detail::allocation_in_no_gc_scope() {
+  runtime::fatal(runtime::error_assertion, reinterpret_cast<uintptr_t>(&allocation_in_no_gc_scope));
 }
 
 }  // namespace gc

@@ -133,14 +133,25 @@ namespace gc {
 extern int no_gc_depth;
 #endif
 
-// Called at the start of every function that may allocate a series: the
-// checked build's guard against allocation inside a `NoGcScope`, and the
-// place where the collector's stress mode hooks in.
-void may_gc();
-
 // The stress mode's hook, run by every `may_gc` (null: none).
 using StressHook = void (*)();
 void set_stress_hook(StressHook hook);
+
+namespace detail {
+inline StressHook stress_hook = nullptr;
+[[noreturn]] void allocation_in_no_gc_scope();
+}  // namespace detail
+
+// Called at the start of every function that may allocate a series: the
+// checked build's guard against allocation inside a `NoGcScope`, and the
+// place where the collector's stress mode hooks in. Inline: the allocation
+// fast paths (a series with room left) run it on every call.
+inline void may_gc() {
+#ifdef KIV_DEBUG_CHECKS
+  if (no_gc_depth != 0) detail::allocation_in_no_gc_scope();
+#endif
+  if (detail::stress_hook) detail::stress_hook();
+}
 
 }  // namespace gc
 

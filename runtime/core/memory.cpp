@@ -237,23 +237,9 @@ uint64_t checked_capacity(uint64_t count, uint32_t unit) {
   return bytes;
 }
 
-SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
-  gc::may_gc();
-  const uint64_t capacity = checked_capacity(count, unit);
-  const size_t need = capacity + buffer_overhead;
-  SeriesBuf* buffer;
-  uint32_t big_flag = 0;
-  if (need >= max_series_frame_size) {
-    if (collection_due()) collect_if_on();
-    buffer = new_big_buffer(need);
-    big_flag = series_flag::big;
-  } else {
-    SeriesFrame* frame = frame_for(need);
-    buffer = reinterpret_cast<SeriesBuf*>(frame->heap);
-    frame->heap += need;
-    for_collector::unpoison(buffer, need);
-  }
-  g.allocated += need;
+// A fresh buffer's header, at `at`, which has room for `capacity` bytes.
+SeriesBuf* start_buffer(void* at, uint64_t capacity, uint32_t unit, uint32_t head_offset, uint32_t big_flag) {
+  auto* buffer = static_cast<SeriesBuf*>(at);
   buffer->flags = unit | series_flag::in_use | series_flag::fresh | big_flag;
   buffer->node = no_node;
   buffer->capacity = static_cast<uint32_t>(capacity);
@@ -261,6 +247,31 @@ SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
   buffer->gc_flags = 0;
   buffer->reserved[0] = buffer->reserved[1] = 0;
   return buffer;
+}
+
+// new_buffer past its may_gc: any size, any frame, collecting when due.
+[[gnu::noinline]] SeriesBuf* new_buffer_checked(uint32_t count, uint32_t unit, uint32_t head_offset) {
+  const uint64_t capacity = checked_capacity(count, unit);
+  const size_t need = capacity + buffer_overhead;
+  void* at;
+  uint32_t big_flag = 0;
+  if (need >= max_series_frame_size) {
+    if (collection_due()) collect_if_on();
+    at = new_big_buffer(need);
+    big_flag = series_flag::big;
+  } else {
+    SeriesFrame* frame = frame_for(need);
+    at = frame->heap;
+    frame->heap += need;
+    for_collector::unpoison(at, need);
+  }
+  g.allocated += need;
+  return start_buffer(at, capacity, unit, head_offset, big_flag);
+}
+
+SeriesBuf* new_buffer(uint32_t count, uint32_t unit, uint32_t head_offset) {
+  gc::may_gc();
+  return new_buffer_checked(count, unit, head_offset);
 }
 
 NodeId attach(SeriesBuf* buffer) {
@@ -374,18 +385,31 @@ void free_node(NodeId node) {
   --frame->used;
 }
 
-bool is_live_node(NodeId node) {
-  if (node == no_node) return false;
-  NodeFrame* frame = frame_of(node);
-  const uint32_t slot = node & detail::node_slot_mask;
-  if (!frame || slot == 0 || slot > frame->node_count) return false;
-  return (frame->slots[slot - 1] & 1) == 0;
-}
-
 void set_collector(CollectFn collect) { g.collect = collect; }
 
+// The common allocation, a short series, is a bump of the current frame's
+// heap and the first free node of the current node frame; anything else
+// (a big buffer, a full frame, no free node at hand) takes the general way.
 NodeId new_series(uint32_t count, uint32_t unit, uint32_t head_offset) {
-  return attach(new_buffer(count, unit, head_offset));
+  gc::may_gc();
+  const uint64_t capacity = align_up(uint64_t{count} * unit, 16);
+  const uint64_t need = capacity + buffer_overhead;
+  SeriesFrame* frame = g.series_current;
+  NodeFrame* nodes = g.node_current;
+  if (need >= max_series_frame_size || !frame || frame->room() <= need || !nodes || nodes->free_head == no_node)
+    [[unlikely]] return attach(new_buffer_checked(count, unit, head_offset));
+  void* at = frame->heap;
+  frame->heap += need;
+  for_collector::unpoison(at, need);
+  g.allocated += need;
+  SeriesBuf* buffer = start_buffer(at, capacity, unit, head_offset, 0);
+  const NodeId node = nodes->free_head;
+  uintptr_t& slot = detail::node_slot(node);
+  nodes->free_head = static_cast<NodeId>(slot >> 1);
+  slot = reinterpret_cast<uintptr_t>(buffer);
+  ++nodes->used;
+  buffer->node = node;
+  return node;
 }
 
 NodeId new_cell_series(uint32_t count) { return new_series(count, sizeof(Cell)); }

@@ -215,7 +215,15 @@ inline void exchange_buffers(NodeId a, NodeId b) {
 // `new_series` use these.
 NodeId take_node();
 void free_node(NodeId node);
-bool is_live_node(NodeId node);
+// Whether `node` names a node in use. Inline: the collector asks it of
+// every reference it follows.
+inline bool is_live_node(NodeId node) {
+  if (node == no_node) return false;
+  const detail::NodeFrame* frame = detail::node_directory[node >> node_slot_bits];
+  const uint32_t slot = node & detail::node_slot_mask;
+  if (!frame || slot == 0 || slot > frame->node_count) return false;
+  return (frame->slots[slot - 1] & 1) == 0;
+}
 
 // The collector calls this when the memory manager needs room and the
 // collector is switched on. Null until the collector exists.

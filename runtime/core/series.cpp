@@ -22,8 +22,7 @@ Cell* append_slot(NodeId node) {
   return slot;
 }
 
-uint32_t reserve_tail(NodeId node, uint32_t bytes) {
-  gc::may_gc();
+uint32_t reserve_tail_growing(NodeId node, uint32_t bytes) {
   SeriesBuf* buf = memory::buffer(node);
   if (buf->capacity - buf->tail < bytes) {
     const uint64_t needed = uint64_t{buf->tail - buf->head} + bytes;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "runtime/core/cell.h"
+#include "runtime/core/gc_safety.h"
 #include "runtime/core/memory.h"
 
 namespace kiv::series {
@@ -29,9 +30,22 @@ inline uint32_t length_from(const Cell& value) {
 // it when full; returns the new cell, valid until the next allocation.
 Cell* append_slot(NodeId node);
 
+// reserve_tail when the buffer lacks room: grows it, then reserves.
+uint32_t reserve_tail_growing(NodeId node, uint32_t bytes);
+
 // Makes room for `bytes` more at the tail and moves the tail past them;
-// returns the byte offset (from the data start) of the old tail.
-uint32_t reserve_tail(NodeId node, uint32_t bytes);
+// returns the byte offset (from the data start) of the old tail. May
+// collect (the stress mode counts it even when there is room). Inline: a
+// buffer with room left, the common case, costs a compare and an add.
+inline uint32_t reserve_tail(NodeId node, uint32_t bytes) {
+  gc::may_gc();
+  SeriesBuf* buf = memory::buffer(node);
+  if (buf->capacity - buf->tail < bytes) [[unlikely]]
+    return reserve_tail_growing(node, bytes);
+  const uint32_t old_tail = buf->tail;
+  buf->tail += bytes;
+  return old_tail;
+}
 
 // A new series of the same unit size holding `count` units of `node` from
 // unit `start` on (count clamped to what is there). The datatype flag bits

@@ -77,10 +77,7 @@ bool value_true(const Cell& value, bool check, const Cell& word) {
   return is_true(value);
 }
 
-bool arg_true(const Cell& value) {
-  if (cell::is(value, TypeId::unset)) error::raise(error_id::script::no_return);
-  return is_true(value);
-}
+void raise_no_return() { error::raise(error_id::script::no_return); }
 
 void register_types() {
   datatype::register_type({TypeId::logic, TypeId::none_type, "logic!",

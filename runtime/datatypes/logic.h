@@ -24,8 +24,13 @@ inline bool is_true(const Cell& value) {
 // Truth of `value`; with `check`, unset! raises script/no-value naming
 // `word`.
 bool value_true(const Cell& value, bool check, const Cell& word);
+[[noreturn]] void raise_no_return();
 // Truth of a result that must be a value: unset! raises script/no-return.
-bool arg_true(const Cell& value);
+// Inline: if, either and the loops ask it every round.
+inline bool arg_true(const Cell& value) {
+  if (cell::is(value, TypeId::unset)) [[unlikely]] raise_no_return();
+  return is_true(value);
+}
 
 void register_types();
 

@@ -107,11 +107,6 @@ std::optional<uint32_t> indexed_position(const Cell& series, int32_t index) {
   return static_cast<uint32_t>(position);
 }
 
-void pick(Val series, Val, int32_t index) {
-  const auto position = indexed_position(*series, index);
-  *series = position ? unit_value(*series, *position) : none::make();
-}
-
 void poke(Val series, Val, int32_t position_index, Val value) {
   const auto position = indexed_position(*series, position_index);
   if (!position) error::raise(error_id::script::out_of_range, integer_cell(position_index));
@@ -409,6 +404,11 @@ int64_t part_count(const Cell& series, const Cell& part) {
   if (is_series(cell::type_of(part)) && series::node_of(part) == series::node_of(series))
     return static_cast<int64_t>(head(part)) - head(series);
   invalid_refine_arg("part", part);
+}
+
+void pick(Val series, Val, int32_t index) {
+  const auto position = indexed_position(*series, index);
+  *series = position ? unit_value(*series, *position) : none::make();
 }
 
 void remove_units(NodeId node, uint32_t position, uint32_t count) {

@@ -33,6 +33,20 @@ inline uint32_t length(const Cell& value) { return total(value) - head(value); }
 // The unit at `position` as a value: a block's cell, a string's char!.
 Cell unit_value(const Cell& series, uint32_t position);
 
+// pick of every series type that does not override it: the unit at
+// `index` (1 the head, -1 the unit before it), or none! outside the
+// series. `series` takes the result.
+void pick(Val series, Val, int32_t index);
+
+// The same for a cell series (an any-block!), without the dispatch: the
+// cell at `index`, or none!.
+inline Cell pick_cell(const Cell& block, int32_t index) {
+  const SeriesBuf* buf = memory::buffer(series::node_of(block));
+  const int64_t position = static_cast<int64_t>(block.w1) + (index > 0 ? index - 1 : index);
+  if (index == 0 || position < 0 || position >= buf->length()) return Cell{cell::header(TypeId::none), 0, 0, 0};
+  return reinterpret_cast<const Cell*>(buf->head_ptr())[position];
+}
+
 // Resolves a /part argument against a series at `head`: an integer! count,
 // or a position in the same series (the distance to it). Anything else
 // raises script/invalid-refine-arg. The count may be negative.

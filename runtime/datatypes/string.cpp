@@ -450,6 +450,32 @@ int compare(const Cell& a, const Cell& b, CmpOp op) {
 
 enum class Place : uint8_t { append, insert, change };
 
+// The commonest append: the text of an any-string (not a tag!) once, in
+// the string's own unit, to a string that nobody owns and that has room
+// for it. Nothing is allocated, so each buffer is looked up once and the
+// units are copied straight across. Answers false, having changed nothing,
+// for every other case. May collect (the stress mode, before it starts).
+bool append_in_place(Val series, Val value, int32_t part, int32_t dup) {
+  const TypeId type = cell::type_of(*value);
+  if (dup > 1 || !is_any_string(type) || type == TypeId::tag) return false;
+  gc::may_gc();
+  SeriesBuf* to_buf = memory::buffer(series::node_of(*series));
+  const SeriesBuf* from_buf = memory::buffer(series::node_of(*value));
+  const uint32_t unit = to_buf->unit();
+  if ((to_buf->flags & series_flag::owned) || from_buf->unit() != unit) return false;
+  const uint32_t from_total = from_buf->length();
+  const uint32_t start = std::min(value->w1, from_total);
+  const uint32_t count = std::min(from_total - start, part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
+  const uint64_t bytes = uint64_t{count} * unit;
+  if (bytes > to_buf->capacity - to_buf->tail) return false;
+  if (count == 0) return true;
+  // The value may be the series itself: its units all lie below the tail.
+  std::memcpy(to_buf->tail_ptr(), from_buf->head_ptr() + size_t{start} * unit, bytes);
+  to_buf->tail += static_cast<uint32_t>(bytes);
+  series->w1 = 0;
+  return true;
+}
+
 // The common append: the text of an any-string (not a tag!) once, to a
 // string that nobody owns. No change handler can run between reading the
 // text and writing it, so it is copied straight across, with no snapshot;
@@ -460,18 +486,21 @@ bool append_string_directly(Val series, Val value, int32_t part, int32_t dup) {
   const TypeId type = cell::type_of(*value);
   if (dup > 1 || !is_any_string(type) || type == TypeId::tag) return false;
   const NodeId node = series::node_of(*series);
-  if (memory::buffer(node)->flags & series_flag::owned) return false;
+  const SeriesBuf* to_buf = memory::buffer(node);
+  if (to_buf->flags & series_flag::owned) return false;
   const NodeId from = series::node_of(*value);
-  const uint32_t start = head(*value);
-  const uint32_t count = std::min(series_type::length(*value), part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
+  const SeriesBuf* from_buf = memory::buffer(from);
+  const uint32_t from_total = from_buf->length();
+  const uint32_t start = std::min(value->w1, from_total);
+  const uint32_t count = std::min(from_total - start, part < 0 ? UINT32_MAX : static_cast<uint32_t>(part));
   if (count == 0) return true;
-  const uint32_t from_unit = unit_of(from);
-  const uint32_t all = total(*series);
-  if ((uint64_t{count} + all) * std::max(from_unit, unit_of(node)) > memory::max_capacity)
+  const uint32_t from_unit = from_buf->unit();
+  if ((uint64_t{count} + to_buf->length()) * std::max(from_unit, to_buf->unit()) > memory::max_capacity)
     error::raise(error_id::internal::no_memory);
-  if (from_unit > unit_of(node)) widen(node, from_unit);
+  if (from_unit > to_buf->unit()) widen(node, from_unit);
   const uint32_t unit = unit_of(node);
   const uint32_t offset = series::reserve_tail(node, count * unit);
+  // Both buffers may have moved: the text is found again from its node.
   uint8_t* to = memory::buffer(node)->data() + offset;
   const uint8_t* text = unit_address(from, start);
   if (from_unit == unit) {
@@ -512,8 +541,13 @@ void write_value(Val series, Val value, int32_t part, int32_t dup, Place place) 
   series->w1 = place == Place::append ? 0 : std::min(start + written, total(*series));
 }
 
-void append(Val series, Val value, int32_t part, bool, int32_t dup) {
+// Out of line: append's own frame stays small for the case in place.
+[[gnu::noinline]] void append_growing(Val series, Val value, int32_t part, int32_t dup) {
   if (!append_string_directly(series, value, part, dup)) write_value(series, value, part, dup, Place::append);
+}
+
+void append(Val series, Val value, int32_t part, bool, int32_t dup) {
+  if (!append_in_place(series, value, part, dup)) append_growing(series, value, part, dup);
 }
 
 void insert(Val series, Val value, int32_t part, bool, int32_t dup) {

@@ -198,6 +198,11 @@ bool reach_back(Val counted, int64_t& count) {
 template <action::InsertFn ActionTable::*slot>
 Flow insertion(const int32_t* r) {
   using enum InsertRefinement;
+  // Neither /part nor /dup, the common call: straight to the datatype.
+  if (!used(r, part) && !used(r, dup)) {
+    lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), -1, used(r, only), 1);
+    return done();
+  }
   constexpr bool changing = slot == &ActionTable::change;
   Val counted = changing ? arg(0) : arg(1);
   // Asked only when used: an empty optional handed down would be copied
@@ -235,7 +240,16 @@ int32_t index_of(const Cell& index) {
 }
 
 Flow pick_entry(const int32_t*) {
-  lookup(of(*arg(0)).pick, *arg(0))(arg(0), arg(1), index_of(*arg(1)));
+  Val series = arg(0);
+  const ActionTable& table = of(*series);
+  // A cell series picked by an integer, the commonest pick: the cell is
+  // read here rather than through the series pick and its unit dispatch.
+  if (table.pick == series_type::pick && type_traits::is_any_block(cell::type_of(*series)) &&
+      cell::is(*arg(1), TypeId::integer)) {
+    *series = series_type::pick_cell(*series, cell::get_int32(*arg(1)));
+    return done();
+  }
+  lookup(table.pick, *series)(series, arg(1), index_of(*arg(1)));
   return done();
 }
 

@@ -254,6 +254,24 @@ Flow reduce_one(const Cell& value) {
   return Flow::normal;
 }
 
+// Moves the values that reduce left on the stack, from depth `first` to
+// the top, to the tail of its result, clearing their new-line markers.
+// The result is made at the first batch, with room for `size` cells. May
+// collect.
+void move_batch(Val result, uint32_t first, uint32_t size) {
+  const uint32_t count = ArgStack::depth() - first;
+  if (cell::is(*result, TypeId::none)) *result = block::make_new(size);
+  const NodeId node = series::node_of(*result);
+  const uint32_t offset = series::reserve_tail(node, count * static_cast<uint32_t>(sizeof(Cell)));
+  auto* to = reinterpret_cast<Cell*>(memory::buffer(node)->data() + offset);
+  const Cell* from = ArgStack::at(first).get();
+  for (uint32_t i = 0; i < count; ++i) {
+    to[i] = from[i];
+    to[i].header &= ~cell::new_line_flag;
+  }
+  ArgStack::drop_to(first);
+}
+
 }  // namespace
 
 Flow native_reduce(const int32_t* refinements) {
@@ -270,27 +288,17 @@ Flow native_reduce(const int32_t* refinements) {
   // batches: a short block (the common case) makes its result once, at its
   // exact size, rather than at the size of the source.
   constexpr uint32_t batch = 16;  // few: each level of a recursion through reduce holds its batch
-  const uint32_t most = block::count(value);  // every expression takes a cell at least
+  const NodeId source = series::node_of(value);
+  const uint32_t total = memory::buffer(source)->length();
+  interpreter::Code code{source, std::min(series::index_of(value), total)};
+  const uint32_t most = total - code.index;  // every expression takes a cell at least
   Val result = ArgStack::push(none::make());  // the block, once the first batch is in
   const uint32_t first = ArgStack::depth();
-  const auto move_batch = [&](bool last) {
-    const uint32_t count = ArgStack::depth() - first;
-    if (cell::is(*result, TypeId::none)) *result = block::make_new(last ? count : most);
-    const NodeId node = series::node_of(*result);
-    const uint32_t offset = series::reserve_tail(node, count * static_cast<uint32_t>(sizeof(Cell)));
-    auto* to = reinterpret_cast<Cell*>(memory::buffer(node)->data() + offset);
-    for (uint32_t i = 0; i < count; ++i) {
-      to[i] = *ArgStack::at(first + i);
-      to[i].header &= ~cell::new_line_flag;
-    }
-    ArgStack::drop_to(first);
-  };
-  interpreter::Code code{series::node_of(value), std::min(series::index_of(value), series_type::total(value))};
-  while (code.index < memory::buffer(code.block)->length()) {
+  while (code.index < memory::buffer(source)->length()) {
     KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
-    if (ArgStack::depth() - first == batch) move_batch(false);
+    if (ArgStack::depth() - first == batch) move_batch(result, first, most);
   }
-  move_batch(true);
+  move_batch(result, first, ArgStack::depth() - first);
   if (!into) return answer(*result);
   return put_into(*into, result, false);
 }
