@@ -140,8 +140,8 @@ std::optional<Digest> digest(Algorithm algorithm, Bytes data) {
   if (!library) return std::nullopt;
   Digest result;
   unsigned int size = 0;
-  if (library->digest(address(data), data.size(), result.bytes.data(), &size, evp_of(*library, algorithm), nullptr) != 1)
-    return std::nullopt;
+  const EVP_MD* type = evp_of(*library, algorithm);
+  if (library->digest(address(data), data.size(), result.bytes.data(), &size, type, nullptr) != 1) return std::nullopt;
   result.size = size;
   return checked(algorithm, result);
 }

@@ -1,15 +1,17 @@
 // TIFF through libtiff, over memory: the first directory (page) in, one
 // 8-bit RGBA page with LZW compression and unassociated alpha out.
-#include <tiffio.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "runtime/imaging/codec_formats.h"
 #include "runtime/imaging/codecs.h"
+#include "runtime/imaging/tiff_library.h"
 
 namespace kiv::image_codecs {
 namespace {
+
+// libtiff's functions; the codec's entry points check first that it loaded.
+const tiff_library::Functions& lib() { return *tiff_library::functions(); }
 
 // The memory a TIFF is read from or written to. Reading: `in`; writing:
 // `out`.
@@ -55,7 +57,7 @@ int map_proc(thandle_t, tdata_t*, toff_t*) { return 0; }
 void unmap_proc(thandle_t, tdata_t, toff_t) {}
 
 TIFF* open(Stream& stream, const char* mode) {
-  return TIFFClientOpen("image", mode, &stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
+  return lib().ClientOpen("image", mode, &stream, read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
                         unmap_proc);
 }
 
@@ -64,8 +66,8 @@ void quiet(const char*, const char*, va_list) {}
 
 void silence_once() {
   static const bool silenced = [] {
-    TIFFSetErrorHandler(quiet);
-    TIFFSetWarningHandler(quiet);
+    lib().SetErrorHandler(quiet);
+    lib().SetWarningHandler(quiet);
     return true;
   }();
   (void)silenced;
@@ -75,11 +77,11 @@ void silence_once() {
 // other: such rows are read as they are, so no alpha rounding creeps in.
 bool is_plain_rgb(TIFF* tiff) {
   uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
-  return !TIFFIsTiled(tiff) && bits == 8 && (samples == 3 || samples == 4) && photometric == PHOTOMETRIC_RGB &&
+  lib().GetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  lib().GetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  lib().GetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  if (!lib().GetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+  return !lib().IsTiled(tiff) && bits == 8 && (samples == 3 || samples == 4) && photometric == PHOTOMETRIC_RGB &&
          planar == PLANARCONFIG_CONTIG;
 }
 
@@ -87,7 +89,7 @@ bool is_plain_rgb(TIFF* tiff) {
 bool has_associated_alpha(TIFF* tiff) {
   uint16_t count = 0;
   uint16_t* kinds = nullptr;
-  return TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0 && kinds &&
+  return lib().GetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0 && kinds &&
          kinds[0] == EXTRASAMPLE_ASSOCALPHA;
 }
 
@@ -97,12 +99,12 @@ uint8_t unpremultiply(uint32_t channel, uint32_t alpha) {
 
 bool read_plain(TIFF* tiff, Bitmap& bitmap) {
   uint16_t samples = 0;
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  if (TIFFScanlineSize64(tiff) != uint64_t{bitmap.width} * samples) return false;
+  lib().GetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (lib().ScanlineSize64(tiff) != uint64_t{bitmap.width} * samples) return false;
   const bool associated = samples == 4 && has_associated_alpha(tiff);
   std::vector<uint8_t> row(size_t{bitmap.width} * samples);
   for (uint32_t y = 0; y < bitmap.height; ++y) {
-    if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) return false;
+    if (lib().ReadScanline(tiff, row.data(), y, 0) != 1) return false;
     uint32_t* out = bitmap.pixels.data() + size_t{y} * bitmap.width;
     for (uint32_t x = 0; x < bitmap.width; ++x) {
       const uint8_t* p = row.data() + size_t{x} * samples;
@@ -118,7 +120,7 @@ bool read_plain(TIFF* tiff, Bitmap& bitmap) {
 // Any other page, through libtiff's RGBA reader: it gives premultiplied
 // words 0xAABBGGRR (R in the low byte).
 bool read_any(TIFF* tiff, Bitmap& bitmap) {
-  if (!TIFFReadRGBAImageOriented(tiff, bitmap.width, bitmap.height, bitmap.pixels.data(), ORIENTATION_TOPLEFT, 0))
+  if (!lib().ReadRGBAImageOriented(tiff, bitmap.width, bitmap.height, bitmap.pixels.data(), ORIENTATION_TOPLEFT, 0))
     return false;
   for (uint32_t& pixel : bitmap.pixels) {
     const uint32_t a = pixel >> 24, r = pixel & 0xFF, g = (pixel >> 8) & 0xFF, b = (pixel >> 16) & 0xFF;
@@ -136,24 +138,25 @@ bool read_any(TIFF* tiff, Bitmap& bitmap) {
 bool first_row_reads(TIFF* tiff, uint32_t width) {
   if (is_plain_rgb(tiff)) {
     uint16_t samples = 0;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    if (TIFFScanlineSize64(tiff) != uint64_t{width} * samples) return false;
+    lib().GetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (lib().ScanlineSize64(tiff) != uint64_t{width} * samples) return false;
     std::vector<uint8_t> row(size_t{width} * samples);
-    return TIFFReadScanline(tiff, row.data(), 0, 0) == 1;
+    return lib().ReadScanline(tiff, row.data(), 0, 0) == 1;
   }
   char message[1024];
   TIFFRGBAImage image{};
-  if (!TIFFRGBAImageOK(tiff, message) || !TIFFRGBAImageBegin(&image, tiff, 0, message)) return false;
+  if (!lib().RGBAImageOK(tiff, message) || !lib().RGBAImageBegin(&image, tiff, 0, message)) return false;
   image.req_orientation = ORIENTATION_TOPLEFT;
   std::vector<uint32_t> row(width);
-  const bool read = TIFFRGBAImageGet(&image, row.data(), width, 1) != 0;
-  TIFFRGBAImageEnd(&image);
+  const bool read = lib().RGBAImageGet(&image, row.data(), width, 1) != 0;
+  lib().RGBAImageEnd(&image);
   return read;
 }
 
 }  // namespace
 
 BitmapPtr decode_tiff(const uint8_t* data, size_t size) {
+  if (!tiff_library::functions()) return nullptr;
   silence_once();
   Stream stream;
   stream.in = data;
@@ -162,15 +165,16 @@ BitmapPtr decode_tiff(const uint8_t* data, size_t size) {
   if (!tiff) return nullptr;
   uint32_t width = 0, height = 0;
   BitmapPtr bitmap;
-  if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
+  if (lib().GetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && lib().GetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
       acceptable_size(width, height) && first_row_reads(tiff, width))
     bitmap = try_bitmap(width, height, 0);
   if (bitmap && !(is_plain_rgb(tiff) ? read_plain(tiff, *bitmap) : read_any(tiff, *bitmap))) bitmap.reset();
-  TIFFClose(tiff);
+  lib().Close(tiff);
   return bitmap;
 }
 
 bool encode_tiff(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+  if (!tiff_library::functions()) return false;
   silence_once();
   RawSink sink;
   Stream stream;
@@ -178,14 +182,15 @@ bool encode_tiff(const Bitmap& bitmap, std::vector<uint8_t>& out) {
   TIFF* tiff = open(stream, "w");
   if (!tiff) return false;
   const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
-  bool done = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, bitmap.width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, bitmap.height) &&
-              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
-              TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra) &&
-              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
-              TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+  bool done = lib().SetField(tiff, TIFFTAG_IMAGEWIDTH, bitmap.width) &&
+              lib().SetField(tiff, TIFFTAG_IMAGELENGTH, bitmap.height) &&
+              lib().SetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) && lib().SetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+              lib().SetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra) &&
+              lib().SetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              lib().SetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              lib().SetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
+              lib().SetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+              lib().SetField(tiff, TIFFTAG_ROWSPERSTRIP, lib().DefaultStripSize(tiff, 0));
   std::vector<uint8_t> row(size_t{bitmap.width} * 4);
   for (uint32_t y = 0; done && y < bitmap.height; ++y) {
     const uint32_t* pixels = bitmap.pixels.data() + size_t{y} * bitmap.width;
@@ -196,10 +201,10 @@ bool encode_tiff(const Bitmap& bitmap, std::vector<uint8_t>& out) {
       row[x * 4 + 2] = static_cast<uint8_t>(p);
       row[x * 4 + 3] = static_cast<uint8_t>(p >> 24);
     }
-    done = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
+    done = lib().WriteScanline(tiff, row.data(), y, 0) == 1;
   }
-  done = done && TIFFWriteDirectory(tiff);
-  TIFFClose(tiff);
+  done = done && lib().WriteDirectory(tiff);
+  lib().Close(tiff);
   if (done) out.assign(sink.data, sink.data + sink.size);
   sink.release();
   return done;

@@ -32,6 +32,7 @@ void open_library() {
                                           "curl_easy_perform",  "curl_easy_strerror", "curl_easy_getinfo",
                                           "curl_easy_setopt",   "curl_slist_append", "curl_slist_free_all",
                                           "curl_strequal"};
+  static_assert(std::size(names) * sizeof(void*) == sizeof(Functions), "a name for each function");
   void* found[std::size(names)] = {};
   if (!dynamic_library::open(library_name, names, found, g_failure)) return;
   Functions loaded{};
