@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -50,17 +49,8 @@ const Crypto* crypto() {
   std::call_once(once, [] {
     static constexpr const char* names[] = {"EVP_md5",    "EVP_sha1",   "EVP_sha256", "EVP_sha384",
                                             "EVP_sha512", "EVP_Digest", "HMAC"};
-    void* found[std::size(names)] = {};
     std::string why;
-    if (!dynamic_library::open("libcrypto.so.3", names, found, why)) return;
-    loaded.md5 = reinterpret_cast<decltype(loaded.md5)>(found[0]);
-    loaded.sha1 = reinterpret_cast<decltype(loaded.sha1)>(found[1]);
-    loaded.sha256 = reinterpret_cast<decltype(loaded.sha256)>(found[2]);
-    loaded.sha384 = reinterpret_cast<decltype(loaded.sha384)>(found[3]);
-    loaded.sha512 = reinterpret_cast<decltype(loaded.sha512)>(found[4]);
-    loaded.digest = reinterpret_cast<decltype(loaded.digest)>(found[5]);
-    loaded.hmac = reinterpret_cast<decltype(loaded.hmac)>(found[6]);
-    available = true;
+    available = dynamic_library::open_functions("libcrypto.so.3", names, loaded, why);
   });
   return available ? &loaded : nullptr;
 }

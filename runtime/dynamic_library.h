@@ -6,6 +6,7 @@
 // modules that wrap them open them on first use instead, through this.
 #pragma once
 
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -16,5 +17,17 @@ namespace kiv::dynamic_library {
 // library or one of the symbols cannot be found (the addresses are then
 // left as they were). The library stays loaded for the life of the process.
 bool open(const char* soname, std::span<const char* const> names, std::span<void*> addresses, std::string& why);
+
+// The same into `functions`, a struct of function pointers declared in the
+// order of `names`, one for each name (POSIX makes a symbol's address a
+// valid function pointer).
+template <typename Functions, size_t count>
+bool open_functions(const char* soname, const char* const (&names)[count], Functions& functions, std::string& why) {
+  static_assert(count * sizeof(void*) == sizeof(Functions), "a name for each function");
+  void* found[count] = {};
+  if (!open(soname, names, found, why)) return false;
+  std::memcpy(&functions, found, sizeof found);
+  return true;
+}
 
 }  // namespace kiv::dynamic_library

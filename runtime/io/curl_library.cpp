@@ -1,6 +1,5 @@
 #include "runtime/io/curl_library.h"
 
-#include <iterator>
 #include <mutex>
 
 #include "runtime/dynamic_library.h"
@@ -32,20 +31,8 @@ void open_library() {
                                           "curl_easy_perform",  "curl_easy_strerror", "curl_easy_getinfo",
                                           "curl_easy_setopt",   "curl_slist_append", "curl_slist_free_all",
                                           "curl_strequal"};
-  static_assert(std::size(names) * sizeof(void*) == sizeof(Functions), "a name for each function");
-  void* found[std::size(names)] = {};
-  if (!dynamic_library::open(library_name, names, found, g_failure)) return;
   Functions loaded{};
-  loaded.global_init = reinterpret_cast<decltype(loaded.global_init)>(found[0]);
-  loaded.easy_init = reinterpret_cast<decltype(loaded.easy_init)>(found[1]);
-  loaded.easy_cleanup = reinterpret_cast<decltype(loaded.easy_cleanup)>(found[2]);
-  loaded.easy_perform = reinterpret_cast<decltype(loaded.easy_perform)>(found[3]);
-  loaded.easy_strerror = reinterpret_cast<decltype(loaded.easy_strerror)>(found[4]);
-  loaded.easy_getinfo = reinterpret_cast<decltype(loaded.easy_getinfo)>(found[5]);
-  loaded.easy_setopt = reinterpret_cast<decltype(loaded.easy_setopt)>(found[6]);
-  loaded.slist_append = reinterpret_cast<decltype(loaded.slist_append)>(found[7]);
-  loaded.slist_free_all = reinterpret_cast<decltype(loaded.slist_free_all)>(found[8]);
-  loaded.strequal = reinterpret_cast<decltype(loaded.strequal)>(found[9]);
+  if (!dynamic_library::open_functions(library_name, names, loaded, g_failure)) return;
   if (loaded.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     g_failure = std::string(library_name) + " could not be set up";
     return;
