@@ -196,13 +196,8 @@ bool reach_back(Val counted, int64_t& count) {
 // it changes, and a /part of 0 replaces nothing, so it inserts. The count
 // reaches the datatype as a number of units, or -1 when /part is unused.
 template <action::InsertFn ActionTable::*slot>
-Flow insertion(const int32_t* r) {
+[[gnu::noinline]] Flow insertion_counted(const int32_t* r) {
   using enum InsertRefinement;
-  // Neither /part nor /dup, the common call: straight to the datatype.
-  if (!used(r, part) && !used(r, dup)) {
-    lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), -1, used(r, only), 1);
-    return done();
-  }
   constexpr bool changing = slot == &ActionTable::change;
   Val counted = changing ? arg(0) : arg(1);
   // Asked only when used: an empty optional handed down would be copied
@@ -215,6 +210,17 @@ Flow insertion(const int32_t* r) {
   if (count && *count == 0 && !changing) return done();
   const int32_t part_units = count ? static_cast<int32_t>(std::min<int64_t>(*count, INT32_MAX)) : -1;
   lookup(of(*arg(0)).*slot, *arg(0))(arg(0), arg(1), part_units, used(r, only), copies);
+  return done();
+}
+
+// Neither /part nor /dup, the common call, goes straight to the datatype;
+// the counted forms are out of line, so that this one keeps a small frame.
+template <action::InsertFn ActionTable::*slot>
+Flow insertion(const int32_t* r) {
+  using enum InsertRefinement;
+  if (used(r, part) || used(r, dup)) return insertion_counted<slot>(r);
+  Val series = arg(0);
+  lookup(of(*series).*slot, *series)(series, arg(1), -1, used(r, only), 1);
   return done();
 }
 
