@@ -1,13 +1,6 @@
 // The library's CSV reader (`load-csv`) over text from outside. Rows it
 // reads are written by `to-csv`, and that text must read as the same rows.
-#include <string>
-
-#include "runtime/embedded.h"
-#include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
-#include "runtime/eval/library_loader.h"
-#include "runtime/io/io_routines.h"
-#include "tests/fuzz/fuzz_runtime.h"
+#include "tests/fuzz/library_check.h"
 
 using namespace kiv;
 
@@ -33,22 +26,11 @@ constexpr const char* check = R"~(
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  io_routines::add_all();
-  library_loader::run(embedded::library_sources());
+  fuzz::start_runtime_with_library();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string source = "fuzz-input: #{" + fuzz::hex(data, size) + "}" + check;
-  bool same = false;
-  fuzz::run([&] {
-    Val code = lexer::scan(source);
-    if (interpreter::eval_block(*code, true) == Flow::normal) {
-      const Cell& result = *stack::last();
-      same = cell::is(result, TypeId::logic) && result.w1 != 0;
-    }
-  });
-  if (!same) fuzz::fail("load-csv raised, or to-csv then load-csv gives other rows");
+  if (!fuzz::check_gives_true(data, size, check)) fuzz::fail("load-csv raised, or to-csv then load-csv gives other rows");
   return 0;
 }

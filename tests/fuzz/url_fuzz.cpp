@@ -1,14 +1,7 @@
 // The library's URL parser (`decode-url`) over text from outside. A URL
 // it reads is written back by `encode-url`, and that text must read as
 // the same parts (all but `ref`, the text itself).
-#include <string>
-
-#include "runtime/embedded.h"
-#include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
-#include "runtime/eval/library_loader.h"
-#include "runtime/io/io_routines.h"
-#include "tests/fuzz/fuzz_runtime.h"
+#include "tests/fuzz/library_check.h"
 
 using namespace kiv;
 
@@ -35,22 +28,11 @@ constexpr const char* check = R"~(
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  io_routines::add_all();
-  library_loader::run(embedded::library_sources());
+  fuzz::start_runtime_with_library();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string source = "fuzz-input: #{" + fuzz::hex(data, size) + "}" + check;
-  bool differs = false;
-  fuzz::run([&] {
-    Val code = lexer::scan(source);
-    if (interpreter::eval_block(*code, true) == Flow::normal) {
-      const Cell& result = *stack::last();
-      differs = cell::is(result, TypeId::logic) && result.w1 != 0;
-    }
-  });
-  if (differs) fuzz::fail("encode-url then decode-url gives other parts");
+  if (fuzz::check_gives_true(data, size, check)) fuzz::fail("encode-url then decode-url gives other parts");
   return 0;
 }
