@@ -17,17 +17,14 @@ import sys
 import tempfile
 import zlib
 
+from tally import Tally
+
 CLI = sys.argv[1]
-passed = failed = 0
+tally = Tally()
 
 
 def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-    else:
-        failed += 1
-        print(f"FAIL: {name} {detail}")
+    tally.check(ok, f"{name} {detail}")
 
 
 def run(action, method, data):
@@ -105,8 +102,7 @@ def main():
         refused = all(run("decode", method, stream[:cut])[0] == 1 for cut in range(0, len(stream), max(1, len(stream) // 40)))
         check(f"{method} truncations refused", refused)
 
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return tally.close()
 
 
 if __name__ == "__main__":

@@ -21,6 +21,8 @@ import subprocess
 import sys
 import tempfile
 
+from tally import Tally
+
 PIECES = ["a", "B", "7", " ", "", "\"", ",", ";", "\t", "\n", "\r", "\r\n", "é", "中", "😀", "'", "x y"]
 
 KIV_SCRIPT = """Kiv []
@@ -54,15 +56,8 @@ def table(rng):
 def main():
     kiv = sys.argv[1]
     rng = random.Random(4180)
-    passed = failed = 0
-
-    def check(ok, what):
-        nonlocal passed, failed
-        if ok:
-            passed += 1
-        else:
-            failed += 1
-            print("FAIL:", what)
+    tally = Tally()
+    check = tally.check
 
     with tempfile.TemporaryDirectory() as tmp:
         folder = pathlib.Path(tmp)
@@ -108,8 +103,7 @@ def main():
                 check(back == rows, f"to-csv {name}: Python reads {back!r} for {rows!r}")
             else:
                 check(False, f"to-csv {name}: no output")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return tally.close()
 
 
 if __name__ == "__main__":

@@ -25,6 +25,8 @@ import subprocess
 import sys
 import tempfile
 
+from tally import Tally
+
 ALPHABET = ["a", "b", "Z", " ", "\"", "\\", "/", "\n", "\t", "\r", "\b", "\f", "\x01", "\x1f", "\x7f",
             "é", "ü", "€", "中", "😀", "\U0010FFFF", "'", ":", "{", "]"]
 
@@ -103,15 +105,8 @@ print "done"
 def main():
     kiv = sys.argv[1]
     rng = random.Random(20261211)
-    passed = failed = 0
-
-    def check(ok, what):
-        nonlocal passed, failed
-        if ok:
-            passed += 1
-        else:
-            failed += 1
-            print("FAIL:", what)
+    tally = Tally()
+    check = tally.check
 
     with tempfile.TemporaryDirectory() as tmp:
         folder = pathlib.Path(tmp)
@@ -148,8 +143,7 @@ def main():
                     if form == "compact":
                         expected = upper_hex(json.dumps(doc, separators=(",", ":"), ensure_ascii=False))
                         check(out == expected, f"compact {name}: other bytes")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return tally.close()
 
 
 def has_big_int(doc):
