@@ -52,7 +52,12 @@ bool may_share(TypeId type, TypeId found) {
   if (type == TypeId::hash || type == TypeId::map || type == TypeId::bitset ||
       type == TypeId::binary || type == TypeId::vector || type == TypeId::image)
     return found == type;
-  if (is_block_type(type)) return is_block_type(found);
+  // A native, action, operator or function holds its spec block's node
+  // where a block holds its own: the block a path to one of them reaches
+  // is that spec.
+  if (is_block_type(type))
+    return is_block_type(found) || found == TypeId::native || found == TypeId::action || found == TypeId::op ||
+           found == TypeId::function;
   if (is_string_type(type)) return is_string_type(found);
   return false;
 }
@@ -745,9 +750,12 @@ class Decoder {
         if (index == 0) return series::make(TypeId::block, container.w2);
         if (index == 1 && type == TypeId::function) return function::metadata(container, function::meta::body);
         return std::nullopt;
-      case TypeId::native: case TypeId::action:
-        if (index != 0) return std::nullopt;
-        return series::make(TypeId::block, container.w2);
+      case TypeId::native: case TypeId::action: {
+        // A step into a native or an action counts the cells of its spec.
+        const NodeId spec = container.w2;
+        if (index >= memory::buffer(spec)->length()) return std::nullopt;
+        return cell_at(spec, index);
+      }
       default:
         return std::nullopt;
     }
