@@ -30,9 +30,16 @@ NodeId g_table = no_node;
 
 bool owned_deeply(TypeId type) { return type_traits::is_any_block(type); }
 bool owned_flatly(TypeId type) {
-  return type_traits::is_any_string(type) || type == TypeId::binary || type == TypeId::vector || type == TypeId::bitset;
+  return type_traits::is_any_string(type) || type == TypeId::binary || type == TypeId::vector ||
+         type == TypeId::bitset || type == TypeId::image;
 }
-bool ownable(TypeId type) { return owned_deeply(type) || owned_flatly(type); }
+// An image is owned through its record, which an image without pixels
+// does not have.
+bool ownable(const Cell& value) {
+  const TypeId type = cell::type_of(value);
+  if (type == TypeId::image) return series::node_of(value) != no_node;
+  return owned_deeply(type) || owned_flatly(type);
+}
 
 uint32_t& flags_of(NodeId node) { return memory::buffer(node)->flags; }
 bool flagged(NodeId node) { return (flags_of(node) & series_flag::owned) != 0; }
@@ -88,7 +95,7 @@ NodeId table() { return g_table; }
 
 void set_deep(Val value, Val owner, Val word) {
   const TypeId type = cell::type_of(*value);
-  if (ownable(type)) {
+  if (ownable(*value)) {
     const NodeId node = series::node_of(*value);
     if (!flagged(node)) {
       const uint32_t entry = hashtable::put_node(g_table, node);
@@ -131,7 +138,7 @@ void set_owner(Val value, Val owner, Val word) {
 
 void unset_deep(const Cell& value) {
   const TypeId type = cell::type_of(value);
-  if (ownable(type)) {
+  if (ownable(value)) {
     const NodeId node = series::node_of(value);
     flags_of(node) &= ~series_flag::owned;
     drop_entry(node);
@@ -185,7 +192,7 @@ bool notify(const Cell& modified, Change change, bool done, const Cell& new_valu
   NodeId key = no_node;
   if (type == TypeId::object) {
     key = modified.w1;
-  } else if (ownable(type)) {
+  } else if (ownable(modified)) {
     key = series::node_of(modified);
     if (!flagged(key)) return false;  // the common case: nobody owns it
   } else {
@@ -224,7 +231,7 @@ Shape shape_of(const Cell& series) {
 }
 
 // Only an owned series has handlers that can run before its change.
-bool has_owner(const Cell& value) { return ownable(cell::type_of(value)) && flagged(series::node_of(value)); }
+bool has_owner(const Cell& value) { return ownable(value) && flagged(series::node_of(value)); }
 
 // A handler of the "before" report that resized the series (or widened a
 // string) leaves the action with positions that no longer hold: the

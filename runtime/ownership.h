@@ -14,7 +14,8 @@
 //
 // What can be owned: block!, paren!, hash! and the path types, deeply (every
 // cell from the value's index on); string!, file!, url!, tag!, email!,
-// ref!, binary!, vector! and bitset!, flatly. An object! met inside an owned
+// ref!, binary!, vector!, bitset! and image! (through its record; an image
+// without pixels has none), flatly. An object! met inside an owned
 // value passes ownership on to its own fields (under their own words),
 // unless it is an owner itself. A block that contains itself is visited
 // once (cycle stack).

@@ -236,8 +236,10 @@ int32_t mold_image(Val value, Val out, const MoldOptions& options, int32_t part,
     text += '\n';
     text.append(static_cast<size_t>(std::max(levels, 0)) * 4, ' ');
   };
+  // Pixels taking more than 30 bytes of memory (8 or more) start on a
+  // line of their own.
   const uint32_t shown = count - head;
-  const bool long_form = !options.flat && shown * 3 > 30;
+  const bool long_form = !options.flat && uint64_t{shown} * 4 > 30;
   text += " #{";
   if (long_form) line_break(level);
   bool translucent = false;

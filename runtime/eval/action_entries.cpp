@@ -499,6 +499,11 @@ native::Entry entry(uint32_t number) {
   return table[number - 1].entry;
 }
 
+std::string_view spec_text(uint32_t number) {
+  if (number < 1 || number > table.size() || !table[number - 1].entry) return {};
+  return table[number - 1].spec;
+}
+
 std::optional<MathOp> arithmetic_of(uint32_t number) {
   const native::Entry found = entry(number);
   if (found == binary<&ActionTable::add>) return MathOp::add;

@@ -950,6 +950,11 @@ native::Entry entry(uint32_t index) {
   return table[index - 1].entry;
 }
 
+std::string_view spec_text(uint32_t index) {
+  if (index < 1 || index > table.size() || !table[index - 1].entry) return {};
+  return table[index - 1].spec;
+}
+
 uint32_t count() { return static_cast<uint32_t>(table.size()); }
 
 std::optional<CmpOp> comparison_of(uint32_t index) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include <optional>
+#include <string_view>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/native.h"
@@ -13,6 +14,8 @@ namespace kiv::natives {
 
 // Entry `index` (from 1), or null when there is none.
 native::Entry entry(uint32_t index);
+// The spec text of native `index` (from 1), empty when there is none.
+std::string_view spec_text(uint32_t index);
 uint32_t count();
 // The comparison that native `index` makes of its two arguments, if it is
 // one of the comparison natives (equal?, lesser? ...).
@@ -27,6 +30,8 @@ namespace kiv::action_entries {
 
 // The generic entry of action `number` (1-62), or null (set-path has none).
 native::Entry entry(uint32_t number);
+// The spec text of action `number` (1-62), empty when it has no entry.
+std::string_view spec_text(uint32_t number);
 // The arithmetic of action `number`, if it is add, subtract, multiply,
 // divide or remainder.
 std::optional<MathOp> arithmetic_of(uint32_t number);

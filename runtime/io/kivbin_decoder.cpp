@@ -22,6 +22,7 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/eval/natives.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
@@ -52,9 +53,44 @@ bool may_share(TypeId type, TypeId found) {
   if (type == TypeId::hash || type == TypeId::map || type == TypeId::bitset ||
       type == TypeId::binary || type == TypeId::vector || type == TypeId::image)
     return found == type;
-  if (is_block_type(type)) return is_block_type(found);
+  // A native, action, operator or function holds its spec block's node
+  // where a block holds its own: the block a path to one of them reaches
+  // is that spec.
+  if (is_block_type(type))
+    return is_block_type(found) || found == TypeId::native || found == TypeId::action || found == TypeId::op ||
+           found == TypeId::function;
   if (is_string_type(type)) return is_string_type(found);
   return false;
+}
+
+// Whether a native's spec from the data lays out the arguments that its
+// entry reads: the same cells in the same order as the spec the entry was
+// made with, doc strings left out; words by spelling, type blocks alike.
+// An entry trusts its spec's argument count and types, so a spec that
+// differs is refused rather than called.
+bool same_arguments(NodeId spec, NodeId expected) {
+  const SeriesBuf* a = memory::buffer(spec);
+  const SeriesBuf* b = memory::buffer(expected);
+  const auto* x = reinterpret_cast<const Cell*>(a->head_ptr());
+  const auto* y = reinterpret_cast<const Cell*>(b->head_ptr());
+  const uint32_t na = a->length(), nb = b->length();
+  uint32_t i = 0, j = 0;
+  for (;;) {
+    while (i < na && cell::is(x[i], TypeId::string)) ++i;
+    while (j < nb && cell::is(y[j], TypeId::string)) ++j;
+    if (i == na || j == nb) return i == na && j == nb;
+    const Cell& got = x[i++];
+    const Cell& wanted = y[j++];
+    const TypeId type = cell::type_of(wanted);
+    if (cell::type_of(got) != type) return false;
+    if (is_word_type(type)) {
+      if (got.w2 != wanted.w2) return false;
+    } else if (is_block_type(type)) {
+      if (!same_arguments(series::node_of(got), series::node_of(wanted))) return false;
+    } else if (got.w1 != wanted.w1 || got.w2 != wanted.w2 || got.w3 != wanted.w3) {
+      return false;
+    }
+  }
 }
 
 class Decoder {
@@ -416,6 +452,12 @@ class Decoder {
         if (!cell::is(spec, TypeId::block)) fail_at(at);
         const uint32_t base = stack::depth();
         Val spec_value = stack::push(spec);
+        Val expected = lexer::scan(type == TypeId::native ? natives::spec_text(index)
+                                                          : action_entries::spec_text(index));
+        if (!same_arguments(series::node_of(*spec_value), series::node_of(*expected))) {
+          stack::drop_to(base);
+          fail_at(at);
+        }
         const Cell made = native::make(type, index, spec_value);
         stack::drop_to(base);
         return made;
@@ -745,9 +787,12 @@ class Decoder {
         if (index == 0) return series::make(TypeId::block, container.w2);
         if (index == 1 && type == TypeId::function) return function::metadata(container, function::meta::body);
         return std::nullopt;
-      case TypeId::native: case TypeId::action:
-        if (index != 0) return std::nullopt;
-        return series::make(TypeId::block, container.w2);
+      case TypeId::native: case TypeId::action: {
+        // A step into a native or an action counts the cells of its spec.
+        const NodeId spec = container.w2;
+        if (index >= memory::buffer(spec)->length()) return std::nullopt;
+        return cell_at(spec, index);
+      }
       default:
         return std::nullopt;
     }

@@ -186,21 +186,17 @@ class Encoder {
       case TypeId::error:
         write_error(value);
         break;
-      case TypeId::native: case TypeId::action: {
-        // The spec block is written one level down, as index 0 of the
-        // native, so that the path recorded for it leads to it (a path
-        // step into a native or action reaches its spec block) and not to
-        // the native itself, when an op! or another native shares it.
+      case TypeId::native: case TypeId::action:
+        // The spec block takes the native's own place in the container:
+        // its path is the native's, and the counter steps back so that the
+        // two count as one record. A block record whose path reaches the
+        // native shares the spec; a path step into the native counts the
+        // spec's cells.
         typed(type);
         put_unsigned(value.w1);
-        descend();
-        const uint32_t saved = counter_;
-        counter_ = 0;
         write(series::make(TypeId::block, value.w2));
-        counter_ = saved;
-        level_.pop_back();
+        --counter_;
         break;
-      }
       case TypeId::op: {
         const TypeId wrapped = cell::op_wrapped_type(value);
         if (wrapped == TypeId::routine) error::raise(error_id::access::no_codec, value);

@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
+
+#include "runtime/imaging/bitmap.h"
 
 namespace kiv::image_geom {
 namespace {
@@ -60,6 +63,19 @@ TEST(ImageGeometry, MirrorsAndFlips) {
   bitmap.height = 3;
   bitmap.pixels = {1, 2, 3};
   EXPECT_EQ(flip_vertical(bitmap)->pixels, (std::vector<uint32_t>{3, 2, 1}));
+}
+
+// Scaling takes, for each target pixel, the source pixel its position
+// falls in (nearest neighbour, no mixing).
+TEST(ImageGeometry, ResizeTakesTheNearestPixel) {
+  image_os::Bitmap square;
+  square.width = 2;
+  square.height = 2;
+  square.pixels = {1, 2, 3, 4};
+  EXPECT_EQ(image_os::resize(square, 4, 2)->pixels, (std::vector<uint32_t>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(image_os::resize(square, 1, 1)->pixels, (std::vector<uint32_t>{1}));
+  EXPECT_EQ(image_os::resize(square, 2, 3)->pixels, (std::vector<uint32_t>{1, 2, 1, 2, 3, 4}));
+  EXPECT_EQ(image_os::resize(square, 0, 3), nullptr);
 }
 
 }  // namespace
