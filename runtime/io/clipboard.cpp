@@ -66,8 +66,11 @@ constexpr int32_t png_format = 1;  // image::encode's code for PNG
 
 // An image goes on the clipboard as PNG and as a 32-bit bitmap, for the
 // programs that read only one of them.
+// An image of no pixels gives nothing, so writing it empties the clipboard
+// (an empty PNG item would read back as data no decoder takes).
 std::vector<Item> image_items(Val image) {
   std::vector<Item> items;
+  if (image::pixel_count(*image) == 0) return items;
   if (const std::optional<Cell> png = image::encode(*image, png_format)) {
     items.push_back({std::string(png_type), binary::bytes_from_index(*png)});
   }

@@ -15,9 +15,6 @@
 //        script/invalid-arg.
 // Opening is tried three times, a millisecond apart, letting the host
 // answer what waits for it after each failed try.
-//
-// Images need image!, which is not built yet: an image on the clipboard,
-// or given to write, raises internal/not-done.
 #pragma once
 
 #include "runtime/core/cell.h"

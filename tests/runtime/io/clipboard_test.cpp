@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/io/clipboard_bitmap.h"
 #include "runtime/io/clipboard_host.h"
@@ -180,6 +182,99 @@ TEST_F(ClipboardHost, DataThatCannotBeReadGivesFalseAndTheClipboardBack) {
   EXPECT_TRUE(is_false(read()));
   EXPECT_EQ(busy.opens, 1);
   EXPECT_EQ(busy.closes, 1);
+}
+
+// ---- images, on a host that shows what it holds ----
+
+// Holds items as the desktop's clipboard would, for another program to
+// read them or to have put them there.
+class HoldingHost final : public Host {
+ public:
+  std::vector<Item> items;
+  bool open() override { return true; }
+  void close() override {}
+  Fetched fetch(std::string_view type) override {
+    for (const Item& item : items) {
+      if (item.type == type) return {Fetched::State::present, item.bytes};
+    }
+    return {};
+  }
+  bool replace(std::vector<Item> given) override {
+    items = std::move(given);
+    return true;
+  }
+};
+
+class ClipboardImages : public testing::RuntimeTest {
+ protected:
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    set_host(&holding);
+  }
+  void TearDown() override {
+    set_host(nullptr);
+    RuntimeTest::TearDown();
+  }
+  HoldingHost holding;
+};
+
+// Opaque pixels, so that every format keeps them.
+const std::vector<uint32_t> three_by_one = {0xFF102030, 0xFFFFFFFF, 0xFF000000};
+
+std::vector<uint32_t> pixels_read(const Cell& value) {
+  if (!cell::is(value, TypeId::image)) return {};
+  const uint32_t* words = image::pixels_of(value);
+  return words ? std::vector<uint32_t>(words, words + image::pixel_count(value)) : std::vector<uint32_t>{};
+}
+
+TEST_F(ClipboardImages, AnImageGoesOnAsPngThenAsABitmap) {
+  testing::Held img(image::from_memory(3, 1, 0, three_by_one.data()));
+  ASSERT_TRUE(write(img));
+  ASSERT_EQ(holding.items.size(), 2u);
+  EXPECT_EQ(holding.items[0].type, png_type);
+  EXPECT_EQ(holding.items[0].bytes.substr(0, 8), "\x89PNG\r\n\x1a\n");
+  EXPECT_EQ(holding.items[1].type, bmp_type);
+  const std::optional<Pixels> bitmap = decode_bmp_v5(holding.items[1].bytes);
+  ASSERT_TRUE(bitmap.has_value());
+  EXPECT_EQ(bitmap->argb, three_by_one);
+  EXPECT_EQ(pixels_read(read()), three_by_one);
+}
+
+// What other programs put there: each image form alone reads as the image.
+TEST_F(ClipboardImages, EachImageFormAloneReadsAsTheImage) {
+  testing::Held img(image::from_memory(3, 1, 0, three_by_one.data()));
+  const std::pair<std::string_view, int32_t> forms[] = {{png_type, 1}, {gif_type, 2}, {jpeg_type, 3}};
+  for (const auto& [type, format] : forms) {
+    const std::optional<Cell> encoded = image::encode(*img, format);
+    ASSERT_TRUE(encoded.has_value()) << type;
+    holding.items = {{std::string(type), binary::bytes_from_index(*encoded)}};
+    const Cell value = read();
+    ASSERT_TRUE(cell::is(value, TypeId::image)) << type;
+    EXPECT_EQ(image::width_of(value), 3u) << type;
+    if (type != jpeg_type) {
+      EXPECT_EQ(pixels_read(value), three_by_one) << type;
+    }
+  }
+  holding.items = {{std::string(bmp_type), encode_bmp_v5({3, 1, three_by_one})}};
+  EXPECT_EQ(pixels_read(read()), three_by_one);
+}
+
+// A PNG is taken before a bitmap that says otherwise.
+TEST_F(ClipboardImages, ReadingPrefersThePng) {
+  testing::Held img(image::from_memory(3, 1, 0, three_by_one.data()));
+  const std::optional<Cell> png = image::encode(*img, 1);
+  ASSERT_TRUE(png.has_value());
+  holding.items = {{std::string(bmp_type), encode_bmp_v5({1, 1, {0xFF0000FF}})},
+                   {std::string(png_type), binary::bytes_from_index(*png)}};
+  EXPECT_EQ(pixels_read(read()), three_by_one);
+}
+
+TEST_F(ClipboardImages, AnImageOfNoPixelsEmptiesTheClipboard) {
+  holding.items = {{std::string(text_type), "old"}};
+  testing::Held empty(image::from_memory(0, 0, 0, nullptr));
+  EXPECT_TRUE(write(empty));
+  EXPECT_TRUE(holding.items.empty());
+  EXPECT_TRUE(cell::is(read(), TypeId::none));
 }
 
 }  // namespace
