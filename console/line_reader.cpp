@@ -278,7 +278,12 @@ Result read_edited(const std::string& prompt) {
   g_editor.prompt = prompt;
   g_editor.interrupted = false;
   int count = 0;
+  // The terminal goes into editing mode before the prompt shows: libedit
+  // would print the prompt first, and a Ctrl-D typed in between would reach
+  // the cooked terminal as an end of file and be lost to the editor.
+  el_set(g_editor.line, EL_PREP_TERM, 1);
   const char* text = el_gets(g_editor.line, &count);
+  el_set(g_editor.line, EL_PREP_TERM, 0);
   Result result;
   if (g_editor.interrupted) {
     result.status = Status::interrupted;
