@@ -108,6 +108,15 @@ def read_bmp(data):
 
 # ---- GIF ----
 
+def lzw_entry(table, previous, code):
+    """The string of an LZW code, adding the table's next entry after the first code."""
+    if previous is None:
+        return table[code]
+    entry = table[code] if code < len(table) else previous + previous[:1]
+    table.append(previous + entry[:1])
+    return entry
+
+
 def lzw_lsb(data, min_size, count):
     """GIF's LZW: codes least significant bit first."""
     clear, end = 1 << min_size, (1 << min_size) + 1
@@ -123,13 +132,9 @@ def lzw_lsb(data, min_size, count):
             continue
         if code == end:
             break
-        if previous is None:
-            entry = table[code]
-        else:
-            entry = table[code] if code < len(table) else previous + previous[:1]
-            table.append(previous + entry[:1])
-            if len(table) == (1 << width) and width < 12:
-                width += 1
+        entry = lzw_entry(table, previous, code)
+        if previous is not None and len(table) == (1 << width) and width < 12:
+            width += 1
         out.extend(entry)
         previous = entry
     return out[:count]
@@ -191,11 +196,7 @@ def lzw_msb(data):
             continue
         if code == 257:
             break
-        if previous is None:
-            entry = table[code]
-        else:
-            entry = table[code] if code < len(table) else previous + previous[:1]
-            table.append(previous + entry[:1])
+        entry = lzw_entry(table, previous, code)
         if len(table) + 1 >= (1 << width) and width < 12:
             width += 1
         out += entry
