@@ -157,14 +157,23 @@ with tempfile.TemporaryDirectory() as state:
         s.send(b"x\t\r")
         s.until(b"7\r\n>> ")
 
+    def own_prompt():
+        # The prompt is evaluated before each line: a function's text.
+        s.send(b'n: 0 system/console/prompt: does [n: n + 1 rejoin ["#" n "> "]]\r')
+        s.until(b"#1> ")
+        s.send(b"6 * 7\r")
+        s.until(b"== 42\r\n#2> ")
+        s.send(b'system/console/prompt: ">> "\r')
+        s.until(b'== ">> "\r\n>> ')
+
     def end_of_input():
         s.send(b"\x04")
         check("Ctrl-D on an empty line ends with status 0", s.status() == 0)
 
     run_steps(s, [("prompt and results", prompt_and_results), ("continuation cue", continuation_cue),
                   ("history recall", history_recall), ("Ctrl-C at the prompt", interrupt_at_prompt),
-                  ("Ctrl-C in an evaluation", interrupt_evaluation), ("Tab completion", tab_completion),
-                  ("Ctrl-D", end_of_input)])
+                  ("Ctrl-C in an evaluation", interrupt_evaluation), ("a prompt of the user's", own_prompt),
+                  ("Tab completion", tab_completion), ("Ctrl-D", end_of_input)])
 
     # The history outlives the session, in the XDG state folder.
     history_file = os.path.join(state, "kiv", "history")
