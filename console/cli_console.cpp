@@ -203,11 +203,12 @@ int run_cli(int argc, const char* const* argv) {
       output::flush();
       return status_interrupted;
     }
-    // Back to the prompt: the pending input is dropped, as Escape does.
-    // At a terminal the report starts a line of its own, after the "^C"
-    // the terminal may have shown.
+    // Back to the prompt: what the scripts that were stopped changed is
+    // given back, the pending input is dropped, as Escape does. At a
+    // terminal the report starts a line of its own, after the "^C" the
+    // terminal may have shown.
     if (line_reader::editing()) write_text(STDOUT_FILENO, "\n");
-    ending = evaluate(top, "system/console/eval-command \"^(1B)\" system/console/run/no-banner");
+    ending = evaluate(top, "running-scripts/undo system/console/eval-command \"^(1B)\" system/console/run/no-banner");
   }
   if (ending == Ending::error) {
     write_text(STDERR_FILENO, "*** Error: the console stopped on an error\n" + g_failure + "\n");

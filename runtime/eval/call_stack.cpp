@@ -42,7 +42,9 @@ bool untraced(const CallFrame& frame) {
 // The first of the frames below `limit` that traces may list: those above
 // the innermost call named through a hidden context. What that machinery
 // calls on its way goes with it: the call that started it, and the natives
-// through which it runs a command, up to the catch that the command runs in.
+// and calls made through function values (no name: a script's runner)
+// through which it runs a command, up to the catch that the command runs
+// in.
 uint32_t trace_floor(uint32_t limit) {
   if (g_hidden_contexts.empty()) return 0;
   const uint32_t top = std::min(limit, frame_count);
@@ -52,7 +54,7 @@ uint32_t trace_floor(uint32_t limit) {
       if (frames[i].name_context == context) floor = i + 1;
   if (floor == 0) return 0;
   uint32_t after_catch = floor;
-  for (uint32_t i = floor; i < top && type_of(frames[i]) != frame::function; ++i)
+  for (uint32_t i = floor; i < top && (type_of(frames[i]) != frame::function || untraced(frames[i])); ++i)
     if (type_of(frames[i]) == frame::catch_) after_catch = i + 1;
   return after_catch;
 }

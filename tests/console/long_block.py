@@ -1,19 +1,26 @@
 #!/usr/bin/env python3
-"""A block kept open over many lines, typed into the console.
+"""A block, or a string, kept open over many lines, typed into the console.
 
-usage: long_block.py KIV LINES
+usage: long_block.py KIV LINES [string]
 
-Each line holds a number, a string and a block. The console must gather
-every line and evaluate the block once it closes.
+Each line of the block holds a number, a string and a block; with `string`
+the lines are the text of one string in braces. The console must gather
+every line and evaluate the value once it closes.
 """
 import subprocess
 import sys
 
 kiv, count = sys.argv[1], int(sys.argv[2])
-lines = ["x: ["] + [f'  {i} "s{i}" [a b]' for i in range(count)] + ["]", "length? x"]
+if sys.argv[3:] == ["string"]:
+    body = [f"line {i} of the text" for i in range(count)]
+    lines = ["x: {"] + body + ["}", "length? x"]
+    expected = len("\n" + "\n".join(body) + "\n")
+else:
+    lines = ["x: ["] + [f'  {i} "s{i}" [a b]' for i in range(count)] + ["]", "length? x"]
+    expected = 3 * count
 run = subprocess.run([kiv, "--cli"], input="\n".join(lines).encode() + b"\n", capture_output=True, timeout=600)
 last = run.stdout.decode().rstrip("\n").split("\n")[-1]
-if run.returncode != 0 or last != f"== {3 * count}":
+if run.returncode != 0 or last != f"== {expected}":
     print(f"status {run.returncode}, last line {last!r}")
     sys.exit(1)
 print("read", count, "lines")

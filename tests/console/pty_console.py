@@ -5,8 +5,9 @@ usage: pty_console.py KIV
 
 Checks line editing and its habits: the prompt and the continuation cue,
 history recall (also from the history file of an earlier session), Tab
-completion through kiv-complete-input, Ctrl-C at the prompt and in a
-running evaluation, Ctrl-D, and Ctrl-C ending a script with status 130.
+completion through kiv-complete-input, Ctrl-C at the prompt, in a running
+evaluation and in a script run by `do`, a prompt given as a function,
+Ctrl-D, and Ctrl-C ending a script with status 130.
 """
 import os
 import pty
@@ -157,14 +158,39 @@ with tempfile.TemporaryDirectory() as state:
         s.send(b"x\t\r")
         s.until(b"7\r\n>> ")
 
+    def interrupt_script():
+        # A script stopped inside `do` gives back the folder, the script
+        # object and the source files it took.
+        folder = os.path.join(state, "scripts")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "loop.kiv"), "w") as f:
+            f.write('Kiv []\nprint "in the script"\nforever []\n')
+        s.send(b"here: what-dir top: system/script\r")
+        s.until(b"\r\n>> ")
+        s.send(b"do %" + folder.encode() + b"/loop.kiv\r")
+        s.until(b"in the script\r\n")
+        s.send(b"\x03")
+        s.until(b"(escape)\r\n>> ")
+        s.send(b"reduce [here = what-dir  same? top system/script  empty? system/state/source-files]\r")
+        s.until(b"== [true true true]\r\n>> ")
+
+    def own_prompt():
+        # The prompt is evaluated before each line: a function's text.
+        s.send(b'n: 0 system/console/prompt: does [n: n + 1 rejoin ["#" n "> "]]\r')
+        s.until(b"#1> ")
+        s.send(b"6 * 7\r")
+        s.until(b"== 42\r\n#2> ")
+        s.send(b'system/console/prompt: ">> "\r')
+        s.until(b'== ">> "\r\n>> ')
+
     def end_of_input():
         s.send(b"\x04")
         check("Ctrl-D on an empty line ends with status 0", s.status() == 0)
 
     run_steps(s, [("prompt and results", prompt_and_results), ("continuation cue", continuation_cue),
                   ("history recall", history_recall), ("Ctrl-C at the prompt", interrupt_at_prompt),
-                  ("Ctrl-C in an evaluation", interrupt_evaluation), ("Tab completion", tab_completion),
-                  ("Ctrl-D", end_of_input)])
+                  ("Ctrl-C in an evaluation", interrupt_evaluation), ("Ctrl-C in a script", interrupt_script), ("a prompt of the user's", own_prompt),
+                  ("Tab completion", tab_completion), ("Ctrl-D", end_of_input)])
 
     # The history outlives the session, in the XDG state folder.
     history_file = os.path.join(state, "kiv", "history")

@@ -4,21 +4,27 @@
 usage: session.py KIV SESSION.in
 
 The session's lines go to `kiv --cli` on standard input (a pipe: no prompt
-is written). Standard output, after the banner, must equal SESSION.out;
+is written), in a new empty folder of its own, whose path is written <dir>
+in SESSION.out. Standard output, after the banner, must equal SESSION.out;
 the process must end with status 0. The banner is checked apart, since it
 carries the version.
 """
+import os
 import pathlib
 import re
 import subprocess
 import sys
+import tempfile
 
 
 def main():
-    kiv, session = sys.argv[1], pathlib.Path(sys.argv[2])
+    kiv, session = os.path.abspath(sys.argv[1]), pathlib.Path(sys.argv[2])
     expected = session.with_suffix(".out").read_text(encoding="utf-8")
-    run = subprocess.run([kiv, "--cli"], input=session.read_bytes(), capture_output=True, timeout=120)
-    out = run.stdout.decode("utf-8", "replace")
+    with tempfile.TemporaryDirectory() as folder:
+        folder = os.path.realpath(folder)
+        run = subprocess.run([kiv, "--cli"], input=session.read_bytes(), capture_output=True, timeout=120,
+                             cwd=folder)
+        out = run.stdout.decode("utf-8", "replace").replace(folder, "<dir>")
     banner = re.match(r"--== Kiv \S+ ==-- ?\nType HELP for starting information\. ?\n\n", out)
     failures = []
     if not banner:
