@@ -422,6 +422,68 @@ constexpr bool is_inert(TypeId type) {
          !type_traits::is_any_path(type);
 }
 
+// The operator that `word` (a cell of the code) names, if it names one.
+inline const Cell* operator_of(const Cell& word) {
+  if (!cell::is(word, TypeId::word) || word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
+  const Cell* op_slot = context::slot(word.w1, word.w3);  // null: a context without values
+  if (!op_slot || !cell::is(*op_slot, TypeId::op)) return nullptr;
+  return op_slot;
+}
+
+// The right operand of an operator, when it is a number written in the
+// code or a word holding one (else null).
+inline const Cell* number_operand(const Cell& operand) {
+  const Cell* right = &operand;
+  if (cell::is(operand, TypeId::word)) {
+    if (operand.w1 == no_node || operand.w3 == word::unresolved) return nullptr;
+    right = context::slot(operand.w1, operand.w3);
+    if (!right) return nullptr;
+  }
+  return is_integer_or_float(*right) ? right : nullptr;
+}
+
+
+// ---- parens of arithmetic ----
+//
+// A paren holding one operand (a number written in the code, or a word
+// holding one) with number operators after it, each with a fast path, or
+// such parens nested: the walker evaluates it without side effects and
+// without errors. Worked out here, it costs no evaluation of a block, no
+// frame and no stack cell; anything else answers false, having changed
+// nothing, and takes the general path.
+
+constexpr int max_paren_depth = 4;
+
+bool paren_number(const Cell& paren, Cell& value, int depth);
+
+inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
+  if (cell::is(cell, TypeId::paren)) return paren_number(cell, value, depth + 1);
+  const Cell* number = number_operand(cell);
+  if (!number) return false;
+  value = *number;
+  return true;
+}
+
+bool paren_number(const Cell& paren, Cell& value, int depth) {
+  if (depth > max_paren_depth) return false;
+  const SeriesBuf* inner = memory::buffer(series::node_of(paren));
+  const Cell* code = cells(inner);
+  const uint32_t count = cell_count(inner);
+  uint32_t at = paren.w1;
+  if (at >= count || !number_in_code(code[at], value, depth)) return false;
+  for (++at; at < count; at += 2) {
+    const Cell* op = operator_of(code[at]);
+    if (!op || at + 1 >= count) return false;
+    const uint8_t fast = fast_kind(*op);
+    Cell right;
+    // A comparison gives a logic! value, which no further operator of a
+    // fast path takes.
+    if (fast == fast_none || !is_integer_or_float(value) || !number_in_code(code[at + 1], right, depth)) return false;
+    if (!fast_operation(fast, value, right)) return false;
+  }
+  return true;
+}
+
 // eval_expression without the test of the trace switch: for the untraced
 // copies of the evaluator, which the switch cannot turn on midway (tracing
 // starts at a block's or a body's start).
@@ -1255,6 +1317,13 @@ template <bool traced>
                                              bool& operators_taken) {
   switch (cell::type_of(value)) {
     case TypeId::paren:
+      if constexpr (!traced) {
+        Cell number;
+        if (paren_number(value, number, 0)) {
+          put(number, into);
+          return Flow::normal;
+        }
+      }
       return into == Into::new_cell ? eval_in_window(value) : eval_block(value, true);
     case TypeId::word: {
       const Cell target = *context::get(value);
@@ -1306,27 +1375,6 @@ template <bool traced>
   if (trace::tracing) fire_in_code(trace::Event::open, code.block, code.index, op, none::make());
 }
 
-// The operator that `word` (a cell of the code) names, if it names one.
-inline const Cell* operator_of(const Cell& word) {
-  if (!cell::is(word, TypeId::word) || word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
-  const Cell* op_slot = context::slot(word.w1, word.w3);  // null: a context without values
-  if (!op_slot || !cell::is(*op_slot, TypeId::op)) return nullptr;
-  return op_slot;
-}
-
-// The right operand of an operator, when it is a number written in the
-// code or a word holding one (else null).
-inline const Cell* number_operand(const Cell& operand) {
-  const Cell* right = &operand;
-  if (cell::is(operand, TypeId::word)) {
-    if (operand.w1 == no_node || operand.w3 == word::unresolved) return nullptr;
-    right = context::slot(operand.w1, operand.w3);
-    if (!right) return nullptr;
-  }
-  return is_integer_or_float(*right) ? right : nullptr;
-}
-
-
 // One expression, in two copies: the one that fires the trace events, and
 // the one that runs while tracing is off, which tests no switch.
 template <bool traced>
@@ -1350,6 +1398,13 @@ template <bool traced>
       Cell& left = *ArgStack::last();
       const Cell* right = is_integer_or_float(left) ? number_operand(at[1]) : nullptr;
       if (right && fast_operation(fast, left, *right)) {
+        code.index += 2;
+        continue;
+      }
+      // A paren of arithmetic on the right: worked out in place.
+      Cell number;
+      if (!right && cell::is(at[1], TypeId::paren) && is_integer_or_float(left) && paren_number(at[1], number, 0) &&
+          is_integer_or_float(number) && fast_operation(fast, left, number)) {
         code.index += 2;
         continue;
       }
