@@ -245,7 +245,7 @@ SeriesBuf* start_buffer(void* at, uint64_t capacity, uint32_t unit, uint32_t hea
   buffer->capacity = static_cast<uint32_t>(capacity);
   buffer->head = buffer->tail = head_offset;
   buffer->gc_flags = 0;
-  buffer->reserved[0] = buffer->reserved[1] = 0;
+  buffer->reserved = buffer->code_hints = 0;
   return buffer;
 }
 
@@ -442,7 +442,7 @@ NodeId new_external_series(uint32_t count, uint32_t unit, uint32_t head_offset) 
   buf->capacity = static_cast<uint32_t>(capacity);
   buf->head = buf->tail = head_offset;
   buf->gc_flags = 0;
-  buf->reserved[0] = buf->reserved[1] = 0;
+  buf->reserved = buf->code_hints = 0;
   const NodeId node = attach(buf);
   g.external_nodes.push_back(node);
   return node;

@@ -62,7 +62,10 @@ struct SeriesBuf {
   uint32_t head;      // byte offset of the first unit
   uint32_t tail;      // byte offset one past the last unit
   uint32_t gc_flags;  // gc_flag bits
-  uint32_t reserved[2];
+  uint32_t reserved;
+  // The evaluator's hints about the code the buffer holds (zero in a new
+  // buffer; see interpreter.cpp). Never part of the series' value.
+  uint32_t code_hints;
 
   uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
   const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }

@@ -453,6 +453,9 @@ inline const Cell* number_operand(const Cell& operand) {
 // nothing, and takes the general path.
 
 constexpr int max_paren_depth = 4;
+// A paren whose attempts failed this many times (a call inside it, say) is
+// not tried again: the general path is always right, only slower.
+constexpr uint32_t max_paren_misses = 8;
 
 bool paren_number(const Cell& paren, Cell& value, int depth);
 
@@ -464,12 +467,8 @@ inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
   return true;
 }
 
-bool paren_number(const Cell& paren, Cell& value, int depth) {
-  if (depth > max_paren_depth) return false;
-  const SeriesBuf* inner = memory::buffer(series::node_of(paren));
-  const Cell* code = cells(inner);
-  const uint32_t count = cell_count(inner);
-  uint32_t at = paren.w1;
+// The arithmetic of a paren's cells from `at`.
+bool paren_chain(const Cell* code, uint32_t count, uint32_t at, Cell& value, int depth) {
   if (at >= count || !number_in_code(code[at], value, depth)) return false;
   for (++at; at < count; at += 2) {
     const Cell* op = operator_of(code[at]);
@@ -482,6 +481,15 @@ bool paren_number(const Cell& paren, Cell& value, int depth) {
     if (!fast_operation(fast, value, right)) return false;
   }
   return true;
+}
+
+bool paren_number(const Cell& paren, Cell& value, int depth) {
+  if (depth > max_paren_depth) return false;
+  SeriesBuf* inner = memory::buffer(series::node_of(paren));
+  if (inner->code_hints >= max_paren_misses) return false;
+  if (paren_chain(cells(inner), cell_count(inner), paren.w1, value, depth)) return true;
+  ++inner->code_hints;
+  return false;
 }
 
 // eval_expression without the test of the trace switch: for the untraced
