@@ -467,12 +467,34 @@ inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
   return true;
 }
 
-// The arithmetic of a paren's cells from `at`.
-bool paren_chain(const Cell* code, uint32_t count, uint32_t at, Cell& value, int depth) {
-  if (at >= count || !number_in_code(code[at], value, depth)) return false;
+// A value that the code gives as it stands: written in it, held by a word
+// (no function), or a paren of arithmetic.
+inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
+  const TypeId type = cell::type_of(cell);
+  if (type == TypeId::paren) return paren_number(cell, value, depth + 1);
+  if (type == TypeId::word) {
+    if (cell.w1 == no_node || cell.w3 == word::unresolved) return false;
+    const Cell* held = context::slot(cell.w1, cell.w3);
+    if (!held || cell::is(*held, TypeId::unset) || type_traits::is_any_function(cell::type_of(*held))) return false;
+    value = *held;
+    return true;
+  }
+  if (!is_inert(type) || type == TypeId::issue) return false;
+  value = cell;
+  return true;
+}
+
+// An operand and the operators after it, from `at` up to a cell that is no
+// operator (`at` is left there): every operator with a fast path, every
+// operand a number, but the first, which with `any_first` may be any value
+// that the code gives as it stands.
+bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value, int depth, bool any_first) {
+  if (at >= count) return false;
+  if (!(any_first ? plain_in_code(code[at], value, depth) : number_in_code(code[at], value, depth))) return false;
   for (++at; at < count; at += 2) {
     const Cell* op = operator_of(code[at]);
-    if (!op || at + 1 >= count) return false;
+    if (!op) return true;
+    if (at + 1 >= count) return false;
     const uint8_t fast = fast_kind(*op);
     Cell right;
     // A comparison gives a logic! value, which no further operator of a
@@ -487,9 +509,79 @@ bool paren_number(const Cell& paren, Cell& value, int depth) {
   if (depth > max_paren_depth) return false;
   SeriesBuf* inner = memory::buffer(series::node_of(paren));
   if (inner->code_hints >= max_paren_misses) return false;
-  if (paren_chain(cells(inner), cell_count(inner), paren.w1, value, depth)) return true;
+  const uint32_t count = cell_count(inner);
+  uint32_t at = paren.w1;
+  if (operator_chain(cells(inner), count, at, value, depth, false) && at == count) return true;
   ++inner->code_hints;
   return false;
+}
+
+// ---- conditions of arithmetic ----
+//
+// `all` and `any` of a block whose expressions are all such chains (or
+// whose answer comes before the first that is not): no expression has a
+// side effect or an error, so the call's frame and its evaluation steps
+// would show nowhere. Worked out here, as the natives would.
+
+// Which of the two native `index` is, learnt once per native.
+constexpr uint8_t condition_unknown = 0;
+constexpr uint8_t condition_other = 1;
+constexpr uint8_t condition_all = 2;
+constexpr uint8_t condition_any = 3;
+uint8_t g_conditions[512];
+
+inline uint8_t condition_kind(uint32_t index) {
+  if (index >= std::size(g_conditions)) return condition_other;
+  uint8_t& known = g_conditions[index];
+  if (known == condition_unknown) [[unlikely]] {
+    const natives::Condition kind = natives::condition_of(index);
+    known = kind == natives::Condition::all ? condition_all : kind == natives::Condition::any ? condition_any
+                                                                                              : condition_other;
+  }
+  return known;
+}
+
+// The answer of `all` (or `any`) over the block's expressions.
+bool condition_answer(const Cell& block, bool any, Cell& answer) {
+  SeriesBuf* buf = memory::buffer(series::node_of(block));
+  if (buf->code_hints >= max_paren_misses) return false;
+  const Cell* code = cells(buf);
+  const uint32_t count = cell_count(buf);
+  Cell last = none::make();
+  for (uint32_t at = block.w1; at < count;) {
+    Cell value;
+    if (!operator_chain(code, count, at, value, 0, true)) {
+      ++buf->code_hints;
+      return false;
+    }
+    const bool truthy = logic::is_true(value);
+    if (any && truthy) {
+      answer = value;
+      return true;
+    }
+    if (!any && !truthy) {
+      answer = none::make();
+      return true;
+    }
+    last = value;
+  }
+  answer = any ? none::make() : last;
+  return true;
+}
+
+// A call of `all` or `any` (the native `callable`) whose block, written at
+// the code position, is such a block: its answer, the position moved past
+// the block. The block must not be the left operand of an operator.
+inline bool condition_call(const Cell& callable, Code& code, Cell& answer) {
+  const uint8_t kind = condition_kind(callable.w1);
+  if (kind == condition_other) [[likely]] return false;
+  const SeriesBuf* buf = code_buffer(code);
+  const Cell* at = cells(buf) + code.index;
+  const uint32_t left = cell_count(buf) - code.index;
+  if (left == 0 || !cell::is(at[0], TypeId::block) || (left > 1 && operator_of(at[1]))) return false;
+  if (!condition_answer(at[0], kind == condition_any, answer)) return false;
+  ++code.index;
+  return true;
 }
 
 // eval_expression without the test of the trace switch: for the untraced
@@ -1136,6 +1228,7 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
 
 void init() {
   forget_fast_operators();
+  std::fill(std::begin(g_conditions), std::end(g_conditions), condition_unknown);
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
@@ -1336,7 +1429,16 @@ template <bool traced>
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
-      if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
+      if (is_prefix_callable(type)) {
+        if constexpr (!traced) {
+          Cell answer;
+          if (type == TypeId::native && condition_call(target, code, answer)) {
+            put(answer, into);
+            return Flow::normal;
+          }
+        }
+        return call_value({target, value, nullptr, 0, false}, code, into);
+      }
       if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
       if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);

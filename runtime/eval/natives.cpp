@@ -965,6 +965,13 @@ std::optional<CmpOp> comparison_of(uint32_t index) {
   return std::nullopt;
 }
 
+Condition condition_of(uint32_t index) {
+  const native::Entry found = entry(index);
+  if (found != nullptr && found == native_all) return Condition::all;
+  if (found != nullptr && found == native_any) return Condition::any;
+  return Condition::other;
+}
+
 void init() {
   for (uint32_t i = 0; i < table.size(); ++i)
     if (table[i].entry) native::define(TypeId::native, i + 1, table[i].name, table[i].spec);

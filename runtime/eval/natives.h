@@ -20,6 +20,9 @@ uint32_t count();
 // The comparison that native `index` makes of its two arguments, if it is
 // one of the comparison natives (equal?, lesser? ...).
 std::optional<CmpOp> comparison_of(uint32_t index);
+// Whether native `index` is `all` or `any`.
+enum class Condition : uint8_t { other, all, any };
+Condition condition_of(uint32_t index);
 
 // Makes every native! value from its spec and sets its global word.
 void init();
