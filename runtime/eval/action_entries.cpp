@@ -250,8 +250,7 @@ Flow pick_entry(const int32_t*) {
   const ActionTable& table = of(*series);
   // A cell series picked by an integer, the commonest pick: the cell is
   // read here rather than through the series pick and its unit dispatch.
-  if (table.pick == series_type::pick && type_traits::is_any_block(cell::type_of(*series)) &&
-      cell::is(*arg(1), TypeId::integer)) {
+  if (picks_cells(*series) && cell::is(*arg(1), TypeId::integer)) {
     *series = series_type::pick_cell(*series, cell::get_int32(*arg(1)));
     return done();
   }
@@ -512,6 +511,12 @@ std::optional<MathOp> arithmetic_of(uint32_t number) {
   if (found == binary<&ActionTable::divide>) return MathOp::divide;
   if (found == binary<&ActionTable::remainder>) return MathOp::remainder;
   return std::nullopt;
+}
+
+bool is_pick(uint32_t number) { return entry(number) == pick_entry; }
+
+bool picks_cells(const Cell& series) {
+  return type_traits::is_any_block(cell::type_of(series)) && of(series).pick == series_type::pick;
 }
 
 void init() {

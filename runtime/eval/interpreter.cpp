@@ -23,6 +23,7 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -516,29 +517,43 @@ bool paren_number(const Cell& paren, Cell& value, int depth) {
   return false;
 }
 
-// ---- conditions of arithmetic ----
+// ---- calls answered in place ----
 //
-// `all` and `any` of a block whose expressions are all such chains (or
-// whose answer comes before the first that is not): no expression has a
-// side effect or an error, so the call's frame and its evaluation steps
-// would show nowhere. Worked out here, as the natives would.
+// A few natives and actions, in their commonest case, have no side effect
+// and raise no error: a call of them there would show nowhere, neither its
+// frame nor its evaluation steps. They are answered here, as the natives
+// would answer:
+// - `all` and `any` of a block (written in the code) whose expressions are
+//   all chains as above, or whose answer comes before the first that is
+//   not;
+// - `pick` of a block (written in the code or held by a word) by an
+//   integer (likewise): the cell at that position, or none.
+// Any other case takes the call, having changed nothing.
 
-// Which of the two native `index` is, learnt once per native.
-constexpr uint8_t condition_unknown = 0;
-constexpr uint8_t condition_other = 1;
-constexpr uint8_t condition_all = 2;
-constexpr uint8_t condition_any = 3;
-uint8_t g_conditions[512];
+enum class InPlace : uint8_t { unknown, none, all, any, pick };
 
-inline uint8_t condition_kind(uint32_t index) {
-  if (index >= std::size(g_conditions)) return condition_other;
-  uint8_t& known = g_conditions[index];
-  if (known == condition_unknown) [[unlikely]] {
-    const natives::Condition kind = natives::condition_of(index);
-    known = kind == natives::Condition::all ? condition_all : kind == natives::Condition::any ? condition_any
-                                                                                              : condition_other;
+// What each native (row 0) and action (row 1) is here, learnt once.
+InPlace g_in_place[2][512];
+
+[[gnu::noinline]] InPlace learn_in_place(const Cell& callable, InPlace& known) {
+  known = InPlace::none;
+  if (cell::is(callable, TypeId::native)) {
+    const natives::Condition kind = natives::condition_of(callable.w1);
+    if (kind == natives::Condition::all) known = InPlace::all;
+    if (kind == natives::Condition::any) known = InPlace::any;
+  } else if (action_entries::is_pick(callable.w1)) {
+    known = InPlace::pick;
   }
   return known;
+}
+
+// Read on every call of a native or action: kept short and inline.
+inline InPlace in_place_kind(const Cell& callable) {
+  const size_t row = cell::is(callable, TypeId::action) ? 1 : 0;
+  if (callable.w1 >= std::size(g_in_place[0])) return InPlace::none;
+  InPlace& known = g_in_place[row][callable.w1];
+  if (known != InPlace::unknown) [[likely]] return known;
+  return learn_in_place(callable, known);
 }
 
 // The answer of `all` (or `any`) over the block's expressions.
@@ -569,17 +584,26 @@ bool condition_answer(const Cell& block, bool any, Cell& answer) {
   return true;
 }
 
-// A call of `all` or `any` (the native `callable`) whose block, written at
-// the code position, is such a block: its answer, the position moved past
-// the block. The block must not be the left operand of an operator.
-inline bool condition_call(const Cell& callable, Code& code, Cell& answer) {
-  const uint8_t kind = condition_kind(callable.w1);
-  if (kind == condition_other) [[likely]] return false;
+// The call of kind `kind` whose arguments start at the code position: its
+// answer, the position moved past them; false leaves it to the call.
+inline bool answer_in_place(InPlace kind, Code& code, Cell& answer) {
   const SeriesBuf* buf = code_buffer(code);
   const Cell* at = cells(buf) + code.index;
   const uint32_t left = cell_count(buf) - code.index;
+  if (kind == InPlace::pick) {
+    Cell series;
+    Cell index;
+    if (left < 2 || !plain_in_code(at[0], series, 0) || !plain_in_code(at[1], index, 0)) return false;
+    if (!cell::is(index, TypeId::integer) || !action_entries::picks_cells(series)) return false;
+    // An operator after the index would take it as its left operand.
+    if (left > 2 && operator_of(at[2])) return false;
+    answer = series_type::pick_cell(series, cell::get_int32(index));
+    code.index += 2;
+    return true;
+  }
+  // all, any: the block must not be the left operand of an operator.
   if (left == 0 || !cell::is(at[0], TypeId::block) || (left > 1 && operator_of(at[1]))) return false;
-  if (!condition_answer(at[0], kind == condition_any, answer)) return false;
+  if (!condition_answer(at[0], kind == InPlace::any, answer)) return false;
   ++code.index;
   return true;
 }
@@ -1228,7 +1252,7 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
 
 void init() {
   forget_fast_operators();
-  std::fill(std::begin(g_conditions), std::end(g_conditions), condition_unknown);
+  for (auto& row : g_in_place) std::fill(std::begin(row), std::end(row), InPlace::unknown);
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
@@ -1432,9 +1456,12 @@ template <bool traced>
       if (is_prefix_callable(type)) {
         if constexpr (!traced) {
           Cell answer;
-          if (type == TypeId::native && condition_call(target, code, answer)) {
-            put(answer, into);
-            return Flow::normal;
+          if (type == TypeId::native || type == TypeId::action) {
+            const InPlace kind = in_place_kind(target);
+            if (kind != InPlace::none && answer_in_place(kind, code, answer)) {
+              put(answer, into);
+              return Flow::normal;
+            }
           }
         }
         return call_value({target, value, nullptr, 0, false}, code, into);

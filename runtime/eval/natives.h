@@ -38,6 +38,12 @@ std::string_view spec_text(uint32_t number);
 // The arithmetic of action `number`, if it is add, subtract, multiply,
 // divide or remainder.
 std::optional<MathOp> arithmetic_of(uint32_t number);
+// Whether action `number` is pick.
+bool is_pick(uint32_t number);
+// Whether pick of `series` by an integer is the cell at that position (or
+// none beyond either end): the commonest pick, of an any-block! whose
+// datatype picks as series do.
+bool picks_cells(const Cell& series);
 
 // Makes every action! value and sets its global word.
 void init();
