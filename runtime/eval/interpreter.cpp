@@ -935,9 +935,17 @@ template <bool traced>
   // operator's open event fired before its left operand left the stack.
   const uint32_t at = traced && code.index > 0 ? code.index - 1 : 0;
   if (traced && !call.infix) fire_call_event(trace::Event::open, call, code.block, at, call.callable);
+  const TypeId type = cell::type_of(call.callable);
+  if (!traced && (type == TypeId::native || type == TypeId::action) && !call.infix && !call.path) {
+    const InPlace kind = in_place_kind(call.callable);
+    Cell answer;
+    if (kind != InPlace::none && answer_in_place(kind, code, answer)) {
+      put(answer, into);
+      return Flow::normal;
+    }
+  }
   const uint32_t slot = ArgStack::depth();
   if (!call.infix) ArgStack::push(call.callable);
-  const TypeId type = cell::type_of(call.callable);
   const NodeId spec = call.callable.w2;  // every callable's spec block
   if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
@@ -1453,19 +1461,7 @@ template <bool traced>
     case TypeId::word: {
       const Cell target = *context::get(value);
       const TypeId type = cell::type_of(target);
-      if (is_prefix_callable(type)) {
-        if constexpr (!traced) {
-          Cell answer;
-          if (type == TypeId::native || type == TypeId::action) {
-            const InPlace kind = in_place_kind(target);
-            if (kind != InPlace::none && answer_in_place(kind, code, answer)) {
-              put(answer, into);
-              return Flow::normal;
-            }
-          }
-        }
-        return call_value({target, value, nullptr, 0, false}, code, into);
-      }
+      if (is_prefix_callable(type)) return call_value({target, value, nullptr, 0, false}, code, into);
       if (type == TypeId::unset) error::raise(error_id::script::no_value, value);
       if (type == TypeId::op) error::raise(error_id::script::no_op_arg, value);
       put(target, into);
