@@ -187,6 +187,23 @@ Cell argument_typeset(const Cell& spec, uint32_t i, ArgKind kind, bool fixed) {
   return set;
 }
 
+// A native or action whose calls may be answered in place (see
+// answer_in_place): the kind is kept in bits 16-17 of the header of its
+// argument cache's cell 0, which every call reads.
+enum class InPlace : uint8_t { none, all, any, pick };
+constexpr uint32_t in_place_shift = 16;
+
+InPlace in_place_of(const Cell& callable) {
+  if (cell::is(callable, TypeId::native)) {
+    const natives::Condition kind = natives::condition_of(callable.w1);
+    if (kind == natives::Condition::all) return InPlace::all;
+    if (kind == natives::Condition::any) return InPlace::any;
+  } else if (cell::is(callable, TypeId::action) && action_entries::is_pick(callable.w1)) {
+    return InPlace::pick;
+  }
+  return InPlace::none;
+}
+
 // Builds a callable's argument cache from its spec. Cell 0 is the call's
 // shape (see `Shape`); then one typeset per argument and one refinement
 // per refinement, in spec order.
@@ -229,7 +246,8 @@ Cell build_cache(const Cell& callable, bool is_function) {
   }
   if (refinements == 0) leading = block::count(*cache) - 1;
   if (!is_function && refinements > max_refinements) error::raise(error_id::script::bad_func_def, spec);
-  *block::at(*cache, 0) = Cell{cell::header(TypeId::integer), leading, is_function ? locals : 0, refinements};
+  const uint32_t in_place = static_cast<uint32_t>(in_place_of(callable)) << in_place_shift;
+  *block::at(*cache, 0) = Cell{cell::header(TypeId::integer) | in_place, leading, is_function ? locals : 0, refinements};
   const Cell built = *cache;
   stack::pop(1);
   return built;
@@ -528,33 +546,8 @@ bool paren_number(const Cell& paren, Cell& value, int depth) {
 //   not;
 // - `pick` of a block (written in the code or held by a word) by an
 //   integer (likewise): the cell at that position, or none.
-// Any other case takes the call, having changed nothing.
-
-enum class InPlace : uint8_t { unknown, none, all, any, pick };
-
-// What each native (row 0) and action (row 1) is here, learnt once.
-InPlace g_in_place[2][512];
-
-[[gnu::noinline]] InPlace learn_in_place(const Cell& callable, InPlace& known) {
-  known = InPlace::none;
-  if (cell::is(callable, TypeId::native)) {
-    const natives::Condition kind = natives::condition_of(callable.w1);
-    if (kind == natives::Condition::all) known = InPlace::all;
-    if (kind == natives::Condition::any) known = InPlace::any;
-  } else if (action_entries::is_pick(callable.w1)) {
-    known = InPlace::pick;
-  }
-  return known;
-}
-
-// Read on every call of a native or action: kept short and inline.
-inline InPlace in_place_kind(const Cell& callable) {
-  const size_t row = cell::is(callable, TypeId::action) ? 1 : 0;
-  if (callable.w1 >= std::size(g_in_place[0])) return InPlace::none;
-  InPlace& known = g_in_place[row][callable.w1];
-  if (known != InPlace::unknown) [[likely]] return known;
-  return learn_in_place(callable, known);
-}
+// Any other case takes the call, having changed nothing. Which natives and
+// actions these are, their argument caches tell (see in_place_of).
 
 // The answer of `all` (or `any`) over the block's expressions.
 bool condition_answer(const Cell& block, bool any, Cell& answer) {
@@ -874,7 +867,7 @@ Cell call_reference(const Call& call) {
 // `traced`: the copy that fires the call event (see call_value), with the
 // callable at `at` in the code.
 template <bool traced>
-[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at) {
+[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at, NodeId known_cache) {
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
@@ -895,7 +888,7 @@ template <bool traced>
       return Flow::normal;
     }
   }
-  const NodeId cache = cache_of(callable);
+  const NodeId cache = known_cache != no_node ? known_cache : cache_of(callable);
   const Cell* entries = cells(cache);
   uint64_t entries_read = memory::relocations;
   const Shape shape{entries[0].w1, entries[0].w2, entries[0].w3};
@@ -936,20 +929,28 @@ template <bool traced>
   const uint32_t at = traced && code.index > 0 ? code.index - 1 : 0;
   if (traced && !call.infix) fire_call_event(trace::Event::open, call, code.block, at, call.callable);
   const TypeId type = cell::type_of(call.callable);
-  if (!traced && (type == TypeId::native || type == TypeId::action) && !call.infix && !call.path) {
-    const InPlace kind = in_place_kind(call.callable);
-    Cell answer;
-    if (kind != InPlace::none && answer_in_place(kind, code, answer)) {
-      put(answer, into);
-      return Flow::normal;
+  const uint32_t slot = ArgStack::depth();
+  NodeId cache = no_node;  // read here once built: fetch_and_run reads it otherwise
+  if (!call.infix) {
+    ArgStack::push(call.callable);
+    const Cell* built = cache_slot(call.callable);
+    if (cell::is(*built, TypeId::block)) {
+      cache = series::node_of(*built);
+      const auto kind = static_cast<InPlace>((cells(cache)[0].header >> in_place_shift) & 3);
+      if (!traced && kind != InPlace::none && !call.path) [[unlikely]] {
+        Cell answer;
+        if (answer_in_place(kind, code, answer)) {
+          ArgStack::drop_to(slot);
+          put(answer, into);
+          return Flow::normal;
+        }
+      }
     }
   }
-  const uint32_t slot = ArgStack::depth();
-  if (!call.infix) ArgStack::push(call.callable);
   const NodeId spec = call.callable.w2;  // every callable's spec block
   if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at));
+  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at, cache));
   const Cell result = *ArgStack::result();
   stack::pop_frame();
   if (into == Into::new_cell) {
@@ -1260,7 +1261,6 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
 
 void init() {
   forget_fast_operators();
-  for (auto& row : g_in_place) std::fill(std::begin(row), std::end(row), InPlace::unknown);
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
