@@ -476,7 +476,7 @@ constexpr int max_paren_depth = 4;
 // not tried again: the general path is always right, only slower.
 constexpr uint32_t max_paren_misses = 8;
 
-bool paren_number(const Cell& paren, Cell& value, int depth);
+inline bool paren_number(const Cell& paren, Cell& value, int depth);
 
 inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
   if (cell::is(cell, TypeId::paren)) return paren_number(cell, value, depth + 1);
@@ -524,15 +524,22 @@ bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value,
   return true;
 }
 
-bool paren_number(const Cell& paren, Cell& value, int depth) {
-  if (depth > max_paren_depth) return false;
-  SeriesBuf* inner = memory::buffer(series::node_of(paren));
-  if (inner->code_hints >= max_paren_misses) return false;
+// A paren tried anew: its chain worked out, or its misses counted.
+[[gnu::noinline]] bool paren_chain(SeriesBuf* inner, const Cell& paren, Cell& value, int depth) {
   const uint32_t count = cell_count(inner);
   uint32_t at = paren.w1;
   if (operator_chain(cells(inner), count, at, value, depth, false) && at == count) return true;
   ++inner->code_hints;
   return false;
+}
+
+// Inline: most parens that are not arithmetic are turned away here, by
+// the count of their misses.
+inline bool paren_number(const Cell& paren, Cell& value, int depth) {
+  if (depth > max_paren_depth) return false;
+  SeriesBuf* inner = memory::buffer(series::node_of(paren));
+  if (inner->code_hints >= max_paren_misses) return false;
+  return paren_chain(inner, paren, value, depth);
 }
 
 // ---- calls answered in place ----
