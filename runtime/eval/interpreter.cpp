@@ -441,6 +441,22 @@ constexpr bool is_inert(TypeId type) {
          !type_traits::is_any_path(type);
 }
 
+// A cell's value when the walker takes it with no evaluation step: the
+// cell itself when it is inert (but an issue!, which may start #system
+// code), a word's value when that is neither unset nor a function; else
+// null.
+inline const Cell* value_as_it_stands(const Cell& cell) {
+  const TypeId type = cell::type_of(cell);
+  if (type == TypeId::word) {
+    if (cell.w1 == no_node || cell.w3 == word::unresolved) return nullptr;
+    const Cell* value = context::slot(cell.w1, cell.w3);
+    if (!value) return nullptr;
+    const TypeId value_type = cell::type_of(*value);
+    return value_type == TypeId::unset || type_traits::is_any_function(value_type) ? nullptr : value;
+  }
+  return type != TypeId::issue && is_inert(type) ? &cell : nullptr;
+}
+
 // The operator that `word` (a cell of the code) names, if it names one.
 inline const Cell* operator_of(const Cell& word) {
   if (!cell::is(word, TypeId::word) || word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
@@ -461,7 +477,6 @@ inline const Cell* number_operand(const Cell& operand) {
   return is_integer_or_float(*right) ? right : nullptr;
 }
 
-
 // ---- parens of arithmetic ----
 //
 // A paren holding one operand (a number written in the code, or a word
@@ -472,9 +487,10 @@ inline const Cell* number_operand(const Cell& operand) {
 // nothing, and takes the general path.
 
 constexpr int max_paren_depth = 4;
-// A paren whose attempts failed this many times (a call inside it, say) is
-// not tried again: the general path is always right, only slower.
-constexpr uint32_t max_paren_misses = 8;
+// A paren (or a block of all and any, below) whose attempts failed this
+// many times, a call inside it say, is not tried again: the general path
+// is always right, only slower. The count is the buffer's code_hints.
+constexpr uint32_t max_code_misses = 8;
 
 inline bool paren_number(const Cell& paren, Cell& value, int depth);
 
@@ -486,20 +502,12 @@ inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
   return true;
 }
 
-// A value that the code gives as it stands: written in it, held by a word
-// (no function), or a paren of arithmetic.
+// A value that the code gives as it stands, or a paren of arithmetic.
 inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
-  const TypeId type = cell::type_of(cell);
-  if (type == TypeId::paren) return paren_number(cell, value, depth + 1);
-  if (type == TypeId::word) {
-    if (cell.w1 == no_node || cell.w3 == word::unresolved) return false;
-    const Cell* held = context::slot(cell.w1, cell.w3);
-    if (!held || cell::is(*held, TypeId::unset) || type_traits::is_any_function(cell::type_of(*held))) return false;
-    value = *held;
-    return true;
-  }
-  if (!is_inert(type) || type == TypeId::issue) return false;
-  value = cell;
+  if (cell::is(cell, TypeId::paren)) return paren_number(cell, value, depth + 1);
+  const Cell* held = value_as_it_stands(cell);
+  if (!held) return false;
+  value = *held;
   return true;
 }
 
@@ -507,7 +515,8 @@ inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
 // operator (`at` is left there): every operator with a fast path, every
 // operand a number, but the first, which with `any_first` may be any value
 // that the code gives as it stands.
-bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value, int depth, bool any_first) {
+[[gnu::always_inline]] inline bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value, int depth,
+                                                  bool any_first) {
   if (at >= count) return false;
   if (!(any_first ? plain_in_code(code[at], value, depth) : number_in_code(code[at], value, depth))) return false;
   for (++at; at < count; at += 2) {
@@ -538,7 +547,7 @@ bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value,
 inline bool paren_number(const Cell& paren, Cell& value, int depth) {
   if (depth > max_paren_depth) return false;
   SeriesBuf* inner = memory::buffer(series::node_of(paren));
-  if (inner->code_hints >= max_paren_misses) return false;
+  if (inner->code_hints >= max_code_misses) return false;
   return paren_chain(inner, paren, value, depth);
 }
 
@@ -559,7 +568,7 @@ inline bool paren_number(const Cell& paren, Cell& value, int depth) {
 // The answer of `all` (or `any`) over the block's expressions.
 bool condition_answer(const Cell& block, bool any, Cell& answer) {
   SeriesBuf* buf = memory::buffer(series::node_of(block));
-  if (buf->code_hints >= max_paren_misses) return false;
+  if (buf->code_hints >= max_code_misses) return false;
   const Cell* code = cells(buf);
   const uint32_t count = cell_count(buf);
   Cell last = none::make();
@@ -620,19 +629,9 @@ Flow eval_expression_untraced(Code& code, Into into, Infix infix, bool literal);
 inline bool push_simple_argument(Code& code, const SeriesBuf* buf, bool no_infix) {
   const Cell* at = cells(buf) + code.index;
   if (!no_infix && code.index + 1 < cell_count(buf) && cell::is(at[1], TypeId::word)) return false;
-  const TypeId type = cell::type_of(at[0]);
-  if (type == TypeId::issue) return false;  // it may start #system code
-  if (is_inert(type)) {
-    ArgStack::push(at[0]);
-  } else if (type == TypeId::word && at->w1 != no_node && at->w3 != word::unresolved) {
-    const Cell* value = context::slot(at->w1, at->w3);
-    if (!value) return false;
-    const TypeId value_type = cell::type_of(*value);
-    if (value_type == TypeId::unset || type_traits::is_any_function(value_type)) return false;
-    ArgStack::push(*value);
-  } else {
-    return false;
-  }
+  const Cell* value = value_as_it_stands(at[0]);
+  if (!value) return false;
+  ArgStack::push(*value);
   ++code.index;
   return true;
 }
