@@ -494,18 +494,11 @@ constexpr uint32_t max_code_misses = 8;
 
 inline bool paren_number(const Cell& paren, Cell& value, int depth);
 
-inline bool number_in_code(const Cell& cell, Cell& value, int depth) {
+// An operand: a paren of arithmetic, or else a value that the code gives
+// as it stands (with `numbers`, a number only).
+inline bool operand_in_code(const Cell& cell, Cell& value, int depth, bool numbers) {
   if (cell::is(cell, TypeId::paren)) return paren_number(cell, value, depth + 1);
-  const Cell* number = number_operand(cell);
-  if (!number) return false;
-  value = *number;
-  return true;
-}
-
-// A value that the code gives as it stands, or a paren of arithmetic.
-inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
-  if (cell::is(cell, TypeId::paren)) return paren_number(cell, value, depth + 1);
-  const Cell* held = value_as_it_stands(cell);
+  const Cell* held = numbers ? number_operand(cell) : value_as_it_stands(cell);
   if (!held) return false;
   value = *held;
   return true;
@@ -518,7 +511,7 @@ inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
 [[gnu::always_inline]] inline bool operator_chain(const Cell* code, uint32_t count, uint32_t& at, Cell& value, int depth,
                                                   bool any_first) {
   if (at >= count) return false;
-  if (!(any_first ? plain_in_code(code[at], value, depth) : number_in_code(code[at], value, depth))) return false;
+  if (!operand_in_code(code[at], value, depth, !any_first)) return false;
   for (++at; at < count; at += 2) {
     const Cell* op = operator_of(code[at]);
     if (!op) return true;
@@ -527,7 +520,7 @@ inline bool plain_in_code(const Cell& cell, Cell& value, int depth) {
     Cell right;
     // A comparison gives a logic! value, which no further operator of a
     // fast path takes.
-    if (fast == fast_none || !is_integer_or_float(value) || !number_in_code(code[at + 1], right, depth)) return false;
+    if (fast == fast_none || !is_integer_or_float(value) || !operand_in_code(code[at + 1], right, depth, true)) return false;
     if (!fast_operation(fast, value, right)) return false;
   }
   return true;
@@ -602,7 +595,7 @@ inline bool answer_in_place(InPlace kind, Code& code, Cell& answer) {
   if (kind == InPlace::pick) {
     Cell series;
     Cell index;
-    if (left < 2 || !plain_in_code(at[0], series, 0) || !plain_in_code(at[1], index, 0)) return false;
+    if (left < 2 || !operand_in_code(at[0], series, 0, false) || !operand_in_code(at[1], index, 0, false)) return false;
     if (!cell::is(index, TypeId::integer) || !action_entries::picks_cells(series)) return false;
     // An operator after the index would take it as its left operand.
     if (left > 2 && operator_of(at[2])) return false;
