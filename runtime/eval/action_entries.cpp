@@ -515,6 +515,17 @@ std::optional<MathOp> arithmetic_of(uint32_t number) {
 
 bool is_pick(uint32_t number) { return entry(number) == pick_entry; }
 
+bool reads_only(uint32_t number) {
+  static constexpr std::string_view readers[] = {"pick", "length?", "index?", "head?", "tail?", "past?", "select",
+                                                 "find", "at",      "skip",   "next",  "back",  "head",  "tail",
+                                                 "copy", "mold",   "form"};
+  if (number < 1 || number > table.size()) return false;
+  const std::string_view name = table[number - 1].name;
+  for (const std::string_view reader : readers)
+    if (name == reader) return true;
+  return false;
+}
+
 bool picks_cells(const Cell& series) {
   return type_traits::is_any_block(cell::type_of(series)) && of(series).pick == series_type::pick;
 }

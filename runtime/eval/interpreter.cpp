@@ -30,8 +30,11 @@
 #include "runtime/eval/base_words.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/compare.h"
+#include "runtime/eval/compiled_blocks.h"
+#include "runtime/eval/handover.h"
 #include "runtime/eval/fast_paths.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/operator_fast_path.h"
 #include "runtime/eval/trace.h"
 #include "runtime/platform.h"
 #include "runtime/root_block.h"
@@ -44,13 +47,6 @@ using stack::ArgStack;
 // Kinds of argument in an argument cache (bits 20-21 of the typeset cell).
 enum class ArgKind : uint32_t { evaluated = 0, get_word = 1, lit_word = 2, returns = 3 };
 constexpr uint32_t kind_shift = 20;
-// Machine stack kept for raising the stack-overflow error and handling it;
-// the sanitizer build's frames are several times larger.
-#ifdef KIV_SANITIZED
-constexpr size_t stack_reserve = 1024 * 1024;
-#else
-constexpr size_t stack_reserve = 256 * 1024;
-#endif
 constexpr int max_refinements = 32;
 
 Cell g_position{};   // the expression being evaluated
@@ -91,14 +87,7 @@ Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, sy
 // called only infix.
 bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
 
-// Deep recursion ends in a catchable error long before the machine stack.
-// Every block passes here, so a Ctrl-C is answered here too.
-inline void check_machine_stack() {
-  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (here < runtime::state.stack_low + stack_reserve && runtime::state.stack_high != 0)
-    error::raise(error_id::internal::stack_overflow);
-  interrupt::check();
-}
+using handover::check_machine_stack;
 
 // A cache's cells by index; valid until the next allocation.
 inline const Cell& cache_cell(NodeId cache, uint32_t index) { return cells(cache)[index]; }
@@ -306,17 +295,19 @@ Cell argument_word(const Cell& callable, uint32_t n) {
 // types, a division by zero, an integer overflow that turns into a float)
 // takes the full call, so its errors and results are exactly the call's.
 
-// What an operator does, learnt once per wrapped function (0: not known
-// yet, 1: nothing fast).
-constexpr uint8_t fast_unknown = 0;
-constexpr uint8_t fast_none = 1;
-constexpr uint8_t fast_math = 2;      // + MathOp
-constexpr uint8_t fast_compare = 16;  // + CmpOp
+// What an operator does, learnt once per wrapped function (the kinds are
+// operator_fast_path.h's).
 uint8_t g_fast_actions[256];
 uint8_t g_fast_natives[256];
+// Whether a native or action only reads the series it is given (see
+// may_write_code). 0: not known yet, 1: reads only, 2: may write.
+uint8_t g_reading_natives[256];
+uint8_t g_reading_actions[256];
 
 // The tables are learnt again when the runtime starts again.
 void forget_fast_operators() {
+  std::fill(std::begin(g_reading_actions), std::end(g_reading_actions), 0);
+  std::fill(std::begin(g_reading_natives), std::end(g_reading_natives), 0);
   std::fill(std::begin(g_fast_actions), std::end(g_fast_actions), fast_unknown);
   std::fill(std::begin(g_fast_natives), std::end(g_fast_natives), fast_unknown);
 }
@@ -340,87 +331,6 @@ inline uint8_t fast_kind(const Cell& op) {
   uint8_t& known = table[op.w1];
   if (known != fast_unknown) [[likely]] return known;
   return learn_fast_kind(op, wrapped, known);
-}
-
-// The operands of the operators' fast path: integer! and float! (a
-// percent! keeps its type through its datatype's arithmetic).
-bool is_integer_or_float(const Cell& value) {
-  return cell::is(value, TypeId::integer) || cell::is(value, TypeId::float_);
-}
-double number_of(const Cell& value) {
-  return cell::is(value, TypeId::integer) ? cell::get_int32(value) : cell::get_double(value);
-}
-
-// Integer arithmetic that gives an integer and cannot fail: the integer
-// datatype's own, without the cases where it raises an error (a zero or -1
-// divisor) or where the answer is not whole (an overflow or an inexact
-// quotient, which give floats).
-inline bool whole_math(int32_t a, int32_t b, MathOp op, int32_t& result) {
-  const bool dividing = op == MathOp::divide || op == MathOp::remainder;
-  if (dividing && (b == 0 || b == -1)) return false;
-  if (!integer::do_math_op(a, b, op, result)) return false;
-  return op != MathOp::divide || a % b == 0;
-}
-
-// An operator's comparison of two numbers of one C++ type, exactly: the
-// fast paths' own; false for CmpOp codes beyond an operator's.
-template <typename Number>
-inline bool compare_numbers(Number a, Number b, CmpOp op, bool& holds) {
-  if (static_cast<uint8_t>(op) > static_cast<uint8_t>(CmpOp::greater_or_equal)) return false;
-  return fast_paths::compare_exactly(static_cast<fast_paths::CompareCode>(op), a, b, holds);
-}
-
-static_assert(static_cast<int>(CmpOp::equal) == static_cast<int>(fast_paths::CompareCode::equal) &&
-              static_cast<int>(CmpOp::greater_or_equal) == static_cast<int>(fast_paths::CompareCode::greater_or_equal));
-static_assert(static_cast<int>(MathOp::add) == static_cast<int>(fast_paths::ArithCode::add) &&
-              static_cast<int>(MathOp::subtract) == static_cast<int>(fast_paths::ArithCode::subtract) &&
-              static_cast<int>(MathOp::multiply) == static_cast<int>(fast_paths::ArithCode::multiply) &&
-              static_cast<int>(MathOp::or_) == static_cast<int>(fast_paths::ArithCode::or_) &&
-              static_cast<int>(MathOp::and_) == static_cast<int>(fast_paths::ArithCode::and_) &&
-              static_cast<int>(MathOp::xor_) == static_cast<int>(fast_paths::ArithCode::xor_));
-
-// Works out `left op right` into `left` (keeping its header flags, as the
-// datatypes do); false leaves it to the call.
-inline bool fast_operation(uint8_t kind, Cell& left, const Cell& right) {
-  const bool whole = cell::is(left, TypeId::integer) && cell::is(right, TypeId::integer);
-  if (kind >= fast_compare) {
-    const auto op = static_cast<CmpOp>(kind - fast_compare);
-    bool holds = false;
-    if (whole) {
-      if (!compare_numbers(cell::get_int32(left), cell::get_int32(right), op, holds)) return false;
-    } else if (cell::is(left, TypeId::float_) && cell::is(right, TypeId::float_) && op != CmpOp::equal &&
-               op != CmpOp::not_equal) {
-      // Orderings and strict equality; equality of floats is the float
-      // datatype's near-equality, asked of the datatype.
-      if (!compare_numbers(cell::get_double(left), cell::get_double(right), op, holds)) return false;
-    } else {
-      holds = compare::test(left, right, op);
-    }
-    left = logic::make(holds);
-    return true;
-  }
-  const auto op = static_cast<MathOp>(kind - fast_math);
-  // Add, subtract, multiply and the bit operations of two integers or two
-  // floats: the fast paths' own (an integer overflow gives the exact float
-  // there and then). Their codes are the math operations' numbers.
-  if (op != MathOp::divide && op != MathOp::remainder &&
-      fast_paths::try_arith(static_cast<fast_paths::ArithCode>(op), left, right, left))
-    return true;
-  if (whole) {
-    int32_t result = 0;
-    if (!whole_math(cell::get_int32(left), cell::get_int32(right), op, result)) return false;
-    integer::make_at(left, result);
-    return true;
-  }
-  const double x = number_of(left);
-  const double y = number_of(right);
-  switch (op) {
-    case MathOp::add: float_::make_at(left, x + y); return true;
-    case MathOp::subtract: float_::make_at(left, x - y); return true;
-    case MathOp::multiply: float_::make_at(left, x * y); return true;
-    case MathOp::divide: float_::make_at(left, x / y); return true;
-    default: return false;
-  }
 }
 
 // ---- calls ----
@@ -822,10 +732,33 @@ void push_unused_refinements(NodeId cache, uint32_t from) {
   }
 }
 
+// Whether a call of a native, action or routine (its arguments in the
+// window) may write to a block's cells: one that writes any series given a
+// value that holds code. Learnt once per native and action.
+[[gnu::noinline]] uint8_t learn_reading(TypeId type, uint32_t index, uint8_t& known) {
+  const bool reads = type == TypeId::action ? action_entries::reads_only(index) : natives::reads_only(index);
+  known = reads ? 1 : 2;
+  return known;
+}
+
+inline bool may_write_code(const Cell& callable, TypeId type) {
+  if (type == TypeId::routine || callable.w1 >= 256) return true;
+  uint8_t& known = type == TypeId::action ? g_reading_actions[callable.w1] : g_reading_natives[callable.w1];
+  if ((known != 0 ? known : learn_reading(type, callable.w1, known)) == 1) return false;
+  for (const Cell* value = ArgStack::result().get(); value < ArgStack::top(); ++value) {
+    const TypeId held = cell::type_of(*value);
+    if (type_traits::is_any_block(held) || type_traits::is_any_function(held) || held == TypeId::object ||
+        held == TypeId::port || held == TypeId::map)
+      return true;
+  }
+  return false;
+}
+
 // Runs a call whose arguments are in its window: a native's or action's
 // entry with its refinement table, or a function's or routine's body once
 // its locals are pushed (the /local flag, then none for each local).
 [[gnu::always_inline]] inline Flow run_with_arguments(const Cell& callable, TypeId type, const int32_t* refs, uint32_t locals) {
+  if (type != TypeId::function && may_write_code(callable, type)) compiled::code_may_change();
   if (type != TypeId::function && type != TypeId::routine) {
     const native::Entry entry = type == TypeId::action ? action_entries::entry(callable.w1) : natives::entry(callable.w1);
     return entry(refs);
@@ -866,17 +799,16 @@ Cell call_reference(const Call& call) {
 // `traced`: the copy that fires the call event (see call_value), with the
 // callable at `at` in the code.
 template <bool traced>
-[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at, NodeId known_cache) {
+// `fetched`: the arguments already in the window (an operator's left
+// operand, or those that compiled code fetched).
+[[gnu::always_inline]] inline Flow fetch_and_run(const Call& call, Code& code, uint32_t at, NodeId known_cache,
+                                                 uint32_t fetched) {
   const Cell& callable = call.callable;
   const TypeId type = cell::type_of(callable);
   const bool is_routine = type == TypeId::routine;
   const bool is_function = type == TypeId::function || is_routine;
-  // An infix call's left operand, just above the top, is its first
-  // argument: take it back before anything else uses the stack.
-  if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
-  uint32_t fetched = call.infix ? 1 : 0;  // arguments already in the window
   const uint32_t base = ArgStack::base_index();
-  if (call.fast != fast_none && is_integer_or_float(*ArgStack::at(base))) {
+  if (call.fast != fast_none && fetched == 1 && is_integer_or_float(*ArgStack::at(base))) {
     // An operator on numbers: with its right operand a number too, the
     // work is done here, without the argument cache or the dispatch.
     KIV_PROPAGATE(fetch_evaluated<traced>(call, code, callable, 1));
@@ -919,6 +851,35 @@ template <bool traced>
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
+// The frame of a call (its window starts at the argument top).
+inline void mark_call_frame(const Call& call) {
+  const NodeId spec = call.callable.w2;  // every callable's spec block
+  const TypeId type = cell::type_of(call.callable);
+  if (type == TypeId::function || type == TypeId::routine)
+    stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
+  else
+    stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
+}
+
+// A call whose frame is marked and whose first `fetched` arguments are in
+// its window: the rest fetched, the callable run, the frame popped and the
+// result put where `into` says (from `slot` up for a new cell).
+template <bool traced>
+[[gnu::always_inline]] inline Flow complete_call(const Call& call, Code& code, Into into, uint32_t slot, uint32_t at,
+                                                 NodeId cache, uint32_t fetched) {
+  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at, cache, fetched));
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  if (into == Into::new_cell) {
+    ArgStack::drop_to(slot);
+    ArgStack::push(result);
+  } else {
+    ArgStack::set_result_keep(result);
+  }
+  if constexpr (traced) fire_call_event(trace::Event::return_, call, code.block, at, result);
+  return Flow::normal;
+}
+
 // A call, in two copies as eval_expression's: the one that fires the
 // open, call and return events, and the one that tests no switch.
 template <bool traced>
@@ -927,7 +888,6 @@ template <bool traced>
   // operator's open event fired before its left operand left the stack.
   const uint32_t at = traced && code.index > 0 ? code.index - 1 : 0;
   if (traced && !call.infix) fire_call_event(trace::Event::open, call, code.block, at, call.callable);
-  const TypeId type = cell::type_of(call.callable);
   const uint32_t slot = ArgStack::depth();
   NodeId cache = no_node;  // read here once built: fetch_and_run reads it otherwise
   if (!call.infix) {
@@ -946,20 +906,11 @@ template <bool traced>
       }
     }
   }
-  const NodeId spec = call.callable.w2;  // every callable's spec block
-  if (type == TypeId::function || type == TypeId::routine) stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
-  else stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-  KIV_PROPAGATE(fetch_and_run<traced>(call, code, at, cache));
-  const Cell result = *ArgStack::result();
-  stack::pop_frame();
-  if (into == Into::new_cell) {
-    ArgStack::drop_to(slot);
-    ArgStack::push(result);
-  } else {
-    ArgStack::set_result_keep(result);
-  }
-  if constexpr (traced) fire_call_event(trace::Event::return_, call, code.block, at, result);
-  return Flow::normal;
+  mark_call_frame(call);
+  // An infix call's left operand, just above the top, is its first
+  // argument: take it back before anything else uses the stack.
+  if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
+  return complete_call<traced>(call, code, into, slot, at, cache, call.infix ? 1 : 0);
 }
 
 [[gnu::noinline, gnu::cold]] Flow call_value_traced(const Call& call, Code& code, Into into) {
@@ -1015,6 +966,7 @@ void store_back(const Cell& first, uint32_t chain, Val changed, const Cell& path
 }
 
 Flow eval_path(const Cell& path, Code& code, Into into, PathMode mode) {
+  if (mode == PathMode::set) compiled::code_may_change();
   bool called = false;
   if (!trace::tracing) [[likely]] return eval_path_steps(path, code, into, mode, called);
   const uint32_t count = block::count(path);
@@ -1260,6 +1212,7 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
 
 void init() {
   forget_fast_operators();
+  compiled::init();
   g_body_name = name_word(stack::body_symbol());
   g_position = unset::make();
   roots::add_permanent(&g_position);
@@ -1338,9 +1291,9 @@ namespace {
 
 // eval_in_window's statements, in two copies as run_statements.
 template <bool traced>
-[[gnu::always_inline]] inline Flow run_in_window(const Cell& block) {
+[[gnu::always_inline]] inline Flow run_in_window(const Cell& block, uint32_t from) {
   const uint32_t top = ArgStack::depth();
-  Code code{series::node_of(block), series::index_of(block)};
+  Code code{series::node_of(block), from};
   if constexpr (traced) trace::fire_for_block(trace::Event::enter, block, none::make());
   if (at_end(code)) {
     ArgStack::push(unset::make());
@@ -1358,7 +1311,9 @@ template <bool traced>
   return Flow::normal;
 }
 
-[[gnu::noinline, gnu::cold]] Flow run_in_window_traced(const Cell& block) { return run_in_window<true>(block); }
+[[gnu::noinline, gnu::cold]] Flow run_in_window_traced(const Cell& block) {
+  return run_in_window<true>(block, series::index_of(block));
+}
 
 }  // namespace
 
@@ -1366,7 +1321,11 @@ Flow eval_in_window(const Cell& block) {
   check_machine_stack();
   PositionGuard keep_position;
   if (trace::tracing) [[unlikely]] return run_in_window_traced(block);
-  return run_in_window<false>(block);
+  if (compiled::enabled()) [[likely]] {
+    Flow flow;
+    if (compiled::run(block, flow)) return flow;
+  }
+  return run_in_window<false>(block, series::index_of(block));
 }
 
 namespace {
@@ -1507,16 +1466,10 @@ template <bool traced>
   if (trace::tracing) fire_in_code(trace::Event::open, code.block, code.index, op, none::make());
 }
 
-// One expression, in two copies: the one that fires the trace events, and
-// the one that runs while tracing is off, which tests no switch.
+// The infix operators after a value (the newest cell, or the result
+// slot): each takes the value so far as its left operand.
 template <bool traced>
-[[gnu::always_inline]] inline Flow eval_expression_copy(Code& code, Into into, Infix infix, bool literal) {
-  const Cell value = cells(code_buffer(code))[code.index++];
-  if constexpr (traced) fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
-  bool operators_taken = false;
-  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal, operators_taken));
-  if (infix == Infix::stop || operators_taken) return Flow::normal;
-  // Infix operators: each takes the value so far as its left operand.
+[[gnu::always_inline]] inline Flow take_operators(Code& code, Into into) {
   for (;;) {
     const SeriesBuf* buf = code_buffer(code);
     const uint32_t count = cell_count(buf);
@@ -1550,6 +1503,18 @@ template <bool traced>
     KIV_PROPAGATE(call_value({function, name, nullptr, 0, true, fast}, code, into));
   }
   return Flow::normal;
+}
+
+// One expression, in two copies: the one that fires the trace events, and
+// the one that runs while tracing is off, which tests no switch.
+template <bool traced>
+[[gnu::always_inline]] inline Flow eval_expression_copy(Code& code, Into into, Infix infix, bool literal) {
+  const Cell value = cells(code_buffer(code))[code.index++];
+  if constexpr (traced) fire_in_code(trace::Event::fetch, code.block, code.index - 1, value, none::make());
+  bool operators_taken = false;
+  KIV_PROPAGATE(eval_head<traced>(value, code, into, literal, operators_taken));
+  if (infix == Infix::stop || operators_taken) return Flow::normal;
+  return take_operators<traced>(code, into);
 }
 
 [[gnu::noinline, gnu::cold]] Flow eval_expression_traced(Code& code, Into into, Infix infix, bool literal) {
@@ -1624,3 +1589,85 @@ Flow apply(const Cell& callable, const Cell& name, const Cell* path, uint32_t pa
 }
 
 }  // namespace kiv::interpreter
+
+namespace kiv::interpreter::handover {
+
+Flow rest_of_block(const Cell& block, uint32_t from) { return run_in_window<false>(block, from); }
+
+Flow operators_from(Code& code) { return take_operators<false>(code, Into::new_cell); }
+
+Flow finish_call(const Cell& callable, const Cell& name, bool infix, uint32_t slot, uint32_t fetched, Code& code) {
+  Cell called = callable;
+  if (infix) called.header = cell::header(native::wrapped_type(callable));
+  const Call call{called, name, nullptr, 0, infix, fast_none};
+  return complete_call<false>(call, code, Into::new_cell, slot, 0, no_node, fetched);
+}
+
+Cell& position() { return g_position; }
+
+uint8_t fast_kind_of(const Cell& op) { return fast_kind(op); }
+
+
+bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity, uint32_t& count) {
+  // Read from the spec as build_cache reads it (an operator's cache may
+  // never be built: its fast path needs none).
+  const Cell spec = series::make(TypeId::block, callable.w2);
+  count = 0;
+  for (uint32_t i = 0; i < block::count(spec); ++i) {
+    const Cell& item = *block::at(spec, i);
+    ArgumentKind kind;
+    switch (cell::type_of(item)) {
+      case TypeId::word: kind = ArgumentKind::evaluated; break;
+      case TypeId::get_word: kind = ArgumentKind::get_word; break;
+      case TypeId::lit_word: kind = ArgumentKind::lit_word; break;
+      case TypeId::refinement: return true;
+      default: continue;
+    }
+    if (count == capacity) return false;
+    kinds[count++] = kind;
+  }
+  return true;
+}
+
+bool function_entries(const Cell& function, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& locals) {
+  const Cell* built = cache_slot(function);
+  if (!cell::is(*built, TypeId::block)) return false;
+  const NodeId cache = series::node_of(*built);
+  const Shape shape = shape_of(cache);
+  if (shape.refinements > 0) return false;
+  count = 0;
+  for (uint32_t i = 1; i <= shape.leading; ++i) {
+    const Cell& entry = cache_cell(cache, i);
+    if (kind_of(entry) == ArgKind::returns) continue;
+    if (count == capacity) return false;
+    typesets[count++] = entry;
+  }
+  locals = shape.locals;
+  return true;
+}
+
+Flow run_body(const Cell& function) { return eval_function_body(function); }
+
+bool native_entries(const Cell& callable, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& refinements) {
+  const Cell* built = cache_slot(callable);
+  if (!cell::is(*built, TypeId::block)) return false;
+  const NodeId cache = series::node_of(*built);
+  const Shape shape = shape_of(cache);
+  count = 0;
+  for (uint32_t i = 1; i <= shape.leading; ++i) {
+    const Cell& entry = cache_cell(cache, i);
+    if (kind_of(entry) == ArgKind::returns) continue;
+    if (count == capacity) return false;
+    typesets[count++] = entry;
+  }
+  refinements = shape.refinements;
+  return true;
+}
+
+Flow run_native(const Cell& callable, uint32_t refinements) {
+  int32_t refs[max_refinements];
+  for (uint32_t r = 0; r < refinements; ++r) refs[r] = -1;
+  return run_with_arguments(callable, cell::type_of(callable), refs, 0);
+}
+
+}  // namespace kiv::interpreter::handover

@@ -969,7 +969,23 @@ Condition condition_of(uint32_t index) {
   const native::Entry found = entry(index);
   if (found != nullptr && found == native_all) return Condition::all;
   if (found != nullptr && found == native_any) return Condition::any;
+  if (found != nullptr && found == native_if) return Condition::if_;
+  if (found != nullptr && found == native_unless) return Condition::unless;
+  if (found != nullptr && found == native_either) return Condition::either;
   return Condition::other;
+}
+
+bool reads_only(uint32_t index) {
+  static constexpr std::string_view readers[] = {
+      "if",    "either", "unless", "all",     "any",    "case",  "switch", "loop",  "while", "until",
+      "forever", "do",   "catch",  "try",     "attempt", "print", "prin",  "probe", "not",   "type?",
+      "equal?", "not-equal?", "strict-equal?", "same?", "lesser?", "greater?", "lesser-or-equal?",
+      "greater-or-equal?", "length?", "mold", "form"};
+  if (index < 1 || index > table.size()) return false;
+  const std::string_view name = table[index - 1].name;
+  for (const std::string_view reader : readers)
+    if (name == reader) return true;
+  return false;
 }
 
 void init() {

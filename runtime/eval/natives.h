@@ -20,9 +20,15 @@ uint32_t count();
 // The comparison that native `index` makes of its two arguments, if it is
 // one of the comparison natives (equal?, lesser? ...).
 std::optional<CmpOp> comparison_of(uint32_t index);
-// Whether native `index` is `all` or `any`.
-enum class Condition : uint8_t { other, all, any };
+// Whether native `index` is `all` or `any`, or one of the conditionals
+// that run a block: `if`, `unless` and `either`.
+enum class Condition : uint8_t { other, all, any, if_, unless, either };
 Condition condition_of(uint32_t index);
+
+// Whether native `index` only reads the series it is given (it may run
+// code, whose own calls say what they write): its calls leave compiled
+// blocks alone (compiled_blocks.h).
+bool reads_only(uint32_t index);
 
 // Makes every native! value from its spec and sets its global word.
 void init();
@@ -40,6 +46,9 @@ std::string_view spec_text(uint32_t number);
 std::optional<MathOp> arithmetic_of(uint32_t number);
 // Whether action `number` is pick.
 bool is_pick(uint32_t number);
+// Whether action `number` only reads the series it is given (see
+// natives::reads_only).
+bool reads_only(uint32_t number);
 // Whether pick of `series` by an integer is the cell at that position (or
 // none beyond either end): the commonest pick, of an any-block! whose
 // datatype picks as series do.

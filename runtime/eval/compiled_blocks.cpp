@@ -1,0 +1,1077 @@
+#include "runtime/eval/compiled_blocks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
+#include "runtime/core/type_traits.h"
+#include "runtime/check.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/handover.h"
+#include "runtime/eval/interpreter.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/operator_fast_path.h"
+
+namespace kiv::compiled {
+namespace {
+
+using interpreter::Code;
+using interpreter::fast_operation;
+using stack::ArgStack;
+namespace handover = interpreter::handover;
+
+// ---- the compiled form ----
+
+enum class Kind : uint8_t {
+  constant,  // a cell that stands for itself (a lit-word: its word)
+  word,      // a word holding a value that is neither unset nor a function
+  get_word,  // a get-word
+  paren,     // a paren, its block compiled as `block`
+  set_word,  // a set-word; child 0: its value's expression
+  call,      // a callable named by a word; children: its arguments
+  function,  // a call of a function! whose arguments are all compiled
+  native,    // a call of a native! or action! whose arguments are all compiled
+  branch,    // if, unless or either of literal blocks; child 0: the condition
+  condition, // all or any of a literal block of pure expressions (`extra`);
+             // child 0: the block, for the call when one declines
+  step,      // an operator (`cell`, named by `name`); child 0: its right operand
+};
+
+enum class Branch : uint8_t { if_, unless, either };
+
+enum class Status : uint8_t { done, declined, exit };
+
+struct Node;
+class Runner;
+using Eval = bool (*)(Runner&, const Node&, Cell&);
+using Exec = Status (*)(Runner&, const Node&, uint32_t&);
+
+struct Node {
+  Exec exec = nullptr;     // runs it (see the handlers)
+  Eval eval = nullptr;     // a pure node's value
+  Eval head = nullptr;     // the value that starts a pure expression
+  Eval checked = nullptr;  // in the verify mode: the eval it checks
+  Kind kind = Kind::constant;
+  uint8_t fast = 0;        // step: the operator's fast kind (handover::operate)
+  Branch branch = Branch::if_;
+  bool complete = true;    // call: the children are all its arguments
+  bool takes = false;      // an expression that takes the operators after it:
+                           // its steps follow its children
+  bool check_end = false;  // a word follows it (takes): it may have become an
+                           // operator since
+  bool pure = false;       // worked out with no side effect and no error
+                           // (see Runner::value_of), or declined
+  uint32_t block = 0;      // the block its cells lie in
+  uint32_t start = 0;      // its first cell
+  uint32_t end = 0;        // one past its last cell (call: past its last child)
+  Cell cell{};             // constant: the value; word, get_word, set_word: the
+                           // word; call, function, branch: the callable; step:
+                           // the operator
+  Cell name{};             // call, function, branch, step: the word naming it
+  uint32_t first = 0;      // its children, in Unit::children
+  uint32_t count = 0;
+  uint32_t steps = 0;      // its operator steps, after the children
+  uint32_t extra = 0;      // function: its typesets, in Unit::typesets;
+                           // paren: its block; branch: its (first) block
+  uint32_t locals = 0;     // function: its /local cells; native: its refinements
+  uint32_t other = 0;      // either: its second block
+};
+
+// A block of code that a unit compiled: the one it was made for, and each
+// paren and branch in it.
+struct Block {
+  Cell cell{};           // the block or paren as the code gives it
+  NodeId node = no_node;
+  uint32_t index = 0;    // its head
+  uint32_t length = 0;   // cells from its head to its tail
+  uint32_t copy = 0;     // its cells' copy, in Unit::copies
+  uint64_t checked = 0;  // the code epoch at which its cells last matched the copy
+  uint32_t first = 0;    // its statements, in Unit::children
+  uint32_t count = 0;
+  uint32_t stop = 0;     // where the walker takes over (index + length: nowhere)
+};
+
+struct Unit {
+  NodeId node = no_node;
+  uint32_t index = 0;
+  uint32_t users = 0;       // runs of it under way
+  uint32_t recompiles = 0;  // times its block was found changed
+  std::vector<Block> blocks;
+  std::vector<Node> nodes;
+  std::vector<uint32_t> children;
+  std::vector<const Node*> kids;  // the children by address
+  std::vector<Cell> copies;
+  std::vector<Cell> typesets;
+};
+
+// A buffer's `reserved` word names its unit: 0 for a block never run,
+// `seen` for one run once, `never` for one not worth compiling, else the
+// unit's index plus `first_unit`.
+constexpr uint32_t seen = 1;
+constexpr uint32_t never = 2;
+constexpr uint32_t first_unit = 3;
+// Units are dropped all together when there are this many: each is
+// compiled again on its block's next runs.
+constexpr size_t max_units = 8192;
+// A block found changed this many times runs in the walker from then on.
+constexpr uint32_t max_recompiles = 4;
+// The compiler's limits: nesting of expressions and nodes a unit.
+constexpr int max_depth = 48;
+constexpr size_t max_nodes = 4096;
+constexpr uint32_t max_arguments = 16;
+
+std::vector<std::unique_ptr<Unit>> g_units;
+// Units replaced while a run of them was under way: freed once unused.
+std::vector<std::unique_ptr<Unit>> g_retired;
+
+const Cell* cells_of(NodeId node) { return reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr()); }
+uint32_t cells_in(NodeId node) {
+  const SeriesBuf* buf = memory::buffer(node);
+  return (buf->tail - buf->head) / sizeof(Cell);
+}
+
+// A word's value slot, when the word is bound and resolved (else null).
+inline const Cell* value_slot(const Cell& word) {
+  if (word.w1 == no_node || word.w3 == word::unresolved) return nullptr;
+  return context::slot(word.w1, word.w3);
+}
+
+inline bool same_value(const Cell& a, const Cell& b) {
+  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
+
+constexpr bool is_inert(TypeId type) {
+  return type != TypeId::paren && !type_traits::is_any_word(type) && !type_traits::is_any_function(type) &&
+         !type_traits::is_any_path(type);
+}
+
+// ---- the compiler ----
+
+// Compiles from the cells as they are now and the words' values now. It
+// reads and never allocates a series, so no collection runs meanwhile.
+class Compiler {
+ public:
+  explicit Compiler(Unit& unit) : unit_(unit) {}
+
+  // Compiles a block (or paren) and the blocks in it; answers its index.
+  uint32_t block(const Cell& code) {
+    const uint32_t b = static_cast<uint32_t>(unit_.blocks.size());
+    Block k;
+    k.cell = code;
+    k.node = series::node_of(code);
+    k.index = series::index_of(code);
+    k.length = cells_in(k.node) - k.index;
+    k.copy = static_cast<uint32_t>(unit_.copies.size());
+    k.checked = detail::code_epoch;
+    const Cell* cells = cells_of(k.node);
+    unit_.copies.insert(unit_.copies.end(), cells + k.index, cells + k.index + k.length);
+    unit_.blocks.push_back(k);
+    std::vector<uint32_t> statements;
+    uint32_t at = k.index;
+    const uint32_t end = k.index + k.length;
+    while (at < end) {
+      const int64_t node = expression(b, at, true);
+      if (node < 0) break;
+      statements.push_back(static_cast<uint32_t>(node));
+    }
+    Block& done = unit_.blocks[b];
+    done.stop = at;
+    done.first = static_cast<uint32_t>(unit_.children.size());
+    done.count = static_cast<uint32_t>(statements.size());
+    unit_.children.insert(unit_.children.end(), statements.begin(), statements.end());
+    return b;
+  }
+
+ private:
+  Unit& unit_;
+  int depth_ = 0;
+
+  const Cell& cell_at(uint32_t b, uint32_t at) const { return cells_of(unit_.blocks[b].node)[at]; }
+  uint32_t end_of(uint32_t b) const { return unit_.blocks[b].index + unit_.blocks[b].length; }
+
+  uint32_t add(const Node& node, const std::vector<uint32_t>& children, const std::vector<uint32_t>& steps = {}) {
+    Node made = node;
+    made.first = static_cast<uint32_t>(unit_.children.size());
+    made.count = static_cast<uint32_t>(children.size());
+    made.steps = static_cast<uint32_t>(steps.size());
+    unit_.children.insert(unit_.children.end(), children.begin(), children.end());
+    unit_.children.insert(unit_.children.end(), steps.begin(), steps.end());
+    unit_.nodes.push_back(made);
+    return static_cast<uint32_t>(unit_.nodes.size() - 1);
+  }
+
+  // One expression at `at` of block `b`, with the operators after it when
+  // `take_operators`: its node, `at` moved past it; or -1 when the
+  // compiler does not know it (`at` unmoved).
+  int64_t expression(uint32_t b, uint32_t& at, bool take_operators) {
+    if (depth_ >= max_depth || unit_.nodes.size() >= max_nodes) return -1;
+    ++depth_;
+    const int64_t node = head(b, at, take_operators);
+    --depth_;
+    return node;
+  }
+
+  static bool names_operator(const Cell& word) {
+    const Cell* value = value_slot(word);
+    return value && cell::is(*value, TypeId::op);
+  }
+
+  // The operators after an expression, each with its right operand.
+  std::vector<uint32_t> operators(uint32_t b, uint32_t& at) {
+    std::vector<uint32_t> steps;
+    while (at + 1 < end_of(b)) {
+      const Cell& name = cell_at(b, at);
+      if (!cell::is(name, TypeId::word)) break;
+      const Cell* op = value_slot(name);
+      if (!op || !cell::is(*op, TypeId::op)) break;
+      handover::ArgumentKind kinds[2];
+      uint32_t count = 0;
+      if (!handover::argument_kinds(*op, kinds, 2, count) || count != 2 ||
+          kinds[1] != handover::ArgumentKind::evaluated)
+        break;
+      uint32_t right_at = at + 1;
+      const int64_t right = expression(b, right_at, false);
+      if (right < 0) break;
+      Node step;
+      step.kind = Kind::step;
+      step.block = b;
+      step.start = at;
+      step.end = right_at;
+      step.cell = *op;
+      step.name = name;
+      step.fast = handover::fast_kind_of(*op);
+      steps.push_back(add(step, {static_cast<uint32_t>(right)}));
+      at = right_at;
+    }
+    return steps;
+  }
+
+  // A node with its children, and with `takes` its operators.
+  int64_t finish(Node& node, uint32_t b, uint32_t& at, bool takes, const std::vector<uint32_t>& children) {
+    at = node.end;
+    std::vector<uint32_t> steps;
+    node.pure = pure_head(node);
+    if (takes) {
+      node.takes = true;
+      steps = operators(b, at);
+      node.end = at;
+      node.check_end = at < end_of(b) && cell::is(cell_at(b, at), TypeId::word);
+      // Stopped at an operator whose operand it does not know: the walker
+      // takes the operators from there.
+      if (node.check_end && names_operator(cell_at(b, at))) node.pure = false;
+      for (uint32_t step : steps) {
+        const Node& made = unit_.nodes[step];
+        if (made.fast <= 1 || !unit_.nodes[unit_.children[made.first]].pure) node.pure = false;
+      }
+    }
+    return add(node, children, steps);
+  }
+
+  // Whether the value that starts an expression is worked out with no
+  // side effect and no error: a value as it stands, or a paren holding one
+  // such expression.
+  bool pure_head(const Node& node) const {
+    switch (node.kind) {
+      case Kind::constant:
+      case Kind::word:
+      case Kind::get_word: return true;
+      case Kind::paren: {
+        const Block& k = unit_.blocks[node.extra];
+        return k.count == 1 && k.stop == k.index + k.length && unit_.nodes[unit_.children[k.first]].pure;
+      }
+      default: return false;
+    }
+  }
+
+  int64_t head(uint32_t b, uint32_t& at, bool takes) {
+    const Cell& cell = cell_at(b, at);
+    Node node;
+    node.kind = Kind::constant;
+    node.block = b;
+    node.start = at;
+    node.end = at + 1;
+    node.cell = cell;
+    const TypeId type = cell::type_of(cell);
+    switch (type) {
+      case TypeId::word: {
+        const Cell* value = value_slot(cell);
+        if (!value) return -1;
+        const TypeId value_type = cell::type_of(*value);
+        if (is_prefix_callable(value_type)) return call(node, b, at, takes, *value);
+        if (value_type == TypeId::unset || value_type == TypeId::op) return -1;
+        node.kind = Kind::word;
+        break;
+      }
+      case TypeId::get_word:
+        if (!value_slot(cell)) return -1;
+        node.kind = Kind::get_word;
+        break;
+      case TypeId::lit_word:
+        cell::set_type(node.cell, TypeId::word);
+        break;
+      case TypeId::set_word: {
+        // Its value's expression takes the operators after it.
+        if (!value_slot(cell) || at + 1 >= end_of(b)) return -1;
+        uint32_t value_at = at + 1;
+        const int64_t value = expression(b, value_at, true);
+        if (value < 0) return -1;
+        node.kind = Kind::set_word;
+        node.end = value_at;
+        at = value_at;
+        return add(node, {static_cast<uint32_t>(value)});
+      }
+      case TypeId::paren:
+        node.kind = Kind::paren;
+        node.extra = block(cell);
+        return finish(node, b, at, takes, {});
+      default:
+        if (!is_inert(type) || type == TypeId::issue) return -1;
+        break;
+    }
+    return finish(node, b, at, takes, {});
+  }
+
+  // A call of `callable`, named by the word at `node.start`.
+  int64_t call(Node& node, uint32_t b, uint32_t& at, bool takes, const Cell& callable) {
+    handover::ArgumentKind kinds[max_arguments];
+    uint32_t count = 0;
+    if (!handover::argument_kinds(callable, kinds, max_arguments, count)) return -1;
+    node.kind = Kind::call;
+    node.cell = callable;
+    node.name = cell_at(b, node.start);
+    if (cell::is(callable, TypeId::native)) {
+      const natives::Condition condition = natives::condition_of(callable.w1);
+      if (condition == natives::Condition::if_ || condition == natives::Condition::unless ||
+          condition == natives::Condition::either)
+        return branch(node, b, at, takes, condition);
+    }
+    uint32_t next = node.start + 1;
+    std::vector<uint32_t> arguments;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (kinds[i] != handover::ArgumentKind::evaluated || next >= end_of(b)) break;
+      const int64_t argument = expression(b, next, true);
+      if (argument < 0) break;
+      arguments.push_back(static_cast<uint32_t>(argument));
+    }
+    node.complete = arguments.size() == count;
+    node.end = next;
+    if (node.complete && cell::is(callable, TypeId::native)) condition(node, b, callable, arguments);
+    if (node.complete && node.kind == Kind::call &&
+        (cell::is(callable, TypeId::native) || cell::is(callable, TypeId::action))) {
+      Cell typesets[max_arguments];
+      uint32_t typed = 0;
+      uint32_t refinements = 0;
+      if (handover::native_entries(callable, typesets, max_arguments, typed, refinements) && typed == count) {
+        node.kind = Kind::native;
+        node.extra = static_cast<uint32_t>(unit_.typesets.size());
+        node.locals = refinements;
+        unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
+      }
+    }
+    if (node.complete && cell::is(callable, TypeId::function)) {
+      Cell typesets[max_arguments];
+      uint32_t typed = 0;
+      uint32_t locals = 0;
+      if (handover::function_entries(callable, typesets, max_arguments, typed, locals) && typed == count) {
+        node.kind = Kind::function;
+        node.extra = static_cast<uint32_t>(unit_.typesets.size());
+        node.locals = locals;
+        unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
+      }
+    }
+    return finish(node, b, at, takes, arguments);
+  }
+
+  // all or any of a block written in the code whose expressions are all
+  // pure: worked out without the call (see exec_condition).
+  void condition(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
+    const natives::Condition kind = natives::condition_of(callable.w1);
+    if (kind != natives::Condition::all && kind != natives::Condition::any) return;
+    if (arguments.size() != 1) return;
+    const Node& argument = unit_.nodes[arguments[0]];
+    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block)) return;
+    const uint32_t inner = block(cell_at(b, argument.start));
+    const Block& k = unit_.blocks[inner];
+    if (k.stop != k.index + k.length) return;
+    for (uint32_t i = 0; i < k.count; ++i)
+      if (!unit_.nodes[unit_.children[k.first + i]].pure) return;
+    node.kind = Kind::condition;
+    node.extra = inner;
+    node.fast = kind == natives::Condition::any ? 1 : 0;
+  }
+
+  // if, unless or either, its blocks written in the code.
+  int64_t branch(Node& node, uint32_t b, uint32_t& at, bool takes, natives::Condition condition) {
+    node.kind = Kind::branch;
+    node.branch = condition == natives::Condition::if_ ? Branch::if_
+                  : condition == natives::Condition::unless ? Branch::unless
+                                                            : Branch::either;
+    const uint32_t blocks = node.branch == Branch::either ? 2 : 1;
+    uint32_t next = node.start + 1;
+    if (next >= end_of(b)) return -1;
+    const int64_t condition_node = expression(b, next, true);
+    if (condition_node < 0 || next + blocks > end_of(b)) return -1;
+    for (uint32_t i = 0; i < blocks; ++i)
+      if (!cell::is(cell_at(b, next + i), TypeId::block)) return -1;
+    node.extra = block(cell_at(b, next));
+    if (blocks == 2) node.other = block(cell_at(b, next + 1));
+    node.end = next + blocks;
+    return finish(node, b, at, takes, {static_cast<uint32_t>(condition_node)});
+  }
+};
+
+// ---- running it ----
+
+// Keeps the code position across a nested block, as the walker does.
+class PositionKept {
+ public:
+  PositionKept() : saved_(handover::position()) {}
+  ~PositionKept() { handover::position() = saved_; }
+  PositionKept(const PositionKept&) = delete;
+  PositionKept& operator=(const PositionKept&) = delete;
+
+ private:
+  Cell saved_;
+};
+
+// Runs the nodes of one unit. Each node runs through the handlers its
+// kind was given when compiled (see handlers_of).
+class Runner {
+ public:
+  explicit Runner(Unit& unit) : unit_(unit), kids_(unit.kids.data()), copies_(unit.copies.data()) {}
+
+  const Node& kid(uint32_t index) const { return *kids_[index]; }
+
+  // Whether block `k`'s cells are still those it was compiled from.
+  bool fresh(Block& k) {
+    if (k.checked == detail::code_epoch) [[likely]] return true;
+    return check(k);
+  }
+  bool fresh(uint32_t b) { return fresh(unit_.blocks[b]); }
+
+  // The statements of block `b`, their last value pushed.
+  Flow block(uint32_t b) {
+    Block& k = unit_.blocks[b];
+    if (!fresh(k)) [[unlikely]] return handover::rest_of_block(k.cell, k.index);
+    const uint32_t top = ArgStack::depth();
+    if (k.length == 0) {
+      ArgStack::push(unset::make());
+      return Flow::normal;
+    }
+    Cell& position = handover::position();
+    position = k.cell;
+    const uint32_t end = k.index + k.length;
+    for (uint32_t s = 0; s < k.count; ++s) {
+      const Node& statement = kid(k.first + s);
+      position.w1 = statement.start;
+      uint32_t at = statement.start;
+      const Status status = statement.exec(*this, statement, at);
+      if (status == Status::exit) [[unlikely]] return Flow::exit;
+      if (status == Status::declined) [[unlikely]] return handover::rest_of_block(k.cell, statement.start);
+      if (at != statement.end || !fresh(k)) [[unlikely]] {
+        if (at >= cells_in(k.node)) return Flow::normal;
+        ArgStack::drop_to(top);
+        return handover::rest_of_block(k.cell, at);
+      }
+      if (at == end) return Flow::normal;
+      ArgStack::drop_to(top);
+    }
+    return handover::rest_of_block(k.cell, k.stop);
+  }
+
+  // The walker takes the operators from `at` on.
+  [[gnu::noinline]] Status operators_from(uint32_t b, uint32_t& at) {
+    Code code{unit_.blocks[b].node, at};
+    const Flow flow = handover::operators_from(code);
+    at = code.index;
+    return flow == Flow::normal ? Status::done : Status::exit;
+  }
+
+  // The walker finishes a call whose frame is marked.
+  [[gnu::noinline]] Status finish_call(const Node& node, bool infix, uint32_t slot, uint32_t fetched, uint32_t& at) {
+    Code code{unit_.blocks[node.block].node, at};
+    const Flow flow = handover::finish_call(node.cell, node.name, infix, slot, fetched, code);
+    at = code.index;
+    return flow == Flow::normal ? Status::done : Status::exit;
+  }
+
+  const Block& block_at(uint32_t b) const { return unit_.blocks[b]; }
+  const Cell* typesets(uint32_t at) const { return unit_.typesets.data() + at; }
+
+ private:
+  Unit& unit_;
+  const Node* const* kids_;
+  const Cell* copies_;
+
+  [[gnu::noinline]] bool check(Block& k) {
+    if (cells_in(k.node) != k.index + k.length) return false;
+    if (std::memcmp(cells_of(k.node) + k.index, copies_ + k.copy, size_t{k.length} * sizeof(Cell)) != 0) return false;
+    k.checked = detail::code_epoch;
+    return true;
+  }
+};
+
+// ---- the handlers ----
+
+// `left op right` into `left` by the operators' number fast path, when
+// both are numbers and the operation cannot fail.
+inline bool operate(uint8_t kind, Cell& left, const Cell& right) {
+  return kind > interpreter::fast_none && interpreter::is_integer_or_float(left) &&
+         interpreter::is_integer_or_float(right) &&
+         fast_operation(kind, left, right);
+}
+
+bool follows_operator(const Block& k, uint32_t at) {
+  const Cell& next = cells_of(k.node)[at];
+  if (!cell::is(next, TypeId::word)) return false;
+  const Cell* value = value_slot(next);
+  return value && cell::is(*value, TypeId::op);
+}
+
+// The guard of an operator or a call: the word names the value it was
+// compiled for.
+inline bool still_names(const Node& node) {
+  const Cell* value = value_slot(node.name);
+  return value && same_value(*value, node.cell);
+}
+
+// Pure values (Node::eval): worked out without a stack cell; false
+// declines (a word holding another kind of value, an operator redefined,
+// an operation that the fast path leaves to the call), having changed
+// nothing.
+
+bool eval_constant(Runner&, const Node& node, Cell& value) {
+  value = node.cell;
+  return true;
+}
+
+bool eval_word(Runner&, const Node& node, Cell& value) {
+  const Cell* slot = value_slot(node.cell);
+  if (!slot) [[unlikely]] return false;
+  const TypeId type = cell::type_of(*slot);
+  if (type == TypeId::unset || type_traits::is_any_function(type)) [[unlikely]] return false;
+  value = *slot;
+  return true;
+}
+
+bool eval_get_word(Runner&, const Node& node, Cell& value) {
+  const Cell* slot = value_slot(node.cell);
+  if (!slot) return false;
+  value = *slot;
+  return true;
+}
+
+bool eval_paren(Runner& runner, const Node& node, Cell& value) {
+  const Block& k = runner.block_at(node.extra);
+  if (!runner.fresh(node.extra)) return false;
+  const Node& only = runner.kid(k.first);
+  return only.eval(runner, only, value);
+}
+
+// An expression with operators: its head's value, then each operator's.
+bool eval_chain(Runner& runner, const Node& node, Cell& value) {
+  if (!node.head(runner, node, value)) return false;
+  const uint32_t last = node.first + node.count + node.steps;
+  for (uint32_t i = node.first + node.count; i < last; ++i) {
+    const Node& step = runner.kid(i);
+    if (!still_names(step)) [[unlikely]] return false;
+    const Node& right = runner.kid(step.first);
+    Cell operand;
+    if (!right.eval(runner, right, operand) || !operate(step.fast, value, operand)) [[unlikely]] return false;
+  }
+  return !node.check_end || !follows_operator(runner.block_at(node.block), node.end);
+}
+
+// Statements and operands (Node::exec): the value pushed and `at` moved
+// past the expression, or declined with nothing changed, or an exit.
+
+Status exec_pure(Runner& runner, const Node& node, uint32_t& at) {
+  Cell value;
+  if (!node.eval(runner, node, value)) [[unlikely]] return Status::declined;
+  ArgStack::push(value);
+  at = node.end;
+  return Status::done;
+}
+
+Status operators(Runner& runner, const Node& node, uint32_t& at);
+
+Status exec_paren(Runner& runner, const Node& node, uint32_t& at) {
+  handover::check_machine_stack();
+  {
+    PositionKept kept;
+    if (runner.block(node.extra) != Flow::normal) return Status::exit;
+  }
+  at = node.start + 1;
+  return node.takes ? operators(runner, node, at) : Status::done;
+}
+
+Status exec_set_word(Runner& runner, const Node& node, uint32_t& at) {
+  const uint32_t top = ArgStack::depth();
+  const Node& value = runner.kid(node.first);
+  at = value.start;
+  const Status status = value.exec(runner, value, at);
+  if (status != Status::done) return status;
+  if (context::set_direct(node.cell, *ArgStack::last())) return Status::done;
+  // The store may run an object's change handler: the walker's own store.
+  Val word = ArgStack::push(node.cell);
+  context::set(word, ArgStack::at(top));
+  const Cell result = *ArgStack::at(top);
+  ArgStack::drop_to(top);
+  ArgStack::push(result);
+  // After a store that ran code, a word after it may have become an
+  // operator: the walker looks.
+  return runner.operators_from(node.block, at);
+}
+
+// An operator whose right operand is pure: worked out in place when it can
+// be, else called as the walker calls it.
+Status pure_step(Runner& runner, const Node& step, const Node& right, uint32_t& at) {
+  Cell operand;
+  if (!right.eval(runner, right, operand)) [[unlikely]] {
+    at = step.start;
+    return runner.operators_from(step.block, at);
+  }
+  at = step.end;
+  Cell& left = *ArgStack::last();
+  if (operate(step.fast, left, operand)) [[likely]] return Status::done;
+  handover::check_machine_stack();
+  const uint32_t slot = ArgStack::depth() - 1;
+  ArgStack::drop_to(slot);
+  handover::mark_frame(step.cell, step.name);
+  ArgStack::drop_to(slot + 1);  // the left operand back as the first argument
+  ArgStack::push(operand);
+  return runner.finish_call(step, true, slot, 2, at);
+}
+
+// An operator whose right operand may call or fail: evaluated inside the
+// operator's frame, as the walker does.
+Status step_in_frame(Runner& runner, const Node& step, const Node& right, uint32_t& at) {
+  handover::check_machine_stack();
+  const uint32_t slot = ArgStack::depth() - 1;
+  ArgStack::drop_to(slot);
+  handover::mark_frame(step.cell, step.name);
+  ArgStack::drop_to(slot + 1);  // the left operand back as the first argument
+  at = right.start;
+  const Status status = right.exec(runner, right, at);
+  if (status == Status::exit) return status;
+  if (status == Status::declined) {
+    at = right.start;
+    return runner.finish_call(step, true, slot, 1, at);
+  }
+  if (at == right.end && runner.fresh(step.block) &&
+      operate(step.fast, *ArgStack::at(slot), *ArgStack::last())) {
+    const Cell result = *ArgStack::at(slot);
+    stack::pop_frame();
+    ArgStack::drop_to(slot);
+    ArgStack::push(result);
+    return Status::done;
+  }
+  return runner.finish_call(step, true, slot, 2, at);
+}
+
+// The operators after an expression whose value is the newest cell.
+Status operators(Runner& runner, const Node& node, uint32_t& at) {
+  if (node.steps == 0 && !node.check_end && runner.fresh(node.block)) [[likely]] return Status::done;
+  const uint32_t last = node.first + node.count + node.steps;
+  for (uint32_t i = node.first + node.count; i < last; ++i) {
+    const Node& step = runner.kid(i);
+    if (at != step.start || !runner.fresh(node.block) || !still_names(step)) [[unlikely]]
+      return runner.operators_from(node.block, at);
+    const Node& right = runner.kid(step.first);
+    const Status status = right.pure ? pure_step(runner, step, right, at) : step_in_frame(runner, step, right, at);
+    if (status != Status::done) return status;
+    if (at != step.end) [[unlikely]] return runner.operators_from(node.block, at);
+  }
+  // A word after the expression that has become an operator since.
+  if (!runner.fresh(node.block) || (node.check_end && follows_operator(runner.block_at(node.block), at))) [[unlikely]]
+    return runner.operators_from(node.block, at);
+  return Status::done;
+}
+
+// Pushes the callable, marks its frame and fetches the compiled
+// arguments: done when all are in the window (`at` past them); else the
+// walker has finished the call (`by_walker`).
+Status start_call(Runner& runner, const Node& node, uint32_t slot, uint32_t& at, bool& by_walker) {
+  handover::check_machine_stack();
+  ArgStack::push(node.cell);
+  handover::mark_frame(node.cell, node.name);
+  by_walker = true;
+  at = node.start + 1;
+  for (uint32_t i = 0; i < node.count; ++i) {
+    const Node& argument = runner.kid(node.first + i);
+    at = argument.start;
+    const Status status = argument.exec(runner, argument, at);
+    if (status == Status::exit) [[unlikely]] return status;
+    if (status == Status::declined) [[unlikely]] return runner.finish_call(node, false, slot, i, at);
+    if (at != argument.end || !runner.fresh(node.block)) [[unlikely]]
+      return runner.finish_call(node, false, slot, i + 1, at);
+  }
+  by_walker = false;
+  return Status::done;
+}
+
+Status exec_call(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t slot = ArgStack::depth();
+  bool by_walker = false;
+  Status status = start_call(runner, node, slot, at, by_walker);
+  if (!by_walker) status = runner.finish_call(node, false, slot, node.count, at);
+  if (status != Status::done || !node.takes) return status;
+  return operators(runner, node, at);
+}
+
+// A function's call: its arguments checked, its locals pushed and its
+// body run, as the walker does.
+Status exec_function(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t slot = ArgStack::depth();
+  bool by_walker = false;
+  const Status status = start_call(runner, node, slot, at, by_walker);
+  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+  const Cell* typesets = runner.typesets(node.extra);
+  for (uint32_t i = 0; i < node.count; ++i) {
+    if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
+      // The walker raises the error.
+      const Status checked = runner.finish_call(node, false, slot, node.count, at);
+      return checked == Status::done && node.takes ? operators(runner, node, at) : checked;
+    }
+  }
+  if (node.locals > 0) {
+    ArgStack::push(logic::make(false));
+    for (uint32_t i = 1; i < node.locals; ++i) ArgStack::push(none::make());
+  }
+  if (handover::run_body(node.cell) != Flow::normal) return Status::exit;
+  const Cell result = *ArgStack::result();
+  stack::pop_frame();
+  ArgStack::drop_to(slot);
+  ArgStack::push(result);
+  return node.takes ? operators(runner, node, at) : Status::done;
+}
+
+// all or any whose expressions are all pure: a call that would show
+// nowhere, answered here as the native answers; when an expression
+// declines, the call is made.
+Status exec_condition(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  if (runner.fresh(node.extra)) [[likely]] {
+    const Block& k = runner.block_at(node.extra);
+    const bool any = node.fast == 1;
+    Cell answer = none::make();
+    bool known = true;
+    for (uint32_t i = 0; i < k.count; ++i) {
+      const Node& expression = runner.kid(k.first + i);
+      Cell value;
+      if (!expression.eval(runner, expression, value)) [[unlikely]] {
+        known = false;
+        break;
+      }
+      const bool truth = logic::is_true(value);
+      if (any ? truth : !truth) {
+        answer = any ? value : none::make();
+        break;
+      }
+      if (!any) answer = value;
+    }
+    if (known) [[likely]] {
+      ArgStack::push(answer);
+      at = runner.kid(node.first).end;
+      return node.takes ? operators(runner, node, at) : Status::done;
+    }
+  }
+  return exec_call(runner, node, at);
+}
+
+// A native's or action's call: its arguments checked and its entry run,
+// as the walker does.
+Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t slot = ArgStack::depth();
+  bool by_walker = false;
+  Status status = start_call(runner, node, slot, at, by_walker);
+  if (!by_walker) {
+    const Cell* typesets = runner.typesets(node.extra);
+    bool typed = true;
+    for (uint32_t i = 0; i < node.count; ++i)
+      typed = typed && typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)));
+    if (!typed) [[unlikely]] {
+      status = runner.finish_call(node, false, slot, node.count, at);  // the walker raises the error
+    } else {
+      if (handover::run_native(node.cell, node.locals) != Flow::normal) return Status::exit;
+      const Cell result = *ArgStack::result();
+      stack::pop_frame();
+      ArgStack::drop_to(slot);
+      ArgStack::push(result);
+    }
+  }
+  if (status != Status::done || !node.takes) return status;
+  return operators(runner, node, at);
+}
+
+// The block a conditional runs for its condition's truth: 0 or 1, or -1
+// for none.
+int chosen_block(Branch branch, bool truth) {
+  switch (branch) {
+    case Branch::if_: return truth ? 0 : -1;
+    case Branch::unless: return truth ? -1 : 0;
+    case Branch::either: return truth ? 0 : 1;
+  }
+  return -1;
+}
+
+// if, unless, either: the condition fetched, the blocks pushed as their
+// arguments, and the chosen block run in the native's frame.
+Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t blocks = node.branch == Branch::either ? 2 : 1;
+  const Node& condition = runner.kid(node.first);
+  const uint32_t slot = ArgStack::depth();
+  int chosen = -1;
+  Cell truth;
+  if (condition.pure && condition.eval(runner, condition, truth) && !cell::is(truth, TypeId::unset)) [[likely]] {
+    // A condition that can neither fail nor call: a call that runs no
+    // block shows nowhere, and is answered here.
+    at = condition.end + blocks;
+    chosen = chosen_block(node.branch, logic::is_true(truth));
+    if (chosen < 0) {
+      ArgStack::push(none::make());
+      return node.takes ? operators(runner, node, at) : Status::done;
+    }
+    handover::check_machine_stack();
+    ArgStack::push(node.cell);
+    handover::mark_frame(node.cell, node.name);
+    ArgStack::push(truth);
+  } else {
+    bool by_walker = false;
+    const Status status = start_call(runner, node, slot, at, by_walker);
+    if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+    at = condition.end + blocks;
+    chosen = chosen_block(node.branch, logic::arg_true(*ArgStack::at(slot + 1)));
+  }
+  ArgStack::push(runner.block_at(node.extra).cell);
+  if (blocks == 2) ArgStack::push(runner.block_at(node.other).cell);
+  Cell result = none::make();
+  if (chosen >= 0) {
+    handover::check_machine_stack();
+    PositionKept kept;
+    if (runner.block(chosen == 0 ? node.extra : node.other) != Flow::normal) return Status::exit;
+    result = *ArgStack::last();
+  }
+  stack::pop_frame();
+  ArgStack::drop_to(slot);
+  ArgStack::push(result);
+  return node.takes ? operators(runner, node, at) : Status::done;
+}
+
+// A value as it stands followed by operators that are not all pure:
+// pushed, then its operators.
+Status exec_value_then_operators(Runner& runner, const Node& node, uint32_t& at) {
+  Cell value;
+  if (!node.head(runner, node, value)) [[unlikely]] return Status::declined;
+  ArgStack::push(value);
+  at = node.start + 1;
+  return operators(runner, node, at);
+}
+
+// ---- the verify mode ----
+
+bool g_verify = false;  // KIV_COMPILE=verify
+
+// Whether two values are the same cell, flags aside.
+bool identical(const Cell& a, const Cell& b) {
+  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+[[noreturn]] void report_difference(const Block& k, const Node& node, const char* what) {
+  std::fprintf(stderr, "kiv: compiled code and the walker differ (%s) at cell %u of a block of %u cells\n", what,
+               node.start, k.index + k.length);
+  std::abort();
+}
+
+// A pure node's eval, then the walker's evaluation of the same cells: the
+// two must give the same value and end at the same cell. A pure
+// expression has no side effect, so evaluating it twice changes nothing.
+bool eval_verified(Runner& runner, const Node& node, Cell& value) {
+  if (!node.checked(runner, node, value)) return false;
+  // Near the end of either stack the walker's evaluation would overflow
+  // where the compiled one did not: no check there.
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (ArgStack::depth() + 64 > stack::argument_cells ||
+      (runtime::state.stack_high != 0 && here < runtime::state.stack_low + 2 * handover::stack_reserve))
+    return true;
+  const Block& k = runner.block_at(node.block);
+  const uint32_t top = ArgStack::depth();
+  Code code{k.node, node.start};
+  detail::verifying = true;
+  try {
+    if (interpreter::eval_expression(code, interpreter::Into::new_cell,
+                                     node.takes ? interpreter::Infix::take : interpreter::Infix::stop) != Flow::normal)
+      report_difference(k, node, "an exit");
+  } catch (...) {
+    report_difference(k, node, "an error");
+  }
+  detail::verifying = false;
+  if (code.index != node.end) report_difference(k, node, "where the expression ends");
+  if (!identical(*ArgStack::last(), value)) report_difference(k, node, "the value");
+  ArgStack::drop_to(top);
+  return true;
+}
+
+// Gives every node of a unit its handlers, and its children by address.
+void set_handlers(Unit& unit) {
+  unit.kids.clear();
+  for (uint32_t child : unit.children) unit.kids.push_back(&unit.nodes[child]);
+  for (Node& node : unit.nodes) {
+    Eval head = nullptr;
+    switch (node.kind) {
+      case Kind::constant: head = eval_constant; break;
+      case Kind::word: head = eval_word; break;
+      case Kind::get_word: head = eval_get_word; break;
+      case Kind::paren: head = eval_paren; break;
+      default: break;
+    }
+    if (node.pure) {
+      node.head = head;
+      node.eval = node.steps > 0 || node.check_end ? eval_chain : head;
+      node.exec = exec_pure;
+      if (g_verify) {
+        node.checked = node.eval;
+        node.eval = eval_verified;
+      }
+      continue;
+    }
+    switch (node.kind) {
+      case Kind::paren: node.exec = exec_paren; break;
+      case Kind::set_word: node.exec = exec_set_word; break;
+      case Kind::call: node.exec = exec_call; break;
+      case Kind::function: node.exec = exec_function; break;
+      case Kind::native: node.exec = exec_native; break;
+      case Kind::branch: node.exec = exec_branch; break;
+      case Kind::condition: node.exec = exec_condition; break;
+      default:
+        // A value as it stands followed by operators that are not all
+        // pure: pushed, then its operators.
+        node.head = head;
+        node.exec = exec_value_then_operators;
+        break;
+    }
+  }
+}
+
+// ---- units ----
+
+// Frees the replaced units that no run uses any more.
+void free_retired() {
+  std::erase_if(g_retired, [](const std::unique_ptr<Unit>& unit) { return unit->users == 0; });
+}
+
+void retire(std::unique_ptr<Unit>& unit) {
+  if (unit && unit->users > 0) g_retired.push_back(std::move(unit));
+  unit.reset();
+}
+
+// Compiles `block` into slot `index` of the table (a new slot when
+// `index` is the table's size). Null when there is nothing to gain.
+Unit* compile(const Cell& block, size_t index, uint32_t recompiles) {
+  free_retired();
+  auto unit = std::make_unique<Unit>();
+  unit->node = series::node_of(block);
+  unit->index = series::index_of(block);
+  unit->recompiles = recompiles;
+  Compiler(*unit).block(block);
+  if (unit->blocks[0].count == 0) return nullptr;
+  set_handlers(*unit);
+  if (index == g_units.size()) g_units.emplace_back();
+  retire(g_units[index]);
+  g_units[index] = std::move(unit);
+  return g_units[index].get();
+}
+
+class InUse {
+ public:
+  explicit InUse(Unit& unit) : unit_(unit) { ++unit_.users; }
+  ~InUse() { --unit_.users; }
+  InUse(const InUse&) = delete;
+  InUse& operator=(const InUse&) = delete;
+
+ private:
+  Unit& unit_;
+};
+
+// The unit of `block`, compiled now when it is worth it; null leaves the
+// block to the walker.
+Unit* unit_of(const Cell& block, SeriesBuf* buf) {
+  const uint32_t tag = buf->reserved;
+  if (tag == 0) {
+    buf->reserved = seen;
+    return nullptr;
+  }
+  if (tag == never) return nullptr;
+  const NodeId node = series::node_of(block);
+  const uint32_t index = series::index_of(block);
+  if (tag >= first_unit && tag - first_unit < g_units.size()) {
+    const size_t slot = tag - first_unit;
+    Unit* unit = g_units[slot].get();
+    if (unit && unit->node == node && unit->index == index) {
+      Block& root = unit->blocks[0];
+      if (root.checked == detail::code_epoch) return unit;
+      if (cells_in(node) == root.index + root.length &&
+          std::memcmp(cells_of(node) + root.index, unit->copies.data() + root.copy,
+                      size_t{root.length} * sizeof(Cell)) == 0) {
+        root.checked = detail::code_epoch;
+        return unit;
+      }
+      // Changed since: compiled again, up to a limit.
+      if (unit->recompiles + 1 >= max_recompiles) {
+        buf->reserved = never;
+        return nullptr;
+      }
+      Unit* fresh = compile(block, slot, unit->recompiles + 1);
+      if (!fresh) memory::buffer(node)->reserved = never;
+      return fresh;
+    }
+  }
+  if (g_units.size() >= max_units) {
+    for (auto& unit : g_units) retire(unit);
+    g_units.clear();
+  }
+  const size_t slot = g_units.size();
+  Unit* unit = compile(block, slot, 0);
+  memory::buffer(node)->reserved = unit ? static_cast<uint32_t>(slot) + first_unit : never;
+  return unit;
+}
+
+}  // namespace
+
+void init() {
+  const char* setting = std::getenv("KIV_COMPILE");
+  detail::enabled = !(setting && std::string_view(setting) == "off");
+  g_verify = setting && std::string_view(setting) == "verify";
+  detail::verifying = false;
+  for (auto& unit : g_units) retire(unit);
+  g_units.clear();
+}
+
+bool run(const Cell& block, Flow& flow) {
+  SeriesBuf* buf = memory::buffer(series::node_of(block));
+  if (series::index_of(block) >= (buf->tail - buf->head) / sizeof(Cell)) return false;
+  Unit* unit = unit_of(block, buf);
+  if (!unit) return false;
+  InUse in_use(*unit);
+  flow = Runner(*unit).block(0);
+  return true;
+}
+
+}  // namespace kiv::compiled

@@ -1,0 +1,101 @@
+// The walker's steps that compiled blocks (compiled_blocks.h) hand back to.
+//
+// Compiled code runs what it knows of a block and gives the rest of a
+// block, of an expression's operators or of a call's arguments back to the
+// walker at the cell where its knowledge ends, with the stacks exactly as
+// the walker would have them there. Every value is pushed as a new cell,
+// as eval_in_window leaves it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/core/cell.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/interrupt.h"
+#include "runtime/core/state.h"
+#include "runtime/eval/call_stack.h"
+#include "runtime/eval/flow.h"
+#include "runtime/eval/interpreter.h"
+
+namespace kiv::interpreter::handover {
+
+// The statements of `block` (a block cell of the code) from `from` on, in
+// the current window: the last one's value becomes the newest cell.
+// `from` lies before the block's tail.
+Flow rest_of_block(const Cell& block, uint32_t from);
+
+// The infix operators from `code` on, the newest cell being their left
+// operand (none there leaves it as it is).
+Flow operators_from(Code& code);
+
+// A call of `callable`, named by `name` (its word), whose frame is marked
+// (see mark_frame) and whose first `fetched` arguments are in its window:
+// the rest fetched from `code`, the callable run, the frame popped, and the
+// result pushed at stack cell `slot` (the callable's own cell for a prefix
+// call, the left operand's for an operator). `infix` for an operator.
+Flow finish_call(const Cell& callable, const Cell& name, bool infix, uint32_t slot, uint32_t fetched, Code& code);
+
+// Marks the frame of a call of `callable` named by `name` (an operator's
+// frame is its function's); the window starts at the argument top.
+inline void mark_frame(const Cell& callable, const Cell& name) {
+  const NodeId spec = callable.w2;  // every callable's spec block
+  const TypeId type = cell::type_of(callable);
+  if (type == TypeId::function || type == TypeId::routine)
+    stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, spec);
+  else
+    stack::mark(name, stack::frame::native | stack::frame::interpreter, spec);
+}
+
+// The position that errors report (see code_position), for the
+// statements that compiled code starts.
+Cell& position();
+
+// Machine stack kept for raising the stack-overflow error and handling it;
+// the sanitizer build's frames are several times larger.
+#ifdef KIV_SANITIZED
+inline constexpr size_t stack_reserve = 1024 * 1024;
+#else
+inline constexpr size_t stack_reserve = 256 * 1024;
+#endif
+
+// Deep recursion ends in a catchable error long before the machine stack.
+// Every block and call passes here, so a Ctrl-C is answered here too.
+inline void check_machine_stack() {
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (here < runtime::state.stack_low + stack_reserve && runtime::state.stack_high != 0)
+    error::raise(error_id::internal::stack_overflow);
+  interrupt::check();
+}
+
+// An operator's fast kind (operator_fast_path.h); learnt once per
+// operator.
+uint8_t fast_kind_of(const Cell& op);
+
+// The argument kinds of a callable's spec, as its call fetches them: one
+// per argument before the first refinement (return: entries left out).
+// False when the callable's argument cache is not built yet.
+enum class ArgumentKind : uint8_t { evaluated, get_word, lit_word };
+bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity, uint32_t& count);
+
+// A function's argument typesets (one per argument, return: entries left
+// out) and the count of its /local cells (its flag and words), from its
+// argument cache. False when the cache is not built yet, or the function
+// has refinements or more than `capacity` arguments.
+bool function_entries(const Cell& function, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& locals);
+
+// Runs the body of `function`, whose frame is marked and whose window
+// holds its arguments and locals; its value goes to the result slot.
+Flow run_body(const Cell& function);
+
+// The argument typesets of a native or action (return: entries left out)
+// and its count of refinements, from its argument cache. False when the
+// cache is not built yet or it has more than `capacity` arguments.
+bool native_entries(const Cell& callable, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& refinements);
+
+// Runs a native or action whose frame is marked and whose window holds
+// its arguments, none of its `refinements` used; its value goes to the
+// result slot.
+Flow run_native(const Cell& callable, uint32_t refinements);
+
+}  // namespace kiv::interpreter::handover
