@@ -12,6 +12,9 @@
 #include "runtime/core/stack.h"
 #include "runtime/core/type_traits.h"
 #include "runtime/check.h"
+#include "runtime/core/error_raise.h"
+#include "runtime/core/exits.h"
+#include "runtime/core/state.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -22,6 +25,7 @@
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
 #include "runtime/eval/operator_fast_path.h"
+#include "runtime/eval/trace.h"
 
 namespace kiv::compiled {
 namespace {
@@ -45,6 +49,8 @@ enum class Kind : uint8_t {
   branch,    // if, unless or either of literal blocks; child 0: the condition
   condition, // all or any of a literal block of pure expressions (`extra`);
              // child 0: the block, for the call when one declines
+  loop,      // loop (`fast` 0) or while (1) of literal blocks: its body is
+             // `extra`, while's condition `other`; children: its arguments
   step,      // an operator (`cell`, named by `name`); child 0: its right operand
 };
 
@@ -85,7 +91,8 @@ struct Node {
   uint32_t extra = 0;      // function: its typesets, in Unit::typesets;
                            // paren: its block; branch: its (first) block
   uint32_t locals = 0;     // function: its /local cells; native: its refinements
-  uint32_t other = 0;      // either: its second block
+  uint32_t other = 0;      // either: its second block; while: its condition
+  uint32_t extra_types = 0;  // native, loop: its typesets, in Unit::typesets
 };
 
 // A block of code that a unit compiled: the one it was made for, and each
@@ -376,9 +383,10 @@ class Compiler {
       uint32_t refinements = 0;
       if (handover::native_entries(callable, typesets, max_arguments, typed, refinements) && typed == count) {
         node.kind = Kind::native;
-        node.extra = static_cast<uint32_t>(unit_.typesets.size());
+        node.extra_types = static_cast<uint32_t>(unit_.typesets.size());
         node.locals = refinements;
         unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
+        loop(node, b, callable, arguments);
       }
     }
     if (node.complete && cell::is(callable, TypeId::function)) {
@@ -411,6 +419,27 @@ class Compiler {
     node.kind = Kind::condition;
     node.extra = inner;
     node.fast = kind == natives::Condition::any ? 1 : 0;
+  }
+
+  // loop or while of blocks written in the code: run without the call's
+  // fetching and dispatch (see exec_loop).
+  void loop(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
+    const natives::Condition kind = natives::condition_of(callable.w1);
+    if (kind != natives::Condition::loop && kind != natives::Condition::while_) return;
+    std::vector<uint32_t> blocks;
+    for (uint32_t i = 0; i < arguments.size(); ++i) {
+      const Node& argument = unit_.nodes[arguments[i]];
+      const bool literal = argument.kind == Kind::constant && argument.steps == 0 && cell::is(argument.cell, TypeId::block);
+      if (i + 1 == arguments.size() || kind == natives::Condition::while_) {
+        if (!literal) return;
+        blocks.push_back(argument.start);
+      }
+    }
+    if (blocks.empty()) return;
+    node.kind = Kind::loop;
+    node.fast = kind == natives::Condition::while_ ? 1 : 0;
+    if (node.fast == 1) node.other = block(cell_at(b, blocks.front()));
+    node.extra = block(cell_at(b, blocks.back()));
   }
 
   // if, unless or either, its blocks written in the code.
@@ -517,6 +546,8 @@ class Runner {
   const Cell* copies_;
 
   [[gnu::noinline]] bool check(Block& k) {
+    // Tracing switched on: the walker, which fires the events, goes on.
+    if (trace::tracing) return false;
     if (cells_in(k.node) != k.index + k.length) return false;
     if (std::memcmp(cells_of(k.node) + k.index, copies_ + k.copy, size_t{k.length} * sizeof(Cell)) != 0) return false;
     k.checked = detail::code_epoch;
@@ -608,12 +639,16 @@ Status exec_pure(Runner& runner, const Node& node, uint32_t& at) {
 
 Status operators(Runner& runner, const Node& node, uint32_t& at);
 
-Status exec_paren(Runner& runner, const Node& node, uint32_t& at) {
+// A block of the unit run as eval_in_window runs it: its value pushed.
+Flow run_nested(Runner& runner, uint32_t b) {
   handover::check_machine_stack();
-  {
-    PositionKept kept;
-    if (runner.block(node.extra) != Flow::normal) return Status::exit;
-  }
+  if (trace::tracing) [[unlikely]] return interpreter::eval_in_window(runner.block_at(b).cell);
+  PositionKept kept;
+  return runner.block(b);
+}
+
+Status exec_paren(Runner& runner, const Node& node, uint32_t& at) {
+  if (run_nested(runner, node.extra) != Flow::normal) return Status::exit;
   at = node.start + 1;
   return node.takes ? operators(runner, node, at) : Status::done;
 }
@@ -802,7 +837,7 @@ Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
   bool by_walker = false;
   Status status = start_call(runner, node, slot, at, by_walker);
   if (!by_walker) {
-    const Cell* typesets = runner.typesets(node.extra);
+    const Cell* typesets = runner.typesets(node.extra_types);
     bool typed = true;
     for (uint32_t i = 0; i < node.count; ++i)
       typed = typed && typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)));
@@ -818,6 +853,88 @@ Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
   }
   if (status != Status::done || !node.takes) return status;
   return operators(runner, node, at);
+}
+
+// One round of a loop's body (or while's condition): its value in the
+// loop frame's result slot. An exit that had to cross C++ code ends here
+// as an ordinary exit, for the loop to see.
+Flow loop_round(Runner& runner, uint32_t b) {
+  try {
+    const Flow flow = run_nested(runner, b);
+    if (flow == Flow::normal) ArgStack::set_result_keep(*ArgStack::last());
+    return flow;
+  } catch (const Unwind& unwind) {
+    return interpreter::exit_flow(unwind);
+  }
+}
+
+// What an exit out of a loop's body means for the loop: true to stop (a
+// break), false to go on (a continue); any other exit passes outwards.
+enum class RoundEnd : uint8_t { next, stop, out };
+RoundEnd round_end(Flow flow) {
+  if (flow == Flow::normal) return RoundEnd::next;
+  const uint32_t code = runtime::state.pending;
+  if (code == exit_code::break_loop || code == exit_code::continue_loop) {
+    runtime::state.pending = 0;
+    return code == exit_code::break_loop ? RoundEnd::stop : RoundEnd::next;
+  }
+  return RoundEnd::out;
+}
+
+// loop and while as their natives run them, in the native's frame, with
+// the loop's own frame for break and continue.
+Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t slot = ArgStack::depth();
+  bool by_walker = false;
+  Status status = start_call(runner, node, slot, at, by_walker);
+  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+  const Cell* typesets = runner.typesets(node.extra_types);
+  for (uint32_t i = 0; i < node.count; ++i) {
+    if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
+      status = runner.finish_call(node, false, slot, node.count, at);  // the walker raises the error
+      return status == Status::done && node.takes ? operators(runner, node, at) : status;
+    }
+  }
+  const Cell loop_name = word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved);
+  Cell result = unset::make();
+  if (node.fast == 0) {
+    const Cell& times = *ArgStack::at(slot + 1);
+    const int64_t count = cell::is(times, TypeId::float_) ? static_cast<int64_t>(cell::get_double(times))
+                                                            : cell::get_int32(times);
+    if (count < 1) {
+      result = none::make();
+    } else {
+      stack::mark(loop_name, stack::frame::loop);
+      ArgStack::set_result_keep(unset::make());
+      for (int64_t i = 0; i < count; ++i) {
+        const RoundEnd end = round_end(loop_round(runner, node.extra));
+        if (end == RoundEnd::out) return Status::exit;
+        if (end == RoundEnd::stop) break;
+      }
+      stack::unwind_last();
+      result = *ArgStack::result();
+    }
+  } else {
+    stack::mark(loop_name, stack::frame::loop);
+    ArgStack::set_result_keep(unset::make());
+    for (;;) {
+      if (loop_round(runner, node.other) != Flow::normal) {
+        if (round_end(Flow::exit) == RoundEnd::out) return Status::exit;
+        error::raise(error_id::throw_::while_cond);
+      }
+      if (!logic::is_true(*ArgStack::result())) break;
+      const RoundEnd end = round_end(loop_round(runner, node.extra));
+      if (end == RoundEnd::out) return Status::exit;
+      if (end == RoundEnd::stop) break;
+    }
+    stack::unwind();
+    stack::pop(1);
+  }
+  stack::pop_frame();
+  ArgStack::drop_to(slot);
+  ArgStack::push(result);
+  return node.takes ? operators(runner, node, at) : Status::done;
 }
 
 // The block a conditional runs for its condition's truth: 0 or 1, or -1
@@ -864,9 +981,7 @@ Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
   if (blocks == 2) ArgStack::push(runner.block_at(node.other).cell);
   Cell result = none::make();
   if (chosen >= 0) {
-    handover::check_machine_stack();
-    PositionKept kept;
-    if (runner.block(chosen == 0 ? node.extra : node.other) != Flow::normal) return Status::exit;
+    if (run_nested(runner, chosen == 0 ? node.extra : node.other) != Flow::normal) return Status::exit;
     result = *ArgStack::last();
   }
   stack::pop_frame();
@@ -960,6 +1075,7 @@ void set_handlers(Unit& unit) {
       case Kind::native: node.exec = exec_native; break;
       case Kind::branch: node.exec = exec_branch; break;
       case Kind::condition: node.exec = exec_condition; break;
+      case Kind::loop: node.exec = exec_loop; break;
       default:
         // A value as it stands followed by operators that are not all
         // pure: pushed, then its operators.

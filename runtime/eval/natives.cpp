@@ -972,6 +972,8 @@ Condition condition_of(uint32_t index) {
   if (found != nullptr && found == native_if) return Condition::if_;
   if (found != nullptr && found == native_unless) return Condition::unless;
   if (found != nullptr && found == native_either) return Condition::either;
+  if (found != nullptr && found == native_loop) return Condition::loop;
+  if (found != nullptr && found == native_while) return Condition::while_;
   return Condition::other;
 }
 

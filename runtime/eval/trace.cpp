@@ -21,6 +21,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
+#include "runtime/eval/compiled_blocks.h"
 #include "runtime/eval/interpreter.h"
 
 namespace kiv::trace {
@@ -217,11 +218,14 @@ void set_switch(bool on) {
   switch_set_to = on && active;
   tracing = switch_set_to;
   ++switch_settings;
+  // Compiled code running now hands the rest of its work to the walker.
+  if (tracing) compiled::code_may_change();
 }
 
 BodySwitch::BodySwitch(uint32_t function_header) : saved_(tracing) {
   if ((function_header & (function::flag_library | function::flag_no_trace)) != 0) tracing = false;
   else if ((function_header & function::flag_trace) != 0 && g_in_tracer == 0) tracing = true;
+  if (tracing && !saved_) compiled::code_may_change();
 }
 
 void CallbackScope::start(uint32_t kind, const Cell& function, Announce announce) {
