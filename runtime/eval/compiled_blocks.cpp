@@ -93,6 +93,12 @@ struct Node {
   uint32_t locals = 0;     // function: its /local cells; native: its refinements
   uint32_t other = 0;      // either: its second block; while: its condition
   uint32_t extra_types = 0;  // native, loop: its typesets, in Unit::typesets
+  // The value slot of its word (word, get_word: `cell`; a call or an
+  // operator: `name`) when that is a word of the global context, kept as
+  // context::slot keeps that context's values: while no series moves.
+  bool global_word = false;  // its word is bound to the global context
+  mutable const Cell* slot = nullptr;
+  mutable uint64_t slot_relocations = ~uint64_t{0};
 };
 
 // A block of code that a unit compiled: the one it was made for, and each
@@ -120,6 +126,11 @@ struct Unit {
   std::vector<const Node*> kids;  // the children by address
   std::vector<Cell> copies;
   std::vector<Cell> typesets;
+
+  size_t bytes() const {
+    return sizeof(Unit) + blocks.size() * sizeof(Block) + nodes.size() * sizeof(Node) +
+           children.size() * sizeof(uint32_t) + kids.size() * sizeof(Node*) + (copies.size() + typesets.size()) * sizeof(Cell);
+  }
 };
 
 // A buffer's `reserved` word names its unit: 0 for a block never run,
@@ -131,6 +142,10 @@ constexpr uint32_t first_unit = 3;
 // Units are dropped all together when there are this many: each is
 // compiled again on its block's next runs.
 constexpr size_t max_units = 8192;
+// ... or when they take this many bytes.
+constexpr size_t max_unit_bytes = size_t{64} << 20;
+// A block longer than this is data more often than code: left to the walker.
+constexpr uint32_t max_block_cells = 16384;
 // A block found changed this many times runs in the walker from then on.
 constexpr uint32_t max_recompiles = 4;
 // The compiler's limits: nesting of expressions and nodes a unit.
@@ -139,6 +154,7 @@ constexpr size_t max_nodes = 4096;
 constexpr uint32_t max_arguments = 16;
 
 std::vector<std::unique_ptr<Unit>> g_units;
+size_t g_unit_bytes = 0;  // what the units of g_units take, about
 // Units replaced while a run of them was under way: freed once unused.
 std::vector<std::unique_ptr<Unit>> g_retired;
 
@@ -207,6 +223,11 @@ class Compiler {
   int depth_ = 0;
 
   const Cell& cell_at(uint32_t b, uint32_t at) const { return cells_of(unit_.blocks[b].node)[at]; }
+  // A block short enough to compile (a copy of its cells is kept).
+  static bool compilable(const Cell& block) {
+    const uint32_t cells = cells_in(series::node_of(block));
+    return series::index_of(block) <= cells && cells - series::index_of(block) <= max_block_cells;
+  }
   uint32_t end_of(uint32_t b) const { return unit_.blocks[b].index + unit_.blocks[b].length; }
 
   uint32_t add(const Node& node, const std::vector<uint32_t>& children, const std::vector<uint32_t>& steps = {}) {
@@ -341,6 +362,7 @@ class Compiler {
         return add(node, {static_cast<uint32_t>(value)});
       }
       case TypeId::paren:
+        if (!compilable(cell)) return -1;
         node.kind = Kind::paren;
         node.extra = block(cell);
         return finish(node, b, at, takes, {});
@@ -410,7 +432,9 @@ class Compiler {
     if (kind != natives::Condition::all && kind != natives::Condition::any) return;
     if (arguments.size() != 1) return;
     const Node& argument = unit_.nodes[arguments[0]];
-    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block)) return;
+    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block) ||
+        !compilable(argument.cell))
+      return;
     const uint32_t inner = block(cell_at(b, argument.start));
     const Block& k = unit_.blocks[inner];
     if (k.stop != k.index + k.length) return;
@@ -429,7 +453,8 @@ class Compiler {
     std::vector<uint32_t> blocks;
     for (uint32_t i = 0; i < arguments.size(); ++i) {
       const Node& argument = unit_.nodes[arguments[i]];
-      const bool literal = argument.kind == Kind::constant && argument.steps == 0 && cell::is(argument.cell, TypeId::block);
+      const bool literal = argument.kind == Kind::constant && argument.steps == 0 &&
+                           cell::is(argument.cell, TypeId::block) && compilable(argument.cell);
       if (i + 1 == arguments.size() || kind == natives::Condition::while_) {
         if (!literal) return;
         blocks.push_back(argument.start);
@@ -454,7 +479,7 @@ class Compiler {
     const int64_t condition_node = expression(b, next, true);
     if (condition_node < 0 || next + blocks > end_of(b)) return -1;
     for (uint32_t i = 0; i < blocks; ++i)
-      if (!cell::is(cell_at(b, next + i), TypeId::block)) return -1;
+      if (!cell::is(cell_at(b, next + i), TypeId::block) || !compilable(cell_at(b, next + i))) return -1;
     node.extra = block(cell_at(b, next));
     if (blocks == 2) node.other = block(cell_at(b, next + 1));
     node.end = next + blocks;
@@ -572,10 +597,20 @@ bool follows_operator(const Block& k, uint32_t at) {
   return value && cell::is(*value, TypeId::op);
 }
 
+// The value slot of a node's word (see Node::slot).
+inline const Cell* slot_of(const Node& node, const Cell& word) {
+  if (!node.global_word) return value_slot(word);
+  if (node.slot_relocations == memory::relocations) [[likely]] return node.slot;
+  const Cell* slot = value_slot(word);
+  node.slot = slot;
+  node.slot_relocations = slot ? memory::relocations : ~uint64_t{0};
+  return slot;
+}
+
 // The guard of an operator or a call: the word names the value it was
 // compiled for.
 inline bool still_names(const Node& node) {
-  const Cell* value = value_slot(node.name);
+  const Cell* value = slot_of(node, node.name);
   return value && same_value(*value, node.cell);
 }
 
@@ -590,7 +625,7 @@ bool eval_constant(Runner&, const Node& node, Cell& value) {
 }
 
 bool eval_word(Runner&, const Node& node, Cell& value) {
-  const Cell* slot = value_slot(node.cell);
+  const Cell* slot = slot_of(node, node.cell);
   if (!slot) [[unlikely]] return false;
   const TypeId type = cell::type_of(*slot);
   if (type == TypeId::unset || type_traits::is_any_function(type)) [[unlikely]] return false;
@@ -599,7 +634,7 @@ bool eval_word(Runner&, const Node& node, Cell& value) {
 }
 
 bool eval_get_word(Runner&, const Node& node, Cell& value) {
-  const Cell* slot = value_slot(node.cell);
+  const Cell* slot = slot_of(node, node.cell);
   if (!slot) return false;
   value = *slot;
   return true;
@@ -657,9 +692,17 @@ Status exec_set_word(Runner& runner, const Node& node, uint32_t& at) {
   const uint32_t top = ArgStack::depth();
   const Node& value = runner.kid(node.first);
   at = value.start;
-  const Status status = value.exec(runner, value, at);
-  if (status != Status::done) return status;
-  if (context::set_direct(node.cell, *ArgStack::last())) return Status::done;
+  if (value.pure) {
+    Cell result;
+    if (!value.eval(runner, value, result)) [[unlikely]] return Status::declined;
+    at = value.end;
+    ArgStack::push(result);
+    if (context::set_direct(node.cell, result)) return Status::done;
+  } else {
+    const Status status = value.exec(runner, value, at);
+    if (status != Status::done) return status;
+    if (context::set_direct(node.cell, *ArgStack::last())) return Status::done;
+  }
   // The store may run an object's change handler: the walker's own store.
   Val word = ArgStack::push(node.cell);
   context::set(word, ArgStack::at(top));
@@ -748,6 +791,14 @@ Status start_call(Runner& runner, const Node& node, uint32_t slot, uint32_t& at,
   for (uint32_t i = 0; i < node.count; ++i) {
     const Node& argument = runner.kid(node.first + i);
     at = argument.start;
+    if (argument.pure) {
+      // A pure argument calls nothing: the block cannot have changed.
+      Cell value;
+      if (!argument.eval(runner, argument, value)) [[unlikely]] return runner.finish_call(node, false, slot, i, at);
+      ArgStack::push(value);
+      at = argument.end;
+      continue;
+    }
     const Status status = argument.exec(runner, argument, at);
     if (status == Status::exit) [[unlikely]] return status;
     if (status == Status::declined) [[unlikely]] return runner.finish_call(node, false, slot, i, at);
@@ -1048,7 +1099,10 @@ bool eval_verified(Runner& runner, const Node& node, Cell& value) {
 void set_handlers(Unit& unit) {
   unit.kids.clear();
   for (uint32_t child : unit.children) unit.kids.push_back(&unit.nodes[child]);
+  const NodeId global = context::global();
   for (Node& node : unit.nodes) {
+    const bool named = node.kind == Kind::word || node.kind == Kind::get_word;
+    node.global_word = (named ? node.cell : node.name).w1 == global && global != no_node;
     Eval head = nullptr;
     switch (node.kind) {
       case Kind::constant: head = eval_constant; break;
@@ -1094,8 +1148,15 @@ void free_retired() {
 }
 
 void retire(std::unique_ptr<Unit>& unit) {
+  if (unit) g_unit_bytes -= unit->bytes();
   if (unit && unit->users > 0) g_retired.push_back(std::move(unit));
   unit.reset();
+}
+
+void drop_all_units() {
+  for (auto& unit : g_units) retire(unit);
+  g_units.clear();
+  g_unit_bytes = 0;
 }
 
 // Compiles `block` into slot `index` of the table (a new slot when
@@ -1111,6 +1172,7 @@ Unit* compile(const Cell& block, size_t index, uint32_t recompiles) {
   set_handlers(*unit);
   if (index == g_units.size()) g_units.emplace_back();
   retire(g_units[index]);
+  g_unit_bytes += unit->bytes();
   g_units[index] = std::move(unit);
   return g_units[index].get();
 }
@@ -1140,16 +1202,17 @@ Unit* unit_of(const Cell& block, SeriesBuf* buf) {
   if (tag >= first_unit && tag - first_unit < g_units.size()) {
     const size_t slot = tag - first_unit;
     Unit* unit = g_units[slot].get();
-    if (unit && unit->node == node && unit->index == index) {
+    if (unit && unit->node == node) {
       Block& root = unit->blocks[0];
-      if (root.checked == detail::code_epoch) return unit;
-      if (cells_in(node) == root.index + root.length &&
+      if (root.checked == detail::code_epoch && unit->index == index) return unit;
+      if (unit->index == index && cells_in(node) == root.index + root.length &&
           std::memcmp(cells_of(node) + root.index, unit->copies.data() + root.copy,
                       size_t{root.length} * sizeof(Cell)) == 0) {
         root.checked = detail::code_epoch;
         return unit;
       }
-      // Changed since: compiled again, up to a limit.
+      // Changed since, or run from another head: compiled again, up to a
+      // limit.
       if (unit->recompiles + 1 >= max_recompiles) {
         buf->reserved = never;
         return nullptr;
@@ -1159,10 +1222,11 @@ Unit* unit_of(const Cell& block, SeriesBuf* buf) {
       return fresh;
     }
   }
-  if (g_units.size() >= max_units) {
-    for (auto& unit : g_units) retire(unit);
-    g_units.clear();
+  if (cells_in(node) - index > max_block_cells) {
+    buf->reserved = never;
+    return nullptr;
   }
+  if (g_units.size() >= max_units || g_unit_bytes >= max_unit_bytes) drop_all_units();
   const size_t slot = g_units.size();
   Unit* unit = compile(block, slot, 0);
   memory::buffer(node)->reserved = unit ? static_cast<uint32_t>(slot) + first_unit : never;
@@ -1176,8 +1240,7 @@ void init() {
   detail::enabled = !(setting && std::string_view(setting) == "off");
   g_verify = setting && std::string_view(setting) == "verify";
   detail::verifying = false;
-  for (auto& unit : g_units) retire(unit);
-  g_units.clear();
+  drop_all_units();
 }
 
 bool run(const Cell& block, Flow& flow) {

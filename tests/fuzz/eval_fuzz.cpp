@@ -4,6 +4,11 @@
 // otherwise), so that a value left unrooted across an allocation shows as
 // a sanitizer report. The code runs in the sandbox of sandbox.h: no file
 // changes, no processes, no network, and a CPU-time limit.
+//
+// The block runs three times, as a loop's body would: the walker runs it
+// first, the second run compiles it, the third runs it compiled, with the
+// walker checking every value compiled code works out in place
+// (KIV_COMPILE=verify, unless set otherwise).
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +25,7 @@
 using namespace kiv;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  setenv("KIV_COMPILE", "verify", 0);
   fuzz::start_runtime();
   io_routines::add_all();  // as the program does before the library runs
   library_loader::run(embedded::library_sources());
@@ -37,7 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::arm_step_limit(100);
   fuzz::run([&] {
     Val code = lexer::scan(text);
-    if (interpreter::eval_block(*code, true) == Flow::normal) fuzz::mold_text(*stack::last(), 4096);
+    for (int run = 0; run < 3; ++run) {
+      const uint32_t depth = stack::depth();
+      if (interpreter::eval_in_window(*code) != Flow::normal) break;
+      if (run == 2) fuzz::mold_text(*stack::last(), 4096);
+      stack::drop_to(depth);
+    }
   });
   fuzz::disarm_step_limit();
   return 0;
