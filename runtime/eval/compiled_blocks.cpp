@@ -7,14 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/core/memory.h"
-#include "runtime/core/series.h"
-#include "runtime/core/stack.h"
-#include "runtime/core/type_traits.h"
 #include "runtime/check.h"
 #include "runtime/core/error_raise.h"
 #include "runtime/core/exits.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/series.h"
+#include "runtime/core/stack.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -41,7 +41,7 @@ enum class Kind : uint8_t {
   constant,  // a cell that stands for itself (a lit-word: its word)
   word,      // a word holding a value that is neither unset nor a function
   get_word,  // a get-word
-  paren,     // a paren, its block compiled as `block`
+  paren,     // a paren, its block compiled as `extra`
   set_word,  // a set-word; child 0: its value's expression
   call,      // a callable named by a word; children: its arguments
   function,  // a call of a function! whose arguments are all compiled
@@ -69,34 +69,35 @@ struct Node {
   Eval head = nullptr;     // the value that starts a pure expression
   Eval checked = nullptr;  // in the verify mode: the eval it checks
   Kind kind = Kind::constant;
-  uint8_t fast = 0;        // step: the operator's fast kind (handover::operate)
+  uint8_t fast = 0;        // step: the operator's fast kind (operator_fast_path.h);
+                           // condition: 0 all, 1 any; loop: 0 loop, 1 while
   Branch branch = Branch::if_;
   bool complete = true;    // call: the children are all its arguments
   bool takes = false;      // an expression that takes the operators after it:
                            // its steps follow its children
   bool check_end = false;  // a word follows it (takes): it may have become an
                            // operator since
-  bool pure = false;       // worked out with no side effect and no error
-                           // (see Runner::value_of), or declined
+  bool pure = false;       // worked out with no side effect and no error by
+                           // `eval`, or declined
+  bool global_word = false;  // its word is bound to the global context
   uint32_t block = 0;      // the block its cells lie in
   uint32_t start = 0;      // its first cell
   uint32_t end = 0;        // one past its last cell (call: past its last child)
   Cell cell{};             // constant: the value; word, get_word, set_word: the
-                           // word; call, function, branch: the callable; step:
-                           // the operator
-  Cell name{};             // call, function, branch, step: the word naming it
+                           // word; a call: the callable; step: the operator
+  Cell name{};             // a call, step: the word naming it
   uint32_t first = 0;      // its children, in Unit::children
   uint32_t count = 0;
   uint32_t steps = 0;      // its operator steps, after the children
-  uint32_t extra = 0;      // function: its typesets, in Unit::typesets;
-                           // paren: its block; branch: its (first) block
-  uint32_t locals = 0;     // function: its /local cells; native: its refinements
+  uint32_t extra = 0;      // paren, condition, loop: its block; branch: its
+                           // first block
   uint32_t other = 0;      // either: its second block; while: its condition
-  uint32_t extra_types = 0;  // native, loop: its typesets, in Unit::typesets
-  // The value slot of its word (word, get_word: `cell`; a call or an
-  // operator: `name`) when that is a word of the global context, kept as
+  uint32_t types = 0;      // function, native, loop: its argument typesets, in
+                           // Unit::typesets
+  uint32_t locals = 0;     // function: its /local cells; native: its refinements
+  // The value slot of its word (word, get_word: `cell`; a call or a step:
+  // `name`) when that is a word of the global context, kept as
   // context::slot keeps that context's values: while no series moves.
-  bool global_word = false;  // its word is bound to the global context
   mutable const Cell* slot = nullptr;
   mutable uint64_t slot_relocations = ~uint64_t{0};
 };
@@ -133,12 +134,14 @@ struct Unit {
   }
 };
 
-// A buffer's `reserved` word names its unit: 0 for a block never run,
-// `seen` for one run once, `never` for one not worth compiling, else the
-// unit's index plus `first_unit`.
-constexpr uint32_t seen = 1;
-constexpr uint32_t never = 2;
-constexpr uint32_t first_unit = 3;
+// A buffer's `reserved` word names its unit: up to `runs_before` the
+// count of the block's runs so far, `never` for a block not worth
+// compiling, else the unit's index plus `first_unit`. A block is compiled
+// on its run after `runs_before` (code run a few times only is not worth
+// the compiler's time).
+constexpr uint32_t runs_before = 3;
+constexpr uint32_t never = runs_before + 1;
+constexpr uint32_t first_unit = runs_before + 2;
 // Units are dropped all together when there are this many: each is
 // compiled again on its block's next runs.
 constexpr size_t max_units = 8192;
@@ -405,7 +408,7 @@ class Compiler {
       uint32_t refinements = 0;
       if (handover::native_entries(callable, typesets, max_arguments, typed, refinements) && typed == count) {
         node.kind = Kind::native;
-        node.extra_types = static_cast<uint32_t>(unit_.typesets.size());
+        node.types = static_cast<uint32_t>(unit_.typesets.size());
         node.locals = refinements;
         unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
         loop(node, b, callable, arguments);
@@ -417,7 +420,7 @@ class Compiler {
       uint32_t locals = 0;
       if (handover::function_entries(callable, typesets, max_arguments, typed, locals) && typed == count) {
         node.kind = Kind::function;
-        node.extra = static_cast<uint32_t>(unit_.typesets.size());
+        node.types = static_cast<uint32_t>(unit_.typesets.size());
         node.locals = locals;
         unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
       }
@@ -827,7 +830,7 @@ Status exec_function(Runner& runner, const Node& node, uint32_t& at) {
   bool by_walker = false;
   const Status status = start_call(runner, node, slot, at, by_walker);
   if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
-  const Cell* typesets = runner.typesets(node.extra);
+  const Cell* typesets = runner.typesets(node.types);
   for (uint32_t i = 0; i < node.count; ++i) {
     if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
       // The walker raises the error.
@@ -888,7 +891,7 @@ Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
   bool by_walker = false;
   Status status = start_call(runner, node, slot, at, by_walker);
   if (!by_walker) {
-    const Cell* typesets = runner.typesets(node.extra_types);
+    const Cell* typesets = runner.typesets(node.types);
     bool typed = true;
     for (uint32_t i = 0; i < node.count; ++i)
       typed = typed && typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)));
@@ -940,7 +943,7 @@ Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
   bool by_walker = false;
   Status status = start_call(runner, node, slot, at, by_walker);
   if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
-  const Cell* typesets = runner.typesets(node.extra_types);
+  const Cell* typesets = runner.typesets(node.types);
   for (uint32_t i = 0; i < node.count; ++i) {
     if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
       status = runner.finish_call(node, false, slot, node.count, at);  // the walker raises the error
@@ -1192,8 +1195,8 @@ class InUse {
 // block to the walker.
 Unit* unit_of(const Cell& block, SeriesBuf* buf) {
   const uint32_t tag = buf->reserved;
-  if (tag == 0) {
-    buf->reserved = seen;
+  if (tag < runs_before) {
+    buf->reserved = tag + 1;
     return nullptr;
   }
   if (tag == never) return nullptr;

@@ -3,7 +3,7 @@
 //
 // The walker (interpreter.cpp) works out at every cell what the cell
 // means: the word's value, the callee's arity, whether an operator
-// follows. A block that runs a second time is compiled from what those
+// follows. A block that runs again and again is compiled from what those
 // answers are now: a tree of its expressions, each call with the callable
 // it was made for and its arguments, each operator with its number fast
 // path. Running the tree re-checks only what can have changed:
