@@ -401,29 +401,20 @@ class Compiler {
     node.complete = arguments.size() == count;
     node.end = next;
     if (node.complete && cell::is(callable, TypeId::native)) condition(node, b, callable, arguments);
-    if (node.complete && node.kind == Kind::call &&
-        (cell::is(callable, TypeId::native) || cell::is(callable, TypeId::action))) {
-      Cell typesets[max_arguments];
-      uint32_t typed = 0;
-      uint32_t refinements = 0;
-      if (handover::native_entries(callable, typesets, max_arguments, typed, refinements) && typed == count) {
-        node.kind = Kind::native;
-        node.types = static_cast<uint32_t>(unit_.typesets.size());
-        node.locals = refinements;
-        unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
-        loop(node, b, callable, arguments);
-      }
-    }
-    if (node.complete && cell::is(callable, TypeId::function)) {
-      Cell typesets[max_arguments];
-      uint32_t typed = 0;
-      uint32_t locals = 0;
-      if (handover::function_entries(callable, typesets, max_arguments, typed, locals) && typed == count) {
-        node.kind = Kind::function;
-        node.types = static_cast<uint32_t>(unit_.typesets.size());
-        node.locals = locals;
-        unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + typed);
-      }
+    const bool function = cell::is(callable, TypeId::function);
+    const bool native = cell::is(callable, TypeId::native) || cell::is(callable, TypeId::action);
+    Cell typesets[max_arguments];
+    handover::CallEntries entries{};
+    // The calls whose argument checks and run compiled code makes itself:
+    // a function's without refinements, a native's or an action's.
+    if (node.complete && node.kind == Kind::call && (function || native) &&
+        handover::call_entries(callable, typesets, max_arguments, entries) && entries.count == count &&
+        !(function && entries.refinements > 0)) {
+      node.kind = function ? Kind::function : Kind::native;
+      node.types = static_cast<uint32_t>(unit_.typesets.size());
+      node.locals = function ? entries.locals : entries.refinements;
+      unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + count);
+      if (native) loop(node, b, callable, arguments);
     }
     return finish(node, b, at, takes, arguments);
   }

@@ -78,20 +78,21 @@ uint8_t fast_kind_of(const Cell& op);
 enum class ArgumentKind : uint8_t { evaluated, get_word, lit_word };
 bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity, uint32_t& count);
 
-// A function's argument typesets (one per argument, return: entries left
-// out) and the count of its /local cells (its flag and words), from its
-// argument cache. False when the cache is not built yet, or the function
-// has refinements or more than `capacity` arguments.
-bool function_entries(const Cell& function, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& locals);
+// What a call of a callable takes, from its argument cache: its count of
+// arguments before the first refinement (return: entries left out), of
+// /local cells (a function's flag and words) and of refinements.
+struct CallEntries {
+  uint32_t count;
+  uint32_t locals;
+  uint32_t refinements;
+};
+// `entries`, and the typeset of each of those arguments. False when the
+// cache is not built yet or there are more than `capacity` arguments.
+bool call_entries(const Cell& callable, Cell* typesets, uint32_t capacity, CallEntries& entries);
 
 // Runs the body of `function`, whose frame is marked and whose window
 // holds its arguments and locals; its value goes to the result slot.
 Flow run_body(const Cell& function);
-
-// The argument typesets of a native or action (return: entries left out)
-// and its count of refinements, from its argument cache. False when the
-// cache is not built yet or it has more than `capacity` arguments.
-bool native_entries(const Cell& callable, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& refinements);
 
 // Runs a native or action whose frame is marked and whose window holds
 // its arguments, none of its `refinements` used; its value goes to the

@@ -1629,40 +1629,22 @@ bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity
   return true;
 }
 
-bool function_entries(const Cell& function, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& locals) {
-  const Cell* built = cache_slot(function);
-  if (!cell::is(*built, TypeId::block)) return false;
-  const NodeId cache = series::node_of(*built);
-  const Shape shape = shape_of(cache);
-  if (shape.refinements > 0) return false;
-  count = 0;
-  for (uint32_t i = 1; i <= shape.leading; ++i) {
-    const Cell& entry = cache_cell(cache, i);
-    if (kind_of(entry) == ArgKind::returns) continue;
-    if (count == capacity) return false;
-    typesets[count++] = entry;
-  }
-  locals = shape.locals;
-  return true;
-}
-
-Flow run_body(const Cell& function) { return eval_function_body(function); }
-
-bool native_entries(const Cell& callable, Cell* typesets, uint32_t capacity, uint32_t& count, uint32_t& refinements) {
+bool call_entries(const Cell& callable, Cell* typesets, uint32_t capacity, CallEntries& entries) {
   const Cell* built = cache_slot(callable);
   if (!cell::is(*built, TypeId::block)) return false;
   const NodeId cache = series::node_of(*built);
   const Shape shape = shape_of(cache);
-  count = 0;
+  entries = {0, shape.locals, shape.refinements};
   for (uint32_t i = 1; i <= shape.leading; ++i) {
     const Cell& entry = cache_cell(cache, i);
     if (kind_of(entry) == ArgKind::returns) continue;
-    if (count == capacity) return false;
-    typesets[count++] = entry;
+    if (entries.count == capacity) return false;
+    typesets[entries.count++] = entry;
   }
-  refinements = shape.refinements;
   return true;
 }
+
+Flow run_body(const Cell& function) { return eval_function_body(function); }
 
 Flow run_native(const Cell& callable, uint32_t refinements) {
   int32_t refs[max_refinements];
