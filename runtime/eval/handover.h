@@ -14,6 +14,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/interrupt.h"
 #include "runtime/core/state.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/flow.h"
 #include "runtime/eval/interpreter.h"
@@ -40,7 +41,7 @@ Flow finish_call(const Cell& callable, const Cell& name, bool infix, uint32_t sl
 // frame is its function's); the window starts at the argument top.
 inline void mark_frame(const Cell& callable, const Cell& name) {
   const NodeId spec = callable.w2;  // every callable's spec block
-  const TypeId type = cell::type_of(callable);
+  const TypeId type = cell::is(callable, TypeId::op) ? native::wrapped_type(callable) : cell::type_of(callable);
   if (type == TypeId::function || type == TypeId::routine)
     stack::mark_function(name, callable.w1, stack::frame::function | stack::frame::interpreter, spec);
   else

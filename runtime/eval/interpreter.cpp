@@ -851,16 +851,6 @@ template <bool traced>
   return run_with_arguments(callable, type, refs, shape.locals);
 }
 
-// The frame of a call (its window starts at the argument top).
-inline void mark_call_frame(const Call& call) {
-  const NodeId spec = call.callable.w2;  // every callable's spec block
-  const TypeId type = cell::type_of(call.callable);
-  if (type == TypeId::function || type == TypeId::routine)
-    stack::mark_function(call.name, call.callable.w1, stack::frame::function | stack::frame::interpreter, spec);
-  else
-    stack::mark(call.name, stack::frame::native | stack::frame::interpreter, spec);
-}
-
 // A call whose frame is marked and whose first `fetched` arguments are in
 // its window: the rest fetched, the callable run, the frame popped and the
 // result put where `into` says (from `slot` up for a new cell).
@@ -906,7 +896,7 @@ template <bool traced>
       }
     }
   }
-  mark_call_frame(call);
+  handover::mark_frame(call.callable, call.name);
   // An infix call's left operand, just above the top, is its first
   // argument: take it back before anything else uses the stack.
   if (call.infix) ArgStack::drop_to(ArgStack::depth() + 1);
