@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -18,12 +19,14 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series_type.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/handover.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/natives.h"
+#include "runtime/eval/natives_words.h"
 #include "runtime/eval/operator_fast_path.h"
 #include "runtime/eval/trace.h"
 
@@ -51,6 +54,7 @@ enum class Kind : uint8_t {
              // child 0: the block, for the call when one declines
   loop,      // loop (`fast` 0) or while (1) of literal blocks: its body is
              // `extra`, while's condition `other`; children: its arguments
+  reduce,    // reduce of a literal block (`extra`); child 0: the block
   step,      // an operator (`cell`, named by `name`); child 0: its right operand
 };
 
@@ -414,7 +418,10 @@ class Compiler {
       node.types = static_cast<uint32_t>(unit_.typesets.size());
       node.locals = function ? entries.locals : entries.refinements;
       unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + count);
-      if (native) loop(node, b, callable, arguments);
+      if (native) {
+        loop(node, b, callable, arguments);
+        reduce(node, b, callable, arguments);
+      }
     }
     return finish(node, b, at, takes, arguments);
   }
@@ -459,6 +466,18 @@ class Compiler {
     node.fast = kind == natives::Condition::while_ ? 1 : 0;
     if (node.fast == 1) node.other = block(cell_at(b, blocks.front()));
     node.extra = block(cell_at(b, blocks.back()));
+  }
+
+  // reduce of a block written in the code: its expressions compiled (see
+  // exec_reduce).
+  void reduce(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
+    if (node.kind != Kind::native || natives::condition_of(callable.w1) != natives::Condition::reduce) return;
+    const Node& argument = unit_.nodes[arguments[0]];
+    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block) ||
+        !compilable(argument.cell))
+      return;
+    node.kind = Kind::reduce;
+    node.extra = block(cell_at(b, argument.start));
   }
 
   // if, unless or either, its blocks written in the code.
@@ -982,6 +1001,66 @@ Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
   return node.takes ? operators(runner, node, at) : Status::done;
 }
 
+// pick of a block by an integer, both arguments pure: the cell at that
+// position (or none), as the action answers, with no side effect and no
+// error, so without the call; any other case makes the call.
+Status exec_pick(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const Node& series = runner.kid(node.first);
+  const Node& index = runner.kid(node.first + 1);
+  Cell from;
+  Cell position;
+  if (series.eval(runner, series, from) && index.eval(runner, index, position) &&
+      cell::is(position, TypeId::integer) && action_entries::picks_cells(from)) [[likely]] {
+    ArgStack::push(series_type::pick_cell(from, cell::get_int32(position)));
+    at = index.end;
+    return node.takes ? operators(runner, node, at) : Status::done;
+  }
+  return exec_native(runner, node, at);
+}
+
+// reduce of a block written in the code, as the native reduces it, in its
+// frame: the compiled expressions pushed one by one, the walker taking
+// the rest where they stop (natives_words.h). The expressions are not
+// statements: the code position stays the call's.
+Status exec_reduce(Runner& runner, const Node& node, uint32_t& at) {
+  if (!still_names(node)) [[unlikely]] return Status::declined;
+  const uint32_t slot = ArgStack::depth();
+  bool by_walker = false;
+  Status status = start_call(runner, node, slot, at, by_walker);
+  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+  const Block& k = runner.block_at(node.extra);
+  const uint32_t cells = cells_in(k.node);
+  const uint32_t most = cells - std::min(k.index, cells);
+  Val result = ArgStack::push(none::make());
+  const uint32_t first = ArgStack::depth();
+  uint32_t rest = k.index;  // where the walker goes on
+  if (runner.fresh(node.extra)) [[likely]] {
+    rest = k.stop;
+    for (uint32_t i = 0; i < k.count; ++i) {
+      const Node& expression = runner.kid(k.first + i);
+      uint32_t end = expression.start;
+      const Status done = expression.exec(runner, expression, end);
+      if (done == Status::exit) [[unlikely]] return done;
+      if (done == Status::declined) [[unlikely]] {
+        rest = expression.start;
+        break;
+      }
+      natives::reduce_collected(result, first, most);
+      if (end != expression.end || !runner.fresh(node.extra)) [[unlikely]] {
+        rest = end;
+        break;
+      }
+    }
+  }
+  if (natives::reduce_rest(result, first, k.node, rest, most) != Flow::normal) return Status::exit;
+  const Cell reduced = *result;
+  stack::pop_frame();
+  ArgStack::drop_to(slot);
+  ArgStack::push(reduced);
+  return node.takes ? operators(runner, node, at) : Status::done;
+}
+
 // The block a conditional runs for its condition's truth: 0 or 1, or -1
 // for none.
 int chosen_block(Branch branch, bool truth) {
@@ -1089,6 +1168,12 @@ bool eval_verified(Runner& runner, const Node& node, Cell& value) {
   return true;
 }
 
+// Whether a native node is pick of two pure arguments.
+bool picks(const Unit& unit, const Node& node) {
+  return cell::is(node.cell, TypeId::action) && action_entries::is_pick(node.cell.w1) && node.count == 2 &&
+         unit.nodes[unit.children[node.first]].pure && unit.nodes[unit.children[node.first + 1]].pure;
+}
+
 // Gives every node of a unit its handlers, and its children by address.
 void set_handlers(Unit& unit) {
   unit.kids.clear();
@@ -1120,10 +1205,11 @@ void set_handlers(Unit& unit) {
       case Kind::set_word: node.exec = exec_set_word; break;
       case Kind::call: node.exec = exec_call; break;
       case Kind::function: node.exec = exec_function; break;
-      case Kind::native: node.exec = exec_native; break;
+      case Kind::native: node.exec = picks(unit, node) ? exec_pick : exec_native; break;
       case Kind::branch: node.exec = exec_branch; break;
       case Kind::condition: node.exec = exec_condition; break;
       case Kind::loop: node.exec = exec_loop; break;
+      case Kind::reduce: node.exec = exec_reduce; break;
       default:
         // A value as it stands followed by operators that are not all
         // pure: pushed, then its operators.

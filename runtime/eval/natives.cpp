@@ -974,6 +974,7 @@ Condition condition_of(uint32_t index) {
   if (found != nullptr && found == native_either) return Condition::either;
   if (found != nullptr && found == native_loop) return Condition::loop;
   if (found != nullptr && found == native_while) return Condition::while_;
+  if (found != nullptr && found == native_reduce) return Condition::reduce;
   return Condition::other;
 }
 

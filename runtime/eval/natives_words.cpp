@@ -284,23 +284,28 @@ Flow native_reduce(const int32_t* refinements) {
     if (!into) return answer(*ArgStack::last());
     return put_into(*into, ArgStack::last(), true);
   }
-  // The values wait on the stack, rooted, and move into the block in
-  // batches: a short block (the common case) makes its result once, at its
-  // exact size, rather than at the size of the source.
-  constexpr uint32_t batch = 16;  // few: each level of a recursion through reduce holds its batch
   const NodeId source = series::node_of(value);
   const uint32_t total = memory::buffer(source)->length();
-  interpreter::Code code{source, std::min(series::index_of(value), total)};
-  const uint32_t most = total - code.index;  // every expression takes a cell at least
+  const uint32_t start = std::min(series::index_of(value), total);
+  const uint32_t most = total - start;  // every expression takes a cell at least
   Val result = ArgStack::push(none::make());  // the block, once the first batch is in
-  const uint32_t first = ArgStack::depth();
-  while (code.index < memory::buffer(source)->length()) {
-    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
-    if (ArgStack::depth() - first == batch) move_batch(result, first, most);
-  }
-  move_batch(result, first, ArgStack::depth() - first);
+  KIV_PROPAGATE(reduce_rest(result, ArgStack::depth(), source, start, most));
   if (!into) return answer(*result);
   return put_into(*into, result, false);
+}
+
+void reduce_collected(Val result, uint32_t first, uint32_t most) {
+  if (ArgStack::depth() - first == reduce_batch) move_batch(result, first, most);
+}
+
+Flow reduce_rest(Val result, uint32_t first, NodeId source, uint32_t index, uint32_t most) {
+  interpreter::Code code{source, index};
+  while (code.index < memory::buffer(source)->length()) {
+    KIV_PROPAGATE(interpreter::eval_expression(code, interpreter::Into::new_cell));
+    reduce_collected(result, first, most);
+  }
+  move_batch(result, first, ArgStack::depth() - first);
+  return Flow::normal;
 }
 
 Flow reduce_first_argument() {

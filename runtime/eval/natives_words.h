@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "runtime/core/gc_safety.h"
+#include "runtime/core/memory.h"
 #include "runtime/eval/flow.h"
 
 namespace kiv::natives {
@@ -49,6 +51,17 @@ Flow native_reduce(const int32_t* refinements);
 // reduce without refinements, for a native that reduces its first argument
 // in place (print).
 Flow reduce_first_argument();
+// reduce of a block, in parts, for compiled code that works out some of
+// its expressions itself. The values wait on the stack from cell `first`
+// up, rooted, and move into the block `result` (none until the first
+// batch) in batches: a short block (the common case) makes its result
+// once, at its exact size, rather than at the size of the source (`most`
+// cells, one an expression at least).
+inline constexpr uint32_t reduce_batch = 16;  // few: each level of a recursion through reduce holds its batch
+// After a value was pushed: a full batch moves into the block.
+void reduce_collected(Val result, uint32_t first, uint32_t most);
+// The expressions of `source` from `index` on, then the last batch.
+Flow reduce_rest(Val result, uint32_t first, NodeId source, uint32_t index, uint32_t most);
 // compose value /deep /only /into out: a copy of a block with its parens
 // evaluated. script/expect-val for an /into target that is no list.
 Flow native_compose(const int32_t* refinements);
