@@ -687,6 +687,29 @@ Status exec_pure(Runner& runner, const Node& node, uint32_t& at) {
 
 Status operators(Runner& runner, const Node& node, uint32_t& at);
 
+// A call's node done, its value the newest cell: then the operators after
+// it, if it takes them.
+inline Status then_operators(Runner& runner, const Node& node, Status status, uint32_t& at) {
+  return status == Status::done && node.takes ? operators(runner, node, at) : status;
+}
+
+// A call answered without being made: its value pushed, `at` past it,
+// then its operators.
+inline Status answered(Runner& runner, const Node& node, const Cell value, uint32_t end, uint32_t& at) {
+  ArgStack::push(value);
+  at = end;
+  return then_operators(runner, node, Status::done, at);
+}
+
+// The end of a call that compiled code ran itself: its frame popped and
+// its value in the callable's cell, at `slot`.
+inline void end_call(uint32_t slot, const Cell result) {
+  stack::pop_frame();
+  ArgStack::drop_to(slot);
+  ArgStack::push(result);
+}
+
+
 // A block of the unit run as eval_in_window runs it: its value pushed.
 Flow run_nested(Runner& runner, uint32_t b) {
   handover::check_machine_stack();
@@ -698,7 +721,7 @@ Flow run_nested(Runner& runner, uint32_t b) {
 Status exec_paren(Runner& runner, const Node& node, uint32_t& at) {
   if (run_nested(runner, node.extra) != Flow::normal) return Status::exit;
   at = node.start + 1;
-  return node.takes ? operators(runner, node, at) : Status::done;
+  return then_operators(runner, node, Status::done, at);
 }
 
 Status exec_set_word(Runner& runner, const Node& node, uint32_t& at) {
@@ -764,10 +787,7 @@ Status step_in_frame(Runner& runner, const Node& step, const Node& right, uint32
   }
   if (at == right.end && runner.fresh(step.block) &&
       operate(step.fast, *ArgStack::at(slot), *ArgStack::last())) {
-    const Cell result = *ArgStack::at(slot);
-    stack::pop_frame();
-    ArgStack::drop_to(slot);
-    ArgStack::push(result);
+    end_call(slot, *ArgStack::at(slot));
     return Status::done;
   }
   return runner.finish_call(step, true, slot, 2, at);
@@ -832,32 +852,44 @@ Status exec_call(Runner& runner, const Node& node, uint32_t& at) {
   return operators(runner, node, at);
 }
 
+// The start of a call that compiled code runs itself: the guard, then the
+// callable pushed, its frame marked, its arguments fetched and checked
+// against its typesets. False when the call is over already (declined,
+// finished by the walker, which raises a wrong argument's error, or an
+// exit): `status` says how.
+bool open_call(Runner& runner, const Node& node, uint32_t& slot, uint32_t& at, Status& status) {
+  if (!still_names(node)) [[unlikely]] {
+    status = Status::declined;
+    return false;
+  }
+  slot = ArgStack::depth();
+  bool by_walker = false;
+  status = start_call(runner, node, slot, at, by_walker);
+  if (!by_walker) [[likely]] {
+    const Cell* typesets = runner.typesets(node.types);
+    bool typed = true;
+    for (uint32_t i = 0; i < node.count; ++i)
+      typed = typed && typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)));
+    if (typed) [[likely]] return true;
+    status = runner.finish_call(node, false, slot, node.count, at);
+  }
+  status = then_operators(runner, node, status, at);
+  return false;
+}
+
 // A function's call: its arguments checked, its locals pushed and its
 // body run, as the walker does.
 Status exec_function(Runner& runner, const Node& node, uint32_t& at) {
-  if (!still_names(node)) [[unlikely]] return Status::declined;
-  const uint32_t slot = ArgStack::depth();
-  bool by_walker = false;
-  const Status status = start_call(runner, node, slot, at, by_walker);
-  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
-  const Cell* typesets = runner.typesets(node.types);
-  for (uint32_t i = 0; i < node.count; ++i) {
-    if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
-      // The walker raises the error.
-      const Status checked = runner.finish_call(node, false, slot, node.count, at);
-      return checked == Status::done && node.takes ? operators(runner, node, at) : checked;
-    }
-  }
+  uint32_t slot = 0;
+  Status status = Status::done;
+  if (!open_call(runner, node, slot, at, status)) return status;
   if (node.locals > 0) {
     ArgStack::push(logic::make(false));
     for (uint32_t i = 1; i < node.locals; ++i) ArgStack::push(none::make());
   }
   if (handover::run_body(node.cell) != Flow::normal) return Status::exit;
-  const Cell result = *ArgStack::result();
-  stack::pop_frame();
-  ArgStack::drop_to(slot);
-  ArgStack::push(result);
-  return node.takes ? operators(runner, node, at) : Status::done;
+  end_call(slot, *ArgStack::result());
+  return then_operators(runner, node, Status::done, at);
 }
 
 // all or any whose expressions are all pure: a call that would show
@@ -884,11 +916,7 @@ Status exec_condition(Runner& runner, const Node& node, uint32_t& at) {
       }
       if (!any) answer = value;
     }
-    if (known) [[likely]] {
-      ArgStack::push(answer);
-      at = runner.kid(node.first).end;
-      return node.takes ? operators(runner, node, at) : Status::done;
-    }
+    if (known) [[likely]] return answered(runner, node, answer, runner.kid(node.first).end, at);
   }
   return exec_call(runner, node, at);
 }
@@ -896,27 +924,12 @@ Status exec_condition(Runner& runner, const Node& node, uint32_t& at) {
 // A native's or action's call: its arguments checked and its entry run,
 // as the walker does.
 Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
-  if (!still_names(node)) [[unlikely]] return Status::declined;
-  const uint32_t slot = ArgStack::depth();
-  bool by_walker = false;
-  Status status = start_call(runner, node, slot, at, by_walker);
-  if (!by_walker) {
-    const Cell* typesets = runner.typesets(node.types);
-    bool typed = true;
-    for (uint32_t i = 0; i < node.count; ++i)
-      typed = typed && typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)));
-    if (!typed) [[unlikely]] {
-      status = runner.finish_call(node, false, slot, node.count, at);  // the walker raises the error
-    } else {
-      if (handover::run_native(node.cell, node.locals) != Flow::normal) return Status::exit;
-      const Cell result = *ArgStack::result();
-      stack::pop_frame();
-      ArgStack::drop_to(slot);
-      ArgStack::push(result);
-    }
-  }
-  if (status != Status::done || !node.takes) return status;
-  return operators(runner, node, at);
+  uint32_t slot = 0;
+  Status status = Status::done;
+  if (!open_call(runner, node, slot, at, status)) return status;
+  if (handover::run_native(node.cell, node.locals) != Flow::normal) return Status::exit;
+  end_call(slot, *ArgStack::result());
+  return then_operators(runner, node, Status::done, at);
 }
 
 // One round of a loop's body (or while's condition): its value in the
@@ -948,18 +961,9 @@ RoundEnd round_end(Flow flow) {
 // loop and while as their natives run them, in the native's frame, with
 // the loop's own frame for break and continue.
 Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
-  if (!still_names(node)) [[unlikely]] return Status::declined;
-  const uint32_t slot = ArgStack::depth();
-  bool by_walker = false;
-  Status status = start_call(runner, node, slot, at, by_walker);
-  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
-  const Cell* typesets = runner.typesets(node.types);
-  for (uint32_t i = 0; i < node.count; ++i) {
-    if (!typeset::has(typesets[i], cell::type_of(*ArgStack::at(slot + 1 + i)))) [[unlikely]] {
-      status = runner.finish_call(node, false, slot, node.count, at);  // the walker raises the error
-      return status == Status::done && node.takes ? operators(runner, node, at) : status;
-    }
-  }
+  uint32_t slot = 0;
+  Status status = Status::done;
+  if (!open_call(runner, node, slot, at, status)) return status;
   const Cell loop_name = word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved);
   Cell result = unset::make();
   if (node.fast == 0) {
@@ -995,10 +999,8 @@ Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
     stack::unwind();
     stack::pop(1);
   }
-  stack::pop_frame();
-  ArgStack::drop_to(slot);
-  ArgStack::push(result);
-  return node.takes ? operators(runner, node, at) : Status::done;
+  end_call(slot, result);
+  return then_operators(runner, node, Status::done, at);
 }
 
 // pick of a block by an integer, both arguments pure: the cell at that
@@ -1012,9 +1014,7 @@ Status exec_pick(Runner& runner, const Node& node, uint32_t& at) {
   Cell position;
   if (series.eval(runner, series, from) && index.eval(runner, index, position) &&
       cell::is(position, TypeId::integer) && action_entries::picks_cells(from)) [[likely]] {
-    ArgStack::push(series_type::pick_cell(from, cell::get_int32(position)));
-    at = index.end;
-    return node.takes ? operators(runner, node, at) : Status::done;
+    return answered(runner, node, series_type::pick_cell(from, cell::get_int32(position)), index.end, at);
   }
   return exec_native(runner, node, at);
 }
@@ -1024,11 +1024,9 @@ Status exec_pick(Runner& runner, const Node& node, uint32_t& at) {
 // the rest where they stop (natives_words.h). The expressions are not
 // statements: the code position stays the call's.
 Status exec_reduce(Runner& runner, const Node& node, uint32_t& at) {
-  if (!still_names(node)) [[unlikely]] return Status::declined;
-  const uint32_t slot = ArgStack::depth();
-  bool by_walker = false;
-  Status status = start_call(runner, node, slot, at, by_walker);
-  if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+  uint32_t slot = 0;
+  Status status = Status::done;
+  if (!open_call(runner, node, slot, at, status)) return status;
   const Block& k = runner.block_at(node.extra);
   const uint32_t cells = cells_in(k.node);
   const uint32_t most = cells - std::min(k.index, cells);
@@ -1054,11 +1052,8 @@ Status exec_reduce(Runner& runner, const Node& node, uint32_t& at) {
     }
   }
   if (natives::reduce_rest(result, first, k.node, rest, most) != Flow::normal) return Status::exit;
-  const Cell reduced = *result;
-  stack::pop_frame();
-  ArgStack::drop_to(slot);
-  ArgStack::push(reduced);
-  return node.takes ? operators(runner, node, at) : Status::done;
+  end_call(slot, *result);
+  return then_operators(runner, node, Status::done, at);
 }
 
 // The block a conditional runs for its condition's truth: 0 or 1, or -1
@@ -1084,12 +1079,9 @@ Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
   if (condition.pure && condition.eval(runner, condition, truth) && !cell::is(truth, TypeId::unset)) [[likely]] {
     // A condition that can neither fail nor call: a call that runs no
     // block shows nowhere, and is answered here.
-    at = condition.end + blocks;
     chosen = chosen_block(node.branch, logic::is_true(truth));
-    if (chosen < 0) {
-      ArgStack::push(none::make());
-      return node.takes ? operators(runner, node, at) : Status::done;
-    }
+    if (chosen < 0) return answered(runner, node, none::make(), condition.end + blocks, at);
+    at = condition.end + blocks;
     handover::check_machine_stack();
     ArgStack::push(node.cell);
     handover::mark_frame(node.cell, node.name);
@@ -1097,7 +1089,7 @@ Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
   } else {
     bool by_walker = false;
     const Status status = start_call(runner, node, slot, at, by_walker);
-    if (by_walker) return status == Status::done && node.takes ? operators(runner, node, at) : status;
+    if (by_walker) return then_operators(runner, node, status, at);
     at = condition.end + blocks;
     chosen = chosen_block(node.branch, logic::arg_true(*ArgStack::at(slot + 1)));
   }
@@ -1108,10 +1100,8 @@ Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
     if (run_nested(runner, chosen == 0 ? node.extra : node.other) != Flow::normal) return Status::exit;
     result = *ArgStack::last();
   }
-  stack::pop_frame();
-  ArgStack::drop_to(slot);
-  ArgStack::push(result);
-  return node.takes ? operators(runner, node, at) : Status::done;
+  end_call(slot, result);
+  return then_operators(runner, node, Status::done, at);
 }
 
 // A value as it stands followed by operators that are not all pure:
