@@ -689,13 +689,13 @@ Status operators(Runner& runner, const Node& node, uint32_t& at);
 
 // A call's node done, its value the newest cell: then the operators after
 // it, if it takes them.
-inline Status then_operators(Runner& runner, const Node& node, Status status, uint32_t& at) {
+[[gnu::always_inline]] inline Status then_operators(Runner& runner, const Node& node, Status status, uint32_t& at) {
   return status == Status::done && node.takes ? operators(runner, node, at) : status;
 }
 
 // A call answered without being made: its value pushed, `at` past it,
 // then its operators.
-inline Status answered(Runner& runner, const Node& node, const Cell value, uint32_t end, uint32_t& at) {
+[[gnu::always_inline]] inline Status answered(Runner& runner, const Node& node, const Cell value, uint32_t end, uint32_t& at) {
   ArgStack::push(value);
   at = end;
   return then_operators(runner, node, Status::done, at);
@@ -703,7 +703,7 @@ inline Status answered(Runner& runner, const Node& node, const Cell value, uint3
 
 // The end of a call that compiled code ran itself: its frame popped and
 // its value in the callable's cell, at `slot`.
-inline void end_call(uint32_t slot, const Cell result) {
+[[gnu::always_inline]] inline void end_call(uint32_t slot, const Cell result) {
   stack::pop_frame();
   ArgStack::drop_to(slot);
   ArgStack::push(result);
@@ -857,7 +857,7 @@ Status exec_call(Runner& runner, const Node& node, uint32_t& at) {
 // against its typesets. False when the call is over already (declined,
 // finished by the walker, which raises a wrong argument's error, or an
 // exit): `status` says how.
-bool open_call(Runner& runner, const Node& node, uint32_t& slot, uint32_t& at, Status& status) {
+[[gnu::always_inline]] inline bool open_call(Runner& runner, const Node& node, uint32_t& slot, uint32_t& at, Status& status) {
   if (!still_names(node)) [[unlikely]] {
     status = Status::declined;
     return false;
