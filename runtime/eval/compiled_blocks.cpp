@@ -177,16 +177,27 @@ inline const Cell* value_slot(const Cell& word) {
   return context::slot(word.w1, word.w3);
 }
 
+// Whether two values are the same cell, flags aside.
 inline bool same_value(const Cell& a, const Cell& b) {
   return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 
-bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
-
-constexpr bool is_inert(TypeId type) {
-  return type != TypeId::paren && !type_traits::is_any_word(type) && !type_traits::is_any_function(type) &&
-         !type_traits::is_any_path(type);
+// The operator that `cell` (a cell of the code) names, if it names one.
+inline const Cell* operator_named(const Cell& cell) {
+  if (!cell::is(cell, TypeId::word)) return nullptr;
+  const Cell* value = value_slot(cell);
+  return value && cell::is(*value, TypeId::op) ? value : nullptr;
 }
+
+// Whether block `k`'s cells are still those kept in `copies`.
+bool cells_unchanged(const Block& k, const Cell* copies) {
+  return cells_in(k.node) == k.index + k.length &&
+         std::memcmp(cells_of(k.node) + k.index, copies + k.copy, size_t{k.length} * sizeof(Cell)) == 0;
+}
+
+using handover::is_inert;
+using handover::is_prefix_callable;
+using handover::PositionKept;
 
 // ---- the compiler ----
 
@@ -236,6 +247,13 @@ class Compiler {
     return series::index_of(block) <= cells && cells - series::index_of(block) <= max_block_cells;
   }
   uint32_t end_of(uint32_t b) const { return unit_.blocks[b].index + unit_.blocks[b].length; }
+  // Whether node `n` is a block written in the code, short enough to
+  // compile, with no operators after it.
+  bool literal_block(uint32_t n) const {
+    const Node& node = unit_.nodes[n];
+    return node.kind == Kind::constant && node.steps == 0 && cell::is(node.cell, TypeId::block) &&
+           compilable(node.cell);
+  }
 
   uint32_t add(const Node& node, const std::vector<uint32_t>& children, const std::vector<uint32_t>& steps = {}) {
     Node made = node;
@@ -259,19 +277,13 @@ class Compiler {
     return node;
   }
 
-  static bool names_operator(const Cell& word) {
-    const Cell* value = value_slot(word);
-    return value && cell::is(*value, TypeId::op);
-  }
-
   // The operators after an expression, each with its right operand.
   std::vector<uint32_t> operators(uint32_t b, uint32_t& at) {
     std::vector<uint32_t> steps;
     while (at + 1 < end_of(b)) {
       const Cell& name = cell_at(b, at);
-      if (!cell::is(name, TypeId::word)) break;
-      const Cell* op = value_slot(name);
-      if (!op || !cell::is(*op, TypeId::op)) break;
+      const Cell* op = operator_named(name);
+      if (!op) break;
       handover::ArgumentKind kinds[2];
       uint32_t count = 0;
       if (!handover::argument_kinds(*op, kinds, 2, count) || count != 2 ||
@@ -306,10 +318,10 @@ class Compiler {
       node.check_end = at < end_of(b) && cell::is(cell_at(b, at), TypeId::word);
       // Stopped at an operator whose operand it does not know: the walker
       // takes the operators from there.
-      if (node.check_end && names_operator(cell_at(b, at))) node.pure = false;
+      if (node.check_end && operator_named(cell_at(b, at))) node.pure = false;
       for (uint32_t step : steps) {
         const Node& made = unit_.nodes[step];
-        if (made.fast <= 1 || !unit_.nodes[unit_.children[made.first]].pure) node.pure = false;
+        if (made.fast <= interpreter::fast_none || !unit_.nodes[unit_.children[made.first]].pure) node.pure = false;
       }
     }
     return add(node, children, steps);
@@ -388,12 +400,11 @@ class Compiler {
     node.kind = Kind::call;
     node.cell = callable;
     node.name = cell_at(b, node.start);
-    if (cell::is(callable, TypeId::native)) {
-      const natives::Condition condition = natives::condition_of(callable.w1);
-      if (condition == natives::Condition::if_ || condition == natives::Condition::unless ||
-          condition == natives::Condition::either)
-        return branch(node, b, at, takes, condition);
-    }
+    // Which of the natives that compiled code runs itself this is.
+    const natives::Condition kind =
+        cell::is(callable, TypeId::native) ? natives::condition_of(callable.w1) : natives::Condition::other;
+    if (kind == natives::Condition::if_ || kind == natives::Condition::unless || kind == natives::Condition::either)
+      return branch(node, b, at, takes, kind);
     uint32_t next = node.start + 1;
     std::vector<uint32_t> arguments;
     for (uint32_t i = 0; i < count; ++i) {
@@ -404,7 +415,7 @@ class Compiler {
     }
     node.complete = arguments.size() == count;
     node.end = next;
-    if (node.complete && cell::is(callable, TypeId::native)) condition(node, b, callable, arguments);
+    if (node.complete) condition(node, b, kind, arguments);
     const bool function = cell::is(callable, TypeId::function);
     const bool native = cell::is(callable, TypeId::native) || cell::is(callable, TypeId::action);
     Cell typesets[max_arguments];
@@ -418,25 +429,18 @@ class Compiler {
       node.types = static_cast<uint32_t>(unit_.typesets.size());
       node.locals = function ? entries.locals : entries.refinements;
       unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + count);
-      if (native) {
-        loop(node, b, callable, arguments);
-        reduce(node, b, callable, arguments);
-      }
+      loop(node, b, kind, arguments);
+      if (kind == natives::Condition::reduce) reduce(node, b, arguments);
     }
     return finish(node, b, at, takes, arguments);
   }
 
   // all or any of a block written in the code whose expressions are all
   // pure: worked out without the call (see exec_condition).
-  void condition(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
-    const natives::Condition kind = natives::condition_of(callable.w1);
+  void condition(Node& node, uint32_t b, natives::Condition kind, const std::vector<uint32_t>& arguments) {
     if (kind != natives::Condition::all && kind != natives::Condition::any) return;
-    if (arguments.size() != 1) return;
-    const Node& argument = unit_.nodes[arguments[0]];
-    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block) ||
-        !compilable(argument.cell))
-      return;
-    const uint32_t inner = block(cell_at(b, argument.start));
+    if (arguments.size() != 1 || !literal_block(arguments[0])) return;
+    const uint32_t inner = block(cell_at(b, unit_.nodes[arguments[0]].start));
     const Block& k = unit_.blocks[inner];
     if (k.stop != k.index + k.length) return;
     for (uint32_t i = 0; i < k.count; ++i)
@@ -448,17 +452,13 @@ class Compiler {
 
   // loop or while of blocks written in the code: run without the call's
   // fetching and dispatch (see exec_loop).
-  void loop(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
-    const natives::Condition kind = natives::condition_of(callable.w1);
+  void loop(Node& node, uint32_t b, natives::Condition kind, const std::vector<uint32_t>& arguments) {
     if (kind != natives::Condition::loop && kind != natives::Condition::while_) return;
     std::vector<uint32_t> blocks;
     for (uint32_t i = 0; i < arguments.size(); ++i) {
-      const Node& argument = unit_.nodes[arguments[i]];
-      const bool literal = argument.kind == Kind::constant && argument.steps == 0 &&
-                           cell::is(argument.cell, TypeId::block) && compilable(argument.cell);
       if (i + 1 == arguments.size() || kind == natives::Condition::while_) {
-        if (!literal) return;
-        blocks.push_back(argument.start);
+        if (!literal_block(arguments[i])) return;
+        blocks.push_back(unit_.nodes[arguments[i]].start);
       }
     }
     if (blocks.empty()) return;
@@ -470,14 +470,10 @@ class Compiler {
 
   // reduce of a block written in the code: its expressions compiled (see
   // exec_reduce).
-  void reduce(Node& node, uint32_t b, const Cell& callable, const std::vector<uint32_t>& arguments) {
-    if (node.kind != Kind::native || natives::condition_of(callable.w1) != natives::Condition::reduce) return;
-    const Node& argument = unit_.nodes[arguments[0]];
-    if (argument.kind != Kind::constant || argument.steps > 0 || !cell::is(argument.cell, TypeId::block) ||
-        !compilable(argument.cell))
-      return;
+  void reduce(Node& node, uint32_t b, const std::vector<uint32_t>& arguments) {
+    if (!literal_block(arguments[0])) return;
     node.kind = Kind::reduce;
-    node.extra = block(cell_at(b, argument.start));
+    node.extra = block(cell_at(b, unit_.nodes[arguments[0]].start));
   }
 
   // if, unless or either, its blocks written in the code.
@@ -502,20 +498,8 @@ class Compiler {
 
 // ---- running it ----
 
-// Keeps the code position across a nested block, as the walker does.
-class PositionKept {
- public:
-  PositionKept() : saved_(handover::position()) {}
-  ~PositionKept() { handover::position() = saved_; }
-  PositionKept(const PositionKept&) = delete;
-  PositionKept& operator=(const PositionKept&) = delete;
-
- private:
-  Cell saved_;
-};
-
 // Runs the nodes of one unit. Each node runs through the handlers its
-// kind was given when compiled (see handlers_of).
+// kind was given when compiled (see set_handlers).
 class Runner {
  public:
   explicit Runner(Unit& unit) : unit_(unit), kids_(unit.kids.data()), copies_(unit.copies.data()) {}
@@ -586,8 +570,7 @@ class Runner {
   [[gnu::noinline]] bool check(Block& k) {
     // Tracing switched on: the walker, which fires the events, goes on.
     if (trace::tracing) return false;
-    if (cells_in(k.node) != k.index + k.length) return false;
-    if (std::memcmp(cells_of(k.node) + k.index, copies_ + k.copy, size_t{k.length} * sizeof(Cell)) != 0) return false;
+    if (!cells_unchanged(k, copies_)) return false;
     k.checked = detail::code_epoch;
     return true;
   }
@@ -603,12 +586,7 @@ inline bool operate(uint8_t kind, Cell& left, const Cell& right) {
          fast_operation(kind, left, right);
 }
 
-bool follows_operator(const Block& k, uint32_t at) {
-  const Cell& next = cells_of(k.node)[at];
-  if (!cell::is(next, TypeId::word)) return false;
-  const Cell* value = value_slot(next);
-  return value && cell::is(*value, TypeId::op);
-}
+bool follows_operator(const Block& k, uint32_t at) { return operator_named(cells_of(k.node)[at]) != nullptr; }
 
 // The value slot of a node's word (see Node::slot).
 inline const Cell* slot_of(const Node& node, const Cell& word) {
@@ -708,7 +686,6 @@ Status operators(Runner& runner, const Node& node, uint32_t& at);
   ArgStack::drop_to(slot);
   ArgStack::push(result);
 }
-
 
 // A block of the unit run as eval_in_window runs it: its value pushed.
 Flow run_nested(Runner& runner, uint32_t b) {
@@ -1118,11 +1095,6 @@ Status exec_value_then_operators(Runner& runner, const Node& node, uint32_t& at)
 
 bool g_verify = false;  // KIV_COMPILE=verify
 
-// Whether two values are the same cell, flags aside.
-bool identical(const Cell& a, const Cell& b) {
-  return cell::type_of(a) == cell::type_of(b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
-}
-
 [[noreturn]] void report_difference(const Block& k, const Node& node, const char* what) {
   std::fprintf(stderr, "kiv: compiled code and the walker differ (%s) at cell %u of a block of %u cells\n", what,
                node.start, k.index + k.length);
@@ -1153,7 +1125,7 @@ bool eval_verified(Runner& runner, const Node& node, Cell& value) {
   }
   detail::verifying = false;
   if (code.index != node.end) report_difference(k, node, "where the expression ends");
-  if (!identical(*ArgStack::last(), value)) report_difference(k, node, "the value");
+  if (!same_value(*ArgStack::last(), value)) report_difference(k, node, "the value");
   ArgStack::drop_to(top);
   return true;
 }
@@ -1275,9 +1247,7 @@ Unit* unit_of(const Cell& block, SeriesBuf* buf) {
     if (unit && unit->node == node) {
       Block& root = unit->blocks[0];
       if (root.checked == detail::code_epoch && unit->index == index) return unit;
-      if (unit->index == index && cells_in(node) == root.index + root.length &&
-          std::memcmp(cells_of(node) + root.index, unit->copies.data() + root.copy,
-                      size_t{root.length} * sizeof(Cell)) == 0) {
+      if (unit->index == index && cells_unchanged(root, unit->copies.data())) {
         root.checked = detail::code_epoch;
         return unit;
       }

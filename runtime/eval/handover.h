@@ -14,6 +14,7 @@
 #include "runtime/core/error_raise.h"
 #include "runtime/core/interrupt.h"
 #include "runtime/core/state.h"
+#include "runtime/core/type_traits.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/eval/call_stack.h"
 #include "runtime/eval/flow.h"
@@ -48,9 +49,36 @@ inline void mark_frame(const Cell& callable, const Cell& name) {
     stack::mark(name, stack::frame::native | stack::frame::interpreter, spec);
 }
 
+namespace detail {
+extern Cell current_position;  // the expression being evaluated (a root)
+}
+
 // The position that errors report (see code_position), for the
 // statements that compiled code starts.
-Cell& position();
+inline Cell& position() { return detail::current_position; }
+
+// Keeps the code position across a nested evaluation, whichever way it ends.
+class PositionKept {
+ public:
+  PositionKept() : saved_(position()) {}
+  ~PositionKept() { position() = saved_; }
+  PositionKept(const PositionKept&) = delete;
+  PositionKept& operator=(const PositionKept&) = delete;
+
+ private:
+  Cell saved_;
+};
+
+// Called when a word or path names it: any-function! but op!, which is
+// called only infix.
+inline bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
+
+// Whether a value evaluates to itself: all but paren!, any-word!,
+// any-function! and any-path! (a refinement! or issue! is inert).
+constexpr bool is_inert(TypeId type) {
+  return type != TypeId::paren && !type_traits::is_any_word(type) && !type_traits::is_any_function(type) &&
+         !type_traits::is_any_path(type);
+}
 
 // Machine stack kept for raising the stack-overflow error and handling it;
 // the sanitizer build's frames are several times larger.

@@ -40,6 +40,9 @@
 #include "runtime/root_block.h"
 
 namespace kiv::interpreter {
+
+Cell handover::detail::current_position{};
+
 namespace {
 
 using stack::ArgStack;
@@ -49,20 +52,11 @@ enum class ArgKind : uint32_t { evaluated = 0, get_word = 1, lit_word = 2, retur
 constexpr uint32_t kind_shift = 20;
 constexpr int max_refinements = 32;
 
-Cell g_position{};   // the expression being evaluated
+using handover::detail::current_position;
+using handover::is_inert;
+using handover::is_prefix_callable;
+using handover::PositionKept;
 Cell g_body_name{};  // names the frame of a block being evaluated
-
-// Keeps the code position across a nested evaluation, whichever way it ends.
-class PositionGuard {
- public:
-  PositionGuard() : saved_(g_position) {}
-  ~PositionGuard() { g_position = saved_; }
-  PositionGuard(const PositionGuard&) = delete;
-  PositionGuard& operator=(const PositionGuard&) = delete;
-
- private:
-  Cell saved_;
-};
 
 Cell* cells(SeriesBuf* buf) { return reinterpret_cast<Cell*>(buf->head_ptr()); }
 const Cell* cells(const SeriesBuf* buf) { return reinterpret_cast<const Cell*>(buf->head_ptr()); }
@@ -83,10 +77,6 @@ inline bool at_end(Code& code) { return code.index >= cell_count(code_buffer(cod
 
 Cell name_word(uint32_t symbol_id) { return word::make(TypeId::word, no_node, symbol_id, word::unresolved); }
 
-// Called when a word or path names it: any-function! but op!, which is
-// called only infix.
-bool is_prefix_callable(TypeId type) { return type_traits::is_any_function(type) && type != TypeId::op; }
-
 using handover::check_machine_stack;
 
 // A cache's cells by index; valid until the next allocation.
@@ -105,8 +95,8 @@ void put(const Cell& value, Into into) {
 // The code that `block` (a node being walked) is, for the tracer: the
 // block or paren being evaluated, at its head.
 Cell traced_code(NodeId block) {
-  if (!cell::is(g_position, TypeId::unset) && series::node_of(g_position) == block) {
-    Cell code = g_position;
+  if (!cell::is(current_position, TypeId::unset) && series::node_of(current_position) == block) {
+    Cell code = current_position;
     code.w1 = 0;
     cell::clear_new_line(code);
     return code;
@@ -133,7 +123,7 @@ Cell traced_code(NodeId block) {
 
 // The statement that started at the code position has given its value.
 [[gnu::noinline, gnu::cold]] void fire_expr(const Cell& value) {
-  trace::fire_at_code(trace::Event::expr, g_position, value, none::make());
+  trace::fire_at_code(trace::Event::expr, current_position, value, none::make());
 }
 
 // ---- argument caches ----
@@ -343,13 +333,6 @@ struct Call {
   bool infix;
   uint8_t fast = fast_none;  // an operator's number fast path (see fast_kind)
 };
-
-// Whether a value evaluates to itself: all but paren!, any-word!,
-// any-function! and any-path! (a refinement! or issue! is inert).
-constexpr bool is_inert(TypeId type) {
-  return type != TypeId::paren && !type_traits::is_any_word(type) && !type_traits::is_any_function(type) &&
-         !type_traits::is_any_path(type);
-}
 
 // A cell's value when the walker takes it with no evaluation step: the
 // cell itself when it is inert (but an issue!, which may start #system
@@ -1195,7 +1178,7 @@ void locate_error(Cell& where, Cell& near, uint32_t& call_depth) {
   if (call_depth > 0) where = stack::caller_name();
   // Outside any evaluation (the console showing a result) there is no
   // expression: near stays none.
-  if (!cell::is(g_position, TypeId::unset)) near = g_position;
+  if (!cell::is(current_position, TypeId::unset)) near = current_position;
 }
 
 }  // namespace
@@ -1204,12 +1187,12 @@ void init() {
   forget_fast_operators();
   compiled::init();
   g_body_name = name_word(stack::body_symbol());
-  g_position = unset::make();
-  roots::add_permanent(&g_position);
+  current_position = unset::make();
+  roots::add_permanent(&current_position);
   error::set_locator(&locate_error);
 }
 
-Cell code_position() { return g_position; }
+Cell code_position() { return current_position; }
 
 Flow exit_flow(const Unwind& unwind) {
   if (unwind.code == exit_code::error || runtime::state.pending != unwind.code) throw;
@@ -1228,9 +1211,9 @@ template <bool traced>
   if (at_end(code)) {
     ArgStack::set_result_keep(unset::make());
   } else {
-    g_position = block;
+    current_position = block;
     for (;;) {
-      g_position.w1 = code.index;
+      current_position.w1 = code.index;
       KIV_PROPAGATE(eval_expression(code, Into::result_slot));
       if constexpr (traced) fire_expr(*ArgStack::result());
       if (at_end(code)) break;
@@ -1247,7 +1230,7 @@ template <bool traced>
 
 Flow eval_block(const Cell& block, bool last) {
   check_machine_stack();
-  PositionGuard keep_position;
+  PositionKept keep_position;
   stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
   try {
     if (trace::tracing) [[unlikely]] KIV_PROPAGATE(run_statements_traced(block));
@@ -1262,11 +1245,11 @@ Flow eval_block(const Cell& block, bool last) {
 
 Flow eval_next(const Cell& block, uint32_t& index) {
   check_machine_stack();
-  PositionGuard keep_position;
+  PositionKept keep_position;
   stack::mark(g_body_name, stack::frame::body | stack::frame::interpreter);
   Code code{series::node_of(block), index};
-  g_position = block;
-  g_position.w1 = index;
+  current_position = block;
+  current_position.w1 = index;
   try {
     KIV_PROPAGATE(eval_expression(code, Into::result_slot));
   } catch (const Unwind& unwind) {
@@ -1288,9 +1271,9 @@ template <bool traced>
   if (at_end(code)) {
     ArgStack::push(unset::make());
   } else {
-    g_position = block;
+    current_position = block;
     for (;;) {
-      g_position.w1 = code.index;
+      current_position.w1 = code.index;
       KIV_PROPAGATE(eval_expression(code, Into::new_cell));
       if constexpr (traced) fire_expr(*ArgStack::last());
       if (at_end(code)) break;
@@ -1309,7 +1292,7 @@ template <bool traced>
 
 Flow eval_in_window(const Cell& block) {
   check_machine_stack();
-  PositionGuard keep_position;
+  PositionKept keep_position;
   if (trace::tracing) [[unlikely]] return run_in_window_traced(block);
   if (compiled::enabled()) [[likely]] {
     Flow flow;
@@ -1592,8 +1575,6 @@ Flow finish_call(const Cell& callable, const Cell& name, bool infix, uint32_t sl
   const Call call{called, name, nullptr, 0, infix, fast_none};
   return complete_call<false>(call, code, Into::new_cell, slot, 0, no_node, fetched);
 }
-
-Cell& position() { return g_position; }
 
 uint8_t fast_kind_of(const Cell& op) { return fast_kind(op); }
 
