@@ -162,11 +162,12 @@ Cell caller_arg_word(uint32_t n) {
 
 namespace {
 
-// Finds the nearest frame below the current one that `accepts`; a try-all
-// barrier on the way, or none at all, answers -1.
+// Finds the nearest frame below frame `above` (by default the current
+// one, the exit's own) that `accepts`; a try-all barrier on the way, or
+// none at all, answers -1.
 template <class Accepts>
-int64_t find_target(Accepts accepts) {
-  for (uint32_t i = frame_count - 1; i-- > 0;) {
+int64_t find_target(Accepts accepts, uint32_t above = frame_count - 1) {
+  for (uint32_t i = above; i-- > 0;) {
     const uint32_t type = type_of(frames[i]);
     if (accepts(frames[i])) return i;
     if (type == frame::try_all) return -1;
@@ -176,9 +177,10 @@ int64_t find_target(Accepts accepts) {
 
 // Unwinds everything above the target frame and empties its window; the
 // exit's value goes into its result slot. The target's own base is the
-// base saved by the frame just above it.
+// base saved by the frame just above it, or the current one when it is on
+// top.
 void land_at(uint32_t target, const Cell& result, uint32_t code) {
-  const uint32_t base = frames[target + 1].saved_base;
+  const uint32_t base = target + 1 < frame_count ? frames[target + 1].saved_base : ArgStack::base_index();
   while (frame_count > target + 1) restore_context(frames[--frame_count]);
   ArgStack::set_base(base);
   ArgStack::set_result_keep(result);
@@ -195,12 +197,24 @@ Flow throw_break(bool continue_loop, const Cell* value) {
   return Flow::exit;
 }
 
+namespace {
+bool returns_here(const CallFrame& f) { return (f.bits & frame::return_target) != 0; }
+}  // namespace
+
 Flow throw_exit(bool with_value) {
-  const int64_t target = find_target([](const CallFrame& f) { return (f.bits & frame::return_target) != 0; });
+  const int64_t target = find_target(returns_here);
   if (target < 0) error::raise(error_id::throw_::return_);
   const Cell result = with_value ? *ArgStack::result() : unset::make();
   land_at(static_cast<uint32_t>(target), result, with_value ? exit_code::return_value : exit_code::exit_function);
   return Flow::exit;
+}
+
+bool return_from_code(const Cell& value) {
+  const int64_t target = find_target(returns_here, frame_count);
+  if (target < 0) return false;
+  const Cell result = value;
+  land_at(static_cast<uint32_t>(target), result, exit_code::return_value);
+  return true;
 }
 
 Flow throw_value(const Cell& value, const Cell& name) {

@@ -125,6 +125,10 @@ Cell caller_arg_word(uint32_t n);
 // answers Flow::exit; with no target it raises the error that says so.
 Flow throw_break(bool continue_loop, const Cell* value);
 Flow throw_exit(bool with_value);
+// The exit of `return value` made by code that pushed no frame for the
+// call of return: the current frame may be the target. False, having
+// changed nothing, when no frame is (the call then raises the error).
+bool return_from_code(const Cell& value);
 Flow throw_value(const Cell& value, const Cell& name);
 
 // Marks (or unmarks) the top frame as the target of return and exit.

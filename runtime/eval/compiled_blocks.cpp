@@ -909,6 +909,18 @@ Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
   return then_operators(runner, node, Status::done, at);
 }
 
+// return of a pure expression: its exit made without the call, which
+// would show nowhere; else (or with no function to return from, an
+// error) the call is made.
+Status exec_return(Runner& runner, const Node& node, uint32_t& at) {
+  const Node& argument = runner.kid(node.first);
+  Cell value;
+  if (still_names(node) && argument.pure && argument.eval(runner, argument, value) && stack::return_from_code(value))
+    [[likely]]
+    return Status::exit;
+  return exec_native(runner, node, at);
+}
+
 // One round of a loop's body (or while's condition): its value in the
 // loop frame's result slot. An exit that had to cross C++ code ends here
 // as an ordinary exit, for the loop to see.
@@ -1136,6 +1148,12 @@ bool picks(const Unit& unit, const Node& node) {
          unit.nodes[unit.children[node.first]].pure && unit.nodes[unit.children[node.first + 1]].pure;
 }
 
+// Whether a native node is return.
+bool returns(const Node& node) {
+  return cell::is(node.cell, TypeId::native) && node.count == 1 &&
+         natives::condition_of(node.cell.w1) == natives::Condition::return_;
+}
+
 // Gives every node of a unit its handlers, and its children by address.
 void set_handlers(Unit& unit) {
   unit.kids.clear();
@@ -1167,7 +1185,7 @@ void set_handlers(Unit& unit) {
       case Kind::set_word: node.exec = exec_set_word; break;
       case Kind::call: node.exec = exec_call; break;
       case Kind::function: node.exec = exec_function; break;
-      case Kind::native: node.exec = picks(unit, node) ? exec_pick : exec_native; break;
+      case Kind::native: node.exec = picks(unit, node) ? exec_pick : returns(node) ? exec_return : exec_native; break;
       case Kind::branch: node.exec = exec_branch; break;
       case Kind::condition: node.exec = exec_condition; break;
       case Kind::loop: node.exec = exec_loop; break;

@@ -975,6 +975,7 @@ Condition condition_of(uint32_t index) {
   if (found != nullptr && found == native_loop) return Condition::loop;
   if (found != nullptr && found == native_while) return Condition::while_;
   if (found != nullptr && found == native_reduce) return Condition::reduce;
+  if (found != nullptr && found == native_return) return Condition::return_;
   return Condition::other;
 }
 

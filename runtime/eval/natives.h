@@ -21,9 +21,9 @@ uint32_t count();
 // one of the comparison natives (equal?, lesser? ...).
 std::optional<CmpOp> comparison_of(uint32_t index);
 // Whether native `index` is `all` or `any`, one of the conditionals that
-// run a block (`if`, `unless` and `either`), `loop` or `while`, or
-// `reduce`.
-enum class Condition : uint8_t { other, all, any, if_, unless, either, loop, while_, reduce };
+// run a block (`if`, `unless` and `either`), `loop` or `while`,
+// `reduce`, or `return`.
+enum class Condition : uint8_t { other, all, any, if_, unless, either, loop, while_, reduce, return_ };
 Condition condition_of(uint32_t index);
 
 // Whether native `index` only reads the series it is given (it may run
