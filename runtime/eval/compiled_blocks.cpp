@@ -74,7 +74,9 @@ struct Node {
   Eval checked = nullptr;  // in the verify mode: the eval it checks
   Kind kind = Kind::constant;
   uint8_t fast = 0;        // step: the operator's fast kind (operator_fast_path.h);
-                           // condition: 0 all, 1 any; loop: 0 loop, 1 while
+                           // condition: 0 all, 1 any; loop: 0 loop, 1 while;
+                           // branch: bit 0 (1) set when its first (second)
+                           // block is one pure expression
   Branch branch = Branch::if_;
   bool complete = true;    // call: the children are all its arguments
   bool takes = false;      // an expression that takes the operators after it:
@@ -247,6 +249,12 @@ class Compiler {
     return series::index_of(block) <= cells && cells - series::index_of(block) <= max_block_cells;
   }
   uint32_t end_of(uint32_t b) const { return unit_.blocks[b].index + unit_.blocks[b].length; }
+  // Whether block `k` of the unit is one pure expression.
+  bool pure_only(uint32_t k) const {
+    const Block& block = unit_.blocks[k];
+    return block.count == 1 && block.stop == block.index + block.length &&
+           unit_.nodes[unit_.children[block.first]].pure;
+  }
   // Whether node `n` is a block written in the code, short enough to
   // compile, with no operators after it.
   bool literal_block(uint32_t n) const {
@@ -491,6 +499,7 @@ class Compiler {
       if (!cell::is(cell_at(b, next + i), TypeId::block) || !compilable(cell_at(b, next + i))) return -1;
     node.extra = block(cell_at(b, next));
     if (blocks == 2) node.other = block(cell_at(b, next + 1));
+    node.fast = static_cast<uint8_t>((pure_only(node.extra) ? 1 : 0) | (blocks == 2 && pure_only(node.other) ? 2 : 0));
     node.end = next + blocks;
     return finish(node, b, at, takes, {static_cast<uint32_t>(condition_node)});
   }
@@ -1058,6 +1067,14 @@ int chosen_block(Branch branch, bool truth) {
 
 // if, unless, either: the condition fetched, the blocks pushed as their
 // arguments, and the chosen block run in the native's frame.
+// The value of block `b` (of a branch node), when it was compiled as one
+// pure expression (see Compiler::branch) and that gives it.
+bool pure_block_value(Runner& runner, uint32_t b, Cell& value) {
+  if (!runner.fresh(b)) return false;
+  const Node& only = runner.kid(runner.block_at(b).first);
+  return only.eval(runner, only, value);
+}
+
 Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
   if (!still_names(node)) [[unlikely]] return Status::declined;
   const uint32_t blocks = node.branch == Branch::either ? 2 : 1;
@@ -1070,6 +1087,11 @@ Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
     // block shows nowhere, and is answered here.
     chosen = chosen_block(node.branch, logic::is_true(truth));
     if (chosen < 0) return answered(runner, node, none::make(), condition.end + blocks, at);
+    // A block of one pure expression: its value is the call's, and the
+    // call shows nowhere either.
+    Cell value;
+    if ((node.fast & (1u << chosen)) && pure_block_value(runner, chosen == 0 ? node.extra : node.other, value))
+      return answered(runner, node, value, condition.end + blocks, at);
     at = condition.end + blocks;
     handover::check_machine_stack();
     ArgStack::push(node.cell);
