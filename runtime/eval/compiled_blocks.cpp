@@ -127,6 +127,7 @@ struct Unit {
   uint32_t index = 0;
   uint32_t users = 0;       // runs of it under way
   uint32_t recompiles = 0;  // times its block was found changed
+  uint32_t misses = 0;      // guards missed that compiling again would mend
   std::vector<Block> blocks;
   std::vector<Node> nodes;
   std::vector<uint32_t> children;
@@ -157,6 +158,9 @@ constexpr size_t max_unit_bytes = size_t{64} << 20;
 constexpr uint32_t max_block_cells = 16384;
 // A block found changed this many times runs in the walker from then on.
 constexpr uint32_t max_recompiles = 4;
+// A unit whose guards missed this many times, because a word of its code
+// names another kind of value now, is compiled again for what they name.
+constexpr uint32_t max_misses = 2;
 // The compiler's limits: nesting of expressions and nodes a unit.
 constexpr int max_depth = 48;
 constexpr size_t max_nodes = 4096;
@@ -166,6 +170,13 @@ std::vector<std::unique_ptr<Unit>> g_units;
 size_t g_unit_bytes = 0;  // what the units of g_units take, about
 // Units replaced while a run of them was under way: freed once unused.
 std::vector<std::unique_ptr<Unit>> g_retired;
+// The unit whose code runs now (see InUse).
+Unit* g_running = nullptr;
+
+// Counts a guard's miss against the unit that runs.
+[[gnu::cold]] void missed() {
+  if (g_running) ++g_running->misses;
+}
 
 const Cell* cells_of(NodeId node) { return reinterpret_cast<const Cell*>(memory::buffer(node)->head_ptr()); }
 uint32_t cells_in(NodeId node) {
@@ -595,7 +606,11 @@ inline bool operate(uint8_t kind, Cell& left, const Cell& right) {
          fast_operation(kind, left, right);
 }
 
-bool follows_operator(const Block& k, uint32_t at) { return operator_named(cells_of(k.node)[at]) != nullptr; }
+bool follows_operator(const Block& k, uint32_t at) {
+  if (!operator_named(cells_of(k.node)[at])) [[likely]] return false;
+  missed();
+  return true;
+}
 
 // The value slot of a node's word (see Node::slot).
 inline const Cell* slot_of(const Node& node, const Cell& word) {
@@ -611,7 +626,9 @@ inline const Cell* slot_of(const Node& node, const Cell& word) {
 // compiled for.
 inline bool still_names(const Node& node) {
   const Cell* value = slot_of(node, node.name);
-  return value && same_value(*value, node.cell);
+  if (value && same_value(*value, node.cell)) [[likely]] return true;
+  missed();
+  return false;
 }
 
 // Pure values (Node::eval): worked out without a stack cell; false
@@ -628,7 +645,11 @@ bool eval_word(Runner&, const Node& node, Cell& value) {
   const Cell* slot = slot_of(node, node.cell);
   if (!slot) [[unlikely]] return false;
   const TypeId type = cell::type_of(*slot);
-  if (type == TypeId::unset || type_traits::is_any_function(type)) [[unlikely]] return false;
+  if (type == TypeId::unset) [[unlikely]] return false;
+  if (type_traits::is_any_function(type)) [[unlikely]] {
+    missed();  // a call now
+    return false;
+  }
   value = *slot;
   return true;
 }
@@ -1259,15 +1280,23 @@ Unit* compile(const Cell& block, size_t index, uint32_t recompiles) {
   return g_units[index].get();
 }
 
+// A run of a unit: kept while it lasts, and the one running.
 class InUse {
  public:
-  explicit InUse(Unit& unit) : unit_(unit) { ++unit_.users; }
-  ~InUse() { --unit_.users; }
+  explicit InUse(Unit& unit) : unit_(unit), outer_(g_running) {
+    ++unit_.users;
+    g_running = &unit;
+  }
+  ~InUse() {
+    --unit_.users;
+    g_running = outer_;
+  }
   InUse(const InUse&) = delete;
   InUse& operator=(const InUse&) = delete;
 
  private:
   Unit& unit_;
+  Unit* outer_;
 };
 
 // The unit of `block`, compiled now when it is worth it; null leaves the
@@ -1286,13 +1315,15 @@ Unit* unit_of(const Cell& block, SeriesBuf* buf) {
     Unit* unit = g_units[slot].get();
     if (unit && unit->node == node) {
       Block& root = unit->blocks[0];
-      if (root.checked == detail::code_epoch && unit->index == index) return unit;
-      if (unit->index == index && cells_unchanged(root, unit->copies.data())) {
-        root.checked = detail::code_epoch;
-        return unit;
+      if (unit->misses < max_misses && unit->index == index) {
+        if (root.checked == detail::code_epoch) return unit;
+        if (cells_unchanged(root, unit->copies.data())) {
+          root.checked = detail::code_epoch;
+          return unit;
+        }
       }
-      // Changed since, or run from another head: compiled again, up to a
-      // limit.
+      // Changed since, run from another head or missing its guards:
+      // compiled again, up to a limit.
       if (unit->recompiles + 1 >= max_recompiles) {
         buf->reserved = never;
         return nullptr;
