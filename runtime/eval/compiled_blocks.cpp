@@ -100,7 +100,7 @@ struct Node {
   uint32_t other = 0;      // either: its second block; while: its condition
   uint32_t types = 0;      // function, native, loop: its argument typesets, in
                            // Unit::typesets
-  uint32_t locals = 0;     // function: its /local cells; native: its refinements
+  uint32_t locals = 0;     // function: its /local cells
   // The value slot of its word (word, get_word: `cell`; a call or a step:
   // `name`) when that is a word of the global context, kept as
   // context::slot keeps that context's values: while no series moves.
@@ -446,7 +446,7 @@ class Compiler {
         !(function && entries.refinements > 0)) {
       node.kind = function ? Kind::function : Kind::native;
       node.types = static_cast<uint32_t>(unit_.typesets.size());
-      node.locals = function ? entries.locals : entries.refinements;
+      node.locals = function ? entries.locals : 0;
       unit_.typesets.insert(unit_.typesets.end(), typesets, typesets + count);
       loop(node, b, kind, arguments);
       if (kind == natives::Condition::reduce) reduce(node, b, arguments);
@@ -698,7 +698,10 @@ Status operators(Runner& runner, const Node& node, uint32_t& at);
 // A call's node done, its value the newest cell: then the operators after
 // it, if it takes them.
 [[gnu::always_inline]] inline Status then_operators(Runner& runner, const Node& node, Status status, uint32_t& at) {
-  return status == Status::done && node.takes ? operators(runner, node, at) : status;
+  if (status != Status::done || !node.takes) return status;
+  // Commonly no operator follows, nor a word that could have become one.
+  if (node.steps == 0 && !node.check_end && runner.fresh(node.block)) [[likely]] return Status::done;
+  return operators(runner, node, at);
 }
 
 // A call answered without being made: its value pushed, `at` past it,
@@ -802,7 +805,6 @@ Status step_in_frame(Runner& runner, const Node& step, const Node& right, uint32
 
 // The operators after an expression whose value is the newest cell.
 Status operators(Runner& runner, const Node& node, uint32_t& at) {
-  if (node.steps == 0 && !node.check_end && runner.fresh(node.block)) [[likely]] return Status::done;
   const uint32_t last = node.first + node.count + node.steps;
   for (uint32_t i = node.first + node.count; i < last; ++i) {
     const Node& step = runner.kid(i);
@@ -855,8 +857,7 @@ Status exec_call(Runner& runner, const Node& node, uint32_t& at) {
   bool by_walker = false;
   Status status = start_call(runner, node, slot, at, by_walker);
   if (!by_walker) status = runner.finish_call(node, false, slot, node.count, at);
-  if (status != Status::done || !node.takes) return status;
-  return operators(runner, node, at);
+  return then_operators(runner, node, status, at);
 }
 
 // The start of a call that compiled code runs itself: the guard, then the
@@ -934,7 +935,7 @@ Status exec_native(Runner& runner, const Node& node, uint32_t& at) {
   uint32_t slot = 0;
   Status status = Status::done;
   if (!open_call(runner, node, slot, at, status)) return status;
-  if (handover::run_native(node.cell, node.locals) != Flow::normal) return Status::exit;
+  if (handover::run_native(node.cell) != Flow::normal) return Status::exit;
   end_call(slot, *ArgStack::result());
   return then_operators(runner, node, Status::done, at);
 }

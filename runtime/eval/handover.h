@@ -124,8 +124,8 @@ bool call_entries(const Cell& callable, Cell* typesets, uint32_t capacity, CallE
 Flow run_body(const Cell& function);
 
 // Runs a native or action whose frame is marked and whose window holds
-// its arguments, none of its `refinements` used; its value goes to the
+// its arguments, none of its refinements used; its value goes to the
 // result slot.
-Flow run_native(const Cell& callable, uint32_t refinements);
+Flow run_native(const Cell& callable);
 
 }  // namespace kiv::interpreter::handover

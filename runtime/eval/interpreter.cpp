@@ -1,6 +1,7 @@
 #include "runtime/eval/interpreter.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <optional>
 #include <vector>
@@ -51,6 +52,13 @@ using stack::ArgStack;
 enum class ArgKind : uint32_t { evaluated = 0, get_word = 1, lit_word = 2, returns = 3 };
 constexpr uint32_t kind_shift = 20;
 constexpr int max_refinements = 32;
+// The refinement arguments of a native call that uses none (see
+// native::Entry): -1 for each.
+constexpr std::array<int32_t, max_refinements> no_refinements = [] {
+  std::array<int32_t, max_refinements> unused{};
+  unused.fill(-1);
+  return unused;
+}();
 
 using handover::detail::current_position;
 using handover::is_inert;
@@ -823,13 +831,15 @@ template <bool traced>
     check_argument(call, entry, arg_index, *ArgStack::at(base + arg_index));
     ++arg_index;
   }
-  int32_t refs[max_refinements];
-  if (is_function) {
-    if (shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
-  } else {
-    for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
+  if (is_function && shape.refinements > 0) push_unused_refinements(cache, shape.leading + 1);
+  if (!call.path) {
+    if constexpr (traced) fire_call_event(trace::Event::call, call, code.block, at, callable);
+    return run_with_arguments(callable, type, no_refinements.data(), shape.locals);
   }
-  if (call.path) KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
+  int32_t refs[max_refinements];
+  if (!is_function)
+    for (uint32_t r = 0; r < shape.refinements; ++r) refs[r] = -1;
+  KIV_PROPAGATE(apply_path_refinements(call, code, cache, is_function, refs));
   if constexpr (traced) fire_call_event(trace::Event::call, call, code.block, at, callable);
   return run_with_arguments(callable, type, refs, shape.locals);
 }
@@ -1617,10 +1627,8 @@ bool call_entries(const Cell& callable, Cell* typesets, uint32_t capacity, CallE
 
 Flow run_body(const Cell& function) { return eval_function_body(function); }
 
-Flow run_native(const Cell& callable, uint32_t refinements) {
-  int32_t refs[max_refinements];
-  for (uint32_t r = 0; r < refinements; ++r) refs[r] = -1;
-  return run_with_arguments(callable, cell::type_of(callable), refs, 0);
+Flow run_native(const Cell& callable) {
+  return run_with_arguments(callable, cell::type_of(callable), no_refinements.data(), 0);
 }
 
 }  // namespace kiv::interpreter::handover
