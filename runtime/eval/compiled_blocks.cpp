@@ -824,7 +824,7 @@ Status operators(Runner& runner, const Node& node, uint32_t& at) {
 // Pushes the callable, marks its frame and fetches the compiled
 // arguments: done when all are in the window (`at` past them); else the
 // walker has finished the call (`by_walker`).
-Status start_call(Runner& runner, const Node& node, uint32_t slot, uint32_t& at, bool& by_walker) {
+[[gnu::always_inline]] inline Status start_call(Runner& runner, const Node& node, uint32_t slot, uint32_t& at, bool& by_walker) {
   handover::check_machine_stack();
   ArgStack::push(node.cell);
   handover::mark_frame(node.cell, node.name);
