@@ -760,6 +760,18 @@ Status exec_set_word(Runner& runner, const Node& node, uint32_t& at) {
   return runner.operators_from(node.block, at);
 }
 
+// Marks the frame of an operator whose left operand is the newest cell,
+// which stays its first argument; answers that cell's slot, where the
+// result goes.
+uint32_t open_operator_frame(const Node& step) {
+  handover::check_machine_stack();
+  const uint32_t slot = ArgStack::depth() - 1;
+  ArgStack::drop_to(slot);
+  handover::mark_frame(step.cell, step.name);
+  ArgStack::drop_to(slot + 1);  // the left operand back as the first argument
+  return slot;
+}
+
 // An operator whose right operand is pure: worked out in place when it can
 // be, else called as the walker calls it.
 Status pure_step(Runner& runner, const Node& step, const Node& right, uint32_t& at) {
@@ -771,11 +783,7 @@ Status pure_step(Runner& runner, const Node& step, const Node& right, uint32_t& 
   at = step.end;
   Cell& left = *ArgStack::last();
   if (operate(step.fast, left, operand)) [[likely]] return Status::done;
-  handover::check_machine_stack();
-  const uint32_t slot = ArgStack::depth() - 1;
-  ArgStack::drop_to(slot);
-  handover::mark_frame(step.cell, step.name);
-  ArgStack::drop_to(slot + 1);  // the left operand back as the first argument
+  const uint32_t slot = open_operator_frame(step);
   ArgStack::push(operand);
   return runner.finish_call(step, true, slot, 2, at);
 }
@@ -783,11 +791,7 @@ Status pure_step(Runner& runner, const Node& step, const Node& right, uint32_t& 
 // An operator whose right operand may call or fail: evaluated inside the
 // operator's frame, as the walker does.
 Status step_in_frame(Runner& runner, const Node& step, const Node& right, uint32_t& at) {
-  handover::check_machine_stack();
-  const uint32_t slot = ArgStack::depth() - 1;
-  ArgStack::drop_to(slot);
-  handover::mark_frame(step.cell, step.name);
-  ArgStack::drop_to(slot + 1);  // the left operand back as the first argument
+  const uint32_t slot = open_operator_frame(step);
   at = right.start;
   const Status status = right.exec(runner, right, at);
   if (status == Status::exit) return status;
@@ -955,7 +959,7 @@ Status exec_return(Runner& runner, const Node& node, uint32_t& at) {
 // One round of a loop's body (or while's condition): its value in the
 // loop frame's result slot. An exit that had to cross C++ code ends here
 // as an ordinary exit, for the loop to see.
-Flow loop_round(Runner& runner, uint32_t b) {
+Flow run_round(Runner& runner, uint32_t b) {
   try {
     const Flow flow = run_nested(runner, b);
     if (flow == Flow::normal) ArgStack::set_result_keep(*ArgStack::last());
@@ -965,17 +969,12 @@ Flow loop_round(Runner& runner, uint32_t b) {
   }
 }
 
-// What an exit out of a loop's body means for the loop: true to stop (a
-// break), false to go on (a continue); any other exit passes outwards.
-enum class RoundEnd : uint8_t { next, stop, out };
-RoundEnd round_end(Flow flow) {
-  if (flow == Flow::normal) return RoundEnd::next;
-  const uint32_t code = runtime::state.pending;
-  if (code == exit_code::break_loop || code == exit_code::continue_loop) {
-    runtime::state.pending = 0;
-    return code == exit_code::break_loop ? RoundEnd::stop : RoundEnd::next;
-  }
-  return RoundEnd::out;
+// One round of a loop's body: false when the loop is over, `exited` when
+// by an exit that passes outwards.
+bool next_round(Runner& runner, uint32_t body, bool& exited) {
+  natives::Round round;
+  exited = natives::loop_round(run_round(runner, body), &round) != Flow::normal;
+  return !exited && round == natives::Round::next;
 }
 
 // loop and while as their natives run them, in the native's frame, with
@@ -984,38 +983,31 @@ Status exec_loop(Runner& runner, const Node& node, uint32_t& at) {
   uint32_t slot = 0;
   Status status = Status::done;
   if (!open_call(runner, node, slot, at, status)) return status;
-  const Cell loop_name = word::make(TypeId::word, no_node, stack::body_symbol(), word::unresolved);
   Cell result = unset::make();
+  bool exited = false;
   if (node.fast == 0) {
-    const Cell& times = *ArgStack::at(slot + 1);
-    const int64_t count = cell::is(times, TypeId::float_) ? static_cast<int64_t>(cell::get_double(times))
-                                                            : cell::get_int32(times);
+    const int64_t count = natives::loop_count(*ArgStack::at(slot + 1));
     if (count < 1) {
       result = none::make();
     } else {
-      stack::mark(loop_name, stack::frame::loop);
-      ArgStack::set_result_keep(unset::make());
-      for (int64_t i = 0; i < count; ++i) {
-        const RoundEnd end = round_end(loop_round(runner, node.extra));
-        if (end == RoundEnd::out) return Status::exit;
-        if (end == RoundEnd::stop) break;
-      }
+      natives::open_loop();
+      for (int64_t i = 0; i < count; ++i)
+        if (!next_round(runner, node.extra, exited)) break;
+      if (exited) return Status::exit;
       stack::unwind_last();
       result = *ArgStack::result();
     }
   } else {
-    stack::mark(loop_name, stack::frame::loop);
-    ArgStack::set_result_keep(unset::make());
+    natives::open_loop();
     for (;;) {
-      if (loop_round(runner, node.other) != Flow::normal) {
-        if (round_end(Flow::exit) == RoundEnd::out) return Status::exit;
+      if (run_round(runner, node.other) != Flow::normal) {
+        natives::Round round;
+        if (natives::loop_round(Flow::exit, &round) != Flow::normal) return Status::exit;
         error::raise(error_id::throw_::while_cond);
       }
-      if (!logic::is_true(*ArgStack::result())) break;
-      const RoundEnd end = round_end(loop_round(runner, node.extra));
-      if (end == RoundEnd::out) return Status::exit;
-      if (end == RoundEnd::stop) break;
+      if (!logic::is_true(*ArgStack::result()) || !next_round(runner, node.extra, exited)) break;
     }
+    if (exited) return Status::exit;
     stack::unwind();
     stack::pop(1);
   }
@@ -1087,8 +1079,6 @@ int chosen_block(Branch branch, bool truth) {
   return -1;
 }
 
-// if, unless, either: the condition fetched, the blocks pushed as their
-// arguments, and the chosen block run in the native's frame.
 // The value of block `b` (of a branch node), when it was compiled as one
 // pure expression (see Compiler::branch) and that gives it.
 bool pure_block_value(Runner& runner, uint32_t b, Cell& value) {
@@ -1097,6 +1087,8 @@ bool pure_block_value(Runner& runner, uint32_t b, Cell& value) {
   return only.eval(runner, only, value);
 }
 
+// if, unless, either: the condition fetched, the blocks pushed as their
+// arguments, and the chosen block run in the native's frame.
 Status exec_branch(Runner& runner, const Node& node, uint32_t& at) {
   if (!still_names(node)) [[unlikely]] return Status::declined;
   const uint32_t blocks = node.branch == Branch::either ? 2 : 1;

@@ -41,8 +41,10 @@ void init();
 
 inline bool enabled() { return detail::enabled && !detail::verifying; }
 
-// Something may have written to a block's cells: every native, action and
-// routine call and every path store says so, before it runs.
+// Something may have written to a block's cells: a call of a native,
+// action or routine that may write code (one given a block, function,
+// object, port or map, unless it only reads), every path store and
+// tracing switched on say so, before they run.
 inline void code_may_change() { ++detail::code_epoch; }
 
 // Runs `block` from its head in the current window (as eval_in_window)

@@ -102,8 +102,8 @@ inline void check_machine_stack() {
 uint8_t fast_kind_of(const Cell& op);
 
 // The argument kinds of a callable's spec, as its call fetches them: one
-// per argument before the first refinement (return: entries left out).
-// False when the callable's argument cache is not built yet.
+// per argument before the first refinement (return: entries left out),
+// read from its spec. False when there are more than `capacity`.
 enum class ArgumentKind : uint8_t { evaluated, get_word, lit_word };
 bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity, uint32_t& count);
 

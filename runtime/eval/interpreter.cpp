@@ -1588,7 +1588,6 @@ Flow finish_call(const Cell& callable, const Cell& name, bool infix, uint32_t sl
 
 uint8_t fast_kind_of(const Cell& op) { return fast_kind(op); }
 
-
 bool argument_kinds(const Cell& callable, ArgumentKind* kinds, uint32_t capacity, uint32_t& count) {
   // Read from the spec as build_cache reads it (an operator's cache may
   // never be built: its fast path needs none).

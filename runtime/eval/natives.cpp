@@ -193,30 +193,6 @@ Flow native_switch(const int32_t* refinements) {
 
 // ---- loops ----
 
-enum class Round { next, stop };
-
-// Reads what a loop body's exit means for the loop: break stops, continue
-// goes on, anything else passes outwards.
-Flow loop_round(Flow flow, Round* round) {
-  *round = Round::next;
-  if (flow == Flow::normal) return Flow::normal;
-  const uint32_t code = runtime::state.pending;
-  if (code == exit_code::break_loop) {
-    runtime::state.pending = 0;
-    *round = Round::stop;
-    return Flow::normal;
-  }
-  if (code == exit_code::continue_loop) {
-    runtime::state.pending = 0;
-    return Flow::normal;
-  }
-  return Flow::exit;
-}
-
-void open_loop() {
-  stack::mark(body_name(), stack::frame::loop);
-  ArgStack::set_result_keep(unset::make());
-}
 
 Flow close_loop() {
   stack::unwind_last();
@@ -231,11 +207,6 @@ void store_loop_word(const Cell& name, const Cell& value) {
   Val target = ArgStack::push(name);
   context::set(target, item);
   stack::pop(2);
-}
-
-int64_t loop_count(const Cell& count) {
-  if (cell::is(count, TypeId::float_)) return static_cast<int64_t>(cell::get_double(count));
-  return cell::get_int32(count);
 }
 
 Flow native_loop(const int32_t*) {
@@ -945,6 +916,32 @@ const std::array<NativeSpec, 107> table = {{
 
 }  // namespace
 
+Flow loop_round(Flow flow, Round* round) {
+  *round = Round::next;
+  if (flow == Flow::normal) return Flow::normal;
+  const uint32_t code = runtime::state.pending;
+  if (code == exit_code::break_loop) {
+    runtime::state.pending = 0;
+    *round = Round::stop;
+    return Flow::normal;
+  }
+  if (code == exit_code::continue_loop) {
+    runtime::state.pending = 0;
+    return Flow::normal;
+  }
+  return Flow::exit;
+}
+
+void open_loop() {
+  stack::mark(body_name(), stack::frame::loop);
+  ArgStack::set_result_keep(unset::make());
+}
+
+int64_t loop_count(const Cell& count) {
+  if (cell::is(count, TypeId::float_)) return static_cast<int64_t>(cell::get_double(count));
+  return cell::get_int32(count);
+}
+
 native::Entry entry(uint32_t index) {
   if (index < 1 || index > table.size()) return nullptr;
   return table[index - 1].entry;
@@ -966,16 +963,16 @@ std::optional<CmpOp> comparison_of(uint32_t index) {
 }
 
 Condition condition_of(uint32_t index) {
-  const native::Entry found = entry(index);
-  if (found != nullptr && found == native_all) return Condition::all;
-  if (found != nullptr && found == native_any) return Condition::any;
-  if (found != nullptr && found == native_if) return Condition::if_;
-  if (found != nullptr && found == native_unless) return Condition::unless;
-  if (found != nullptr && found == native_either) return Condition::either;
-  if (found != nullptr && found == native_loop) return Condition::loop;
-  if (found != nullptr && found == native_while) return Condition::while_;
-  if (found != nullptr && found == native_reduce) return Condition::reduce;
-  if (found != nullptr && found == native_return) return Condition::return_;
+  const native::Entry found = entry(index);  // null matches none of them
+  if (found == native_all) return Condition::all;
+  if (found == native_any) return Condition::any;
+  if (found == native_if) return Condition::if_;
+  if (found == native_unless) return Condition::unless;
+  if (found == native_either) return Condition::either;
+  if (found == native_loop) return Condition::loop;
+  if (found == native_while) return Condition::while_;
+  if (found == native_reduce) return Condition::reduce;
+  if (found == native_return) return Condition::return_;
   return Condition::other;
 }
 

@@ -9,6 +9,7 @@
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/eval/flow.h"
 
 namespace kiv::natives {
 
@@ -25,6 +26,17 @@ std::optional<CmpOp> comparison_of(uint32_t index);
 // `reduce`, or `return`.
 enum class Condition : uint8_t { other, all, any, if_, unless, either, loop, while_, reduce, return_ };
 Condition condition_of(uint32_t index);
+
+// The steps that loops share (compiled code runs loop and while with
+// them too).
+enum class Round { next, stop };
+// Reads what a loop body's exit means for the loop: break stops (the exit
+// is over), continue goes on, anything else passes outwards (Flow::exit).
+Flow loop_round(Flow flow, Round* round);
+// A loop's own frame, the target of break and continue, its value unset.
+void open_loop();
+// The rounds a count asks for: a float's whole part.
+int64_t loop_count(const Cell& count);
 
 // Whether native `index` only reads the series it is given (it may run
 // code, whose own calls say what they write): its calls leave compiled
